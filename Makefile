@@ -1,0 +1,37 @@
+# Two entry points: `make run` and `make test`. `make bench` runs the benchmarks.
+JOBS ?= $(shell nproc)
+BUILD ?= build/release
+ASAN_BUILD ?= build/asan
+CMAKE_COMMON = -G Ninja -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
+
+.PHONY: deps configure build run test test-release test-asan bench clean
+
+deps:
+	@bash tools/install-deps.sh
+
+configure: deps
+	@cmake -S . -B $(BUILD) $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Release > /dev/null
+
+build: configure
+	@cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	$(BUILD)/app/brindleaf --dump-status
+
+test-release: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 300
+
+test-asan: deps
+	@cmake -S . -B $(ASAN_BUILD) $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Debug -DBRINDLEAF_SANITIZE=ON > /dev/null
+	@cmake --build $(ASAN_BUILD) -j $(JOBS)
+	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+		ctest --output-on-failure -j $(JOBS) --timeout 600
+
+test: test-release test-asan
+
+bench: build
+	@cmake --build $(BUILD) -j $(JOBS) --target brindleaf_bench
+	$(BUILD)/bench/brindleaf_bench
+
+clean:
+	rm -rf build

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace brindleaf {
+
+// The first non-empty line of `text` (split at LF, VT, FF, CR, CR LF, U+0085,
+// U+2028, U+2029; the whole text when there is no non-empty piece), cut to
+// `limit` user-perceived characters (extended grapheme clusters) followed by
+// "..." when it is longer.
+std::string firstLineTruncated(std::size_t limit, std::string_view text);
+
+// The text, or absent when it is absent or empty.
+std::optional<std::string> nonEmptyString(std::optional<std::string_view> text);
+
+// True when the bytes are well-formed UTF-8.
+bool isValidUTF8(std::string_view bytes);
+
+// The bytes with every ill-formed UTF-8 sequence replaced by U+FFFD.
+std::string repairUTF8(std::string_view bytes);
+
+} // namespace brindleaf
