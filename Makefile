@@ -29,9 +29,12 @@ test-asan: deps
 
 test: test-release test-asan
 
-bench: build
-	@cmake --build $(BUILD) -j $(JOBS) --target brindleaf_bench
-	$(BUILD)/bench/brindleaf_bench
+# Writes fresh synthetic homes (typical, heavy) under $(BUILD)/bench/bench-homes
+# (BRINDLEAF_BENCH_HOMES overrides), runs the benchmark suite and the timed
+# `brindleaf --dump-status` runs, and prints one table (details on stderr).
+bench: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target brindleaf_bench brindleaf brindleaf-make-home
+	$(BUILD)/bench/brindleaf_bench --fresh-homes --brindleaf=$(BUILD)/app/brindleaf $(BENCH_ARGS)
 
 clean:
 	rm -rf build

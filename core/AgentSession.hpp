@@ -13,27 +13,29 @@ namespace brindleaf {
 // The stored fields of one agent session, in declaration order. Build sessions
 // through AgentSession so the normalising rules apply:
 //   AgentSession session({.id = "abc", .provider = "Codex", .title = "Fix it", ...});
+// Every field has a default member initializer, so designated initializers may
+// leave any of them out without tripping -Wmissing-field-initializers.
 struct AgentSessionFields {
-    std::string id;
-    std::string provider;
-    std::optional<std::string> parentID;
-    std::optional<std::string> agentNickname;
-    std::optional<std::string> agentRole;
-    std::optional<std::string> parentTitle;
-    std::optional<std::string> parentAgentNickname;
-    std::optional<std::string> parentAgentRole;
-    std::optional<std::string> threadSource;
-    std::string title;
-    std::string cwd;
-    std::optional<std::string> rolloutPath;
-    std::optional<Date> lastActivityAt;
-    std::string evidence;
+    std::string id{};
+    std::string provider{};
+    std::optional<std::string> parentID{};
+    std::optional<std::string> agentNickname{};
+    std::optional<std::string> agentRole{};
+    std::optional<std::string> parentTitle{};
+    std::optional<std::string> parentAgentNickname{};
+    std::optional<std::string> parentAgentRole{};
+    std::optional<std::string> threadSource{};
+    std::string title{};
+    std::string cwd{};
+    std::optional<std::string> rolloutPath{};
+    std::optional<Date> lastActivityAt{};
+    std::string evidence{};
     bool needsUserAttention = false;
-    std::optional<SessionResourceUsage> resourceUsage;
-    std::optional<SessionRuntimeProfile> runtimeProfile;
-    std::optional<RunEvidenceStrength> evidenceStrength;
-    std::optional<Date> evidenceLeaseExpiresAt;
-    std::optional<std::string> backgroundTaskSummary;
+    std::optional<SessionResourceUsage> resourceUsage{};
+    std::optional<SessionRuntimeProfile> runtimeProfile{};
+    std::optional<RunEvidenceStrength> evidenceStrength{};
+    std::optional<Date> evidenceLeaseExpiresAt{};
+    std::optional<std::string> backgroundTaskSummary{};
 
     bool operator==(const AgentSessionFields&) const = default;
 };

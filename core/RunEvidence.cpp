@@ -1,22 +1,26 @@
 #include "core/RunEvidence.hpp"
 
-#include <algorithm>
-#include <cctype>
+#include <utility>
 
 namespace brindleaf {
 
 namespace {
 
-constexpr double weakLeaseSeconds = 20;
+constexpr char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
-std::string lowercased(std::string_view text) {
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return std::tolower(c); });
-    return out;
-}
-
-bool contains(const std::string& haystack, std::string_view needle) {
-    return haystack.find(needle) != std::string::npos;
+// Case-insensitive substring test; `needle` is lower-case ASCII. Only ASCII
+// letters change under lower-casing for the texts looked for, so comparing
+// byte by byte is the same as lower-casing the whole sentence first.
+bool containsFolded(std::string_view haystack, std::string_view needle) {
+    if (needle.size() > haystack.size()) return false;
+    const size_t last = haystack.size() - needle.size();
+    for (size_t i = 0; i <= last; ++i) {
+        if (asciiLower(haystack[i]) != needle[0]) continue;
+        size_t j = 1;
+        while (j < needle.size() && asciiLower(haystack[i + j]) == needle[j]) ++j;
+        if (j == needle.size()) return true;
+    }
+    return false;
 }
 
 RunEvidence scanItem(const std::string& provider, std::string_view source, RunEvidenceStrength strength,
@@ -27,6 +31,11 @@ RunEvidence scanItem(const std::string& provider, std::string_view source, RunEv
 
 } // namespace
 
+bool RunEvidence::isWeakSentence(std::string_view evidence) {
+    return containsFolded(evidence, "recent") || containsFolded(evidence, "runtime log") ||
+           containsFolded(evidence, "open spawn edge");
+}
+
 std::vector<RunEvidence> RunEvidence::derive(const std::string& provider, AgentRunState state,
                                              const std::optional<std::string>& statusEvidence,
                                              const std::vector<AgentSession>& sessions, Date checkedAt,
@@ -34,21 +43,19 @@ std::vector<RunEvidence> RunEvidence::derive(const std::string& provider, AgentR
     std::vector<RunEvidence> items;
     items.reserve(sessions.size() + errors.size() + 1);
     for (const auto& session : sessions) {
-        RunEvidence item;
+        RunEvidence& item = items.emplace_back();
         item.provider = provider;
         item.sessionID = session.id;
         item.observedAt = session.lastActivityAt.value_or(checkedAt);
-        const std::string lower = lowercased(session.evidence);
-        if (contains(lower, "recent") || contains(lower, "runtime log") || contains(lower, "open spawn edge")) {
+        if (isWeakSentence(session.evidence)) {
             item.strength = RunEvidenceStrength::weakRecent;
-            item.expiresAt = item.observedAt + weakLeaseSeconds;
+            item.expiresAt = item.observedAt + weakRecentLeaseInterval;
         } else {
             item.strength = RunEvidenceStrength::strongActive;
         }
         item.source = sourceName(session.evidence);
         item.reason = session.evidence;
         item.session = session;
-        items.push_back(std::move(item));
     }
     const bool hasEvidenceText = statusEvidence && !statusEvidence->empty();
     if (sessions.empty() && state == AgentRunState::complete && errors.empty()) {
@@ -66,13 +73,27 @@ std::vector<RunEvidence> RunEvidence::derive(const std::string& provider, AgentR
 }
 
 std::string RunEvidence::sourceName(std::string_view evidence) {
-    const std::string lower = lowercased(evidence);
-    if (contains(lower, "official")) return "official";
-    if (contains(lower, "pending tool")) return "rollout_pending_tool";
-    if (contains(lower, "runtime log")) return "runtime_log";
-    if (contains(lower, "open spawn edge")) return "open_spawn_edge";
-    if (contains(lower, "recent")) return "recent_activity";
+    if (containsFolded(evidence, "official")) return "official";
+    if (containsFolded(evidence, "pending tool")) return "rollout_pending_tool";
+    if (containsFolded(evidence, "runtime log")) return "runtime_log";
+    if (containsFolded(evidence, "open spawn edge")) return "open_spawn_edge";
+    if (containsFolded(evidence, "recent")) return "recent_activity";
     return "provider_snapshot";
+}
+
+int RunEvidence::evidenceRank(RunEvidenceStrength strength) {
+    switch (strength) {
+    case RunEvidenceStrength::healthOnly: return 0;
+    case RunEvidenceStrength::weakRecent: return 1;
+    case RunEvidenceStrength::strongActive: return 2;
+    case RunEvidenceStrength::strongComplete: return 3;
+    }
+    return 0;
+}
+
+bool RunEvidence::precedes(const RunEvidence& a, const RunEvidence& b) {
+    if (a.observedAt == b.observedAt) return evidenceRank(a.strength) < evidenceRank(b.strength);
+    return a.observedAt < b.observedAt;
 }
 
 } // namespace brindleaf

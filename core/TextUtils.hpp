@@ -8,7 +8,7 @@
 namespace brindleaf {
 
 // The first non-empty line of `text` (split at LF, VT, FF, CR, CR LF, U+0085,
-// U+2028, U+2029; the whole text when there is no non-empty piece), cut to
+// U+2028, U+2029; the whole text when there is no non-empty line), cut to
 // `limit` user-perceived characters (extended grapheme clusters) followed by
 // "..." when it is longer.
 std::string firstLineTruncated(std::size_t limit, std::string_view text);

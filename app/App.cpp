@@ -1,1 +1,0 @@
-// The application's composition lives here.

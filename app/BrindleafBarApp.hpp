@@ -1,0 +1,55 @@
+#pragma once
+
+#include "core/AgentSession.hpp"
+#include "core/AgentStatusSnapshot.hpp"
+#include "core/SessionResourceUsage.hpp"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace brindleaf {
+
+// The program's entry: runs the first headless mode the arguments name, or
+// the tray application.
+namespace BrindleafBarApp {
+
+// The headless modes, in the order they are looked for.
+inline constexpr std::string_view selfTestSettingsMigrationFlag = "--self-test-settings-migration";
+inline constexpr std::string_view dumpStatusFlag = "--dump-status";
+inline constexpr std::string_view dumpStatusJSONFlag = "--dump-status-json";
+inline constexpr std::string_view syncStatusNowFlag = "--sync-status-now";
+inline constexpr std::string_view fetchCloudStatusJSONFlag = "--fetch-cloud-status-json";
+
+enum class HeadlessMode { selfTestSettingsMigration, dumpStatus, dumpStatusJSON, syncStatusNow, fetchCloudStatusJSON };
+
+// The first mode, in the order above, that some argument (argument 0
+// included) equals exactly.
+std::optional<HeadlessMode> headlessMode(const std::vector<std::string>& arguments);
+
+// Runs the program. A headless mode ends the process itself (flushing
+// standard output first); without one the tray application runs.
+int main(int argc, char** argv);
+
+// The settings self-test: the enabled providers a fresh store derives from a
+// throwaway suite that holds only ["codex"], joined by ","; "failed" when no
+// suite can be opened. The suite is removed afterwards.
+std::string selfTestSettingsMigration();
+
+// The text dump of a snapshot: the state, "active=" and the count, then one
+// line of 11 tab-separated fields per active session. Every line ends with "\n".
+std::string statusDump(const AgentStatusSnapshot& snapshot);
+std::string sessionLine(const AgentSession& session);
+
+// "pid=4242 cpu=12.5% mem=301MB procs=3"; empty without usage.
+std::string processSummary(const std::optional<SessionResourceUsage>& usage);
+// "12.5%" from 0.1 on, else per mille: "0.500‰".
+std::string formatCPUPercent(double value);
+// "1023B", "1KB", "301MB", "1.0GB".
+std::string formatByteCount(std::int64_t bytes);
+
+} // namespace BrindleafBarApp
+
+} // namespace brindleaf

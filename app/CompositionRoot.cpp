@@ -1,0 +1,101 @@
+#include "app/CompositionRoot.hpp"
+
+#include "core/ProcessResourceSampler.hpp"
+#include "core/ProviderCatalog.hpp"
+#include "core/UserHomeDirectory.hpp"
+#include "platform/UserDefaults.hpp"
+#include "providers/claude/ClaudeProviderConfig.hpp"
+#include "providers/claude/ClaudeStatusProvider.hpp"
+#include "providers/codex/CodexProviderConfig.hpp"
+#include "providers/codex/CodexStatusProvider.hpp"
+#include "providers/hermes/HermesOfficialStatusProbe.hpp"
+#include "providers/hermes/HermesProviderConfig.hpp"
+#include "providers/hermes/HermesStatusProvider.hpp"
+#include "services/ProviderSettingsStore.hpp"
+
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace brindleaf::CompositionRoot {
+
+namespace {
+
+// The tray application reuses process samples up to this age.
+constexpr double applicationSampleMaxAge = 10.0;
+constexpr double stalePreviousStateInterval = 12.0;
+constexpr double transientCompleteHoldInterval = 1.2;
+
+// The Claude desktop app's folder and the engine's temporary root on Linux.
+constexpr const char* claudeDesktopFolder = "/.config/Claude";
+constexpr const char* claudeTasksTempRoot = "/tmp";
+
+} // namespace
+
+std::map<std::string, std::string> processEnvironment() {
+    std::map<std::string, std::string> environment;
+    for (char** entry = environ; entry && *entry; ++entry) {
+        const char* separator = std::strchr(*entry, '=');
+        if (!separator) continue;
+        environment.emplace(std::string(*entry, static_cast<std::size_t>(separator - *entry)), std::string(separator + 1));
+    }
+    return environment;
+}
+
+ProcessSnapshotReader processSnapshotReader(bool cliMode) {
+    if (cliMode) return [] { return ProcessResourceSampler::sampleAll(); };
+    return [] { return ProcessResourceSampler::cachedSamples(applicationSampleMaxAge); };
+}
+
+std::unique_ptr<AgentStatusService> makeStatusService(const std::string& codexHome,
+                                                      const std::optional<std::string>& sqliteHome, bool cliMode,
+                                                      double timeout, const std::optional<std::string>& home) {
+    const std::string userHome = home.value_or(UserHomeDirectory::path());
+    const ProcessSnapshotReader reader = processSnapshotReader(cliMode);
+
+    CodexProviderConfig codexConfig{
+        .codexHome = codexHome,
+        .sqliteHome = sqliteHome,
+        .runtimeActivityWindow = 20.0,
+        .recentActivityWindow = 120.0,
+        .openEdgeActivityWindow = 120.0,
+        .pendingToolCallActivityWindow = 43200.0,
+        .recentThreadLimit = 40,
+        .runtimeLogRecentRowLimit = 10000,
+    };
+    auto codex = std::make_shared<CodexStatusProvider>(std::move(codexConfig), reader);
+
+    ClaudeProviderConfig claudeConfig(userHome + "/.claude", 20.0, 900.0, 28800.0, 1800.0, claudeTasksTempRoot, 80,
+                                      userHome + claudeDesktopFolder, cliMode ? 0.0 : 10.0);
+    auto claude = std::make_shared<ClaudeStatusProvider>(std::move(claudeConfig), reader);
+
+    HermesProviderConfig hermesConfig{
+        .hermesHome = userHome + "/.hermes",
+        .recentActivityWindow = 20.0,
+        .staleOpenSessionWindow = 300.0,
+        .stalePendingToolWindow = 900.0,
+        .runtimeActivityWindow = 180.0,
+        .recentSessionLimit = 40,
+    };
+    auto hermes = std::make_shared<HermesStatusProvider>(std::move(hermesConfig), reader, ProcessCommandReader{},
+                                                         std::make_shared<HermesDefaultOfficialStatusProbe>(), 30.0);
+
+    std::vector<std::shared_ptr<AgentStatusProvider>> providers{codex, claude, hermes};
+    return std::make_unique<AgentStatusService>(std::move(providers), timeout, stalePreviousStateInterval,
+                                                transientCompleteHoldInterval);
+}
+
+std::set<std::string> enabledStatusProviders() {
+    ProviderSettingsStore settings(UserDefaults::standard());
+    std::set<std::string> names;
+    for (const auto& provider : ProviderCatalog::all()) {
+        if (settings.enabledProviderIDs().count(provider.id)) names.insert(provider.displayName);
+    }
+    return names;
+}
+
+bool isAppSandboxed() { return std::getenv("APP_SANDBOX_CONTAINER_ID") != nullptr; }
+
+} // namespace brindleaf::CompositionRoot

@@ -1,0 +1,242 @@
+#include "core/AgentStatusService.hpp"
+
+#include "core/RunStateLedger.hpp"
+#include "platform/Logger.hpp"
+
+#include <pthread.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdio>
+#include <exception>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <unordered_map>
+#include <utility>
+
+namespace brindleaf {
+
+namespace {
+
+// Longest time limit honoured; keeps deadline arithmetic far from overflow.
+constexpr double maximumProviderTimeout = 86400.0 * 365;
+
+double sanitizedTimeout(double seconds) {
+    if (std::isnan(seconds) || seconds < 0) return 0;
+    return std::min(seconds, maximumProviderTimeout);
+}
+
+int64_t wholeMilliseconds(double seconds) { return static_cast<int64_t>(seconds * 1000.0); }
+
+} // namespace
+
+// Per-provider bookkeeping.
+struct AgentStatusService::ProviderState {
+    std::shared_ptr<const ProviderSnapshot> lastSnapshot;
+    bool isDetecting = false;
+};
+
+// What the service shares with its workers. Workers hold it weakly: once the
+// service is gone they touch no provider state and log nothing.
+struct AgentStatusService::Shared {
+    Logger logger{"Status"};
+    std::mutex lock;
+    std::unordered_map<std::string, ProviderState> providerStates;
+    RunStateLedger runStateLedger{AgentStatusService::strongActiveLeaseInterval};
+};
+
+// The meeting point of one worker and the caller waiting for it. The worker
+// stores its snapshot, logs, and signals last.
+struct AgentStatusService::DetectionResult {
+    std::mutex lock;
+    std::condition_variable signalled;
+    std::optional<ProviderSnapshot> storedSnapshot;
+    bool isSignalled = false;
+
+    void store(ProviderSnapshot snapshot) {
+        std::lock_guard guard(lock);
+        storedSnapshot = std::move(snapshot);
+    }
+    void signal() {
+        {
+            std::lock_guard guard(lock);
+            isSignalled = true;
+        }
+        signalled.notify_all();
+    }
+    // Waits until signalled or the deadline passes; the stored snapshot, if any.
+    std::optional<ProviderSnapshot> wait(MonotonicClock::time_point deadline) {
+        std::unique_lock guard(lock);
+        if (!signalled.wait_until(guard, deadline, [this] { return isSignalled; })) return std::nullopt;
+        return std::move(storedSnapshot);
+    }
+};
+
+// The answer of starting one provider: an immediate snapshot, or a running scan.
+struct AgentStatusService::Detection {
+    std::optional<ProviderSnapshot> immediate;
+    std::string providerName;
+    MonotonicClock::time_point deadline;
+    std::shared_ptr<DetectionResult> result;
+};
+
+AgentStatusService::AgentStatusService(std::vector<std::shared_ptr<AgentStatusProvider>> providers,
+                                       double providerTimeout, double stalePreviousStateInterval,
+                                       double transientCompleteHoldInterval)
+    : providers_(std::move(providers)), providerTimeout_(sanitizedTimeout(providerTimeout)),
+      stalePreviousStateInterval_(stalePreviousStateInterval),
+      transientCompleteHoldInterval_(transientCompleteHoldInterval), shared_(std::make_shared<Shared>()) {
+    std::erase(providers_, nullptr);
+    for (const auto& provider : providers_) shared_->providerStates.try_emplace(provider->name());
+}
+
+AgentStatusService::~AgentStatusService() = default;
+
+AgentStatusSnapshot AgentStatusService::snapshot(Date at, const std::optional<std::set<std::string>>& enabledProviders) {
+    std::vector<Detection> detections;
+    detections.reserve(providers_.size());
+    for (const auto& provider : providers_) {
+        if (enabledProviders && !enabledProviders->contains(provider->name())) continue;
+        detections.push_back(startDetection(provider, at));
+    }
+
+    std::vector<ProviderSnapshot> collected;
+    collected.reserve(detections.size());
+    for (auto& detection : detections) {
+        if (detection.immediate)
+            collected.push_back(std::move(*detection.immediate));
+        else
+            collected.push_back(awaitDetection(detection, at));
+    }
+
+    AgentStatusSnapshot committed;
+    {
+        std::lock_guard guard(shared_->lock);
+        shared_->runStateLedger.apply(collected, at);
+        committed = shared_->runStateLedger.buildSnapshot(std::move(collected), at);
+    }
+    shared_->logger.info("snapshot.committed state=" + std::string(toString(committed.state)) +
+                         " active=" + std::to_string(committed.activeSessions.size()) + " reason=ledger");
+    return committed;
+}
+
+AgentStatusService::Detection AgentStatusService::startDetection(const std::shared_ptr<AgentStatusProvider>& provider,
+                                                                 Date refreshTime) {
+    Detection detection;
+    detection.providerName = provider->name();
+    const std::string& name = detection.providerName;
+    const double startedAt = monotonicSeconds();
+    shared_->logger.info("provider.started name=" + name);
+
+    std::unique_lock guard(shared_->lock);
+    ProviderState& state = shared_->providerStates[name];
+    if (state.isDetecting) {
+        const std::string message = name + " detection is still running; showing last known state.";
+        detection.immediate = substituteSnapshot(state.lastSnapshot.get(), name, message, refreshTime);
+        guard.unlock();
+        shared_->logger.error("provider.singleflight provider=" + name + " stateChanged=false healthOnly=true");
+        return detection;
+    }
+    state.isDetecting = true;
+    guard.unlock();
+
+    detection.result = std::make_shared<DetectionResult>();
+    detection.deadline = MonotonicClock::now() + std::chrono::duration_cast<MonotonicClock::duration>(
+                                                     std::chrono::duration<double>(providerTimeout_));
+    try {
+        std::thread worker(
+            [provider, refreshTime, weakShared = std::weak_ptr<Shared>(shared_), name, result = detection.result,
+             startedAt] { finishDetection(provider, refreshTime, weakShared, name, result, startedAt); });
+        pthread_setname_np(worker.native_handle(), "bl.detection");
+        worker.detach();
+    } catch (const std::system_error&) {
+        // No thread could be started: nothing runs for this provider, so it is
+        // not busy, and the waiting caller treats it as late.
+        {
+            std::lock_guard relock(shared_->lock);
+            shared_->providerStates[name].isDetecting = false;
+        }
+        detection.result->signal();
+    }
+    return detection;
+}
+
+void AgentStatusService::finishDetection(const std::shared_ptr<AgentStatusProvider>& provider, Date refreshTime,
+                                         const std::weak_ptr<Shared>& service, const std::string& name,
+                                         const std::shared_ptr<DetectionResult>& result, double startedAt) {
+    ProviderSnapshot snapshot;
+    try {
+        snapshot = provider->snapshot(refreshTime);
+    } catch (const std::exception& error) {
+        snapshot = ProviderSnapshot::make(name, std::nullopt, std::nullopt, {}, 0, refreshTime,
+                                          {name + " detection failed: " + error.what()});
+    } catch (...) {
+        snapshot = ProviderSnapshot::make(name, std::nullopt, std::nullopt, {}, 0, refreshTime,
+                                          {name + " detection failed."});
+    }
+
+    if (auto shared = service.lock()) {
+        auto last = std::make_shared<const ProviderSnapshot>(snapshot);
+        std::lock_guard guard(shared->lock);
+        ProviderState& state = shared->providerStates[name];
+        state.lastSnapshot = std::move(last);
+        state.isDetecting = false;
+    }
+
+    const std::string stateName(toString(snapshot.state));
+    const size_t activeCount = snapshot.activeSessions.size();
+    std::string evidence = snapshot.statusEvidence.value_or("");
+    result->store(std::move(snapshot));
+
+    const int64_t elapsedMs = wholeMilliseconds(monotonicSeconds() - startedAt);
+    if (auto shared = service.lock()) {
+        shared->logger.info("provider.finished name=" + name + " state=" + stateName +
+                            " active=" + std::to_string(activeCount) + " elapsedMs=" + std::to_string(elapsedMs) +
+                            " evidence=" + evidence);
+    }
+    result->signal();
+}
+
+ProviderSnapshot AgentStatusService::awaitDetection(Detection& detection, Date refreshTime) {
+    if (auto snapshot = detection.result->wait(detection.deadline)) return std::move(*snapshot);
+
+    const std::string& name = detection.providerName;
+    std::shared_ptr<const ProviderSnapshot> last;
+    {
+        std::lock_guard guard(shared_->lock);
+        if (auto found = shared_->providerStates.find(name); found != shared_->providerStates.end())
+            last = found->second.lastSnapshot;
+    }
+    shared_->logger.error("provider.timeout provider=" + name +
+                          " elapsedMs=" + std::to_string(wholeMilliseconds(providerTimeout_)) +
+                          " stateChanged=false healthOnly=true");
+    const std::string message =
+        name + " detection timed out after " + formatSeconds(providerTimeout_) + "; showing last known state.";
+    return substituteSnapshot(last.get(), name, message, refreshTime);
+}
+
+std::string AgentStatusService::formatSeconds(double seconds) {
+    char buffer[64];
+    if (std::isfinite(seconds) && seconds == std::trunc(seconds) && std::fabs(seconds) < 9e15)
+        std::snprintf(buffer, sizeof buffer, "%llds", static_cast<long long>(seconds));
+    else
+        std::snprintf(buffer, sizeof buffer, "%.2fs", seconds);
+    return buffer;
+}
+
+ProviderSnapshot AgentStatusService::substituteSnapshot(const ProviderSnapshot* lastSnapshot,
+                                                        const std::string& providerName, const std::string& message,
+                                                        Date refreshTime) {
+    std::vector<std::string> errors;
+    if (lastSnapshot) errors = lastSnapshot->errors;
+    errors.push_back(message);
+    return ProviderSnapshot::make(lastSnapshot ? lastSnapshot->providerName : providerName, AgentRunState::unknown,
+                                  message, {}, lastSnapshot ? lastSnapshot->ignoredStaleSessions : 0, refreshTime,
+                                  std::move(errors));
+}
+
+} // namespace brindleaf

@@ -1,0 +1,105 @@
+#pragma once
+
+#include "core/AgentRunState.hpp"
+#include "core/AgentSession.hpp"
+#include "core/AgentStatusSnapshot.hpp"
+#include "core/Date.hpp"
+#include "core/ProviderSnapshot.hpp"
+#include "core/RunEvidence.hpp"
+#include "core/RunEvidenceStrength.hpp"
+
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace brindleaf {
+
+// Smooths noisy provider scans over time. One unit per provider and session
+// id, fed by the run evidence of every provider snapshot: strong evidence gets
+// a short lease, weak evidence the lease it carries, and a scan that found
+// nothing running completes the provider's units. The committed snapshot shows
+// only active units whose lease has not ended.
+//
+// A plain value without a lock of its own; its owner serialises access.
+class RunStateLedger {
+public:
+    static constexpr std::string_view ledgerCompleteReason =
+        "ledger: no active run evidence after successful provider scan";
+
+    enum class UnitState { active, complete, stale };
+
+    struct UnitKey {
+        std::string provider;
+        std::string sessionID;
+        bool operator==(const UnitKey&) const = default;
+    };
+
+    struct UnitKeyHash {
+        size_t operator()(const UnitKey& key) const {
+            const size_t a = std::hash<std::string>{}(key.provider);
+            const size_t b = std::hash<std::string>{}(key.sessionID);
+            return a ^ (b + 0x9e3779b97f4a7c15ULL + (a << 6) + (a >> 2));
+        }
+    };
+
+    struct Unit {
+        UnitState state = UnitState::stale;
+        std::optional<AgentSession> session;
+        RunEvidenceStrength strength = RunEvidenceStrength::healthOnly;
+        Date observedAt = 0;
+        std::optional<Date> expiresAt;
+        std::string reason;
+    };
+
+    explicit RunStateLedger(double strongActiveLeaseInterval = 5);
+
+    double strongActiveLeaseInterval() const { return strongActiveLeaseInterval_; }
+
+    // Records every provider snapshot's run evidence, with `now` as the current time.
+    void apply(const std::vector<ProviderSnapshot>& providerSnapshots, Date now);
+
+    // The committed snapshot for these provider snapshots. The rvalue form moves
+    // the snapshots' errors and run evidence into the result instead of copying.
+    AgentStatusSnapshot buildSnapshot(const std::vector<ProviderSnapshot>& providerSnapshots, Date now) const;
+    AgentStatusSnapshot buildSnapshot(std::vector<ProviderSnapshot>&& providerSnapshots, Date now) const;
+
+    // Inner steps, public so that callers and tests can drive them one by one.
+    void expireUnits(Date now);
+    void record(const RunEvidence& evidence, Date now);
+    void completeProviderUnits(const std::string& provider, Date scanTime, const std::string& reason);
+    std::optional<std::string> completeReason(const std::string& provider) const;
+    std::optional<std::string> latestCompleteReason() const;
+    std::optional<std::string> statusEvidence(AgentRunState state,
+                                              const std::vector<ProviderSnapshot>& committedSnapshots) const;
+
+    // Read access to the recorded units.
+    const Unit* unit(const std::string& provider, const std::string& sessionID) const;
+    const Unit* unit(const UnitKey& key) const { return unit(key.provider, key.sessionID); }
+    size_t unitCount() const;
+    std::optional<Date> providerSuccessfulScan(const std::string& provider) const;
+    std::optional<std::string> providerCompleteReason(const std::string& provider) const;
+
+private:
+    // Units grouped by provider name, then keyed by session id: the provider
+    // steps of a refresh touch only that provider's units.
+    using SessionUnits = std::unordered_map<std::string, Unit>;
+
+    struct ProviderScan {
+        Date scannedAt = 0;
+        std::string reason;
+    };
+
+    template <typename Snapshots>
+    AgentStatusSnapshot build(Snapshots&& providerSnapshots, Date now) const;
+    void commitProvider(ProviderSnapshot& committed, const std::string& providerName, Date now) const;
+
+    double strongActiveLeaseInterval_;
+    std::unordered_map<std::string, SessionUnits> units_;
+    std::unordered_map<std::string, ProviderScan> providerScans_;
+};
+
+} // namespace brindleaf

@@ -1,0 +1,267 @@
+#include "providers/claude/ClaudeStatusProvider.hpp"
+
+#include "core/ProcessResourceSampler.hpp"
+#include "core/SafeFileReader.hpp"
+#include "core/TextUtils.hpp"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <unordered_map>
+#include <utility>
+
+namespace brindleaf {
+
+ClaudeStatusProvider::ClaudeStatusProvider(ClaudeProviderConfig config, ProcessSnapshotReader reader)
+    : config_(std::move(config)),
+      processSnapshotReader_(reader ? std::move(reader) : ProcessSnapshotReader(ProcessResourceSampler::sampleAll)) {}
+
+std::string ClaudeStatusProvider::sessionIDOf(const AnalyzedTranscript& transcript) {
+    if (transcript.state.sessionID) return *transcript.state.sessionID;
+    const std::string& path = transcript.transcript.path;
+    const size_t slash = path.rfind('/');
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const size_t dot = name.rfind('.');
+    if (dot != std::string::npos && dot > 0) name.resize(dot);
+    return name;
+}
+
+bool ClaudeStatusProvider::isSubagentTranscript(const std::string& transcriptPath) const {
+    const std::string projects = config_.claudeHome + "/projects/";
+    std::string_view relative(transcriptPath);
+    if (relative.substr(0, projects.size()) == projects) relative.remove_prefix(projects.size() - 1);
+    return relative.find("/subagents/") != std::string_view::npos;
+}
+
+bool ClaudeStatusProvider::isSafePathComponent(std::string_view id) {
+    return !id.empty() && id != "." && id != ".." && id.find('/') == std::string_view::npos &&
+           id.find('\0') == std::string_view::npos;
+}
+
+std::string ClaudeStatusProvider::activityDetail(const ClaudeTranscriptState& state, bool wakeup, bool background) {
+    if (state.hasPendingUserChoice) return "Claude is waiting for your choice";
+    if (const size_t count = state.pendingSubagents.size(); count > 0) {
+        return "Waiting on " + std::to_string(count) + (count == 1 ? " subagent" : " subagents");
+    }
+    if (state.hasPendingToolUse) return "Claude transcript has pending tool use";
+    if (state.hasOpenTurn) return "Claude turn awaiting assistant response";
+    if (!wakeup && !background && state.pendingBackgroundTasks.empty()) {
+        return state.endsWithSidechainActivity ? "Claude sub-agent running" : "Claude is working";
+    }
+    return wakeup ? "Claude loop sleeping until scheduled wakeup" : "Claude working on a background task";
+}
+
+namespace {
+
+// The path without the extension of its last component.
+std::string withoutExtension(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    const size_t dot = path.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash + 2)) return path;
+    return path.substr(0, dot);
+}
+
+ProviderSnapshot emptySnapshot(Date now, std::vector<std::string> errors) {
+    return ProviderSnapshot::make(std::string(ClaudeStatusProvider::providerName), std::nullopt, std::nullopt, {}, 0,
+                                  now, std::move(errors));
+}
+
+} // namespace
+
+ProviderSnapshot ClaudeStatusProvider::scan(Date now) {
+    // 1. The projects folder: missing means nothing to report; present but
+    // unreadable is reported, never passed off as "no sessions".
+    const std::string projectsPath = config_.claudeHome + "/projects";
+    struct stat projectsStat;
+    if (::stat(projectsPath.c_str(), &projectsStat) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR) return emptySnapshot(now, {});
+        return emptySnapshot(now, {"Claude Code projects folder unreadable: " + std::string(std::strerror(errno))});
+    }
+    if (DIR* folder = ::opendir(projectsPath.c_str())) {
+        ::closedir(folder);
+    } else {
+        return emptySnapshot(now, {"Claude Code projects folder unreadable: " + std::string(std::strerror(errno))});
+    }
+
+    // 2.-6. Listing, processes, registry, liveness, analysis.
+    const std::vector<ClaudeTranscriptFile> files = listTranscripts(projectsPath);
+    const std::vector<ProcessResourceSample> samples = processSnapshotReader_();
+    const std::map<int64_t, std::string> registry = readSessionPIDs(config_.claudeHome + "/sessions");
+    const std::shared_ptr<const EngineLivenessIndex> indexPointer = engineIndex(samples, registry);
+    const EngineLivenessIndex& index = *indexPointer;
+    std::vector<AnalyzedTranscript> analyzed;
+    analyzed.reserve(files.size());
+    for (const auto& file : files) analyzed.push_back(analyzeTranscript(file));
+
+    // 7.-9. Background work and claims.
+    coldStartDeepScan(analyzed, now);
+    const BackgroundLaunches running = runningBackgroundTasks(analyzed, index, now);
+    const std::set<std::string> claimed = engineClaimedTranscripts(analyzed, index);
+
+    // 10. Desktop titles of our sessions.
+    std::vector<std::string> sessionIDs;
+    sessionIDs.reserve(analyzed.size());
+    std::set<std::string> sessionIDSet;
+    for (const auto& transcript : analyzed) {
+        sessionIDs.push_back(sessionIDOf(transcript));
+        sessionIDSet.insert(sessionIDs.back());
+    }
+    std::map<std::string, std::string> titles;
+    if (!sessionIDSet.empty()) {
+        for (auto& [id, title] : desktopTitles()) {
+            if (sessionIDSet.count(id)) titles.emplace(id, title);
+        }
+    }
+
+    // 11. The main transcript of each session: the latest activity, the newer file on a tie.
+    std::vector<bool> isSubagent(analyzed.size());
+    std::unordered_map<std::string, size_t> mainTranscripts;
+    for (size_t i = 0; i < analyzed.size(); ++i) {
+        isSubagent[i] = isSubagentTranscript(analyzed[i].transcript.path);
+        if (isSubagent[i]) continue;
+        auto [it, inserted] = mainTranscripts.try_emplace(sessionIDs[i], i);
+        if (!inserted && analyzed[it->second].lastActivity < analyzed[i].lastActivity) it->second = i;
+    }
+
+    // 12. Runtime profiles of sub-agents, tied to their launching tool use by the meta file.
+    std::unordered_map<std::string, SessionRuntimeProfile> subagentProfiles;
+    for (size_t i = 0; i < analyzed.size(); ++i) {
+        if (!isSubagent[i] || !analyzed[i].state.sidechainRuntimeProfile) continue;
+        const std::string metaPath = withoutExtension(analyzed[i].transcript.path) + ".meta.json";
+        const auto toolUseID = subagentMetaCache_.value(metaPath, [&] {
+            return parseSubagentToolUseID(SafeFileReader::readSmallFile(metaPath, SafeFileReader::smallFileLimit));
+        });
+        if (toolUseID) subagentProfiles[*toolUseID] = *analyzed[i].state.sidechainRuntimeProfile;
+    }
+
+    // 13. Decisions.
+    std::vector<AgentSession> rows;
+    int64_t staleCount = 0;
+    for (size_t i = 0; i < analyzed.size(); ++i) {
+        const AnalyzedTranscript& transcript = analyzed[i];
+        const ClaudeTranscriptState& state = transcript.state;
+        const std::string& sessionID = sessionIDs[i];
+        const bool wakeup = state.scheduledWakeupAt && now <= *state.scheduledWakeupAt + config_.stalePendingToolWindow;
+        const AnalyzedTranscript* mainTranscript = nullptr;
+        if (auto it = mainTranscripts.find(sessionID); it != mainTranscripts.end()) mainTranscript = &analyzed[it->second];
+        std::optional<SessionRuntimeProfile> profile = state.runtimeProfile;
+        if (!profile && mainTranscript) profile = mainTranscript->state.runtimeProfile;
+        bool background = false;
+        if (auto it = running.find(sessionID); it != running.end()) {
+            for (const auto& [taskID, launchedAt] : it->second) {
+                if (now <= launchedAt + config_.backgroundTaskWindow) background = true;
+            }
+        }
+
+        if (state.isBlockedByApiError) continue;
+        const bool isClaimed = claimed.count(transcript.transcript.path) > 0;
+        const std::optional<bool> gone = index.engineGoneVerdict(state.sessionID, transcript.engineKey, isClaimed);
+        const double idle = now - transcript.lastActivity;
+        std::string evidence;
+        bool needsUser = false;
+
+        if (wakeup || background || state.hasPendingUserChoice) {
+            bool show;
+            if (!gone) {
+                show = wakeup || background || idle <= config_.stalePendingToolWindow;
+            } else if (!*gone) {
+                show = true;
+            } else {
+                show = index.hasEngineInCandidateCwd(transcript.engineKey);
+            }
+            if (!show) {
+                ++staleCount;
+                continue;
+            }
+            evidence = activityDetail(state, wakeup, background);
+            needsUser = state.hasPendingUserChoice;
+        } else {
+            const bool recent = idle <= config_.recentActivityWindow &&
+                                (state.endsWithSidechainActivity || state.hasOpenTurn || state.hasPendingToolUse ||
+                                 !state.lastConversationRole);
+            bool sidechain;
+            if (isSubagent[i]) {
+                sidechain = (state.sidechainHasPendingToolUse || state.sidechainHasOpenTurn) &&
+                            !(mainTranscript && mainTranscript->lastActivity > transcript.lastActivity);
+            } else {
+                sidechain = state.endsWithSidechainActivity && state.sidechainHasPendingToolUse;
+            }
+            if (!state.hasPendingToolUse && !state.hasOpenTurn && !recent && !sidechain) continue; // done
+            if (gone == std::optional<bool>(true) && !index.hasEngineInCandidateCwd(transcript.engineKey) && !recent &&
+                !(mainTranscript && index.hasEngineInCandidateCwd(mainTranscript->engineKey))) {
+                ++staleCount;
+                continue;
+            }
+            if (idle > config_.stalePendingToolWindow) {
+                ++staleCount;
+                continue;
+            }
+            evidence = activityDetail(state, false, false);
+        }
+
+        std::optional<std::string> title;
+        if (auto it = titles.find(sessionID); it != titles.end()) title = it->second;
+        if (!title) title = state.aiTitle;
+        if (!title) title = state.title;
+        const std::string rowTitle = title ? firstLineTruncated(80, *title) : "Claude Code session";
+        const std::string rowCwd = state.cwd.value_or("");
+        rows.push_back(AgentSession({
+            .id = sessionID,
+            .provider = std::string(providerName),
+            .agentRole = state.lastRole,
+            .threadSource = "transcript",
+            .title = rowTitle,
+            .cwd = rowCwd,
+            .rolloutPath = transcript.transcript.path,
+            .lastActivityAt = transcript.lastActivity,
+            .evidence = evidence,
+            .needsUserAttention = needsUser,
+            .resourceUsage = index.engineResourceUsage(sessionID, transcript.engineKey),
+            .runtimeProfile = profile,
+            .backgroundTaskSummary = state.backgroundTaskSummary,
+        }));
+        for (const ClaudeSubagent& subagent : state.pendingSubagents) {
+            std::optional<SessionRuntimeProfile> subagentProfile = subagent.runtimeProfile;
+            if (auto it = subagentProfiles.find(subagent.toolUseID); it != subagentProfiles.end()) {
+                subagentProfile = it->second;
+            }
+            rows.push_back(AgentSession({
+                .id = sessionID + ":" + subagent.toolUseID,
+                .provider = std::string(providerName),
+                .parentID = sessionID,
+                .agentRole = subagent.subagentType,
+                .parentTitle = rowTitle,
+                .threadSource = "subagent",
+                .title = subagent.description ? firstLineTruncated(80, *subagent.description) : "Subagent",
+                .cwd = rowCwd,
+                .lastActivityAt = transcript.lastActivity,
+                .evidence = "Claude subagent running",
+                .needsUserAttention = false,
+                .runtimeProfile = subagentProfile,
+            }));
+        }
+    }
+
+    // 14. Latest first; for each id the first (latest) row survives.
+    std::stable_sort(rows.begin(), rows.end(), [](const AgentSession& a, const AgentSession& b) {
+        if (!b.lastActivityAt) return a.lastActivityAt.has_value();
+        return a.lastActivityAt && *a.lastActivityAt > *b.lastActivityAt;
+    });
+    std::set<std::string> seen;
+    std::vector<AgentSession> unique;
+    unique.reserve(rows.size());
+    for (auto& row : rows) {
+        if (seen.insert(row.id).second) unique.push_back(std::move(row));
+    }
+
+    // 15. The snapshot.
+    std::optional<std::string> statusEvidence;
+    if (!unique.empty() && !unique.front().evidence.empty()) statusEvidence = unique.front().evidence;
+    return ProviderSnapshot::make(std::string(providerName), std::nullopt, std::move(statusEvidence),
+                                  std::move(unique), staleCount, now, {});
+}
+
+} // namespace brindleaf

@@ -1,0 +1,143 @@
+#pragma once
+
+#include "core/AgentStatusProvider.hpp"
+#include "core/Date.hpp"
+#include "core/FileSnapshotCache.hpp"
+#include "core/ProcessResourceSample.hpp"
+#include "core/ProviderSnapshot.hpp"
+#include "providers/claude/ClaudeEngineKey.hpp"
+#include "providers/claude/ClaudeEngineLivenessIndex.hpp"
+#include "providers/claude/ClaudeProviderConfig.hpp"
+#include "providers/claude/ClaudeTranscriptAnalyzer.hpp"
+#include "providers/claude/ClaudeTranscriptFile.hpp"
+#include "providers/claude/ClaudeTranscriptState.hpp"
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace brindleaf {
+
+// The Claude Code provider: finds sessions from the transcripts under the
+// Claude home, ties them to running engine processes and decides whether each
+// is working, waiting for the user, sleeping until a wakeup, running
+// background work, stale or done. Lives as long as the process; every cache
+// it keeps is in memory only.
+class ClaudeStatusProvider final : public AgentStatusProvider {
+public:
+    static constexpr std::string_view providerName = "Claude Code";
+
+    using EngineKey = ClaudeEngineKey;
+    using EngineLivenessIndex = ClaudeEngineLivenessIndex;
+    // session id -> task id -> launch date
+    using BackgroundLaunches = std::map<std::string, std::map<std::string, Date>>;
+
+    struct AnalyzedTranscript {
+        ClaudeTranscriptFile transcript;
+        ClaudeTranscriptState state;
+        Date lastActivity = 0;
+        EngineKey engineKey;
+    };
+
+    struct DesktopTitleEntry {
+        std::string cliSessionID;
+        std::string title; // never empty
+        bool operator==(const DesktopTitleEntry&) const = default;
+    };
+
+    // An empty reader samples every process afresh on each scan.
+    explicit ClaudeStatusProvider(ClaudeProviderConfig config, ProcessSnapshotReader reader = {});
+
+    std::string name() const override { return std::string(providerName); }
+    ProviderSnapshot snapshot(Date at) override { return scan(at); }
+
+    const ClaudeProviderConfig& config() const { return config_; }
+    ClaudeTranscriptAnalyzer& analyzer() { return analyzer_; }
+
+    ProviderSnapshot scan(Date now);
+
+    // The evidence sentence of a shown session.
+    static std::string activityDetail(const ClaudeTranscriptState& state, bool wakeup, bool background);
+
+    // Listing and analysis.
+    std::vector<ClaudeTranscriptFile> listTranscripts(const std::string& projectsPath);
+    static std::vector<ClaudeTranscriptFile> findTranscriptFiles(const std::string& root);
+    static std::map<std::string, Date> folderSignature(const std::string& projectsPath);
+    std::shared_ptr<const EngineLivenessIndex> engineIndex(const std::vector<ProcessResourceSample>& samples,
+                                                           const std::map<int64_t, std::string>& registry);
+    AnalyzedTranscript analyzeTranscript(const ClaudeTranscriptFile& transcript);
+    static std::optional<std::string> projectDirectoryName(const std::string& transcriptPath);
+    static std::set<std::string> engineClaimedTranscripts(const std::vector<AnalyzedTranscript>& transcripts,
+                                                          const EngineLivenessIndex& index);
+
+    // The engines' session registry: process id -> session id.
+    std::map<int64_t, std::string> readSessionPIDs(const std::string& folder);
+
+    // Background tasks.
+    void coldStartDeepScan(const std::vector<AnalyzedTranscript>& transcripts, Date now);
+    BackgroundLaunches runningBackgroundTasks(const std::vector<AnalyzedTranscript>& transcripts,
+                                              const EngineLivenessIndex& index, Date now);
+    std::optional<Date> latestTaskActivity(const std::string& transcriptPath, const std::string& sessionID,
+                                           const std::string& taskID);
+
+    // Desktop app titles and sub-agent meta files.
+    std::map<std::string, std::string> desktopTitles();
+    static std::optional<DesktopTitleEntry> parseDesktopTitle(const std::optional<std::string>& contents);
+    static std::optional<std::string> parseSubagentToolUseID(const std::optional<std::string>& contents);
+
+    // The session id of a transcript: its recorded one, else its file name without extension.
+    static std::string sessionIDOf(const AnalyzedTranscript& transcript);
+    // Whether the transcript lies in a "subagents" folder below the projects folder.
+    bool isSubagentTranscript(const std::string& transcriptPath) const;
+    // Ids that may be used as a path component.
+    static bool isSafePathComponent(std::string_view id);
+
+private:
+    struct CachedEngineIndex {
+        std::vector<ProcessResourceSample> samples;
+        std::map<int64_t, std::string> registry;
+        std::shared_ptr<const EngineLivenessIndex> index;
+    };
+    struct CachedDesktopTitles {
+        double builtAt = 0; // monotonic seconds
+        std::map<std::string, std::string> titles;
+    };
+    struct CachedTranscriptList {
+        std::string projectsPath;
+        double scannedAt = 0; // monotonic seconds
+        std::map<std::string, Date> folderSignature;
+        std::vector<ClaudeTranscriptFile> files;
+    };
+    using RegistryEntry = std::optional<std::pair<int64_t, std::string>>;
+
+    bool isBackgroundTaskStillRunning(const std::string& taskID, Date launchedAt, Date now,
+                                      const std::set<std::string>& localTaskIDs, const EngineLivenessIndex& index,
+                                      const AnalyzedTranscript& transcript, const std::string& sessionID,
+                                      std::optional<std::vector<std::string>>& tempRootEntries);
+
+    const ClaudeProviderConfig config_;
+    ClaudeTranscriptAnalyzer analyzer_;
+    std::mutex transcriptListLock_;
+    std::mutex desktopTitlesLock_;
+    std::mutex engineIndexLock_;
+    std::optional<CachedEngineIndex> cachedEngineIndex_;
+    std::optional<CachedDesktopTitles> cachedDesktopTitles_;
+    std::optional<CachedTranscriptList> cachedTranscriptList_;
+    FileSnapshotCache<std::optional<DesktopTitleEntry>> desktopTitleCache_{2048};
+    FileSnapshotCache<std::optional<std::string>> subagentMetaCache_{512};
+    FileSnapshotCache<RegistryEntry> registryCache_{256};
+    const ProcessSnapshotReader processSnapshotReader_;
+    BackgroundLaunches carriedBackgroundLaunches_;
+    std::map<std::string, std::set<std::string>> carriedLocalTaskIDs_;
+    std::mutex carryoverLock_;
+    bool didColdStartDeepScan_ = false;
+};
+
+} // namespace brindleaf

@@ -1,0 +1,169 @@
+// The session index and the managed chat-process list, and the resource usage
+// of a session's processes.
+#include "providers/codex/CodexStatusProvider.hpp"
+
+#include "core/ProcessTree.hpp"
+#include "core/SafeFileReader.hpp"
+#include "providers/codex/CodexText.hpp"
+
+#include <simdjson.h>
+
+#include <unistd.h>
+
+namespace brindleaf {
+
+namespace {
+
+using simdjson::dom::element;
+using simdjson::dom::element_type;
+
+bool fileExists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+
+bool contains(std::string_view haystack, std::string_view needle) {
+    return haystack.find(needle) != std::string_view::npos;
+}
+
+} // namespace
+
+namespace codex {
+
+bool isCodexAppProcess(std::string_view command) {
+    if (contains(command, "DurazEdo.app")) return false;
+    if (contains(command, "/Applications/Codex.app/")) return true;
+    if (contains(command, "/.vscode/extensions/openai.chatgpt-") && contains(command, "/codex app-server"))
+        return true;
+    if (contains(command, "/.codex/plugins/")) return true;
+    if (contains(command, "/.codex/computer-use/")) return true;
+    return false;
+}
+
+} // namespace codex
+
+CodexStatusProvider::SessionIndex CodexStatusProvider::parseSessionIndex(const std::string& path) {
+    SessionIndex index;
+    auto contents = SafeFileReader::readSmallFile(path, sessionIndexByteLimit);
+    if (!contents) return index;
+    // One padded copy: every line is parsed in place, the bytes after it serving as padding.
+    const simdjson::padded_string text(*contents);
+    simdjson::dom::parser parser;
+    // Lines are checked one by one, so bytes that are not UTF-8 cost only their own line.
+    for (std::string_view line : codex::splitLines(std::string_view(text.data(), text.size()))) {
+        element root;
+        if (parser.parse(reinterpret_cast<const uint8_t*>(line.data()), line.size(), false).get(root) !=
+            simdjson::SUCCESS)
+            continue;
+        if (root.type() != element_type::OBJECT) continue;
+        element id;
+        element name;
+        if (root["id"].get(id) != simdjson::SUCCESS || id.type() != element_type::STRING) continue;
+        if (root["thread_name"].get(name) != simdjson::SUCCESS || name.type() != element_type::STRING) continue;
+        const std::string_view idText = id.get_string().value_unsafe();
+        if (idText.empty()) continue;
+        index.insert_or_assign(std::string(idText), std::string(name.get_string().value_unsafe()));
+    }
+    return index;
+}
+
+std::vector<CodexManagedProcess> CodexStatusProvider::loadManagedProcesses(const std::string& path) {
+    auto contents = SafeFileReader::readSmallFile(path, managedProcessByteLimit);
+    if (!contents) return {};
+    simdjson::dom::parser parser;
+    const simdjson::padded_string padded(*contents);
+    element root;
+    if (parser.parse(padded).get(root) != simdjson::SUCCESS) return {};
+    if (root.type() != element_type::ARRAY) return {};
+    simdjson::dom::array array;
+    if (root.get_array().get(array) != simdjson::SUCCESS) return {};
+    for (element entry : array)
+        if (entry.type() != element_type::OBJECT) return {};
+    std::vector<CodexManagedProcess> processes;
+    for (element entry : array) {
+        if (auto process = CodexManagedProcess::fromEntry(entry)) processes.push_back(std::move(*process));
+    }
+    return processes;
+}
+
+CodexStatusProvider::ManagedProcessesByConversation CodexStatusProvider::groupManagedProcesses(
+    const std::vector<CodexManagedProcess>& processes) {
+    ManagedProcessesByConversation grouped;
+    for (const auto& process : processes) grouped[process.conversationID].push_back(process);
+    return grouped;
+}
+
+std::shared_ptr<const CodexStatusProvider::SessionIndex> CodexStatusProvider::sessionIndex() {
+    const std::string path = config_.codexHome + "/session_index.jsonl";
+    if (!fileExists(path)) return std::make_shared<const SessionIndex>();
+    // Shared, so that an unchanged index costs no copy.
+    return sessionIndexCache_.value(path, std::string(), std::nullopt, [&] {
+        return std::make_shared<const SessionIndex>(parseSessionIndex(path));
+    });
+}
+
+std::vector<CodexManagedProcess> CodexStatusProvider::managedProcesses() {
+    const std::string path = config_.codexHome + "/process_manager/chat_processes.json";
+    if (!fileExists(path)) return {};
+    return managedProcessCache_.value(path, std::string(), std::nullopt, [&] { return loadManagedProcesses(path); });
+}
+
+CodexStatusProvider::ProcessView::ProcessView(const std::vector<ProcessResourceSample>& samples,
+                                              const ManagedProcessesByConversation& managed)
+    : samples_(samples), managed_(managed) {
+    if (samples.empty()) return;
+    tree_ = ProcessTree(samples);
+    live_.reserve(samples.size());
+    std::set<int64_t> appRoots;
+    for (const auto& sample : samples) {
+        live_.insert(sample.pid);
+        if (codex::isCodexAppProcess(sample.command)) {
+            appProcesses_.push_back(&sample);
+            appRoots.insert(sample.pid);
+        }
+    }
+    if (!appRoots.empty()) appUsage_ = tree_.resourceUsage(appRoots);
+}
+
+std::set<int64_t> CodexStatusProvider::sessionRootPIDs(const CodexCandidate& candidate, const ProcessView& processes) {
+    std::set<int64_t> roots;
+    if (auto found = processes.managed().find(candidate.id); found != processes.managed().end()) {
+        for (const auto& process : found->second) {
+            if (process.osPID && processes.isLive(*process.osPID)) roots.insert(*process.osPID);
+        }
+    }
+    const bool hasRollout = candidate.rolloutPath && !candidate.rolloutPath->empty();
+    for (const ProcessResourceSample* sample : processes.appProcesses()) {
+        if (contains(sample->command, candidate.id) ||
+            (hasRollout && contains(sample->command, *candidate.rolloutPath)))
+            roots.insert(sample->pid);
+    }
+    return roots;
+}
+
+std::set<int64_t> CodexStatusProvider::sessionRootPIDs(const CodexCandidate& candidate,
+                                                       const std::vector<ProcessResourceSample>& samples,
+                                                       const ManagedProcessesByConversation& managed) {
+    return sessionRootPIDs(candidate, ProcessView(samples, managed));
+}
+
+std::optional<SessionResourceUsage> CodexStatusProvider::codexAppResourceUsage(
+    const std::vector<ProcessResourceSample>& samples) {
+    static const ManagedProcessesByConversation none;
+    return ProcessView(samples, none).appUsage();
+}
+
+std::optional<SessionResourceUsage> CodexStatusProvider::sessionResourceUsage(const CodexCandidate& candidate,
+                                                                            const ProcessView& processes) {
+    if (processes.samples().empty()) return std::nullopt;
+    const std::set<int64_t> roots = sessionRootPIDs(candidate, processes);
+    if (!roots.empty()) {
+        if (auto usage = processes.tree().resourceUsage(roots)) return usage;
+    }
+    return processes.appUsage();
+}
+
+std::optional<SessionResourceUsage> CodexStatusProvider::sessionResourceUsage(
+    const CodexCandidate& candidate, const std::vector<ProcessResourceSample>& samples,
+    const ManagedProcessesByConversation& managed) {
+    return sessionResourceUsage(candidate, ProcessView(samples, managed));
+}
+
+} // namespace brindleaf

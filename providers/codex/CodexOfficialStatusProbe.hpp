@@ -1,0 +1,25 @@
+#pragma once
+
+#include "core/Date.hpp"
+#include "providers/codex/CodexOfficialThreadStatus.hpp"
+
+#include <vector>
+
+namespace brindleaf {
+
+// Where the Codex provider gets the app server's thread statuses from. May
+// throw; the scan ignores every error.
+class CodexOfficialStatusProbe {
+public:
+    virtual ~CodexOfficialStatusProbe() = default;
+    // The statuses in the order the answer listed them.
+    virtual std::vector<CodexOfficialThreadStatus> fetchSnapshot(Date scanTime) = 0;
+};
+
+// Used when the environment names no app-server endpoint.
+class NoopCodexOfficialStatusProbe final : public CodexOfficialStatusProbe {
+public:
+    std::vector<CodexOfficialThreadStatus> fetchSnapshot(Date) override { return {}; }
+};
+
+} // namespace brindleaf

@@ -1,0 +1,236 @@
+#pragma once
+
+#include "core/AgentSession.hpp"
+#include "core/AgentStatusProvider.hpp"
+#include "core/DatabaseQueryCache.hpp"
+#include "core/FileSnapshotCache.hpp"
+#include "core/ProcessResourceSample.hpp"
+#include "core/ProcessTree.hpp"
+#include "core/ProviderSnapshot.hpp"
+#include "core/RunEvidence.hpp"
+#include "core/SQLiteReader.hpp"
+#include "core/SessionResourceUsage.hpp"
+#include "providers/codex/CodexCandidate.hpp"
+#include "providers/codex/CodexManagedProcess.hpp"
+#include "providers/codex/CodexOfficialStatusProbe.hpp"
+#include "providers/codex/CodexProviderConfig.hpp"
+#include "providers/codex/RolloutTailAnalyzer.hpp"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+namespace brindleaf {
+
+// The agent provider for Codex: threads from the app-server status endpoint,
+// the state and log databases, rollout tails, the session index and the
+// managed chat processes, decided one by one into sessions. Only reads.
+class CodexStatusProvider final : public AgentStatusProvider {
+public:
+    static constexpr std::string_view providerName = "Codex";
+
+    // One thread with recent runtime-log activity.
+    struct RuntimeThread {
+        std::string threadID;
+        double lastRuntimeSeconds = 0;
+        bool operator==(const RuntimeThread&) const = default;
+    };
+
+    struct SpawnEdgeResult {
+        int64_t closedLowerBound = 0;
+        std::vector<CodexCandidate> candidates;
+    };
+
+    struct RuntimeLogResult {
+        int64_t lowerBound = 0;
+        std::vector<RuntimeThread> threads;
+    };
+
+    // The verdict on one candidate.
+    struct CandidateDecision {
+        enum class Kind { active, inactive, stale };
+        Kind kind = Kind::inactive;
+        std::optional<AgentSession> session;   // active only
+        std::optional<RunEvidence> completion; // inactive only, when the run is known to have ended
+
+        static CandidateDecision active(AgentSession session) { return {Kind::active, std::move(session), {}}; }
+        static CandidateDecision inactive(std::optional<RunEvidence> evidence = std::nullopt) {
+            return {Kind::inactive, {}, std::move(evidence)};
+        }
+        static CandidateDecision stale() { return {Kind::stale, {}, {}}; }
+    };
+
+    using ManagedProcessesByConversation = std::unordered_map<std::string, std::vector<CodexManagedProcess>>;
+    using SessionIndex = std::unordered_map<std::string, std::string>;
+    using RuntimeProfiles = std::unordered_map<std::string, SessionRuntimeProfile>;
+
+    // One scan's process table and managed processes, indexed once for all the
+    // decisions of the scan. Refers to both; lives no longer than they do.
+    class ProcessView {
+    public:
+        ProcessView(const std::vector<ProcessResourceSample>& samples, const ManagedProcessesByConversation& managed);
+        const std::vector<ProcessResourceSample>& samples() const { return samples_; }
+        const ManagedProcessesByConversation& managed() const { return managed_; }
+        bool isLive(int64_t pid) const { return live_.count(pid) > 0; }
+        const ProcessTree& tree() const { return tree_; }
+        // The samples whose command line belongs to the Codex app.
+        const std::vector<const ProcessResourceSample*>& appProcesses() const { return appProcesses_; }
+        // The summed usage of all Codex app processes.
+        const std::optional<SessionResourceUsage>& appUsage() const { return appUsage_; }
+
+    private:
+        const std::vector<ProcessResourceSample>& samples_;
+        const ManagedProcessesByConversation& managed_;
+        std::unordered_set<int64_t> live_;
+        ProcessTree tree_;
+        std::vector<const ProcessResourceSample*> appProcesses_;
+        std::optional<SessionResourceUsage> appUsage_;
+    };
+
+    static constexpr std::ptrdiff_t sessionIndexCacheCapacity = 8;
+    static constexpr std::ptrdiff_t managedProcessCacheCapacity = 8;
+    // The largest session index and process list read (both are small files).
+    static constexpr std::size_t sessionIndexByteLimit = 16u << 20;
+    static constexpr std::size_t managedProcessByteLimit = 4u << 20;
+
+    // An empty reader samples all processes afresh on every call; a null probe
+    // means the app-server probe the environment names, else none.
+    explicit CodexStatusProvider(CodexProviderConfig config, ProcessSnapshotReader reader = {},
+                                 std::shared_ptr<CodexOfficialStatusProbe> probe = nullptr);
+
+    std::string name() const override { return std::string(providerName); }
+    // The scan; should anything in it still throw, a snapshot with that error.
+    ProviderSnapshot snapshot(Date at) override;
+
+    const CodexProviderConfig& config() const { return config_; }
+    const std::shared_ptr<CodexOfficialStatusProbe>& officialStatusProbe() const { return officialStatusProbe_; }
+    RolloutTailAnalyzer& rolloutAnalyzer() { return rolloutAnalyzer_; }
+
+    // The whole scan; never throws.
+    ProviderSnapshot scan(Date now);
+
+    // --- App-server statuses ---
+    // The probe's statuses with a non-empty id; any error gives none.
+    std::vector<CodexOfficialThreadStatus> fetchOfficialStatuses(Date now);
+    static std::optional<CodexCandidate> officialCandidate(const CodexOfficialThreadStatus& status, Date now);
+    static std::vector<CodexCandidate> officialCandidates(const std::vector<CodexOfficialThreadStatus>& statuses,
+                                                          Date now);
+
+    // --- Database location ---
+    std::vector<std::string> stateDatabaseCandidates(const std::string& fileName) const;
+    static std::optional<std::string> newestExistingFile(const std::vector<std::string>& paths);
+
+    // What the state database's schema offers: asked when a query first needs
+    // it and remembered for the rest of one scan. A failed question is asked
+    // again by the next query, which then reports the failure itself.
+    class StateSchema {
+    public:
+        explicit StateSchema(const SQLiteReader& reader) : reader_(reader) {}
+        const SQLiteReader& reader() const { return reader_; }
+        bool hasThreadsTable();
+        const std::set<std::string>& threadColumns();
+        // The spawn-edge table with its parent, child and status columns.
+        bool hasSpawnEdgeTable();
+
+    private:
+        const SQLiteReader& reader_;
+        std::optional<bool> threadsTable_;
+        std::optional<std::set<std::string>> threadColumns_;
+        std::optional<bool> spawnEdgeTable_;
+    };
+
+    // --- Database queries (each may throw SQLiteReaderError) ---
+    std::vector<CodexCandidate> runtimeLogCandidates(StateSchema& state, Date now);
+    std::vector<RuntimeThread> recentRuntimeThreads(const std::string& logPath, int64_t lowerBound) const;
+    std::vector<CodexCandidate> spawnEdgeCandidates(const std::string& statePath, StateSchema& state, Date now);
+    std::vector<CodexCandidate> querySpawnEdges(StateSchema& state, int64_t closedLowerBound) const;
+    std::vector<CodexCandidate> recentThreadCandidates(const std::string& statePath, StateSchema& state);
+    std::vector<CodexCandidate> queryRecentThreads(StateSchema& state) const;
+
+    // The statements, as sent. `threadColumns` are the columns of `threads`.
+    static std::string tableExistsStatement(std::string_view table);
+    static std::string recentThreadsStatement(const std::set<std::string>& threadColumns, bool parentJoin,
+                                              int64_t limit);
+    static std::string spawnEdgesStatement(const std::set<std::string>& threadColumns, int64_t closedLowerBound);
+    static std::string runtimeThreadsStatement(const std::set<std::string>& threadColumns, bool parentJoin,
+                                               const std::vector<std::string>& threadIDs);
+    static std::string runtimeLogStatement(bool hasTimestampIndex, int64_t lowerBound, int64_t rowLimit);
+
+    // Row decoding and titles.
+    static std::optional<CodexCandidate> candidateFromRow(const SQLiteReader::Row& row);
+    static std::optional<std::string> subagentTitle(std::optional<std::string_view> text,
+                                                    std::optional<std::string_view> nickname,
+                                                    std::optional<std::string_view> role,
+                                                    std::optional<std::string_view> threadSource);
+    static std::optional<std::string> identifierTitle(std::string_view text);
+
+    // --- Session index and managed processes ---
+    static SessionIndex parseSessionIndex(const std::string& path);
+    static std::vector<CodexManagedProcess> loadManagedProcesses(const std::string& path);
+    static ManagedProcessesByConversation groupManagedProcesses(const std::vector<CodexManagedProcess>& processes);
+    // Through the provider's caches; empty when the file does not exist.
+    std::shared_ptr<const SessionIndex> sessionIndex();
+    std::vector<CodexManagedProcess> managedProcesses();
+
+    static std::set<int64_t> sessionRootPIDs(const CodexCandidate& candidate,
+                                             const std::vector<ProcessResourceSample>& samples,
+                                             const ManagedProcessesByConversation& managed);
+    static std::optional<SessionResourceUsage> codexAppResourceUsage(const std::vector<ProcessResourceSample>& samples);
+    static std::optional<SessionResourceUsage> sessionResourceUsage(const CodexCandidate& candidate,
+                                                                    const std::vector<ProcessResourceSample>& samples,
+                                                                    const ManagedProcessesByConversation& managed);
+    static std::set<int64_t> sessionRootPIDs(const CodexCandidate& candidate, const ProcessView& processes);
+    static std::optional<SessionResourceUsage> sessionResourceUsage(const CodexCandidate& candidate,
+                                                                    const ProcessView& processes);
+
+    // --- Decision ---
+    CandidateDecision decide(const CodexCandidate& candidate, Date now,
+                             const std::vector<ProcessResourceSample>& samples,
+                             const ManagedProcessesByConversation& managed);
+    CandidateDecision decide(const CodexCandidate& candidate, Date now, const ProcessView& processes);
+
+    // --- Merging, titles, parents, order and run evidence ---
+    static std::vector<CodexCandidate> mergeCandidates(const std::vector<CodexCandidate>& candidates);
+    // Retitles the candidates the index names (score 5); rejected names change nothing.
+    static void applySessionIndex(std::vector<CodexCandidate>& candidates, const SessionIndex& index);
+    static RuntimeProfiles runtimeProfilesByThread(const std::vector<CodexCandidate>& candidates);
+    std::vector<AgentSession> applyParentChildState(const std::vector<AgentSession>& sessions,
+                                                    const RuntimeProfiles& profiles, Date now) const;
+    static void sortSessionsNewestFirst(std::vector<AgentSession>& sessions);
+    RunEvidence sessionRunEvidence(const AgentSession& session, Date now) const;
+    std::vector<RunEvidence> runEvidence(const std::vector<AgentSession>& sessions,
+                                         const std::vector<std::string>& healthTexts, Date now) const;
+
+private:
+    CodexProviderConfig config_;
+    RolloutTailAnalyzer rolloutAnalyzer_;
+    DatabaseQueryCache<std::vector<CodexCandidate>> recentThreadCache_;
+    DatabaseQueryCache<SpawnEdgeResult> spawnEdgeCache_;
+    DatabaseQueryCache<RuntimeLogResult> runtimeLogCache_;
+    // The state-database rows of the runtime-log threads, keyed by their ids:
+    // while both databases are unchanged a scan sends no statement at all.
+    DatabaseQueryCache<std::vector<CodexCandidate>> runtimeThreadRowCache_;
+    FileSnapshotCache<std::shared_ptr<const SessionIndex>> sessionIndexCache_;
+    FileSnapshotCache<std::vector<CodexManagedProcess>> managedProcessCache_;
+    ProcessSnapshotReader processSnapshotReader_;
+    std::shared_ptr<CodexOfficialStatusProbe> officialStatusProbe_;
+};
+
+namespace codex {
+
+// Whether a command line belongs to a process of the Codex app.
+bool isCodexAppProcess(std::string_view command);
+
+// Presentable thread-store text: non-empty, at most 160 user-perceived
+// characters, not a system prompt or an agent-history dump.
+bool isPresentableTitle(std::string_view text);
+
+} // namespace codex
+
+} // namespace brindleaf

@@ -1,0 +1,188 @@
+// Hermes's agent log ("logs/agent.log"): what its recent lines say about each session.
+#include "providers/hermes/HermesStatusProvider.hpp"
+
+#include "core/FileStat.hpp"
+#include "core/TextUtils.hpp"
+#include "providers/hermes/HermesDataSources.hpp"
+
+#include <ctime>
+#include <unordered_map>
+
+namespace brindleaf {
+
+std::string_view toString(HermesRuntimeSignal::Kind kind) {
+    switch (kind) {
+    case HermesRuntimeSignal::Kind::inFlight: return "inFlight";
+    case HermesRuntimeSignal::Kind::recentActivity: return "recentActivity";
+    case HermesRuntimeSignal::Kind::subagent: return "subagent";
+    case HermesRuntimeSignal::Kind::userAttention: return "userAttention";
+    case HermesRuntimeSignal::Kind::turnEnded: return "turnEnded";
+    }
+    return "recentActivity";
+}
+
+namespace {
+
+constexpr std::size_t timestampLength = 23; // "yyyy-MM-dd HH:mm:ss,SSS"
+constexpr std::size_t hourPrefixLength = 13; // "yyyy-MM-dd HH"
+
+bool contains(std::string_view line, std::string_view needle) { return line.find(needle) != std::string_view::npos; }
+
+bool digitsAt(std::string_view text, std::size_t position, std::size_t count, int& value) {
+    value = 0;
+    for (std::size_t i = position; i < position + count; ++i) {
+        const char c = text[i];
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + (c - '0');
+    }
+    return true;
+}
+
+int daysInMonth(int year, int month) {
+    static constexpr int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return month == 2 && leap ? 29 : days[month - 1];
+}
+
+// The log's local hours already turned into dates, while one log is read.
+// Python's logging writes local time; time zones change their offset only at
+// whole hours, so an hour of log lines needs one mktime (which may stat
+// /etc/localtime on every call).
+using HourMemo = std::unordered_map<std::string_view, std::optional<Date>>;
+
+std::optional<Date> localTime(int year, int month, int day, int hour, int minute) {
+    std::tm fields{};
+    fields.tm_year = year - 1900;
+    fields.tm_mon = month - 1;
+    fields.tm_mday = day;
+    fields.tm_hour = hour;
+    fields.tm_min = minute;
+    fields.tm_sec = 0;
+    fields.tm_isdst = -1;
+    const std::time_t seconds = std::mktime(&fields);
+    // A whole local minute never starts one second before 1970 UTC, so -1 is always the failure.
+    if (seconds == static_cast<std::time_t>(-1)) return std::nullopt;
+    return static_cast<Date>(seconds);
+}
+
+// The local time stamp at the start of a log line, as a Date.
+std::optional<Date> logTimestamp(std::string_view line, HourMemo* memo) {
+    if (line.size() < timestampLength) return std::nullopt;
+    int year, month, day, hour, minute, second, millis;
+    if (!digitsAt(line, 0, 4, year) || line[4] != '-' || !digitsAt(line, 5, 2, month) || line[7] != '-' ||
+        !digitsAt(line, 8, 2, day) || line[10] != ' ' || !digitsAt(line, 11, 2, hour) || line[13] != ':' ||
+        !digitsAt(line, 14, 2, minute) || line[16] != ':' || !digitsAt(line, 17, 2, second) || line[19] != ',' ||
+        !digitsAt(line, 20, 3, millis))
+        return std::nullopt;
+    if (month < 1 || month > 12 || day < 1 || day > daysInMonth(year, month) || hour > 23 || minute > 59 ||
+        second > 59)
+        return std::nullopt;
+    std::optional<Date> start;
+    if (memo) {
+        const std::string_view key = line.substr(0, hourPrefixLength);
+        auto it = memo->find(key);
+        if (it == memo->end()) it = memo->emplace(key, localTime(year, month, day, hour, 0)).first;
+        if (it->second) start = *it->second + minute * 60;
+    } else {
+        start = localTime(year, month, day, hour, minute);
+    }
+    if (!start) return std::nullopt;
+    return *start + second + millis / 1000.0;
+}
+
+bool hasApprovalMarker(std::string_view line) {
+    return contains(line, "\"approval_pending\": true") || contains(line, "\"approval_pending\":true") ||
+           contains(line, "\"status\": \"pending_approval\"") || contains(line, "\"status\":\"pending_approval\"") ||
+           contains(line, "without user response") || contains(line, "NOT consented");
+}
+
+std::optional<HermesRuntimeSignal> classify(std::string_view line, HourMemo* memo) {
+    using Kind = HermesRuntimeSignal::Kind;
+    const auto timestamp = logTimestamp(line, memo);
+    if (!timestamp) return std::nullopt;
+    const std::size_t open = line.find('[');
+    if (open == std::string_view::npos) return std::nullopt;
+    const std::size_t close = line.find(']', open + 1);
+    if (close == std::string_view::npos) return std::nullopt;
+    const std::string_view sessionID = line.substr(open + 1, close - open - 1);
+    if (sessionID.substr(0, 2) != "20") return std::nullopt;
+
+    auto signal = [&](Kind kind, std::string_view evidence, bool needsUser) {
+        std::string id = isValidUTF8(sessionID) ? std::string(sessionID) : repairUTF8(sessionID);
+        return HermesRuntimeSignal{std::move(id), *timestamp, kind, std::string(evidence), needsUser};
+    };
+
+    if (contains(line, "agent.conversation_loop: Turn ended:"))
+        return signal(Kind::turnEnded, "Hermes turn ended", false);
+    if (contains(line, "agent.chat_completion_helpers:") && contains(line, "Waiting for backend response"))
+        return signal(Kind::inFlight, "Hermes waiting for backend response", false);
+    if (contains(line, "agent.turn_context: conversation turn:")) {
+        if (contains(line, "platform=subagent")) return signal(Kind::subagent, "Hermes subagent turn", false);
+        return signal(Kind::recentActivity, "Hermes active turn", false);
+    }
+    if (contains(line, "tools.async_delegation: Dispatched async delegation"))
+        return signal(Kind::subagent, "Hermes subagent delegation", false);
+    if (contains(line, "agent.tool_executor:") && contains(line, "Tool ") && contains(line, " returned error") &&
+        hasApprovalMarker(line))
+        return signal(Kind::userAttention, "Hermes awaiting user authorization", true);
+    if (contains(line, "agent.tool_executor: tool "))
+        return signal(Kind::recentActivity, "Hermes runtime tool activity", false);
+    if (contains(line, "agent.conversation_compression: context compression"))
+        return signal(Kind::inFlight, "Hermes context compression", false);
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<HermesRuntimeSignal> HermesStatusProvider::classifyLogLine(std::string_view line) {
+    return classify(line, nullptr);
+}
+
+std::vector<HermesRuntimeSignal> HermesStatusProvider::runtimeSignalsFromLogTail(std::string_view tail) {
+    // The last non-empty lines, at most logLineLimit of them, oldest first. A
+    // line feed never occurs inside a multi-byte sequence, so splitting before
+    // the UTF-8 repair gives the same lines; the repair only concerns the
+    // session ids taken from them (every marker is ASCII).
+    std::vector<std::string_view> lines;
+    lines.reserve(logLineLimit);
+    std::size_t end = tail.size();
+    while (end > 0 && lines.size() < logLineLimit) {
+        const std::size_t feed = tail.rfind('\n', end - 1);
+        const std::size_t start = feed == std::string_view::npos ? 0 : feed + 1;
+        if (end > start) lines.push_back(tail.substr(start, end - start));
+        if (feed == std::string_view::npos) break;
+        end = feed;
+    }
+
+    HourMemo memo;
+    std::unordered_map<std::string, HermesRuntimeSignal> latest;
+    for (auto it = lines.rbegin(); it != lines.rend(); ++it) {
+        auto signal = classify(*it, &memo);
+        if (!signal) continue;
+        auto held = latest.find(signal->sessionID);
+        if (held == latest.end()) {
+            std::string key = signal->sessionID;
+            latest.emplace(std::move(key), std::move(*signal));
+        } else if (!(signal->timestamp < held->second.timestamp)) {
+            held->second = std::move(*signal);
+        }
+    }
+    std::vector<HermesRuntimeSignal> signals;
+    signals.reserve(latest.size());
+    for (auto& [id, signal] : latest) signals.push_back(std::move(signal));
+    return signals;
+}
+
+std::vector<HermesRuntimeSignal> HermesStatusProvider::loadRuntimeSignals(const std::string& path) {
+    auto tail = readFileTail(path, logTailBytes);
+    if (!tail) return {};
+    return runtimeSignalsFromLogTail(*tail);
+}
+
+std::vector<HermesRuntimeSignal> HermesStatusProvider::runtimeSignals(const std::string& path) {
+    auto info = FileStat::info(path);
+    if (!info) return {};
+    return runtimeSignalCache_.value(path, std::string(), info, [&path] { return loadRuntimeSignals(path); });
+}
+
+} // namespace brindleaf

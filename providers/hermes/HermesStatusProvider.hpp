@@ -1,0 +1,139 @@
+#pragma once
+
+#include "core/AgentSession.hpp"
+#include "core/AgentStatusProvider.hpp"
+#include "core/DatabaseQueryCache.hpp"
+#include "core/Date.hpp"
+#include "core/FileSnapshotCache.hpp"
+#include "core/ProcessResourceSample.hpp"
+#include "core/ProviderSnapshot.hpp"
+#include "core/SessionResourceUsage.hpp"
+#include "providers/hermes/HermesChildProcess.hpp"
+#include "providers/hermes/HermesGatewayState.hpp"
+#include "providers/hermes/HermesLiveWorker.hpp"
+#include "providers/hermes/HermesOfficialStatusProbe.hpp"
+#include "providers/hermes/HermesProcessTable.hpp"
+#include "providers/hermes/HermesProviderConfig.hpp"
+#include "providers/hermes/HermesRuntimeSignal.hpp"
+#include "providers/hermes/HermesSessionCandidate.hpp"
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace brindleaf {
+
+// Extra process-listing lines ("PID COMMAND...") searched for terminal workers.
+using ProcessCommandReader = std::function<std::vector<std::string>()>;
+
+// Tells whether Hermes sessions are running, waiting for the user or idle,
+// from Hermes's session database, gateway state, child-process list, terminal
+// worker processes and agent log. Reads only; never writes to the Hermes home.
+class HermesStatusProvider final : public AgentStatusProvider {
+public:
+    static constexpr std::string_view providerName = "Hermes";
+    static constexpr std::size_t logTailBytes = 524288;
+    static constexpr std::size_t logLineLimit = 1000;
+
+    // An empty reader samples the whole process table afresh on every scan.
+    explicit HermesStatusProvider(HermesProviderConfig config, ProcessSnapshotReader reader = {});
+    HermesStatusProvider(HermesProviderConfig config, ProcessSnapshotReader reader, ProcessCommandReader commandReader,
+                         std::shared_ptr<HermesOfficialStatusProbe> officialProbe = nullptr,
+                         double officialProbeFailureBackoff = 30);
+
+    std::string name() const override { return std::string(providerName); }
+    ProviderSnapshot snapshot(Date at) override { return scan(at); }
+
+    // One full scan at `now`; never throws.
+    ProviderSnapshot scan(Date now);
+
+    const HermesProviderConfig& config() const { return config_; }
+
+    // --- Data sources ---------------------------------------------------------
+
+    // "gateway_state.json"; absent when missing, unreadable or not a JSON object.
+    static std::optional<HermesGatewayState> loadGatewayState(const std::string& path);
+
+    // The live entries of "processes.json", in file order.
+    static std::vector<HermesChildProcess> loadChildProcesses(const std::string& path);
+
+    // The newest signal per session of the agent log, cached while the log is unchanged.
+    std::vector<HermesRuntimeSignal> runtimeSignals(const std::string& path);
+
+    // Classifies the last 1,000 lines of the log's last 524,288 bytes; one signal per session.
+    static std::vector<HermesRuntimeSignal> loadRuntimeSignals(const std::string& path);
+    static std::vector<HermesRuntimeSignal> runtimeSignalsFromLogTail(std::string_view tail);
+
+    // What one log line says, if anything. Its time stamp is local time.
+    static std::optional<HermesRuntimeSignal> classifyLogLine(std::string_view line);
+
+    // The recent sessions of "state.db" plus those of live workers, in query
+    // order; empty when the database is missing. Throws SQLiteReaderError.
+    std::vector<HermesSessionCandidate> sessionCandidateQuery(const std::string& path,
+                                                              const std::set<std::string>& liveKeys) const;
+
+    // The session query's text.
+    static std::string sessionCandidateQueryText(int64_t recentSessionLimit, bool hasModelColumn,
+                                                 bool hasModelConfigColumn, const std::set<std::string>& liveKeys);
+
+    // The first terminal command among a message's tool calls.
+    static std::optional<std::string> terminalCommand(std::string_view lastTerminalToolCalls);
+
+    // The sessions the official probe reports, unless a failed probe put it to rest.
+    std::vector<AgentSession> officialSessions(Date now, const std::string& rolloutPath);
+    bool isOfficialProbeSuppressed(Date now);
+
+    // --- Session records -----------------------------------------------------
+
+    AgentSession makeSession(const HermesSessionCandidate& candidate, std::string evidence, bool needsUser,
+                             std::optional<SessionResourceUsage> usage) const;
+
+    // Appends `session`, or merges it into the session of the same id.
+    static void upsertSession(AgentSession session, std::unordered_map<std::string, std::size_t>& indexByID,
+                              std::vector<AgentSession>& sessions);
+    static AgentSession mergeSessions(const AgentSession& existing, const AgentSession& incoming);
+
+    using WorkersByKey = std::unordered_map<std::string, std::vector<HermesLiveWorker>>;
+    using CandidatesByID = std::unordered_map<std::string, const HermesSessionCandidate*>;
+
+    // The usage of a candidate's processes: the given child's, its own workers', and those running
+    // the terminal command of it or an ancestor; else that of all Hermes processes.
+    std::optional<SessionResourceUsage> sessionResourceUsage(const HermesSessionCandidate& candidate,
+                                                             const HermesChildProcess* child,
+                                                             const WorkersByKey& workersByKey,
+                                                             const CandidatesByID& candidatesByID,
+                                                             HermesProcessTable& processes) const;
+    std::optional<SessionResourceUsage> sessionResourceUsage(const HermesSessionCandidate& candidate,
+                                                             const HermesChildProcess* child,
+                                                             const WorkersByKey& workersByKey,
+                                                             const CandidatesByID& candidatesByID,
+                                                             const std::vector<ProcessResourceSample>& samples) const;
+
+    // The use of every Hermes process other than the terminal workers.
+    std::optional<SessionResourceUsage> hermesProcessUsage(const std::vector<ProcessResourceSample>& samples) const;
+
+    std::string gatewayStatePath() const { return config_.hermesHome + "/gateway_state.json"; }
+    std::string processesPath() const { return config_.hermesHome + "/processes.json"; }
+    std::string agentLogPath() const { return config_.hermesHome + "/logs/agent.log"; }
+    std::string databasePath() const { return config_.hermesHome + "/state.db"; }
+
+private:
+    HermesProviderConfig config_;
+    ProcessCommandReader processCommandReader_;
+    ProcessSnapshotReader processSnapshotReader_;
+    std::shared_ptr<HermesOfficialStatusProbe> officialStatusProbe_;
+    double officialProbeFailureBackoff_;
+    std::mutex officialProbeLock_;
+    std::optional<Date> officialProbeSuppressedUntil_;
+    FileSnapshotCache<std::vector<HermesRuntimeSignal>> runtimeSignalCache_{8};
+    DatabaseQueryCache<std::vector<HermesSessionCandidate>> sessionCandidateCache_;
+};
+
+} // namespace brindleaf

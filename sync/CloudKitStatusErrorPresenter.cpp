@@ -1,0 +1,61 @@
+#include "sync/CloudKitStatusErrorPresenter.hpp"
+
+#include "platform/CloudRecordStoreError.hpp"
+#include "sync/CloudKitStatusStoreError.hpp"
+
+namespace brindleaf::CloudKitStatusErrorPresenter {
+
+namespace {
+
+const char* const fallbackMessage = "The status couldn\u2019t be updated.";
+
+} // namespace
+
+std::string message(const std::exception& error) {
+    if (const auto* cloud = dynamic_cast<const CloudRecordStoreError*>(&error)) {
+        switch (cloud->code()) {
+        case CloudErrorCode::networkUnavailable:
+        case CloudErrorCode::networkFailure: return "Connect to the internet to update the status.";
+        case CloudErrorCode::serviceUnavailable: return "iCloud is temporarily unavailable. Try again later.";
+        case CloudErrorCode::requestRateLimited:
+        case CloudErrorCode::zoneBusy: return "iCloud is busy. Brindleaf will try again shortly.";
+        case CloudErrorCode::notAuthenticated: return "Sign in to iCloud on this device to see your Mac\u2019s status.";
+        case CloudErrorCode::permissionFailure: return "Brindleaf doesn\u2019t have permission to use iCloud.";
+        case CloudErrorCode::unknownItem: return "Your Mac hasn\u2019t shared a status yet.";
+        case CloudErrorCode::quotaExceeded: return "Your iCloud storage is full.";
+        default: break;
+        }
+    }
+    std::string text = error.what() ? error.what() : "";
+    if (!text.empty()) return text;
+    return fallbackMessage;
+}
+
+std::string message(const std::exception_ptr& error) {
+    if (!error) return fallbackMessage;
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& caught) {
+        return message(caught);
+    } catch (...) {
+        return fallbackMessage;
+    }
+}
+
+std::string fullDescription(const std::exception_ptr& error) {
+    if (!error) return "unknown error";
+    try {
+        std::rethrow_exception(error);
+    } catch (const CloudRecordStoreError& caught) {
+        return caught.fullDescription();
+    } catch (const CloudKitStatusStoreError& caught) {
+        return "CloudKitStatusStoreError." + caught.caseName();
+    } catch (const std::exception& caught) {
+        std::string text = caught.what() ? caught.what() : "";
+        return text.empty() ? "unknown error" : text;
+    } catch (...) {
+        return "unknown error";
+    }
+}
+
+} // namespace brindleaf::CloudKitStatusErrorPresenter

@@ -1,0 +1,16 @@
+#include "sync/CloudKitStatusRuntimeSupport.hpp"
+
+#include "sync/CloudKitEntitlement.hpp"
+
+namespace brindleaf::CloudKitStatusRuntimeSupport {
+
+std::shared_ptr<CloudKitStatusStore> makeStore(const CloudKitStatusConfiguration& configuration) {
+    if (!hasCloudKitEntitlement()) return nullptr;
+    return std::make_shared<CloudKitStatusStore>(configuration);
+}
+
+bool hasEntitlement() { return hasCloudKitEntitlement(); }
+
+std::string unavailableMessage() { return "iCloud isn\u2019t available on this device."; }
+
+} // namespace brindleaf::CloudKitStatusRuntimeSupport

@@ -1,0 +1,238 @@
+#include "platform/UserDefaults.hpp"
+#include "tests/support/TempDir.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <cstdlib>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace brindleaf;
+using brindleaf::testing::TempDir;
+
+namespace {
+
+ino_t inodeOf(const std::filesystem::path& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return 0;
+    return info.st_ino;
+}
+
+// Sets an environment variable for the life of the object.
+class ScopedEnvironment {
+public:
+    ScopedEnvironment(const char* name, const char* value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        if (value) ::setenv(name, value, 1);
+        else ::unsetenv(name);
+    }
+    ~ScopedEnvironment() {
+        if (old_) ::setenv(name_.c_str(), old_->c_str(), 1);
+        else ::unsetenv(name_.c_str());
+    }
+
+private:
+    std::string name_;
+    std::optional<std::string> old_;
+};
+
+} // namespace
+
+TEST(UserDefaults, EveryValueTypeSurvivesTheFileUnchanged) {
+    TempDir dir;
+    auto writer = UserDefaults::open("suite.one", dir.path());
+    ASSERT_TRUE(writer);
+    const std::string binary("\x00\x01\xff\xfe\"\n", 6);
+    DefaultsValue::Dictionary nested{{"list", DefaultsValue::strings({"a", "b"})}, {"n", DefaultsValue(7)}};
+    // Dictionaries that look like the file's own type tags must come back as dictionaries.
+    DefaultsValue::Dictionary lookalike{{"$data", DefaultsValue("not bytes")}};
+    DefaultsValue::Dictionary lookalikeDict{{"$dict", DefaultsValue(DefaultsValue::Dictionary{})}};
+
+    ASSERT_TRUE(writer->set("bool", true));
+    ASSERT_TRUE(writer->set("int", DefaultsValue(std::int64_t{-9007199254740993})));
+    ASSERT_TRUE(writer->set("wholeDouble", 2.0));
+    ASSERT_TRUE(writer->set("double", 2.9));
+    ASSERT_TRUE(writer->set("infinity", std::numeric_limits<double>::infinity()));
+    ASSERT_TRUE(writer->set("text", "grüße\ttab"));
+    ASSERT_TRUE(writer->set("mixed", DefaultsValue(DefaultsValue::Array{DefaultsValue(1), DefaultsValue("x")})));
+    ASSERT_TRUE(writer->set("nested", DefaultsValue(nested)));
+    ASSERT_TRUE(writer->set("data", DefaultsValue::data(binary)));
+    ASSERT_TRUE(writer->set("emptyData", DefaultsValue::data("")));
+    ASSERT_TRUE(writer->set("lookalike", DefaultsValue(lookalike)));
+    ASSERT_TRUE(writer->set("lookalikeDict", DefaultsValue(lookalikeDict)));
+
+    auto reader = UserDefaults::open("suite.one", dir.path());
+    ASSERT_TRUE(reader);
+    EXPECT_EQ(reader->boolValue("bool"), true);
+    EXPECT_EQ(reader->integer("int"), -9007199254740993);
+    EXPECT_EQ(reader->doubleValue("wholeDouble"), 2.0);
+    EXPECT_FALSE(reader->integer("wholeDouble")) << "a float must not come back as an integer";
+    EXPECT_FALSE(reader->doubleValue("int")) << "an integer must not come back as a float";
+    EXPECT_EQ(reader->doubleValue("double"), 2.9);
+    EXPECT_EQ(reader->doubleValue("infinity"), std::numeric_limits<double>::infinity());
+    EXPECT_EQ(reader->string("text"), "grüße\ttab");
+    EXPECT_EQ(reader->object("mixed"), DefaultsValue(DefaultsValue::Array{DefaultsValue(1), DefaultsValue("x")}));
+    EXPECT_FALSE(reader->stringArray("mixed")) << "an array with a number is not a text array";
+    EXPECT_EQ(reader->dictionary("nested"), nested);
+    EXPECT_EQ(reader->data("data"), binary);
+    EXPECT_FALSE(reader->string("data"));
+    EXPECT_EQ(reader->data("emptyData"), "");
+    EXPECT_EQ(reader->dictionary("lookalike"), lookalike);
+    EXPECT_EQ(reader->dictionary("lookalikeDict"), lookalikeDict);
+    EXPECT_FALSE(reader->object("missing"));
+    EXPECT_EQ(reader->filePath(), dir.path() / "suite.one.json");
+}
+
+TEST(UserDefaults, HandWrittenFilesReadWithTheirJSONTypes) {
+    TempDir dir;
+    dir.write("hand.json", R"({"big": 18446744073709551615, "small": 42, "f": 1.5, "nothing": null,
+                               "flag": false, "raw": {"$data": "aGVsbG8="}, "bad": {"$data": "!!"}})");
+    auto suite = UserDefaults::open("hand", dir.path());
+    ASSERT_TRUE(suite);
+    EXPECT_EQ(suite->integer("small"), 42);
+    EXPECT_FALSE(suite->integer("big")) << "beyond the 64-bit range a number is a float";
+    EXPECT_EQ(suite->doubleValue("big"), 18446744073709551615.0);
+    EXPECT_EQ(suite->boolValue("flag"), false);
+    EXPECT_EQ(suite->data("raw"), "hello");
+    EXPECT_FALSE(suite->object("nothing"));
+    EXPECT_FALSE(suite->object("bad"));
+
+    dir.write("broken.json", "{ not json");
+    auto broken = UserDefaults::open("broken", dir.path());
+    ASSERT_TRUE(broken);
+    EXPECT_TRUE(broken->dictionaryRepresentation().empty());
+    EXPECT_TRUE(broken->set("k", 1));
+    EXPECT_EQ(UserDefaults::open("broken", dir.path())->integer("k"), 1);
+}
+
+TEST(UserDefaults, InstancesSeeAndKeepEachOthersChanges) {
+    TempDir dir;
+    auto first = UserDefaults::open("shared", dir.path());
+    auto second = UserDefaults::open("shared", dir.path());
+    ASSERT_TRUE(first && second);
+    ASSERT_TRUE(first->set("a", 1));
+    EXPECT_EQ(second->integer("a"), 1);
+    ASSERT_TRUE(second->set("b", 2));
+    ASSERT_TRUE(first->set("c", 3));
+    auto fresh = UserDefaults::open("shared", dir.path());
+    EXPECT_EQ(fresh->integer("a"), 1);
+    EXPECT_EQ(fresh->integer("b"), 2);
+    EXPECT_EQ(fresh->integer("c"), 3);
+
+    ASSERT_TRUE(second->remove("a"));
+    EXPECT_FALSE(first->object("a"));
+    EXPECT_EQ(first->integer("b"), 2);
+
+    // Another process's hand edit is picked up by the next read.
+    brindleaf::testing::writeFile(dir / "shared.json", R"({"b": 20})");
+    EXPECT_EQ(first->integer("b"), 20);
+    EXPECT_FALSE(first->object("c"));
+}
+
+TEST(UserDefaults, WritersInSeparateProcessesLoseNoChange) {
+    TempDir dir;
+    ASSERT_TRUE(UserDefaults::open("race", dir.path()));
+    constexpr int processes = 4;
+    constexpr int keysEach = 25;
+    std::vector<pid_t> children;
+    for (int p = 0; p < processes; ++p) {
+        pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            auto suite = UserDefaults::open("race", dir.path());
+            bool ok = suite != nullptr;
+            for (int k = 0; ok && k < keysEach; ++k) {
+                ok = suite->set("p" + std::to_string(p) + "k" + std::to_string(k), k);
+            }
+            ::_exit(ok ? 0 : 1);
+        }
+        children.push_back(pid);
+    }
+    for (pid_t pid : children) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    auto values = UserDefaults::open("race", dir.path())->dictionaryRepresentation();
+    EXPECT_EQ(values.size(), static_cast<std::size_t>(processes * keysEach));
+    for (int p = 0; p < processes; ++p) {
+        for (int k = 0; k < keysEach; ++k) {
+            auto it = values.find("p" + std::to_string(p) + "k" + std::to_string(k));
+            ASSERT_NE(it, values.end());
+            EXPECT_EQ(it->second, DefaultsValue(k));
+        }
+    }
+    // No temporary file is left behind.
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{".defaults.lock", "race.json"}));
+}
+
+TEST(UserDefaults, StoringAnEqualValueLeavesTheFileAlone) {
+    TempDir dir;
+    auto suite = UserDefaults::open("quiet", dir.path());
+    ASSERT_TRUE(suite->set("list", DefaultsValue::strings({"claude", "codex"})));
+    const auto inode = inodeOf(suite->filePath());
+    ASSERT_NE(inode, 0u);
+    ASSERT_TRUE(suite->set("list", DefaultsValue::strings({"claude", "codex"})));
+    EXPECT_EQ(inodeOf(suite->filePath()), inode);
+    ASSERT_TRUE(suite->set("list", DefaultsValue::strings({"codex"})));
+    EXPECT_NE(inodeOf(suite->filePath()), inode);
+}
+
+TEST(UserDefaults, RemovingThePersistentDomainDeletesTheFile) {
+    TempDir dir;
+    auto suite = UserDefaults::open("gone", dir.path());
+    ASSERT_TRUE(suite->set("k", "v"));
+    ASSERT_TRUE(std::filesystem::exists(suite->filePath()));
+    ASSERT_TRUE(suite->removePersistentDomain());
+    EXPECT_FALSE(std::filesystem::exists(suite->filePath()));
+    EXPECT_FALSE(suite->object("k"));
+    EXPECT_TRUE(suite->removePersistentDomain()) << "removing an absent domain is not a failure";
+    ASSERT_TRUE(suite->set("again", true));
+    EXPECT_EQ(UserDefaults::open("gone", dir.path())->boolValue("again"), true);
+}
+
+TEST(UserDefaults, OpeningFailsForUnusableNamesAndFolders) {
+    TempDir dir;
+    auto file = dir.write("plain-file", "x");
+    EXPECT_FALSE(UserDefaults::open("suite", file / "sub"));
+    EXPECT_FALSE(UserDefaults::open("suite", file));
+    for (const char* name : {"", ".", "..", "a/b", ".hidden"}) {
+        EXPECT_FALSE(UserDefaults::open(name, dir.path())) << name;
+    }
+    auto created = UserDefaults::open("ok", dir / "deep/er/folder");
+    ASSERT_TRUE(created);
+    EXPECT_TRUE(std::filesystem::is_directory(dir / "deep/er/folder"));
+
+    auto memory = UserDefaults::inMemory("volatile");
+    EXPECT_TRUE(memory->set("k", 1));
+    EXPECT_EQ(memory->integer("k"), 1);
+    EXPECT_TRUE(memory->filePath().empty());
+}
+
+TEST(UserDefaults, DefaultFolderFollowsXDGConfigHome) {
+    TempDir dir;
+    {
+        ScopedEnvironment config("XDG_CONFIG_HOME", dir.path().c_str());
+        EXPECT_EQ(UserDefaults::defaultFolder(), dir.path() / "brindleaf");
+        auto suite = UserDefaults::open("named");
+        ASSERT_TRUE(suite);
+        EXPECT_EQ(suite->filePath(), dir.path() / "brindleaf" / "named.json");
+    }
+    {
+        ScopedEnvironment config("XDG_CONFIG_HOME", "relative/path");
+        ScopedEnvironment home("HOME", dir.path().c_str());
+        EXPECT_EQ(UserDefaults::defaultFolder(), dir.path() / ".config" / "brindleaf");
+    }
+    {
+        ScopedEnvironment config("XDG_CONFIG_HOME", nullptr);
+        ScopedEnvironment home("HOME", "/somewhere");
+        EXPECT_EQ(UserDefaults::defaultFolder(), std::filesystem::path("/somewhere/.config/brindleaf"));
+    }
+}

@@ -1,0 +1,119 @@
+#include "tests/providers/codex/CodexTestHttpServer.hpp"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <stdexcept>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace brindleaf::testing {
+
+namespace {
+
+int listenOnLoopback(int& port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) throw std::runtime_error("socket failed");
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, 16) != 0) {
+        ::close(fd);
+        throw std::runtime_error("bind/listen failed");
+    }
+    socklen_t length = sizeof address;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    port = ntohs(address.sin_port);
+    return fd;
+}
+
+const char* reasonPhrase(int status) {
+    switch (status) {
+    case 200: return "OK";
+    case 204: return "No Content";
+    case 302: return "Found";
+    case 404: return "Not Found";
+    case 500: return "Internal Server Error";
+    default: return "Status";
+    }
+}
+
+} // namespace
+
+CodexTestHttpServer::CodexTestHttpServer(Response response, bool neverAnswer)
+    : response_(std::move(response)), neverAnswer_(neverAnswer) {
+    listener_ = listenOnLoopback(port_);
+    thread_ = std::thread([this] { run(); });
+}
+
+CodexTestHttpServer::~CodexTestHttpServer() {
+    stopping_ = true;
+    thread_.join();
+    for (int fd : heldClients_) ::close(fd);
+    ::close(listener_);
+}
+
+std::string CodexTestHttpServer::url(const std::string& pathAndQuery) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + pathAndQuery;
+}
+
+std::vector<std::string> CodexTestHttpServer::requestLines() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return requestLines_;
+}
+
+void CodexTestHttpServer::run() {
+    while (!stopping_) {
+        pollfd waiting{listener_, POLLIN, 0};
+        if (::poll(&waiting, 1, 20) <= 0) continue;
+        const int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (client < 0) continue;
+        serve(client);
+    }
+}
+
+void CodexTestHttpServer::serve(int client) {
+    // Read the request head (bounded in size and time).
+    std::string head;
+    char buffer[4096];
+    for (int rounds = 0; rounds < 100 && head.find("\r\n\r\n") == std::string::npos && head.size() < 65536; ++rounds) {
+        pollfd readable{client, POLLIN, 0};
+        if (::poll(&readable, 1, 20) <= 0) {
+            if (stopping_) break;
+            continue;
+        }
+        const ssize_t got = ::recv(client, buffer, sizeof buffer, 0);
+        if (got <= 0) break;
+        head.append(buffer, static_cast<size_t>(got));
+    }
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        requestLines_.push_back(head.substr(0, head.find("\r\n")));
+    }
+    if (neverAnswer_) {
+        heldClients_.push_back(client); // keep it open, silent, until the server goes
+        return;
+    }
+    std::string answer = "HTTP/1.1 " + std::to_string(response_.status) + " " + reasonPhrase(response_.status) +
+                         "\r\nContent-Type: application/json\r\nContent-Length: " +
+                         std::to_string(response_.body.size()) + "\r\nConnection: close\r\n" +
+                         response_.extraHeaders + "\r\n" + response_.body;
+    std::size_t sent = 0;
+    for (int rounds = 0; sent < answer.size() && rounds < 100000 && !stopping_; ++rounds) {
+        const ssize_t wrote = ::send(client, answer.data() + sent, answer.size() - sent, MSG_NOSIGNAL);
+        if (wrote <= 0) break;
+        sent += static_cast<std::size_t>(wrote);
+    }
+    ::shutdown(client, SHUT_WR);
+    ::close(client);
+}
+
+int closedLoopbackPort() {
+    int port = 0;
+    const int fd = listenOnLoopback(port);
+    ::close(fd); // nothing listens there any more
+    return port;
+}
+
+} // namespace brindleaf::testing
