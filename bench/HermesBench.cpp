@@ -2,7 +2,7 @@
 // session database of 5,000 sessions, and the classification of a 512 KiB
 // agent-log tail.
 #include "bench/generator/HomeGenerator.hpp"
-#include "bench/generator/HomeSpec.hpp"
+#include "bench/generator/HomeRecipe.hpp"
 
 #include "core/ProcessResourceSample.hpp"
 #include "providers/hermes/HermesProviderConfig.hpp"
@@ -29,22 +29,22 @@ struct HermesBenchHome {
     HermesBenchHome() {
         char pattern[] = "/tmp/brindleaf-hermes-bench-XXXXXX";
         root = mkdtemp(pattern);
-        HomeSpec spec;
-        spec.claudeTranscripts = 0;
-        spec.claudeProjects = 1;
-        spec.claudeEngines = 0;
-        spec.claudeStaleRegistry = 0;
-        spec.codexThreads = 0;
-        spec.codexLogRows = 0;
-        spec.codexRollouts = 0;
-        spec.codexAppProcesses = 0;
-        spec.hermesSessions = 5000;
-        spec.hermesMessagesPerSession = 6;
-        spec.hermesLogBytes = HermesStatusProvider::logTailBytes;
-        spec.hermesWorkers = 12;
-        spec.hermesChildren = 8;
+        HomeRecipe recipe;
+        recipe.claudeTranscripts = 0;
+        recipe.claudeProjects = 1;
+        recipe.claudeEngines = 0;
+        recipe.claudeStaleRegistry = 0;
+        recipe.codexThreads = 0;
+        recipe.codexLogRows = 0;
+        recipe.codexRollouts = 0;
+        recipe.codexAppProcesses = 0;
+        recipe.hermesSessions = 5000;
+        recipe.hermesMessagesPerSession = 6;
+        recipe.hermesLogBytes = HermesStatusProvider::logTailBytes;
+        recipe.hermesWorkers = 12;
+        recipe.hermesChildren = 8;
         now = currentDate();
-        home = HomeGenerator(spec).write(root, now);
+        home = HomeGenerator(recipe).write(root, now);
 
         // A process table of a busy machine; the planned workers appear in it
         // (their pids are synthetic: only the command lines matter here).

@@ -24,7 +24,7 @@ std::filesystem::path benchHomesDirectory() {
 }
 
 GeneratedHome regenerateBenchHome(HomeSize size) {
-    return HomeGenerator(HomeSpec::forSize(size)).write(benchHomesDirectory() / std::string(toString(size)), currentDate());
+    return HomeGenerator(HomeRecipe::forSize(size)).write(benchHomesDirectory() / std::string(toString(size)), currentDate());
 }
 
 BenchHome& benchHome(HomeSize size) {

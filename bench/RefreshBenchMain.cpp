@@ -263,6 +263,7 @@ std::string defaultProgram() {
 int main(int argc, char** argv) {
     bool freshHomes = false;
     bool commands = true;
+    bool listOnly = false;
     int commandRuns = 5;
     std::string program = defaultProgram();
     std::vector<char*> rest{argv[0]};
@@ -270,6 +271,11 @@ int main(int argc, char** argv) {
         std::string arg = argv[i];
         if (arg == "--fresh-homes") freshHomes = true;
         else if (arg == "--no-commands") commands = false;
+        else if (arg.rfind("--benchmark_list_tests", 0) == 0 && arg != "--benchmark_list_tests=false") {
+            commands = false;
+            listOnly = true;
+            rest.push_back(argv[i]);
+        }
         else if (arg.rfind("--brindleaf=", 0) == 0) program = arg.substr(12);
         else if (arg.rfind("--command-runs=", 0) == 0) commandRuns = std::max(1, std::atoi(arg.c_str() + 15));
         else rest.push_back(argv[i]);
@@ -294,6 +300,7 @@ int main(int argc, char** argv) {
     reporter.SetErrorStream(&std::cerr);
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
+    if (listOnly) return 0;
 
     std::vector<Row> rows;
     std::vector<std::pair<std::string, std::string>> others;

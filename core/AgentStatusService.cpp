@@ -11,6 +11,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
+#include <deque>
 #include <exception>
 #include <mutex>
 #include <system_error>
@@ -34,10 +35,54 @@ int64_t wholeMilliseconds(double seconds) { return static_cast<int64_t>(seconds 
 
 } // namespace
 
+// One scan handed to a provider's worker.
+struct AgentStatusService::Job {
+    std::shared_ptr<AgentStatusProvider> provider;
+    Date refreshTime = 0;
+    std::string name;
+    std::shared_ptr<DetectionResult> result;
+    double startedAt = 0;
+};
+
+// The mailbox of one provider's long-lived worker thread. The service posts
+// scans and, when it goes away, tells the worker to stop; the worker sleeps
+// while there is nothing to do and never holds the lock while it scans.
+struct AgentStatusService::Worker {
+    std::mutex lock;
+    std::condition_variable wakeup;
+    std::deque<Job> pending;
+    bool stopped = false;
+
+    void post(Job job) {
+        {
+            std::lock_guard guard(lock);
+            pending.push_back(std::move(job));
+        }
+        wakeup.notify_one();
+    }
+    void stop() {
+        {
+            std::lock_guard guard(lock);
+            stopped = true;
+        }
+        wakeup.notify_one();
+    }
+    // The next scan to run; none once stopped with nothing left to do.
+    std::optional<Job> next() {
+        std::unique_lock guard(lock);
+        wakeup.wait(guard, [this] { return stopped || !pending.empty(); });
+        if (pending.empty()) return std::nullopt;
+        Job job = std::move(pending.front());
+        pending.pop_front();
+        return job;
+    }
+};
+
 // Per-provider bookkeeping.
 struct AgentStatusService::ProviderState {
     std::shared_ptr<const ProviderSnapshot> lastSnapshot;
     bool isDetecting = false;
+    std::shared_ptr<Worker> worker; // started with the provider's first scan
 };
 
 // What the service shares with its workers. Workers hold it weakly: once the
@@ -94,7 +139,18 @@ AgentStatusService::AgentStatusService(std::vector<std::shared_ptr<AgentStatusPr
     for (const auto& provider : providers_) shared_->providerStates.try_emplace(provider->name());
 }
 
-AgentStatusService::~AgentStatusService() = default;
+AgentStatusService::~AgentStatusService() {
+    // Never waits for a worker: one may be stuck in a scan. Each ends on its
+    // own once its current scan, if any, has returned.
+    std::vector<std::shared_ptr<Worker>> workers;
+    {
+        std::lock_guard guard(shared_->lock);
+        for (auto& [name, state] : shared_->providerStates) {
+            if (state.worker) workers.push_back(std::move(state.worker));
+        }
+    }
+    for (const auto& worker : workers) worker->stop();
+}
 
 AgentStatusSnapshot AgentStatusService::snapshot(Date at, const std::optional<std::set<std::string>>& enabledProviders) {
     std::vector<Detection> detections;
@@ -142,27 +198,44 @@ AgentStatusService::Detection AgentStatusService::startDetection(const std::shar
         return detection;
     }
     state.isDetecting = true;
+    std::shared_ptr<Worker> worker = state.worker;
     guard.unlock();
 
     detection.result = std::make_shared<DetectionResult>();
     detection.deadline = MonotonicClock::now() + std::chrono::duration_cast<MonotonicClock::duration>(
                                                      std::chrono::duration<double>(providerTimeout_));
-    try {
-        std::thread worker(
-            [provider, refreshTime, weakShared = std::weak_ptr<Shared>(shared_), name, result = detection.result,
-             startedAt] { finishDetection(provider, refreshTime, weakShared, name, result, startedAt); });
-        pthread_setname_np(worker.native_handle(), "bl.detection");
-        worker.detach();
-    } catch (const std::system_error&) {
-        // No thread could be started: nothing runs for this provider, so it is
-        // not busy, and the waiting caller treats it as late.
-        {
-            std::lock_guard relock(shared_->lock);
-            shared_->providerStates[name].isDetecting = false;
+    if (!worker) {
+        // Only the caller that owns this provider's scan gets here, so no
+        // other caller starts a second worker for it meanwhile.
+        auto started = std::make_shared<Worker>();
+        try {
+            std::thread thread(&AgentStatusService::runWorker, started, std::weak_ptr<Shared>(shared_));
+            pthread_setname_np(thread.native_handle(), "bl.detection");
+            thread.detach();
+        } catch (const std::system_error&) {
+            // No thread could be started: nothing runs for this provider, so
+            // it is not busy, and the waiting caller treats it as late. The
+            // next scan tries again.
+            {
+                std::lock_guard relock(shared_->lock);
+                shared_->providerStates[name].isDetecting = false;
+            }
+            detection.result->signal();
+            return detection;
         }
-        detection.result->signal();
+        std::lock_guard relock(shared_->lock);
+        shared_->providerStates[name].worker = started;
+        worker = std::move(started);
     }
+    worker->post(Job{provider, refreshTime, name, detection.result, startedAt});
     return detection;
+}
+
+void AgentStatusService::runWorker(const std::shared_ptr<Worker>& worker, const std::weak_ptr<Shared>& service) {
+    while (std::optional<Job> job = worker->next()) {
+        finishDetection(job->provider, job->refreshTime, service, job->name, job->result, job->startedAt);
+        // The job, and with it the provider, is let go before the next wait.
+    }
 }
 
 void AgentStatusService::finishDetection(const std::shared_ptr<AgentStatusProvider>& provider, Date refreshTime,

@@ -20,11 +20,14 @@ namespace brindleaf {
 // "unknown" substitute, feeds everything to its run-state ledger and returns
 // the committed snapshot.
 //
-// At most one scan per provider runs at any time. A scan that misses its
-// deadline keeps running on its worker; it holds the provider alive and the
-// service's state only weakly, so it may finish after snapshot() returned or
-// after the service is gone, and the process may end (even by _exit) while it
-// runs: nothing ever joins it.
+// Each provider has one long-lived worker thread, started with its first scan
+// and woken for each later one; idle, it sleeps on a condition variable. At
+// most one scan per provider runs at any time. A scan that misses its deadline
+// keeps running on its worker; it holds the provider alive and the service's
+// state only weakly, so it may finish after snapshot() returned or after the
+// service is gone, and the process may end (even by _exit) while it runs:
+// nothing ever joins a worker. Destroying the service only tells the workers
+// to stop; each ends once its current scan, if any, has returned.
 class AgentStatusService {
 public:
     // The lease the ledger gives strong evidence without an expiry of its own.
@@ -60,12 +63,15 @@ private:
     struct Shared;
     struct DetectionResult;
     struct Detection;
+    struct Worker;
+    struct Job;
 
     Detection startDetection(const std::shared_ptr<AgentStatusProvider>& provider, Date refreshTime);
     ProviderSnapshot awaitDetection(Detection& detection, Date refreshTime);
     static void finishDetection(const std::shared_ptr<AgentStatusProvider>& provider, Date refreshTime,
                                 const std::weak_ptr<Shared>& service, const std::string& name,
                                 const std::shared_ptr<DetectionResult>& result, double startedAt);
+    static void runWorker(const std::shared_ptr<Worker>& worker, const std::weak_ptr<Shared>& service);
 
     std::vector<std::shared_ptr<AgentStatusProvider>> providers_;
     double providerTimeout_;

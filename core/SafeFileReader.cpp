@@ -1,5 +1,7 @@
 #include "core/SafeFileReader.hpp"
 
+#include "platform/RegularFile.hpp"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -84,21 +86,7 @@ std::optional<Tail> readTail(const std::string& path, std::size_t maxBytes) {
 }
 
 std::optional<std::string> readSmallFile(const std::string& path, std::size_t maxBytes) {
-    RegularFile file(path);
-    if (!file.isOpen() || file.size() > maxBytes) return std::nullopt;
-    // One byte more than allowed tells a file that grew past the cap since fstat.
-    std::string contents;
-    const std::size_t want = maxBytes == SIZE_MAX ? maxBytes : maxBytes + 1;
-    const std::size_t first = static_cast<std::size_t>(file.size()) + 1 < want ? static_cast<std::size_t>(file.size()) + 1 : want;
-    if (!file.readAt(0, first, contents)) return std::nullopt;
-    if (contents.size() == first && first < want) {
-        // The file grew while it was read: read on up to the cap.
-        std::string rest;
-        if (!file.readAt(first, want - first, rest)) return std::nullopt;
-        contents += rest;
-    }
-    if (contents.size() > maxBytes) return std::nullopt;
-    return contents;
+    return readRegularFile(path, maxBytes);
 }
 
 std::optional<Range> readRange(const std::string& path, uint64_t offset, std::size_t length, char* destination) {

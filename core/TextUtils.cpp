@@ -1,6 +1,8 @@
 #include "core/TextUtils.hpp"
 
 #include <unicode/ubrk.h>
+#include <unicode/uchar.h>
+#include <unicode/utf8.h>
 #include <unicode/utext.h>
 
 #include <cstdint>
@@ -204,6 +206,29 @@ std::string repairUTF8(std::string_view bytes) {
         }
     }
     return result;
+}
+
+std::string_view trimmedWhitespaceAndNewlines(std::string_view text) {
+    auto isWhiteSpace = [](UChar32 c) { return c >= 0 && u_isUWhiteSpace(c); };
+    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+    const auto length = static_cast<int32_t>(text.size());
+    int32_t start = 0;
+    while (start < length) {
+        int32_t next = start;
+        UChar32 c;
+        U8_NEXT(bytes, next, length, c);
+        if (!isWhiteSpace(c)) break;
+        start = next;
+    }
+    int32_t end = length;
+    while (end > start) {
+        int32_t previous = end;
+        UChar32 c;
+        U8_PREV(bytes, start, previous, c);
+        if (!isWhiteSpace(c)) break;
+        end = previous;
+    }
+    return text.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(end - start));
 }
 
 } // namespace brindleaf

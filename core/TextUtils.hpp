@@ -22,4 +22,9 @@ bool isValidUTF8(std::string_view bytes);
 // The bytes with every ill-formed UTF-8 sequence replaced by U+FFFD.
 std::string repairUTF8(std::string_view bytes);
 
+// The text without leading and trailing white space and line breaks: tab, LF
+// through CR, U+0085 and the Unicode space, line and paragraph separators (the
+// Unicode White_Space property). Ill-formed UTF-8 stops the trim.
+std::string_view trimmedWhitespaceAndNewlines(std::string_view text);
+
 } // namespace brindleaf

@@ -44,6 +44,20 @@ inline int daysInMonth(int64_t year, int month) {
     return month == 2 && isLeapYear(year) ? 29 : lengths[month - 1];
 }
 
+struct DateTimeFields {
+    int year, month, day, hour, minute, second;
+};
+
+// The numbers of "YYYY-MM-DD?HH:MM:SS" at the start of `b` (at least 19 bytes;
+// the separators are the caller's to check); absent when a digit is missing.
+inline std::optional<DateTimeFields> dateTimeFields(const unsigned char* b) {
+    static constexpr int digitPositions[] = {0, 1, 2, 3, 5, 6, 8, 9, 11, 12, 14, 15, 17, 18};
+    for (int p : digitPositions)
+        if (!isDigit(b[p])) return std::nullopt;
+    return DateTimeFields{twoDigits(b) * 100 + twoDigits(b + 2), twoDigits(b + 5), twoDigits(b + 8),
+                          twoDigits(b + 11), twoDigits(b + 14), twoDigits(b + 17)};
+}
+
 } // namespace
 
 std::optional<Date> parseISO8601Timestamp(std::string_view text) {
@@ -53,15 +67,9 @@ std::optional<Date> parseISO8601Timestamp(std::string_view text) {
     if (b[4] != '-' || b[7] != '-' || (b[10] != 'T' && b[10] != ' ') || b[13] != ':' || b[16] != ':' ||
         b[n - 1] != 'Z')
         return std::nullopt;
-    static constexpr int digitPositions[] = {0, 1, 2, 3, 5, 6, 8, 9, 11, 12, 14, 15, 17, 18};
-    for (int p : digitPositions)
-        if (!isDigit(b[p])) return std::nullopt;
-    const int year = twoDigits(b) * 100 + twoDigits(b + 2);
-    const int month = twoDigits(b + 5);
-    const int day = twoDigits(b + 8);
-    const int hour = twoDigits(b + 11);
-    const int minute = twoDigits(b + 14);
-    const int second = twoDigits(b + 17);
+    const auto fields = dateTimeFields(b);
+    if (!fields) return std::nullopt;
+    const auto [year, month, day, hour, minute, second] = *fields;
     if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60) return std::nullopt;
 
     double fraction = 0;
@@ -91,15 +99,9 @@ std::optional<Date> parseISO8601Fallback(std::string_view text) {
     if (b[4] != '-' || b[7] != '-' || (b[10] != 'T' && b[10] != 't' && b[10] != ' ') || b[13] != ':' ||
         b[16] != ':')
         return std::nullopt;
-    static constexpr int digitPositions[] = {0, 1, 2, 3, 5, 6, 8, 9, 11, 12, 14, 15, 17, 18};
-    for (int p : digitPositions)
-        if (!isDigit(b[p])) return std::nullopt;
-    const int year = twoDigits(b) * 100 + twoDigits(b + 2);
-    const int month = twoDigits(b + 5);
-    const int day = twoDigits(b + 8);
-    const int hour = twoDigits(b + 11);
-    const int minute = twoDigits(b + 14);
-    const int second = twoDigits(b + 17);
+    const auto fields = dateTimeFields(b);
+    if (!fields) return std::nullopt;
+    const auto [year, month, day, hour, minute, second] = *fields;
     if (month < 1 || month > 12 || day < 1 || day > daysInMonth(year, month) || hour > 23 || minute > 59 ||
         second > 60)
         return std::nullopt;

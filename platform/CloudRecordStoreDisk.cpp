@@ -1,5 +1,8 @@
 #include "platform/CloudRecordStoreDisk.hpp"
 
+#include "platform/AtomicFile.hpp"
+#include "platform/Base64.hpp"
+
 #include <nlohmann/json.hpp>
 
 #include <cerrno>
@@ -119,28 +122,14 @@ void writeFileAtomically(const fs::path& path, const std::string& contents) {
     std::error_code ec;
     fs::create_directories(path.parent_path(), ec);
     if (ec) throw errorFromErrno(ec.value(), "cannot create " + path.parent_path().string());
-    std::string tempName = ".";
-    tempName.append(path.filename().string()).append(".tmp-XXXXXX");
-    std::string pattern = (path.parent_path() / tempName).string();
-    int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-    if (fd < 0) throw errorFromErrno(errno, "cannot create a file in " + path.parent_path().string());
-    FileHandle file(fd);
-    auto fail = [&](const std::string& what) {
-        int error = errno;
-        ::unlink(pattern.c_str());
-        return errorFromErrno(error, what);
-    };
-    size_t done = 0;
-    while (done < contents.size()) {
-        ssize_t wrote = ::write(fd, contents.data() + done, contents.size() - done);
-        if (wrote < 0) {
-            if (errno == EINTR) continue;
-            throw fail("cannot write " + path.string());
-        }
-        done += static_cast<size_t>(wrote);
+    auto failure = AtomicFile::replaceContents(path, contents);
+    if (!failure) return;
+    switch (failure->step) {
+    case AtomicFile::Failure::Step::createTemporary:
+        throw errorFromErrno(failure->error, "cannot create a file in " + path.parent_path().string());
+    case AtomicFile::Failure::Step::write: throw errorFromErrno(failure->error, "cannot write " + path.string());
+    case AtomicFile::Failure::Step::replace: throw errorFromErrno(failure->error, "cannot replace " + path.string());
     }
-    if (::fsync(fd) != 0) throw fail("cannot write " + path.string());
-    if (::rename(pattern.c_str(), path.c_str()) != 0) throw fail("cannot replace " + path.string());
 }
 
 // Removes the file; false when it did not exist.
@@ -148,69 +137,6 @@ bool removeFile(const fs::path& path) {
     if (::unlink(path.c_str()) == 0) return true;
     if (errno == ENOENT || errno == ENOTDIR) return false;
     throw errorFromErrno(errno, "cannot remove " + path.string());
-}
-
-constexpr char base64Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-
-std::string base64Encode(const std::string& bytes) {
-    std::string out;
-    out.reserve((bytes.size() + 2) / 3 * 4);
-    size_t i = 0;
-    while (i + 2 < bytes.size()) {
-        uint32_t n = (uint8_t(bytes[i]) << 16) | (uint8_t(bytes[i + 1]) << 8) | uint8_t(bytes[i + 2]);
-        out += base64Alphabet[(n >> 18) & 63];
-        out += base64Alphabet[(n >> 12) & 63];
-        out += base64Alphabet[(n >> 6) & 63];
-        out += base64Alphabet[n & 63];
-        i += 3;
-    }
-    size_t rest = bytes.size() - i;
-    if (rest == 1) {
-        uint32_t n = uint8_t(bytes[i]) << 16;
-        out += base64Alphabet[(n >> 18) & 63];
-        out += base64Alphabet[(n >> 12) & 63];
-        out += "==";
-    } else if (rest == 2) {
-        uint32_t n = (uint8_t(bytes[i]) << 16) | (uint8_t(bytes[i + 1]) << 8);
-        out += base64Alphabet[(n >> 18) & 63];
-        out += base64Alphabet[(n >> 12) & 63];
-        out += base64Alphabet[(n >> 6) & 63];
-        out += '=';
-    }
-    return out;
-}
-
-std::optional<std::string> base64Decode(const std::string& text) {
-    auto value = [](char c) -> int {
-        if (c >= 'A' && c <= 'Z') return c - 'A';
-        if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-        if (c >= '0' && c <= '9') return c - '0' + 52;
-        if (c == '+') return 62;
-        if (c == '/') return 63;
-        return -1;
-    };
-    if (text.size() % 4 != 0) return std::nullopt;
-    std::string out;
-    out.reserve(text.size() / 4 * 3);
-    for (size_t i = 0; i < text.size(); i += 4) {
-        int pad = 0;
-        uint32_t n = 0;
-        for (size_t j = 0; j < 4; ++j) {
-            char c = text[i + j];
-            if (c == '=' && i + 4 == text.size() && j >= 2) {
-                ++pad;
-                n <<= 6;
-                continue;
-            }
-            int v = value(c);
-            if (v < 0 || pad > 0) return std::nullopt;
-            n = (n << 6) | uint32_t(v);
-        }
-        out += char((n >> 16) & 0xFF);
-        if (pad < 2) out += char((n >> 8) & 0xFF);
-        if (pad < 1) out += char(n & 0xFF);
-    }
-    return out;
 }
 
 json valueToJSON(const CloudValue& value) {
@@ -221,7 +147,7 @@ json valueToJSON(const CloudValue& value) {
             else if constexpr (std::is_same_v<T, int64_t>) return {{"int", v}};
             else if constexpr (std::is_same_v<T, double>) return {{"double", std::isfinite(v) ? json(v) : json()}};
             else if constexpr (std::is_same_v<T, CloudDate>) return {{"date", v.secondsSince1970}};
-            else return {{"bytes", base64Encode(v.bytes)}};
+            else return {{"bytes", Base64::encode(v.bytes)}};
         },
         value);
 }
@@ -236,7 +162,7 @@ std::optional<CloudValue> valueFromJSON(const json& object) {
     if (type == "double" && v.is_number()) return CloudValue(v.get<double>());
     if (type == "date" && v.is_number()) return CloudValue(CloudDate{v.get<double>()});
     if (type == "bytes" && v.is_string()) {
-        auto bytes = base64Decode(v.get<std::string>());
+        auto bytes = Base64::decode(v.get<std::string>());
         if (bytes) return CloudValue(CloudBytes{*bytes});
     }
     return std::nullopt;

@@ -1,33 +1,19 @@
 #include "platform/DeviceName.hpp"
 
+#include "platform/RegularFile.hpp"
+
 #include <climits>
-#include <fcntl.h>
 #include <sstream>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace brindleaf {
 
 namespace {
 
+constexpr std::size_t maximumMachineInfoSize = 64 * 1024;
+
 std::string readMachineInfo(const std::filesystem::path& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return {};
-    struct stat info {};
-    std::string contents;
-    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size <= 64 * 1024) {
-        contents.resize(static_cast<size_t>(info.st_size));
-        size_t done = 0;
-        while (done < contents.size()) {
-            ssize_t got = ::read(fd, contents.data() + done, contents.size() - done);
-            if (got < 0 && errno == EINTR) continue;
-            if (got <= 0) break;
-            done += static_cast<size_t>(got);
-        }
-        contents.resize(done);
-    }
-    ::close(fd);
-    return contents;
+    return readRegularFile(path.string(), maximumMachineInfoSize).value_or(std::string());
 }
 
 // Undoes the quoting of an environment-style value: single quotes keep their

@@ -1,35 +1,12 @@
 #include "platform/Entitlements.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "platform/RegularFile.hpp"
 
 namespace brindleaf {
 
 namespace {
 
-constexpr off_t maximumEntitlementsSize = 1024 * 1024;
-
-std::optional<std::string> readSmall(const std::filesystem::path& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return std::nullopt;
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > maximumEntitlementsSize) {
-        ::close(fd);
-        return std::nullopt;
-    }
-    std::string contents(static_cast<size_t>(info.st_size), '\0');
-    size_t done = 0;
-    while (done < contents.size()) {
-        ssize_t got = ::read(fd, contents.data() + done, contents.size() - done);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) break;
-        done += static_cast<size_t>(got);
-    }
-    ::close(fd);
-    contents.resize(done);
-    return contents;
-}
+constexpr std::size_t maximumEntitlementsSize = 1024 * 1024;
 
 } // namespace
 
@@ -42,7 +19,7 @@ Entitlements Entitlements::current() {
 
 Entitlements Entitlements::loadFromFolder(const std::filesystem::path& folder) {
     Entitlements entitlements;
-    auto text = readSmall(folder / fileName);
+    auto text = readRegularFile((folder / fileName).string(), maximumEntitlementsSize);
     if (!text) return entitlements;
     auto document = nlohmann::json::parse(*text, nullptr, false);
     if (document.is_object()) entitlements.document_ = std::move(document);

@@ -1,5 +1,7 @@
 #include "platform/UserDefaults.hpp"
 
+#include "platform/AtomicFile.hpp"
+#include "platform/Base64.hpp"
 #include "platform/Logger.hpp"
 
 #include <nlohmann/json.hpp>
@@ -37,60 +39,14 @@ const Logger& log() {
 
 std::string errnoText(int code) { return std::string(std::strerror(code)); }
 
-constexpr char base64Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-
 std::string base64Encode(const std::vector<std::uint8_t>& bytes) {
-    std::string out;
-    out.reserve((bytes.size() + 2) / 3 * 4);
-    std::size_t i = 0;
-    for (; i + 2 < bytes.size(); i += 3) {
-        std::uint32_t n = (bytes[i] << 16) | (bytes[i + 1] << 8) | bytes[i + 2];
-        out += base64Alphabet[(n >> 18) & 63];
-        out += base64Alphabet[(n >> 12) & 63];
-        out += base64Alphabet[(n >> 6) & 63];
-        out += base64Alphabet[n & 63];
-    }
-    if (i < bytes.size()) {
-        std::uint32_t n = bytes[i] << 16;
-        if (i + 1 < bytes.size()) n |= bytes[i + 1] << 8;
-        out += base64Alphabet[(n >> 18) & 63];
-        out += base64Alphabet[(n >> 12) & 63];
-        out += i + 1 < bytes.size() ? base64Alphabet[(n >> 6) & 63] : '=';
-        out += '=';
-    }
-    return out;
+    return Base64::encode(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
 std::optional<std::vector<std::uint8_t>> base64Decode(std::string_view text) {
-    if (text.size() % 4 != 0) return std::nullopt;
-    auto digit = [](char c) -> int {
-        if (c >= 'A' && c <= 'Z') return c - 'A';
-        if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-        if (c >= '0' && c <= '9') return c - '0' + 52;
-        if (c == '+') return 62;
-        if (c == '/') return 63;
-        return -1;
-    };
-    std::vector<std::uint8_t> out;
-    out.reserve(text.size() / 4 * 3);
-    for (std::size_t i = 0; i < text.size(); i += 4) {
-        const bool last = i + 4 == text.size();
-        int pad = 0;
-        if (last && text[i + 3] == '=') pad = text[i + 2] == '=' ? 2 : 1;
-        std::uint32_t n = 0;
-        for (int j = 0; j < 4; ++j) {
-            int d = 0;
-            if (j < 4 - pad) {
-                d = digit(text[i + j]);
-                if (d < 0) return std::nullopt;
-            }
-            n = (n << 6) | static_cast<std::uint32_t>(d);
-        }
-        out.push_back(static_cast<std::uint8_t>(n >> 16));
-        if (pad < 2) out.push_back(static_cast<std::uint8_t>(n >> 8));
-        if (pad < 1) out.push_back(static_cast<std::uint8_t>(n));
-    }
-    return out;
+    auto bytes = Base64::decode(text);
+    if (!bytes) return std::nullopt;
+    return std::vector<std::uint8_t>(bytes->begin(), bytes->end());
 }
 
 json encode(const DefaultsValue& value);
@@ -208,19 +164,6 @@ bool lockExclusive(int fd) {
 }
 
 void unlock(int fd) { ::flock(fd, LOCK_UN); }
-
-bool writeAll(int fd, const std::string& text) {
-    std::size_t written = 0;
-    while (written < text.size()) {
-        ssize_t n = ::write(fd, text.data() + written, text.size() - written);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        written += static_cast<std::size_t>(n);
-    }
-    return true;
-}
 
 std::optional<std::string> readWholeFile(const std::filesystem::path& path, int& error) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -367,25 +310,8 @@ bool UserDefaults::writeLocked(const DefaultsValue::Dictionary& values) {
     std::string text = document.dump(2, ' ', false, json::error_handler_t::replace);
     text += '\n';
 
-    std::string tempPath = (folder_ / ("." + suiteName_ + ".json.XXXXXX")).string();
-    int fd = ::mkostemp(tempPath.data(), O_CLOEXEC);
-    if (fd < 0) {
-        log().error("defaults.write.failed suite=" + suiteName_ + " error=" + errnoText(errno));
-        return false;
-    }
-    bool ok = ::fchmod(fd, 0600) == 0 && writeAll(fd, text) && ::fsync(fd) == 0;
-    int error = errno;
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        error = errno;
-    }
-    if (ok && ::rename(tempPath.c_str(), filePath_.c_str()) != 0) {
-        ok = false;
-        error = errno;
-    }
-    if (!ok) {
-        ::unlink(tempPath.c_str());
-        log().error("defaults.write.failed suite=" + suiteName_ + " error=" + errnoText(error));
+    if (auto failure = AtomicFile::replaceContents(filePath_, text)) {
+        log().error("defaults.write.failed suite=" + suiteName_ + " error=" + errnoText(failure->error));
         return false;
     }
     return true;

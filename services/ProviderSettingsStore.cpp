@@ -21,7 +21,7 @@ std::set<std::string> catalogIDs(bool liveOnly) {
 std::set<std::string> normalisedErrors(const std::vector<std::string>& errors) {
     std::set<std::string> normalised;
     for (const auto& error : errors) {
-        std::string trimmed = trimmedWhitespaceAndNewlines(error);
+        std::string trimmed(trimmedWhitespaceAndNewlines(error));
         if (!trimmed.empty()) normalised.insert(std::move(trimmed));
     }
     return normalised;
@@ -233,14 +233,14 @@ std::vector<std::string> ProviderSettingsStore::unacknowledgedErrors(const std::
     if (it == acknowledged_.end()) return errors;
     std::vector<std::string> unread;
     for (const auto& error : errors) {
-        if (!it->second.count(trimmedWhitespaceAndNewlines(error))) unread.push_back(error);
+        if (!it->second.count(std::string(trimmedWhitespaceAndNewlines(error)))) unread.push_back(error);
     }
     return unread;
 }
 
 bool ProviderSettingsStore::isErrorAcknowledged(const std::string& providerName, const std::string& error) const {
     auto it = acknowledged_.find(providerKey(providerName));
-    return it != acknowledged_.end() && it->second.count(trimmedWhitespaceAndNewlines(error)) > 0;
+    return it != acknowledged_.end() && it->second.count(std::string(trimmedWhitespaceAndNewlines(error))) > 0;
 }
 
 void ProviderSettingsStore::acknowledgeErrors(const std::string& providerName, const std::vector<std::string>& errors) {

@@ -9,7 +9,7 @@
 namespace brindleaf::bench {
 
 struct HomeWriteContext {
-    const HomeSpec& spec;
+    const HomeRecipe& recipe;
     writing::Random& random;
     const std::filesystem::path& root;  // the user's home folder
     Date now;

@@ -188,22 +188,22 @@ std::size_t transcriptBytes(Random& random) {
 } // namespace
 
 void writeClaudeHome(HomeWriteContext& context) {
-    const HomeSpec& spec = context.spec;
+    const HomeRecipe& recipe = context.recipe;
     Random& random = context.random;
     const auto claudeHome = context.root / ".claude";
     const auto projectsRoot = claudeHome / "projects";
     const Date now = context.now;
 
-    std::size_t projectCount = std::max<std::size_t>(1, spec.claudeProjects);
+    std::size_t projectCount = std::max<std::size_t>(1, recipe.claudeProjects);
     std::vector<std::string> projectCwds;
     for (std::size_t p = 0; p < projectCount; ++p) {
         projectCwds.push_back(projectWorkingDirectory(context.root, "claude", p, random));
     }
 
-    std::size_t total = std::max<std::size_t>(1, spec.claudeTranscripts);
+    std::size_t total = std::max<std::size_t>(1, recipe.claudeTranscripts);
     std::size_t subagentCount = total / 8;
     std::size_t mainCount = total - subagentCount;
-    std::size_t hot = std::min(mainCount, spec.claudeEngines + 4);
+    std::size_t hot = std::min(mainCount, recipe.claudeEngines + 4);
     std::size_t recent = std::min(mainCount, hot + std::max<std::size_t>(1, mainCount * 6 / 100));
 
     // Newest first: the hot sessions are seconds old, then a few hours, then up to a month.
@@ -233,7 +233,7 @@ void writeClaudeHome(HomeWriteContext& context) {
     std::sort(sessions.begin() + std::ptrdiff_t(hot), sessions.end(),
               [](const MainSession& a, const MainSession& b) { return a.lastActivity > b.lastActivity; });
     // The long transcripts: half active within the last hours (the start-up deep pass reads them), half old.
-    for (std::size_t k = 0; k < spec.claudeBigTranscripts && k < mainCount; ++k) {
+    for (std::size_t k = 0; k < recipe.claudeBigTranscripts && k < mainCount; ++k) {
         std::size_t index = (k % 2 == 0) ? std::min(mainCount - 1, hot + k / 2) : mainCount - 1 - k / 2;
         if (k % 2 == 0 && k / 2 < hot) index = k / 2;  // a few of the hot sessions are long ones
         sessions[index].bytes = bigTranscriptBytes + random.between(0, 64 * 1024);
@@ -319,7 +319,7 @@ void writeClaudeHome(HomeWriteContext& context) {
     }
 
     // Registry files of engines that exited long ago (the running ones are written when they start).
-    for (std::size_t k = 0; k < spec.claudeStaleRegistry; ++k) {
+    for (std::size_t k = 0; k < recipe.claudeStaleRegistry; ++k) {
         const MainSession& s = sessions[mainCount - 1 - (k % mainCount)];
         int pid = 3900000 + int(k);
         writing::writeFile(claudeHome / "sessions" / (std::to_string(pid) + ".json"),
@@ -344,7 +344,7 @@ void writeClaudeHome(HomeWriteContext& context) {
     }
 
     // Engines for the hot sessions: some resumed ("--resume"), the others known by the registry only.
-    for (std::size_t i = 0; i < spec.claudeEngines && i < hot; ++i) {
+    for (std::size_t i = 0; i < recipe.claudeEngines && i < hot; ++i) {
         const MainSession& s = sessions[i];
         LiveProcessPlan plan;
         plan.kind = "claude-engine";

@@ -169,17 +169,17 @@ const char* const activeTargets[] = {"session_task.turn", "codex_core::session::
 } // namespace
 
 void writeCodexHome(HomeWriteContext& context) {
-    const HomeSpec& spec = context.spec;
+    const HomeRecipe& recipe = context.recipe;
     Random& random = context.random;
     const Date now = context.now;
     const auto codexHome = context.root / ".codex";
 
-    std::size_t projectCount = std::max<std::size_t>(2, spec.codexThreads / 200);
+    std::size_t projectCount = std::max<std::size_t>(2, recipe.codexThreads / 200);
     std::vector<std::string> cwds;
     for (std::size_t p = 0; p < projectCount; ++p) cwds.push_back(projectWorkingDirectory(context.root, "codex", p, random));
 
-    std::size_t count = std::max<std::size_t>(1, spec.codexThreads);
-    std::size_t active = std::min(count, spec.codexAppProcesses + 6);
+    std::size_t count = std::max<std::size_t>(1, recipe.codexThreads);
+    std::size_t active = std::min(count, recipe.codexAppProcesses + 6);
     std::size_t recent = std::min(count, active + count / 50);
     static const Ending activeEndings[] = {Ending::working, Ending::waitingForInput, Ending::thinking,
                                            Ending::escalation, Ending::done};
@@ -352,8 +352,8 @@ create index idx_logs_thread_id on logs(thread_id);
             "insert into logs (ts, ts_nanos, level, target, feedback_log_body, module_path, file, line, thread_id, "
             "process_uuid, estimated_bytes) values (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)";
         std::string process = random.uuid();
-        std::size_t recentRows = std::min<std::size_t>(spec.codexLogRows, active * 40 + 200);
-        std::size_t oldRows = spec.codexLogRows - recentRows;
+        std::size_t recentRows = std::min<std::size_t>(recipe.codexLogRows, active * 40 + 200);
+        std::size_t oldRows = recipe.codexLogRows - recentRows;
         std::size_t threadSpan = std::min<std::size_t>(count, 2000);
         auto body = [&](const char* target) {
             std::string text = std::string(target) + ": ";
@@ -405,7 +405,7 @@ create index idx_logs_thread_id on logs(thread_id);
     }
 
     // Rollout files of the newest threads (older threads' files were cleaned up).
-    for (std::size_t i = 0; i < count && i < spec.codexRollouts; ++i) {
+    for (std::size_t i = 0; i < count && i < recipe.codexRollouts; ++i) {
         const Thread& t = threads[i];
         double pick = random.unit();
         std::size_t bytes = pick < 0.7 ? random.between(8 * 1024, 60 * 1024)
@@ -427,7 +427,7 @@ create index idx_logs_thread_id on logs(thread_id);
     }
 
     // The app-server processes of the active threads.
-    for (std::size_t i = 0; i < spec.codexAppProcesses && i < active; ++i) {
+    for (std::size_t i = 0; i < recipe.codexAppProcesses && i < active; ++i) {
         LiveProcessPlan plan;
         plan.kind = "codex-app";
         plan.sessionId = threads[i].id;

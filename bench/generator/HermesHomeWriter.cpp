@@ -51,17 +51,17 @@ std::string terminalCall(Random& random, const std::string& command) {
 } // namespace
 
 void writeHermesHome(HomeWriteContext& context) {
-    const HomeSpec& spec = context.spec;
+    const HomeRecipe& recipe = context.recipe;
     Random& random = context.random;
     const Date now = context.now;
     const auto hermesHome = context.root / ".hermes";
 
-    std::size_t projectCount = std::max<std::size_t>(2, spec.hermesSessions / 50);
+    std::size_t projectCount = std::max<std::size_t>(2, recipe.hermesSessions / 50);
     std::vector<std::string> cwds;
     for (std::size_t p = 0; p < projectCount; ++p) cwds.push_back(projectWorkingDirectory(context.root, "hermes", p, random));
 
-    std::size_t count = std::max<std::size_t>(1, spec.hermesSessions);
-    std::size_t active = std::min(count, spec.hermesWorkers + spec.hermesChildren + 4);
+    std::size_t count = std::max<std::size_t>(1, recipe.hermesSessions);
+    std::size_t active = std::min(count, recipe.hermesWorkers + recipe.hermesChildren + 4);
     static const Ending activeEndings[] = {Ending::toolRunning, Ending::awaitingBackend, Ending::awaitingApproval,
                                            Ending::subagent, Ending::done};
     static const char* const sources[] = {"cli", "cli", "cli", "telegram", "discord", "tui"};
@@ -148,8 +148,8 @@ create index idx_messages_session on messages(session_id, timestamp);
             "insert into messages (session_id, role, content, tool_call_id, tool_calls, tool_name, timestamp, "
             "token_count, finish_reason) values (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)";
         auto writeSession = [&](SQLiteWriter::Statement& insert, SQLiteWriter::Statement& message, const Session& s) {
-            std::size_t messages = std::max<std::size_t>(2, spec.hermesMessagesPerSession / 2 +
-                                                               random.between(0, spec.hermesMessagesPerSession));
+            std::size_t messages = std::max<std::size_t>(2, recipe.hermesMessagesPerSession / 2 +
+                                                               random.between(0, recipe.hermesMessagesPerSession));
             insert.text(1, s.id).text(2, s.source).text(3, "local").text(4, "anthropic/claude-sonnet-4.5")
                 .text(5, "{\"reasoning_config\": {\"effort\": \"" + std::string(random.chance(0.5) ? "medium" : "high") +
                              "\"}, \"max_tokens\": 16000}")
@@ -236,7 +236,7 @@ create index idx_messages_session on messages(session_id, timestamp);
             "INFO agent.memory: memory flush skipped (no changes)",
             "WARNING agent.tool_executor: Tool terminal returned error: exit code 1"};
         std::string log;
-        log.reserve(spec.hermesLogBytes + 4096);
+        log.reserve(recipe.hermesLogBytes + 4096);
         std::vector<std::pair<Date, std::string>> signals;
         for (std::size_t i = 0; i < active; ++i) {
             const Session& s = sessions[i];
@@ -266,7 +266,7 @@ create index idx_messages_session on messages(session_id, timestamp);
         std::stable_sort(signals.begin(), signals.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
         std::string tail;
         for (const auto& signal : signals) tail += signal.second;
-        std::size_t fillBytes = spec.hermesLogBytes > tail.size() ? spec.hermesLogBytes - tail.size() : 0;
+        std::size_t fillBytes = recipe.hermesLogBytes > tail.size() ? recipe.hermesLogBytes - tail.size() : 0;
         std::size_t lines = std::max<std::size_t>(1, fillBytes / 130);
         Date start = now - 2 * day;
         double step = (2 * day - 60) / double(lines);
@@ -284,7 +284,7 @@ create index idx_messages_session on messages(session_id, timestamp);
 
     // Workers of the terminal front end and children listed in processes.json, for the active sessions.
     std::size_t next = 0;
-    for (std::size_t w = 0; w < spec.hermesWorkers && next < active; ++w, ++next) {
+    for (std::size_t w = 0; w < recipe.hermesWorkers && next < active; ++w, ++next) {
         LiveProcessPlan plan;
         plan.kind = "hermes-worker";
         plan.sessionId = sessions[next].id;
@@ -292,7 +292,7 @@ create index idx_messages_session on messages(session_id, timestamp);
         plan.argv = {"python3", "-m", "tui_gateway.slash_worker", "--session-key", sessions[next].id, "--profile", "default"};
         context.processes.push_back(std::move(plan));
     }
-    for (std::size_t c = 0; c < spec.hermesChildren && next < active; ++c, ++next) {
+    for (std::size_t c = 0; c < recipe.hermesChildren && next < active; ++c, ++next) {
         LiveProcessPlan plan;
         plan.kind = "hermes-child";
         plan.sessionId = sessions[next].id;

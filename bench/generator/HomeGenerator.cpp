@@ -34,7 +34,7 @@ std::string projectWorkingDirectory(const std::filesystem::path& root, std::stri
     return path.string();
 }
 
-HomeGenerator::HomeGenerator(HomeSpec spec, uint64_t seed) : spec_(spec), seed_(seed) {}
+HomeGenerator::HomeGenerator(HomeRecipe recipe, uint64_t seed) : spec_(recipe), seed_(seed) {}
 
 GeneratedHome HomeGenerator::write(const std::filesystem::path& root, Date now) const {
     std::filesystem::create_directories(root);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "bench/generator/HomeSpec.hpp"
+#include "bench/generator/HomeRecipe.hpp"
 #include "core/Date.hpp"
 
 #include <cstdint>
@@ -50,7 +50,7 @@ struct GeneratedHome {
 // process list and agent log. The same seed and time give the same home.
 class HomeGenerator {
 public:
-    explicit HomeGenerator(HomeSpec spec, uint64_t seed = 0x5eed);
+    explicit HomeGenerator(HomeRecipe recipe, uint64_t seed = 0x5eed);
 
     // Writes below `root` (created; existing agent folders are replaced) with
     // every date relative to `now`. Files that name process ids get ids of no
@@ -58,7 +58,7 @@ public:
     GeneratedHome write(const std::filesystem::path& root, Date now) const;
 
 private:
-    HomeSpec spec_;
+    HomeRecipe spec_;
     uint64_t seed_;
 };
 

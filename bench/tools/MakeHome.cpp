@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
     double started = monotonicSeconds();
     GeneratedHome home;
     try {
-        home = HomeGenerator(HomeSpec::forSize(*size), seed).write(out, currentDate());
+        home = HomeGenerator(HomeRecipe::forSize(*size), seed).write(out, currentDate());
     } catch (const std::exception& error) {
         std::fprintf(stderr, "brindleaf-make-home: %s\n", error.what());
         return 1;

@@ -20,6 +20,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -77,6 +78,29 @@ public:
     static std::set<std::string> engineClaimedTranscripts(const std::vector<AnalyzedTranscript>& transcripts,
                                                           const EngineLivenessIndex& index);
 
+    // The listing of one folder met by the walk: its subfolders and
+    // transcript files in listing order, with the folder's state when listed.
+    struct FolderListing {
+        struct Entry {
+            std::string name;
+            bool isFolder = false;
+        };
+        uint64_t device = 0;
+        uint64_t inode = 0;
+        int64_t modifiedSeconds = 0;
+        int64_t modifiedNanoseconds = 0;
+        int64_t changedSeconds = 0;
+        int64_t changedNanoseconds = 0;
+        std::vector<Entry> entries;
+    };
+    using FolderListings = std::unordered_map<std::string, FolderListing>;
+    // The walk of findTranscriptFiles; with `previous` and `next`, folders
+    // unchanged since they were stored in `previous` are not read again, and
+    // every folder listing that may be reused is stored in `next`.
+    std::vector<ClaudeTranscriptFile> walkWithFolderListings(const std::string& root);
+    static std::vector<ClaudeTranscriptFile> walkTranscriptFiles(const std::string& root, FolderListings* previous,
+                                                                 FolderListings* next);
+
     // The engines' session registry: process id -> session id.
     std::map<int64_t, std::string> readSessionPIDs(const std::string& folder);
 
@@ -116,6 +140,20 @@ private:
         std::vector<ClaudeTranscriptFile> files;
     };
     using RegistryEntry = std::optional<std::pair<int64_t, std::string>>;
+    // The ".json" entries of the registry folder in listing order, reused
+    // while the folder itself is unchanged.
+    static constexpr double registryListingSettleTime = 2; // seconds
+    static constexpr double folderListingSettleTime = 2;   // seconds
+    struct CachedRegistryListing {
+        std::string folder;
+        uint64_t device = 0;
+        uint64_t inode = 0;
+        int64_t modifiedSeconds = 0;
+        int64_t modifiedNanoseconds = 0;
+        int64_t changedSeconds = 0;
+        int64_t changedNanoseconds = 0;
+        std::vector<std::string> paths;
+    };
 
     bool isBackgroundTaskStillRunning(const std::string& taskID, Date launchedAt, Date now,
                                       const std::set<std::string>& localTaskIDs, const EngineLivenessIndex& index,
@@ -130,9 +168,13 @@ private:
     std::optional<CachedEngineIndex> cachedEngineIndex_;
     std::optional<CachedDesktopTitles> cachedDesktopTitles_;
     std::optional<CachedTranscriptList> cachedTranscriptList_;
+    std::mutex folderListingsLock_;
+    FolderListings folderListings_;
     FileSnapshotCache<std::optional<DesktopTitleEntry>> desktopTitleCache_{2048};
     FileSnapshotCache<std::optional<std::string>> subagentMetaCache_{512};
     FileSnapshotCache<RegistryEntry> registryCache_{256};
+    std::mutex registryListingLock_;
+    std::optional<CachedRegistryListing> cachedRegistryListing_;
     const ProcessSnapshotReader processSnapshotReader_;
     BackgroundLaunches carriedBackgroundLaunches_;
     std::map<std::string, std::set<std::string>> carriedLocalTaskIDs_;

@@ -26,34 +26,6 @@ std::string asciiLowercased(std::string_view text) {
     return out;
 }
 
-namespace {
-
-bool isWhiteSpace(UChar32 c) { return c >= 0 && u_isUWhiteSpace(c); }
-
-} // namespace
-
-std::string_view trimmed(std::string_view text) {
-    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
-    const int32_t length = static_cast<int32_t>(text.size());
-    int32_t start = 0;
-    while (start < length) {
-        int32_t next = start;
-        UChar32 c;
-        U8_NEXT(bytes, next, length, c);
-        if (!isWhiteSpace(c)) break;
-        start = next;
-    }
-    int32_t end = length;
-    while (end > start) {
-        int32_t previous = end;
-        UChar32 c;
-        U8_PREV(bytes, start, previous, c);
-        if (!isWhiteSpace(c)) break;
-        end = previous;
-    }
-    return text.substr(static_cast<size_t>(start), static_cast<size_t>(end - start));
-}
-
 std::string_view leadingIDRun(std::string_view text) {
     const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
     const int32_t length = static_cast<int32_t>(std::min<size_t>(text.size(), INT32_MAX));

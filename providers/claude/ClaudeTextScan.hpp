@@ -18,9 +18,6 @@ bool containsIgnoringCase(std::string_view text, std::string_view needle);
 
 std::string asciiLowercased(std::string_view text);
 
-// The text without leading and trailing white space and line breaks (Unicode White_Space).
-std::string_view trimmed(std::string_view text);
-
 // The longest run at the start of `text` of letters, numeric characters, "_" and "-".
 std::string_view leadingIDRun(std::string_view text);
 

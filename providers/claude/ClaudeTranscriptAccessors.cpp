@@ -212,7 +212,7 @@ std::vector<std::string> ClaudeTranscriptAnalyzer::settledTaskNotificationIDs(Co
         const size_t idStart = open + std::string_view("<task-id>").size();
         const size_t close = all.find("</task-id>", idStart);
         if (close == std::string_view::npos) break;
-        const std::string_view id = claudetext::trimmed(all.substr(idStart, close - idStart));
+        const std::string_view id = trimmedWhitespaceAndNewlines(all.substr(idStart, close - idStart));
         const size_t sectionStart = close + std::string_view("</task-id>").size();
         const size_t nextOpen = all.find("<task-id>", sectionStart);
         const std::string_view section =
@@ -229,7 +229,7 @@ std::vector<std::string> ClaudeTranscriptAnalyzer::settledTaskNotificationIDs(Co
                 isSettled = true;
             } else {
                 const std::string status =
-                    claudetext::asciiLowercased(claudetext::trimmed(section.substr(statusStart, statusClose - statusStart)));
+                    claudetext::asciiLowercased(trimmedWhitespaceAndNewlines(section.substr(statusStart, statusClose - statusStart)));
                 isSettled = false;
                 for (std::string_view word : {"completed", "failed", "stopped", "cancelled", "killed", "error", "exited"}) {
                     if (contains(status, word)) isSettled = true;

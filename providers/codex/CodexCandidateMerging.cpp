@@ -81,6 +81,22 @@ std::vector<CodexCandidate> CodexStatusProvider::mergeCandidates(const std::vect
     return merged;
 }
 
+std::vector<CodexCandidate> CodexStatusProvider::mergeCandidates(std::vector<CodexCandidate>&& candidates) {
+    std::vector<CodexCandidate> merged;
+    merged.reserve(candidates.size());
+    std::unordered_map<std::string, std::size_t> positions;
+    positions.reserve(candidates.size());
+    for (auto& candidate : candidates) {
+        auto [it, inserted] = positions.emplace(candidate.id, merged.size());
+        if (inserted) {
+            merged.push_back(std::move(candidate));
+        } else {
+            merged[it->second] = merged[it->second].merged(candidate);
+        }
+    }
+    return merged;
+}
+
 void CodexStatusProvider::applySessionIndex(std::vector<CodexCandidate>& candidates, const SessionIndex& index) {
     if (index.empty()) return;
     for (auto& candidate : candidates) {
@@ -100,6 +116,20 @@ CodexStatusProvider::RuntimeProfiles CodexStatusProvider::runtimeProfilesByThrea
         if (candidate.runtimeProfile) profiles.emplace(candidate.id, *candidate.runtimeProfile);
     for (const auto& candidate : candidates) {
         if (candidate.parentID && candidate.parentRuntimeProfile)
+            profiles.emplace(*candidate.parentID, *candidate.parentRuntimeProfile);
+    }
+    return profiles;
+}
+
+CodexStatusProvider::RuntimeProfiles CodexStatusProvider::runtimeProfilesByThread(
+    const std::vector<CodexCandidate>& candidates, const std::unordered_set<std::string>& threadIDs) {
+    RuntimeProfiles profiles;
+    if (threadIDs.empty()) return profiles;
+    for (const auto& candidate : candidates)
+        if (candidate.runtimeProfile && threadIDs.count(candidate.id))
+            profiles.emplace(candidate.id, *candidate.runtimeProfile);
+    for (const auto& candidate : candidates) {
+        if (candidate.parentID && candidate.parentRuntimeProfile && threadIDs.count(*candidate.parentID))
             profiles.emplace(*candidate.parentID, *candidate.parentRuntimeProfile);
     }
     return profiles;

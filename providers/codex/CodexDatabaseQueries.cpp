@@ -368,7 +368,9 @@ std::vector<CodexCandidate> CodexStatusProvider::queryRecentThreads(StateSchema&
 
 std::vector<CodexCandidate> CodexStatusProvider::recentThreadCandidates(const std::string& statePath,
                                                                         StateSchema& state) {
-    return recentThreadCache_.read(statePath, std::string(), [&] { return queryRecentThreads(state); });
+    return *recentThreadCache_.read(statePath, std::string(), [&] {
+        return std::make_shared<const std::vector<CodexCandidate>>(queryRecentThreads(state));
+    });
 }
 
 std::vector<CodexCandidate> CodexStatusProvider::querySpawnEdges(StateSchema& state, int64_t closedLowerBound) const {
@@ -387,16 +389,17 @@ std::vector<CodexCandidate> CodexStatusProvider::querySpawnEdges(StateSchema& st
 std::vector<CodexCandidate> CodexStatusProvider::spawnEdgeCandidates(const std::string& statePath,
                                                                      StateSchema& state, Date now) {
     const int64_t bound = codex::floorToInt64(now - config_.pendingToolCallActivityWindow).value_or(0);
-    SpawnEdgeResult result = spawnEdgeCache_.read(
-        statePath, std::string(), [&] { return SpawnEdgeResult{bound, querySpawnEdges(state, bound)}; },
-        [bound](const SpawnEdgeResult& cached) { return cached.closedLowerBound <= bound; });
+    const std::shared_ptr<const SpawnEdgeResult> result = spawnEdgeCache_.read(
+        statePath, std::string(),
+        [&] { return std::make_shared<const SpawnEdgeResult>(SpawnEdgeResult{bound, querySpawnEdges(state, bound)}); },
+        [bound](const std::shared_ptr<const SpawnEdgeResult>& cached) { return cached->closedLowerBound <= bound; });
     std::vector<CodexCandidate> kept;
-    kept.reserve(result.candidates.size());
-    for (auto& candidate : result.candidates) {
+    kept.reserve(result->candidates.size());
+    for (const auto& candidate : result->candidates) {
         if (candidate.hasSource("closed_spawn_edge") &&
             (!candidate.updatedAtSeconds || *candidate.updatedAtSeconds < bound))
             continue;
-        kept.push_back(std::move(candidate));
+        kept.push_back(candidate);
     }
     return kept;
 }

@@ -99,10 +99,35 @@ std::shared_ptr<const CodexStatusProvider::SessionIndex> CodexStatusProvider::se
     });
 }
 
-std::vector<CodexManagedProcess> CodexStatusProvider::managedProcesses() {
+CodexStatusProvider::ManagedProcessList CodexStatusProvider::managedProcessList() {
+    static const ManagedProcessList none = std::make_shared<const std::vector<CodexManagedProcess>>();
     const std::string path = config_.codexHome + "/process_manager/chat_processes.json";
-    if (!fileExists(path)) return {};
-    return managedProcessCache_.value(path, std::string(), std::nullopt, [&] { return loadManagedProcesses(path); });
+    if (!fileExists(path)) return none;
+    return managedProcessCache_.value(path, std::string(), std::nullopt, [&] {
+        return std::make_shared<const std::vector<CodexManagedProcess>>(loadManagedProcesses(path));
+    });
+}
+
+std::vector<CodexManagedProcess> CodexStatusProvider::managedProcesses() { return *managedProcessList(); }
+
+std::shared_ptr<const CodexStatusProvider::ProcessIndex> CodexStatusProvider::processIndex(
+    std::vector<ProcessResourceSample> samples) {
+    ManagedProcessList managedList = managedProcessList();
+    {
+        std::lock_guard<std::mutex> guard(processIndexLock_);
+        // The cached list stays referenced, so an equal pointer is the same unchanged list.
+        if (processIndex_ && processIndex_->managedList == managedList && processIndex_->samples == samples)
+            return processIndex_;
+    }
+    auto index = std::make_shared<ProcessIndex>();
+    index->samples = std::move(samples);
+    index->managed = groupManagedProcesses(*managedList);
+    index->managedList = std::move(managedList);
+    index->view.emplace(index->samples, index->managed);
+    std::shared_ptr<const ProcessIndex> built = std::move(index);
+    std::lock_guard<std::mutex> guard(processIndexLock_);
+    processIndex_ = built;
+    return built;
 }
 
 CodexStatusProvider::ProcessView::ProcessView(const std::vector<ProcessResourceSample>& samples,
@@ -153,6 +178,11 @@ std::optional<SessionResourceUsage> CodexStatusProvider::codexAppResourceUsage(
 std::optional<SessionResourceUsage> CodexStatusProvider::sessionResourceUsage(const CodexCandidate& candidate,
                                                                             const ProcessView& processes) {
     if (processes.samples().empty()) return std::nullopt;
+    return processes.usageOnce(candidate, [&] { return computeSessionResourceUsage(candidate, processes); });
+}
+
+std::optional<SessionResourceUsage> CodexStatusProvider::computeSessionResourceUsage(const CodexCandidate& candidate,
+                                                                                   const ProcessView& processes) {
     const std::set<int64_t> roots = sessionRootPIDs(candidate, processes);
     if (!roots.empty()) {
         if (auto usage = processes.tree().resourceUsage(roots)) return usage;

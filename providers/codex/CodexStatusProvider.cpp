@@ -97,13 +97,11 @@ ProviderSnapshot CodexStatusProvider::scan(Date now) {
     gathered.reserve(official.size() + runtime.size() + edges.size() + recent.size());
     for (auto* list : {&official, &runtime, &edges, &recent})
         for (auto& candidate : *list) gathered.push_back(std::move(candidate));
-    std::vector<CodexCandidate> candidates = mergeCandidates(gathered);
+    std::vector<CodexCandidate> candidates = mergeCandidates(std::move(gathered));
     applySessionIndex(candidates, *index);
-    const RuntimeProfiles profiles = runtimeProfilesByThread(candidates);
 
-    const std::vector<ProcessResourceSample> samples = processSnapshotReader_();
-    const ManagedProcessesByConversation managed = groupManagedProcesses(managedProcesses());
-    const ProcessView processes(samples, managed);
+    const std::shared_ptr<const ProcessIndex> processTable = processIndex(processSnapshotReader_());
+    const ProcessView& processes = *processTable->view;
 
     std::vector<AgentSession> sessions;
     std::vector<RunEvidence> completions;
@@ -118,7 +116,12 @@ ProviderSnapshot CodexStatusProvider::scan(Date now) {
         case CandidateDecision::Kind::stale: ++staleCount; break;
         }
     }
-    std::vector<AgentSession> parents = applyParentChildState(sessions, profiles, now);
+    // Only the parents of shown threads can need a profile.
+    std::unordered_set<std::string> parentIDs;
+    for (const auto& session : sessions)
+        if (session.parentID) parentIDs.insert(*session.parentID);
+    std::vector<AgentSession> parents =
+        applyParentChildState(sessions, runtimeProfilesByThread(candidates, parentIDs), now);
     for (auto& parent : parents) sessions.push_back(std::move(parent));
     sortSessionsNewestFirst(sessions);
 

@@ -18,6 +18,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -83,14 +84,33 @@ public:
         const std::vector<const ProcessResourceSample*>& appProcesses() const { return appProcesses_; }
         // The summed usage of all Codex app processes.
         const std::optional<SessionResourceUsage>& appUsage() const { return appUsage_; }
+        // A candidate's usage, computed by `compute` once per candidate id and
+        // rollout path for as long as this view lives (its inputs are fixed).
+        template <typename Compute>
+        std::optional<SessionResourceUsage> usageOnce(const CodexCandidate& candidate, Compute&& compute) const {
+            std::string key = std::to_string(candidate.id.size()) + ":" + candidate.id;
+            if (candidate.rolloutPath) key += *candidate.rolloutPath;
+            {
+                std::lock_guard<std::mutex> guard(usageLock_);
+                if (auto found = usage_.find(key); found != usage_.end()) return found->second;
+            }
+            std::optional<SessionResourceUsage> usage = compute();
+            std::lock_guard<std::mutex> guard(usageLock_);
+            if (usage_.size() >= usageMemoCapacity) usage_.clear();
+            usage_.insert_or_assign(std::move(key), usage);
+            return usage;
+        }
 
     private:
+        static constexpr std::size_t usageMemoCapacity = 4096;
         const std::vector<ProcessResourceSample>& samples_;
         const ManagedProcessesByConversation& managed_;
         std::unordered_set<int64_t> live_;
         ProcessTree tree_;
         std::vector<const ProcessResourceSample*> appProcesses_;
         std::optional<SessionResourceUsage> appUsage_;
+        mutable std::mutex usageLock_;
+        mutable std::unordered_map<std::string, std::optional<SessionResourceUsage>> usage_;
     };
 
     static constexpr std::ptrdiff_t sessionIndexCacheCapacity = 8;
@@ -197,9 +217,13 @@ public:
 
     // --- Merging, titles, parents, order and run evidence ---
     static std::vector<CodexCandidate> mergeCandidates(const std::vector<CodexCandidate>& candidates);
+    static std::vector<CodexCandidate> mergeCandidates(std::vector<CodexCandidate>&& candidates);
     // Retitles the candidates the index names (score 5); rejected names change nothing.
     static void applySessionIndex(std::vector<CodexCandidate>& candidates, const SessionIndex& index);
     static RuntimeProfiles runtimeProfilesByThread(const std::vector<CodexCandidate>& candidates);
+    // The same, for the given thread ids only.
+    static RuntimeProfiles runtimeProfilesByThread(const std::vector<CodexCandidate>& candidates,
+                                                   const std::unordered_set<std::string>& threadIDs);
     std::vector<AgentSession> applyParentChildState(const std::vector<AgentSession>& sessions,
                                                     const RuntimeProfiles& profiles, Date now) const;
     static void sortSessionsNewestFirst(std::vector<AgentSession>& sessions);
@@ -208,16 +232,36 @@ public:
                                          const std::vector<std::string>& healthTexts, Date now) const;
 
 private:
+    using ManagedProcessList = std::shared_ptr<const std::vector<CodexManagedProcess>>;
+    // A process table with the managed processes of its scan and their view:
+    // kept while the table and the process list are unchanged, so that the
+    // scans between two samplings index the table only once.
+    struct ProcessIndex {
+        std::vector<ProcessResourceSample> samples;
+        ManagedProcessList managedList;
+        ManagedProcessesByConversation managed;
+        std::optional<ProcessView> view; // refers to the two members above
+    };
+
+    // Through the provider's cache: the same list object while the file is unchanged.
+    ManagedProcessList managedProcessList();
+    std::shared_ptr<const ProcessIndex> processIndex(std::vector<ProcessResourceSample> samples);
+    static std::optional<SessionResourceUsage> computeSessionResourceUsage(const CodexCandidate& candidate,
+                                                                           const ProcessView& processes);
+
     CodexProviderConfig config_;
     RolloutTailAnalyzer rolloutAnalyzer_;
-    DatabaseQueryCache<std::vector<CodexCandidate>> recentThreadCache_;
-    DatabaseQueryCache<SpawnEdgeResult> spawnEdgeCache_;
+    // Shared results, so that a scan copies only the candidates it keeps.
+    DatabaseQueryCache<std::shared_ptr<const std::vector<CodexCandidate>>> recentThreadCache_;
+    DatabaseQueryCache<std::shared_ptr<const SpawnEdgeResult>> spawnEdgeCache_;
     DatabaseQueryCache<RuntimeLogResult> runtimeLogCache_;
     // The state-database rows of the runtime-log threads, keyed by their ids:
     // while both databases are unchanged a scan sends no statement at all.
     DatabaseQueryCache<std::vector<CodexCandidate>> runtimeThreadRowCache_;
     FileSnapshotCache<std::shared_ptr<const SessionIndex>> sessionIndexCache_;
-    FileSnapshotCache<std::vector<CodexManagedProcess>> managedProcessCache_;
+    FileSnapshotCache<ManagedProcessList> managedProcessCache_;
+    std::mutex processIndexLock_;
+    std::shared_ptr<const ProcessIndex> processIndex_;
     ProcessSnapshotReader processSnapshotReader_;
     std::shared_ptr<CodexOfficialStatusProbe> officialStatusProbe_;
 };

@@ -63,6 +63,8 @@ std::optional<SessionResourceUsage> HermesProcessTable::treeUsage(const std::set
 const std::vector<int64_t>& HermesProcessTable::pidsRunning(const std::string& text) {
     auto found = pidsByCommandText_.find(text);
     if (found != pidsByCommandText_.end()) return found->second;
+    // A table kept for many scans meets new texts as sessions come and go.
+    if (pidsByCommandText_.size() >= maximumRememberedTexts) pidsByCommandText_.clear();
     std::vector<int64_t> pids;
     for (const auto& sample : samples_) {
         if (sample.command.find(text) != std::string::npos) pids.push_back(sample.pid);

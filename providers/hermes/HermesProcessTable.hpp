@@ -30,7 +30,9 @@ public:
     // Absent when the set is empty or none of them is sampled.
     std::optional<SessionResourceUsage> treeUsage(const std::set<int64_t>& pids);
 
-    // The pids of the processes whose command line contains `text`.
+    // The pids of the processes whose command line contains `text`. The
+    // answer is remembered for the table's life (up to a bound): the reference
+    // holds until the next call.
     const std::vector<int64_t>& pidsRunning(const std::string& text);
 
     // The use of every process that is not a terminal worker and whose command
@@ -38,6 +40,8 @@ public:
     const std::optional<SessionResourceUsage>& hermesUsage();
 
 private:
+    static constexpr std::size_t maximumRememberedTexts = 4096;
+
     void buildIndex();
 
     const std::vector<ProcessResourceSample>& samples_;

@@ -50,6 +50,15 @@ std::optional<HermesGatewayState> HermesStatusProvider::loadGatewayState(const s
 }
 
 std::vector<HermesChildProcess> HermesStatusProvider::loadChildProcesses(const std::string& path) {
+    return liveChildProcesses(loadChildProcessEntries(path));
+}
+
+std::vector<HermesChildProcess> HermesStatusProvider::liveChildProcesses(std::vector<HermesChildProcess> entries) {
+    std::erase_if(entries, [](const HermesChildProcess& child) { return !isHermesProcessAlive(child.pid); });
+    return entries;
+}
+
+std::vector<HermesChildProcess> HermesStatusProvider::loadChildProcessEntries(const std::string& path) {
     auto contents = SafeFileReader::readSmallFile(path, SafeFileReader::smallFileLimit);
     if (!contents) return {};
     simdjson::dom::parser parser;
@@ -64,7 +73,7 @@ std::vector<HermesChildProcess> HermesStatusProvider::loadChildProcesses(const s
         if (!key) continue;
         auto pidValue = jsonMember(object, "pid");
         auto pid = pidValue ? jsonIntValue(*pidValue) : std::nullopt;
-        if (!pid || *pid < 1 || !isHermesProcessAlive(*pid)) continue;
+        if (!pid || *pid < 1) continue;
 
         HermesChildProcess child;
         auto idValue = jsonMember(object, "session_id");
@@ -158,10 +167,12 @@ public:
     ScanState(const HermesStatusProvider& provider, Date now, const std::vector<HermesSessionCandidate>& candidates,
               const std::vector<HermesRuntimeSignal>& signals, const std::vector<HermesLiveWorker>& liveWorkers,
               const std::set<std::string>& liveKeys, const std::vector<HermesChildProcess>& children,
-              const std::vector<ProcessResourceSample>& samples)
+              HermesProcessTable& processes)
         : provider_(provider), config_(provider.config()), now_(now), candidates_(candidates), liveKeys_(liveKeys),
-          children_(children), processes_(samples, provider.config().hermesHome) {
+          children_(children), processes_(processes) {
+        candidatesByID_.reserve(candidates.size());
         for (const auto& candidate : candidates) candidatesByID_.emplace(candidate.id, &candidate);
+        signalsByID_.reserve(signals.size());
         for (const auto& signal : signals) signalsByID_.emplace(signal.sessionID, &signal);
         for (const auto& worker : liveWorkers) workersByKey_[worker.sessionKey].push_back(worker);
         for (const auto& child : children) childrenByKey_[child.sessionKey].push_back(&child);
@@ -364,7 +375,7 @@ private:
     const std::vector<HermesSessionCandidate>& candidates_;
     const std::set<std::string>& liveKeys_;
     const std::vector<HermesChildProcess>& children_;
-    HermesProcessTable processes_;
+    HermesProcessTable& processes_;
 
     HermesStatusProvider::CandidatesByID candidatesByID_;
     std::unordered_map<std::string, const HermesRuntimeSignal*> signalsByID_;
@@ -392,10 +403,13 @@ ProviderSnapshot HermesStatusProvider::scan(Date now) {
         return ProviderSnapshot::make(name(), std::nullopt, std::nullopt, std::move(sessions), 0, now, {});
     }
 
-    const auto gateway = loadGatewayState(gatewayPath);
-    const auto children = loadChildProcesses(childPath);
+    // Both files change rarely: their parsed contents are kept while they are
+    // unchanged; whether their processes still run is asked on every scan.
+    const auto gateway = gatewayStateCache_.value(gatewayPath, [&] { return loadGatewayState(gatewayPath); });
+    const auto children =
+        liveChildProcesses(childProcessCache_.value(childPath, [&] { return loadChildProcessEntries(childPath); }));
     const auto signals = runtimeSignals(logPath);
-    const std::vector<ProcessResourceSample> samples = processSnapshotReader_();
+    std::vector<ProcessResourceSample> samples = processSnapshotReader_();
     std::vector<std::string> commandLines;
     if (processCommandReader_) commandLines = processCommandReader_();
 
@@ -416,7 +430,9 @@ ProviderSnapshot HermesStatusProvider::scan(Date now) {
         return ProviderSnapshot::make(name(), std::nullopt, std::nullopt, {}, 0, now, {error.what()});
     }
 
-    ScanState state(*this, now, candidates, signals, liveWorkers, liveKeys, children, samples);
+    std::lock_guard processTableGuard(processTableLock_);
+    ScanState state(*this, now, candidates, signals, liveWorkers, liveKeys, children,
+                    indexedProcesses(std::move(samples)));
     for (auto& session : official) state.upsert(std::move(session));
     const int64_t gatewayCount = hermesGatewayRunningCount(gateway);
     if (gatewayCount >= 1) state.applyGatewayRule(gatewayCount, gateway);
@@ -426,6 +442,12 @@ ProviderSnapshot HermesStatusProvider::scan(Date now) {
     std::vector<AgentSession>& sessions = state.sessions();
     sortByLastActivityDescending(sessions);
     return ProviderSnapshot::make(name(), std::nullopt, std::nullopt, std::move(sessions), state.staleCount(), now, {});
+}
+
+HermesProcessTable& HermesStatusProvider::indexedProcesses(std::vector<ProcessResourceSample> samples) {
+    if (!indexedProcesses_ || indexedProcesses_->samples != samples)
+        indexedProcesses_ = std::make_unique<IndexedProcesses>(std::move(samples), config_.hermesHome);
+    return indexedProcesses_->table;
 }
 
 } // namespace brindleaf

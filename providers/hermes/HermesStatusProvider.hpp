@@ -63,6 +63,10 @@ public:
 
     // The live entries of "processes.json", in file order.
     static std::vector<HermesChildProcess> loadChildProcesses(const std::string& path);
+    // The entries of "processes.json" whether or not their processes run, in file order.
+    static std::vector<HermesChildProcess> loadChildProcessEntries(const std::string& path);
+    // The entries whose processes still run.
+    static std::vector<HermesChildProcess> liveChildProcesses(std::vector<HermesChildProcess> entries);
 
     // The newest signal per session of the agent log, cached while the log is unchanged.
     std::vector<HermesRuntimeSignal> runtimeSignals(const std::string& path);
@@ -132,7 +136,26 @@ private:
     double officialProbeFailureBackoff_;
     std::mutex officialProbeLock_;
     std::optional<Date> officialProbeSuppressedUntil_;
+    // A scan's process list with its index. The process list is usually the
+    // same cached sampling for several scans in a row; its index (command
+    // searches, Hermes usage, process trees) is then reused as it stands.
+    struct IndexedProcesses {
+        IndexedProcesses(std::vector<ProcessResourceSample> list, std::string hermesHome)
+            : samples(std::move(list)), table(samples, std::move(hermesHome)) {}
+        IndexedProcesses(const IndexedProcesses&) = delete;
+        IndexedProcesses& operator=(const IndexedProcesses&) = delete;
+        const std::vector<ProcessResourceSample> samples;
+        HermesProcessTable table; // refers to `samples`
+    };
+    // The index of `samples`, the last one when the list is unchanged; call
+    // with processTableLock_ held.
+    HermesProcessTable& indexedProcesses(std::vector<ProcessResourceSample> samples);
+
+    std::mutex processTableLock_;
+    std::unique_ptr<IndexedProcesses> indexedProcesses_;
     FileSnapshotCache<std::vector<HermesRuntimeSignal>> runtimeSignalCache_{8};
+    FileSnapshotCache<std::optional<HermesGatewayState>> gatewayStateCache_{2};
+    FileSnapshotCache<std::vector<HermesChildProcess>> childProcessCache_{2};
     DatabaseQueryCache<std::vector<HermesSessionCandidate>> sessionCandidateCache_;
 };
 

@@ -12,11 +12,14 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace brindleaf;
@@ -187,6 +190,28 @@ double secondsSince(MonotonicClock::time_point start) {
 }
 
 using Names = std::vector<std::string>;
+
+// The threads of this process that run scans, found by their name.
+size_t detectionThreads() {
+    size_t count = 0;
+    std::error_code error;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", error)) {
+        std::ifstream comm(task.path() / "comm");
+        std::string name;
+        if (std::getline(comm, name) && name == "bl.detection") ++count;
+    }
+    return count;
+}
+
+// Waits until exactly `count` scan threads remain.
+bool waitForDetectionThreads(size_t count) {
+    const auto start = MonotonicClock::now();
+    while (detectionThreads() != count) {
+        if (MonotonicClock::now() - start > patience) return false;
+        std::this_thread::sleep_for(2ms);
+    }
+    return true;
+}
 
 class AgentStatusServiceTest : public ::testing::Test {
 protected:
@@ -438,4 +463,28 @@ TEST(AgentStatusServiceExitDeathTest, ProcessExitsWhileAScanHangs) {
             _exit(3);
         },
         ::testing::ExitedWithCode(3), "committed with substitute");
+}
+
+TEST_F(AgentStatusServiceTest, EachProviderKeepsOneWorkerThatEndsAfterTheService) {
+    ASSERT_TRUE(waitForDetectionThreads(0)) << "workers of earlier services are gone";
+    auto gate = std::make_shared<Gate>();
+    auto destroyed = std::make_shared<Gate>();
+    auto codex = quickProvider("Codex");
+    auto service = std::make_unique<AgentStatusService>(
+        std::vector<std::shared_ptr<AgentStatusProvider>>{codex, hungProvider("Hermes", gate, destroyed)}, 0.05);
+    for (int i = 0; i < 20; ++i) service->snapshot(T + i);
+    EXPECT_EQ(codex->calls(), 20);
+    EXPECT_EQ(detectionThreads(), 2u) << "one long-lived worker per provider, however many refreshes";
+
+    const auto start = MonotonicClock::now();
+    service.reset(); // while the Hermes scan hangs
+    EXPECT_LT(secondsSince(start), patience.count() / 2.0) << "the service never waits for a hung scan";
+
+    // The idle worker ends with the service; the hung one only once its scan returns.
+    ASSERT_TRUE(waitForDetectionThreads(1));
+    EXPECT_FALSE(destroyed->isOpen());
+    gate->open();
+    ASSERT_TRUE(destroyed->wait());
+    ASSERT_TRUE(waitForDetectionThreads(0));
+    EXPECT_EQ(codex.use_count(), 1) << "no worker holds a provider once the service is gone";
 }

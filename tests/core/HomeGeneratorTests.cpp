@@ -3,6 +3,7 @@
 // processes must look, in the process table, like what the providers look for.
 #include "bench/generator/HomeGenerator.hpp"
 #include "bench/generator/LiveProcessSet.hpp"
+#include "core/ProcessResourceSampler.hpp"
 #include "core/SQLiteReader.hpp"
 #include "tests/support/TempDir.hpp"
 
@@ -65,13 +66,13 @@ bool isRunning(int pid) { return ::kill(pid, 0) == 0 || errno == EPERM; }
 
 TEST(HomeGenerator, SmallHomeHoldsEveryAgentsFilesInTheirFormats) {
     TempDir dir;
-    const HomeSpec spec = HomeSpec::forSize(HomeSize::small);
-    GeneratedHome home = HomeGenerator(spec).write(dir.path(), generatedAt);
+    const HomeRecipe recipe = HomeRecipe::forSize(HomeSize::small);
+    GeneratedHome home = HomeGenerator(recipe).write(dir.path(), generatedAt);
 
     // Claude Code: every transcript line is a JSON object, sub-agent transcripts included,
     // and a transcript lies in the folder named by the project key of its working directory.
     auto transcripts = filesEndingWith(home.claudeHome() / "projects", ".jsonl");
-    EXPECT_EQ(transcripts.size(), spec.claudeTranscripts);
+    EXPECT_EQ(transcripts.size(), recipe.claudeTranscripts);
     std::size_t subagents = 0;
     for (const auto& path : transcripts) {
         auto records = jsonLines(path);
@@ -96,7 +97,7 @@ TEST(HomeGenerator, SmallHomeHoldsEveryAgentsFilesInTheirFormats) {
             EXPECT_FALSE(nlohmann::json::parse(readFile(meta))["toolUseId"].get<std::string>().empty());
         }
     }
-    EXPECT_EQ(subagents, spec.claudeTranscripts / 8);
+    EXPECT_EQ(subagents, recipe.claudeTranscripts / 8);
 
     // Codex: both databases in write-ahead-log mode with rows still in the "-wal" file,
     // and the tables, columns and index the provider's statements use.
@@ -112,7 +113,7 @@ TEST(HomeGenerator, SmallHomeHoldsEveryAgentsFilesInTheirFormats) {
                                "thread_source", "model", "reasoning_effort", "archived"}) {
         EXPECT_TRUE(stateReader.columnNames("threads").count(column)) << column;
     }
-    EXPECT_EQ(scalar(stateReader, "select count(*) as n from threads", "n"), std::to_string(spec.codexThreads));
+    EXPECT_EQ(scalar(stateReader, "select count(*) as n from threads", "n"), std::to_string(recipe.codexThreads));
     EXPECT_NE(scalar(stateReader, "select count(*) as n from thread_spawn_edges where status = 'open'", "n"), "");
     SQLiteReader logReader(logs);
     EXPECT_TRUE(logReader.indexNames("logs").count("idx_logs_ts"));
@@ -131,7 +132,7 @@ TEST(HomeGenerator, SmallHomeHoldsEveryAgentsFilesInTheirFormats) {
         EXPECT_EQ(records.front()["type"], "session_meta");
         for (const auto& record : records) EXPECT_TRUE(record["payload"].is_object()) << rollout;
     }
-    EXPECT_EQ(filesEndingWith(home.codexHome() / "sessions", ".jsonl").size(), spec.codexRollouts);
+    EXPECT_EQ(filesEndingWith(home.codexHome() / "sessions", ".jsonl").size(), recipe.codexRollouts);
     for (const auto& line : jsonLines(home.codexHome() / "session_index.jsonl")) {
         EXPECT_TRUE(line["id"].is_string());
         EXPECT_TRUE(line["thread_name"].is_string());
@@ -141,14 +142,14 @@ TEST(HomeGenerator, SmallHomeHoldsEveryAgentsFilesInTheirFormats) {
     // Hermes: the session store, the small state files and an agent log of the planned size
     // whose lines carry the time stamp and the bracketed session id the log reader expects.
     SQLiteReader hermes((home.hermesHome() / "state.db").string());
-    EXPECT_EQ(scalar(hermes, "select count(*) as n from sessions", "n"), std::to_string(spec.hermesSessions));
+    EXPECT_EQ(scalar(hermes, "select count(*) as n from sessions", "n"), std::to_string(recipe.hermesSessions));
     EXPECT_EQ(scalar(hermes, "select count(*) as n from sessions s left join messages m on m.session_id = s.id "
                              "where m.id is null", "n"),
               "0");
     EXPECT_EQ(nlohmann::json::parse(readFile(home.hermesHome() / "gateway_state.json"))["gateway_state"], "running");
     EXPECT_TRUE(nlohmann::json::parse(readFile(home.hermesHome() / "processes.json")).is_array());
     const std::string log = readFile(home.hermesHome() / "logs" / "agent.log");
-    EXPECT_GE(log.size(), spec.hermesLogBytes);
+    EXPECT_GE(log.size(), recipe.hermesLogBytes);
     std::size_t start = log.rfind('\n', log.size() - 2) + 1;
     std::string last = log.substr(start);
     EXPECT_EQ(last[4], '-');
@@ -159,8 +160,8 @@ TEST(HomeGenerator, SmallHomeHoldsEveryAgentsFilesInTheirFormats) {
 TEST(HomeGenerator, SameSeedAndTimeGiveTheSameHomeAndTheManifestRoundTrips) {
     TempDir first;
     TempDir second;
-    GeneratedHome a = HomeGenerator(HomeSpec::forSize(HomeSize::small), 7).write(first.path(), generatedAt);
-    GeneratedHome b = HomeGenerator(HomeSpec::forSize(HomeSize::small), 7).write(second.path(), generatedAt);
+    GeneratedHome a = HomeGenerator(HomeRecipe::forSize(HomeSize::small), 7).write(first.path(), generatedAt);
+    GeneratedHome b = HomeGenerator(HomeRecipe::forSize(HomeSize::small), 7).write(second.path(), generatedAt);
     EXPECT_EQ(readFile(a.hermesHome() / "logs" / "agent.log"), readFile(b.hermesHome() / "logs" / "agent.log"));
     EXPECT_EQ(readFile(a.codexHome() / "session_index.jsonl"), readFile(b.codexHome() / "session_index.jsonl"));
     EXPECT_EQ(a.bytesWritten, b.bytesWritten);
@@ -189,10 +190,10 @@ TEST(HomeGenerator, ClaudeProjectKeyMapsEveryNonAlphanumericCharacter) {
 
 TEST(LiveProcessSet, ProcessesShowThePlannedCommandsAndTheFilesNameThem) {
     TempDir dir;
-    HomeSpec spec = HomeSpec::forSize(HomeSize::small);
-    spec.claudeEngines = 4;  // the fourth hot session runs a background shell task
-    spec.claudeTranscripts = 16;
-    GeneratedHome home = HomeGenerator(spec).write(dir.path(), currentDate());
+    HomeRecipe recipe = HomeRecipe::forSize(HomeSize::small);
+    recipe.claudeEngines = 4;  // the fourth hot session runs a background shell task
+    recipe.claudeTranscripts = 16;
+    GeneratedHome home = HomeGenerator(recipe).write(dir.path(), currentDate());
 
     std::vector<int> pids;
     {
@@ -227,6 +228,31 @@ TEST(LiveProcessSet, ProcessesShowThePlannedCommandsAndTheFilesNameThem) {
         }
         EXPECT_TRUE(sawChild);
         EXPECT_EQ(byKind["claude-engine"], 4);
+
+        // What the providers get from the process sampler: the arguments joined by
+        // spaces, the working directory, and the shell task's parent.
+        std::map<int64_t, ProcessResourceSample> sampled;
+        for (auto& sample : ProcessResourceSampler::sampleAll()) sampled[sample.pid] = sample;
+        for (std::size_t i = 0; i < pids.size(); ++i) {
+            const LiveProcessPlan& plan = home.processes[i];
+            ASSERT_TRUE(sampled.count(pids[i])) << plan.kind;
+            std::string joined;
+            for (const auto& arg : plan.argv) {
+                if (!joined.empty()) joined += ' ';
+                joined += arg;
+            }
+            EXPECT_EQ(sampled[pids[i]].command, joined);
+            if (!plan.cwd.empty()) {
+                EXPECT_EQ(sampled[pids[i]].cwd, plan.cwd);
+            }
+            if (!plan.childArgv.empty()) {
+                bool childBelow = false;
+                for (const auto& [pid, sample] : sampled) {
+                    childBelow |= sample.parentPID == pids[i] && sample.command.find("shell-snapshots") != std::string::npos;
+                }
+                EXPECT_TRUE(childBelow);
+            }
+        }
         EXPECT_EQ(byKind["hermes-gateway"], 1);
 
         auto managed = nlohmann::json::parse(readFile(home.codexHome() / "process_manager" / "chat_processes.json"));

@@ -81,3 +81,14 @@ TEST(TextUtilsTests, utf8ValidationAndRepair) {
     EXPECT_EQ(repairUTF8(std::string("a\0b", 3)), std::string("a\0b", 3));
     EXPECT_TRUE(isValidUTF8(repairUTF8("\xFF\xFE\xE2\x28\xA1\xF0\x28\x8C\x28")));
 }
+
+TEST(TextUtilsTests, trimmingRemovesUnicodeWhiteSpaceAndLineBreaksAtBothEnds) {
+    EXPECT_EQ(trimmedWhitespaceAndNewlines(" \t\r\n\v\f Claude Code \n"), "Claude Code");
+    // U+0085, U+00A0, U+2028, U+2029, U+3000 around the text; inner spaces stay.
+    EXPECT_EQ(trimmedWhitespaceAndNewlines("\xC2\x85\xC2\xA0" "a  b" "\xE2\x80\xA8\xE2\x80\xA9\xE3\x80\x80"), "a  b");
+    EXPECT_EQ(trimmedWhitespaceAndNewlines(" \n\xC2\xA0 "), "");
+    EXPECT_EQ(trimmedWhitespaceAndNewlines(""), "");
+    // A zero-width space is not white space; ill-formed UTF-8 stops the trim.
+    EXPECT_EQ(trimmedWhitespaceAndNewlines("\xE2\x80\x8Bx "), "\xE2\x80\x8Bx");
+    EXPECT_EQ(trimmedWhitespaceAndNewlines(" \xFF x \xC3"), "\xFF x \xC3");
+}

@@ -19,10 +19,14 @@ ChildProcess::ChildProcess(const std::string& program, std::vector<std::string> 
     pid_ = fork();
     if (pid_ < 0) throw std::runtime_error("fork failed");
     if (pid_ == 0) {
+        // Its own process group, so whatever it starts is killed with it.
+        ::setpgid(0, 0);
         if (!workingDirectory.empty() && chdir(workingDirectory.c_str()) != 0) _exit(127);
         execv(program.c_str(), args.data());
         _exit(127);
     }
+    // Also set here: the kill may come before the child has run.
+    ::setpgid(pid_, pid_);
     if (!argv.empty()) waitForExec(pid_, argv.front());
 }
 
@@ -30,6 +34,8 @@ ChildProcess::~ChildProcess() { kill(); }
 
 void ChildProcess::kill() {
     if (pid_ <= 0) return;
+    // The whole group: a shell child's own children must not outlive the test.
+    ::kill(-pid_, SIGKILL);
     ::kill(pid_, SIGKILL);
     int status = 0;
     waitpid(pid_, &status, 0);

@@ -7,7 +7,9 @@
 
 namespace brindleaf::testing {
 
-// A real process the test starts, killed and reaped when the object goes.
+// A real process the test starts in its own process group; the group (the
+// process and whatever it started) is killed and the process reaped when the
+// object goes.
 // The first element of `argv` is what the process table shows as argument 0;
 // `program` is the executable actually run (e.g. "/bin/sleep").
 class ChildProcess {

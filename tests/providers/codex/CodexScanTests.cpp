@@ -417,3 +417,41 @@ TEST_F(CodexScan, AFailingProcessReaderBecomesAnErrorText) {
     EXPECT_EQ(snapshot.errors, std::vector<std::string>{"Codex scan failed: no /proc"});
     EXPECT_EQ(snapshot.state, AgentRunState::unknown);
 }
+
+TEST_F(CodexScan, ResourceUsageFollowsTheProcessTableAndTheProcessList) {
+    fixture.createStateDatabase();
+    fixture.addThread({.id = "thread-r", .updatedAt = nowSeconds - 5});
+    auto table = std::make_shared<std::vector<ProcessResourceSample>>();
+    const auto process = [](int64_t pid, int64_t parent, double cpu, int64_t memory, std::string command) {
+        return ProcessResourceSample{pid, parent, cpu, memory, std::move(command), std::nullopt};
+    };
+    *table = {process(10, 1, 1.0, 100, "/home/u/.codex/plugins/codex-app-server thread-r"),
+              process(20, 1, 4.0, 400, "/bin/sh -c sleep")};
+    CodexStatusProvider provider(fixture.config(), [table] { return *table; }, probe);
+    const auto usage = [&] {
+        auto sessions = byID(provider.snapshot(now));
+        EXPECT_EQ(sessions.count("thread-r"), 1u);
+        return sessions.count("thread-r") ? sessions.at("thread-r").resourceUsage : std::nullopt;
+    };
+
+    EXPECT_EQ(usage(), SessionResourceUsage(10, 1.0, 100, 1));
+    EXPECT_EQ(usage(), SessionResourceUsage(10, 1.0, 100, 1));
+    // A new sampling of the same processes, then a child appears.
+    (*table)[0].cpuPercent = 2.5;
+    EXPECT_EQ(usage(), SessionResourceUsage(10, 2.5, 100, 1));
+    table->push_back(process(11, 10, 0.5, 50, "node worker"));
+    EXPECT_EQ(usage(), SessionResourceUsage(10, 3.0, 150, 2));
+
+    // The process list names another process of the thread; the table is unchanged.
+    const auto list = fixture.home() / "process_manager" / "chat_processes.json";
+    std::filesystem::create_directories(list.parent_path());
+    writeFile(list, R"([{"conversationId":"thread-r","osPid":20,"startedAtMs":1}])");
+    EXPECT_EQ(usage(), SessionResourceUsage(10, 7.0, 550, 3));
+    writeFile(list, R"([{"conversationId":"other-thread","osPid":20,"startedAtMs":1}])");
+    EXPECT_EQ(usage(), SessionResourceUsage(10, 3.0, 150, 2));
+
+    // Without its own processes the thread shows the whole app's use.
+    *table = {process(30, 1, 1.5, 10, "/Applications/Codex.app/Contents/MacOS/Codex"),
+              process(31, 30, 0.5, 20, "/home/u/.codex/computer-use/helper")};
+    EXPECT_EQ(usage(), SessionResourceUsage(30, 2.0, 30, 2));
+}

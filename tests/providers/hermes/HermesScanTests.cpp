@@ -380,3 +380,66 @@ TEST(HermesScan, ChildProcessesOfWorkerSessionsJoinThoseSessions) {
     EXPECT_EQ(snapshot.activeSessions[1].evidence, evidence);
     EXPECT_EQ(snapshot.activeSessions[1].resourceUsage, SessionResourceUsage(child->pid(), 2.5, 500, 2));
 }
+
+TEST(HermesScan, ProcessUsageFollowsTheProcessListFromScanToScan) {
+    HermesHome home;
+    home.db().add(SessionRow{.id = "20_t", .startedAt = now - 2 * minute, .handoffState = "running"});
+    home.db().add(MessageRow{
+        .sessionID = "20_t",
+        .role = "assistant",
+        .timestamp = now - 2 * minute,
+        .toolCalls = R"([{"function":{"name":"terminal","arguments":"{\"command\":\"npm run build\"}"}}])"});
+
+    std::vector<ProcessResourceSample> samples = {
+        {50, 1, 1.0, 100, "sh -c npm run build", std::nullopt},
+        {51, 50, 2.0, 200, "node build.js", std::nullopt},
+        {60, 1, 4.0, 400, "hermes gateway", std::nullopt},
+    };
+    HermesStatusProvider provider(home.config(), [&] { return samples; });
+    auto usageOf = [&] {
+        const auto snapshot = provider.snapshot(now);
+        const AgentSession* session = find(snapshot, "20_t");
+        EXPECT_NE(session, nullptr);
+        return session ? session->resourceUsage : std::nullopt;
+    };
+
+    EXPECT_EQ(usageOf(), SessionResourceUsage(50, 3.0, 300, 2));
+    EXPECT_EQ(usageOf(), SessionResourceUsage(50, 3.0, 300, 2)) << "the same list answers the same";
+
+    // A new sampling: the build's child has ended and its use has changed.
+    samples = {{50, 1, 0.5, 120, "sh -c npm run build", std::nullopt},
+               {60, 1, 4.0, 400, "hermes gateway", std::nullopt}};
+    EXPECT_EQ(usageOf(), SessionResourceUsage(50, 0.5, 120, 1));
+
+    // The build is gone: the session falls back to the Hermes processes.
+    samples = {{60, 1, 4.0, 400, "hermes gateway", std::nullopt},
+               {61, 60, 1.0, 10, "python3 helper.py", std::nullopt}};
+    EXPECT_EQ(usageOf(), SessionResourceUsage(60, 5.0, 410, 2));
+
+    // And a command now running under another pid is found there.
+    samples = {{70, 1, 3.0, 30, "bash -lc npm run build", std::nullopt}};
+    EXPECT_EQ(usageOf(), SessionResourceUsage(70, 3.0, 30, 1));
+}
+
+TEST(HermesScan, ChildProcessesAreShownOnlyWhileTheyRunAndAsTheListNowSays) {
+    HermesHome home;
+    auto first = startSleeper();
+    auto second = startSleeper();
+    home.processes("[" + childEntry("k1", first->pid(), R"(,"command":"make all")") + "]");
+    HermesStatusProvider provider(home.config(), noProcesses);
+
+    auto snapshot = provider.snapshot(now);
+    ASSERT_EQ(snapshot.activeSessions.size(), 1u);
+    EXPECT_EQ(snapshot.activeSessions[0].title, "make all");
+
+    // The list is unchanged but its process has ended.
+    first->kill();
+    EXPECT_TRUE(provider.snapshot(now).activeSessions.empty());
+
+    // A rewritten list is read again.
+    home.processes("[" + childEntry("k2", second->pid(), R"(,"command":"cargo test")") + "]");
+    snapshot = provider.snapshot(now);
+    ASSERT_EQ(snapshot.activeSessions.size(), 1u);
+    EXPECT_EQ(snapshot.activeSessions[0].title, "cargo test");
+    EXPECT_EQ(snapshot.activeSessions[0].evidence, "Hermes child process pid=" + std::to_string(second->pid()));
+}

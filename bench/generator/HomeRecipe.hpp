@@ -15,7 +15,7 @@ std::optional<HomeSize> parseHomeSize(std::string_view text);
 
 // How much of each agent's data a synthetic home holds, and how many of its
 // sessions get a live process.
-struct HomeSpec {
+struct HomeRecipe {
     HomeSize size = HomeSize::small;
 
     // Claude Code: transcripts (sub-agent transcripts included) spread over
@@ -40,7 +40,7 @@ struct HomeSpec {
     std::size_t hermesWorkers = 1;          // live slash workers
     std::size_t hermesChildren = 1;         // live children listed in processes.json
 
-    static HomeSpec forSize(HomeSize size);
+    static HomeRecipe forSize(HomeSize size);
 };
 
 } // namespace brindleaf::bench
