@@ -253,7 +253,17 @@ void AgentStatusService::finishDetection(const std::shared_ptr<AgentStatusProvid
     }
 
     if (auto shared = service.lock()) {
-        auto last = std::make_shared<const ProviderSnapshot>(snapshot);
+        // The last answer only ever stands in for a late or busy scan, which
+        // reports no sessions: keep it without its sessions and run evidence
+        // rather than copying every session on each refresh.
+        auto kept = std::make_shared<ProviderSnapshot>();
+        kept->providerName = snapshot.providerName;
+        kept->state = snapshot.state;
+        kept->statusEvidence = snapshot.statusEvidence;
+        kept->ignoredStaleSessions = snapshot.ignoredStaleSessions;
+        kept->checkedAt = snapshot.checkedAt;
+        kept->errors = snapshot.errors;
+        std::shared_ptr<const ProviderSnapshot> last = std::move(kept);
         std::lock_guard guard(shared->lock);
         ProviderState& state = shared->providerStates[name];
         state.lastSnapshot = std::move(last);
