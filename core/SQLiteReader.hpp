@@ -39,6 +39,18 @@ public:
     // The index names of a table ("pragma index_list(TABLE)").
     std::set<std::string> indexNames(const std::string& table) const;
 
+    // A column's text in a row, or null when the row has no such column.
+    static const std::string* columnValue(const Row& row, const std::string& column) {
+        auto found = row.find(column);
+        return found == row.end() ? nullptr : &found->second;
+    }
+    // A column's text when the row has it and it is not empty (NULL reads as empty).
+    static std::optional<std::string> nonEmptyColumn(const Row& row, const std::string& column) {
+        const std::string* text = columnValue(row, column);
+        if (!text || text->empty()) return std::nullopt;
+        return *text;
+    }
+
     // One open, prepare, step and close cycle.
     static Rows execute(const std::string& sql, const std::string& fileName, int flags);
 

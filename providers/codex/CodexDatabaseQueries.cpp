@@ -115,15 +115,13 @@ bool tableExists(const SQLiteReader& reader, std::string_view table) {
 
 
 std::optional<std::string_view> value(const SQLiteReader::Row& row, const char* key) {
-    auto found = row.find(key);
-    if (found == row.end()) return std::nullopt;
-    return std::string_view(found->second);
+    const std::string* text = SQLiteReader::columnValue(row, key);
+    if (!text) return std::nullopt;
+    return std::string_view(*text);
 }
 
 std::optional<std::string> nonEmpty(const SQLiteReader::Row& row, const char* key) {
-    auto text = value(row, key);
-    if (!text || text->empty()) return std::nullopt;
-    return std::string(*text);
+    return SQLiteReader::nonEmptyColumn(row, key);
 }
 
 std::optional<std::string_view> nonEmptyView(const std::optional<std::string>& text) {

@@ -10,15 +10,10 @@ namespace {
 
 const std::string& columnText(const SQLiteReader::Row& row, const std::string& column) {
     static const std::string empty;
-    auto it = row.find(column);
-    return it == row.end() ? empty : it->second;
+    const std::string* text = SQLiteReader::columnValue(row, column);
+    return text ? *text : empty;
 }
 
-std::optional<std::string> nonEmptyColumn(const SQLiteReader::Row& row, const std::string& column) {
-    const std::string& text = columnText(row, column);
-    if (text.empty()) return std::nullopt;
-    return text;
-}
 
 std::optional<std::string> reasoningEffortFrom(const std::string& modelConfig) {
     if (modelConfig.empty()) return std::nullopt;
@@ -48,27 +43,27 @@ std::optional<SessionRuntimeProfile> HermesSessionCandidate::runtimeProfileFrom(
 }
 
 std::optional<HermesSessionCandidate> HermesSessionCandidate::fromRow(const SQLiteReader::Row& row) {
-    auto id = nonEmptyColumn(row, "id");
+    auto id = SQLiteReader::nonEmptyColumn(row, "id");
     if (!id) return std::nullopt;
     HermesSessionCandidate candidate;
     candidate.id = std::move(*id);
-    candidate.source = nonEmptyColumn(row, "source");
-    candidate.parentID = nonEmptyColumn(row, "parent_id");
-    candidate.parentTitle = nonEmptyColumn(row, "parent_title");
-    candidate.title = nonEmptyColumn(row, "title");
-    candidate.cwd = nonEmptyColumn(row, "cwd");
+    candidate.source = SQLiteReader::nonEmptyColumn(row, "source");
+    candidate.parentID = SQLiteReader::nonEmptyColumn(row, "parent_id");
+    candidate.parentTitle = SQLiteReader::nonEmptyColumn(row, "parent_title");
+    candidate.title = SQLiteReader::nonEmptyColumn(row, "title");
+    candidate.cwd = SQLiteReader::nonEmptyColumn(row, "cwd");
     candidate.runtimeProfile = runtimeProfileFrom(columnText(row, "model"), columnText(row, "model_config"));
     candidate.startedAt = hermesEpochSecondsFromText(columnText(row, "started_at"));
     candidate.endedAt = hermesEpochSecondsFromText(columnText(row, "ended_at"));
-    candidate.endReason = nonEmptyColumn(row, "end_reason");
+    candidate.endReason = SQLiteReader::nonEmptyColumn(row, "end_reason");
     candidate.messageCount = parseWholeInteger(columnText(row, "message_count")).value_or(0);
-    candidate.handoffState = nonEmptyColumn(row, "handoff_state");
-    candidate.handoffPlatform = nonEmptyColumn(row, "handoff_platform");
+    candidate.handoffState = SQLiteReader::nonEmptyColumn(row, "handoff_state");
+    candidate.handoffPlatform = SQLiteReader::nonEmptyColumn(row, "handoff_platform");
     candidate.lastActivityAt = hermesEpochSecondsFromText(columnText(row, "last_activity_at"));
-    candidate.lastRole = nonEmptyColumn(row, "last_role");
-    candidate.lastFinishReason = nonEmptyColumn(row, "last_finish_reason");
-    candidate.lastToolName = nonEmptyColumn(row, "last_tool_name");
-    candidate.lastTerminalToolCalls = nonEmptyColumn(row, "last_terminal_tool_calls");
+    candidate.lastRole = SQLiteReader::nonEmptyColumn(row, "last_role");
+    candidate.lastFinishReason = SQLiteReader::nonEmptyColumn(row, "last_finish_reason");
+    candidate.lastToolName = SQLiteReader::nonEmptyColumn(row, "last_tool_name");
+    candidate.lastTerminalToolCalls = SQLiteReader::nonEmptyColumn(row, "last_terminal_tool_calls");
     return candidate;
 }
 
