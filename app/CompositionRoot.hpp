@@ -2,6 +2,7 @@
 
 #include "core/AgentStatusService.hpp"
 #include "core/ProcessResourceSample.hpp"
+#include "core/ProcessSampleList.hpp"
 
 #include <map>
 #include <memory>

@@ -5,6 +5,7 @@
 // "Floor/<what>/<mode>/<size>"; the summary table pairs them.
 #include "bench/RefreshBenchHomes.hpp"
 #include "bench/RefreshFloors.hpp"
+#include "bench/RefreshRepeat.hpp"
 
 #include "core/AgentStatusService.hpp"
 #include "core/ProcessResourceSampler.hpp"
@@ -17,7 +18,9 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
 #include <functional>
+#include <optional>
 #include <map>
 #include <memory>
 
@@ -61,8 +64,8 @@ std::shared_ptr<AgentStatusProvider> makeProvider(Agent agent, const std::string
 // The process table as a refresh of the tray application sees it between two
 // background samplings: the same list every time.
 ProcessSnapshotReader fixedReader(const BenchHome& home) {
-    auto samples = std::make_shared<const std::vector<ProcessResourceSample>>(home.samples);
-    return [samples] { return *samples; };
+    const ProcessSampleList samples(home.samples);
+    return [samples] { return samples; };
 }
 
 ProcessSnapshotReader freshReader() {
@@ -221,4 +224,31 @@ void registerAll() {
 const bool registered = (registerAll(), true);
 
 } // namespace
+
+int repeatWarmRefresh(const std::string& which, int iterations) {
+    auto slash = which.find('/');
+    if (slash == std::string::npos) return 2;
+    auto size = parseHomeSize(which.substr(slash + 1));
+    const std::string what = which.substr(0, slash);
+    if (!size) return 2;
+    BenchHome& home = benchHome(*size);
+    std::size_t sessions = 0;
+    if (what == "Service") {
+        auto service = makeService(home.root(), fixedReader(home), 10);
+        service->snapshot(currentDate());
+        service->snapshot(currentDate());
+        for (int i = 0; i < iterations; ++i) sessions = service->snapshot(currentDate()).activeSessions.size();
+    } else {
+        std::optional<Agent> agent;
+        for (Agent candidate : {Agent::claude, Agent::codex, Agent::hermes})
+            if (agentName(candidate) == what) agent = candidate;
+        if (!agent) return 2;
+        auto provider = makeProvider(*agent, home.root(), fixedReader(home), 10);
+        provider->snapshot(currentDate());
+        provider->snapshot(currentDate());
+        for (int i = 0; i < iterations; ++i) sessions = provider->snapshot(currentDate()).activeSessions.size();
+    }
+    std::fprintf(stderr, "%s: %d warm refreshes, %zu sessions shown\n", which.c_str(), iterations, sessions);
+    return 0;
+}
 } // namespace brindleaf::bench

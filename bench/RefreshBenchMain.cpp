@@ -7,8 +7,11 @@
 //   --brindleaf=PATH     the program to time (default: app/brindleaf next to this build's bench/)
 //   --no-commands        skip the whole-command timings
 //   --command-runs=N     runs per whole-command timing (default 5)
+//   --repeat=WHAT/SIZE:N only run N warm refreshes of WHAT (Service, Claude,
+//                        Codex, Hermes) on that home, for strace/perf/callgrind
 #include "bench/RefreshBenchHomes.hpp"
 #include "bench/RefreshFloors.hpp"
+#include "bench/RefreshRepeat.hpp"
 
 #include <benchmark/benchmark.h>
 
@@ -278,6 +281,13 @@ int main(int argc, char** argv) {
         }
         else if (arg.rfind("--brindleaf=", 0) == 0) program = arg.substr(12);
         else if (arg.rfind("--command-runs=", 0) == 0) commandRuns = std::max(1, std::atoi(arg.c_str() + 15));
+        else if (arg.rfind("--repeat=", 0) == 0) {
+            auto colon = arg.rfind(':');
+            if (colon == std::string::npos || colon < 9) return 2;
+            int code = repeatWarmRefresh(arg.substr(9, colon - 9), std::max(1, std::atoi(arg.c_str() + colon + 1)));
+            if (code == 2) std::fprintf(stderr, "unknown case in %s\n", arg.c_str());
+            return code;
+        }
         else rest.push_back(argv[i]);
     }
     int restCount = int(rest.size());

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,8 +18,5 @@ struct ProcessResourceSample {
 
     bool operator==(const ProcessResourceSample&) const = default;
 };
-
-// What every provider calls for the process table of its scan.
-using ProcessSnapshotReader = std::function<std::vector<ProcessResourceSample>()>;
 
 } // namespace brindleaf

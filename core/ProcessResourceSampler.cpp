@@ -206,7 +206,7 @@ std::shared_ptr<const std::vector<ProcessResourceSample>> cachedSampleList(doubl
 std::vector<ProcessResourceSample> cachedSamples(double maxAge) { return *cachedSampleList(maxAge); }
 
 ProcessSnapshotReader cachedReader(double maxAge) {
-    return [maxAge] { return cachedSamples(maxAge); };
+    return [maxAge] { return ProcessSampleList(cachedSampleList(maxAge)); };
 }
 
 ProcessSnapshotReader freshReader() {

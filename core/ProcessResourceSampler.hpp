@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/ProcessResourceSample.hpp"
+#include "core/ProcessSampleList.hpp"
 #include "core/SessionResourceUsage.hpp"
 
 #include <cstdint>

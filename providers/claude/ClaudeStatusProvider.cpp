@@ -88,7 +88,7 @@ ProviderSnapshot ClaudeStatusProvider::scan(Date now) {
 
     // 2.-6. Listing, processes, registry, liveness, analysis.
     const std::vector<ClaudeTranscriptFile> files = listTranscripts(projectsPath);
-    const std::vector<ProcessResourceSample> samples = processSnapshotReader_();
+    const ProcessSampleList samples = processSnapshotReader_();
     const std::map<int64_t, std::string> registry = readSessionPIDs(config_.claudeHome + "/sessions");
     const std::shared_ptr<const EngineLivenessIndex> indexPointer = engineIndex(samples, registry);
     const EngineLivenessIndex& index = *indexPointer;

@@ -4,6 +4,7 @@
 #include "core/Date.hpp"
 #include "core/FileSnapshotCache.hpp"
 #include "core/ProcessResourceSample.hpp"
+#include "core/ProcessSampleList.hpp"
 #include "core/ProviderSnapshot.hpp"
 #include "providers/claude/ClaudeEngineKey.hpp"
 #include "providers/claude/ClaudeEngineLivenessIndex.hpp"
@@ -71,7 +72,7 @@ public:
     std::vector<ClaudeTranscriptFile> listTranscripts(const std::string& projectsPath);
     static std::vector<ClaudeTranscriptFile> findTranscriptFiles(const std::string& root);
     static std::map<std::string, Date> folderSignature(const std::string& projectsPath);
-    std::shared_ptr<const EngineLivenessIndex> engineIndex(const std::vector<ProcessResourceSample>& samples,
+    std::shared_ptr<const EngineLivenessIndex> engineIndex(const ProcessSampleList& samples,
                                                            const std::map<int64_t, std::string>& registry);
     AnalyzedTranscript analyzeTranscript(const ClaudeTranscriptFile& transcript);
     static std::optional<std::string> projectDirectoryName(const std::string& transcriptPath);
@@ -125,7 +126,7 @@ public:
 
 private:
     struct CachedEngineIndex {
-        std::vector<ProcessResourceSample> samples;
+        ProcessSampleList samples;
         std::map<int64_t, std::string> registry;
         std::shared_ptr<const EngineLivenessIndex> index;
     };

@@ -235,12 +235,12 @@ std::vector<ClaudeTranscriptFile> ClaudeStatusProvider::listTranscripts(const st
 }
 
 std::shared_ptr<const ClaudeStatusProvider::EngineLivenessIndex>
-ClaudeStatusProvider::engineIndex(const std::vector<ProcessResourceSample>& samples,
+ClaudeStatusProvider::engineIndex(const ProcessSampleList& samples,
                                   const std::map<int64_t, std::string>& registry) {
     std::lock_guard<std::mutex> guard(engineIndexLock_);
     // A cached process table hands out the same samples until it is renewed;
     // a fresh sampling differs at least in its CPU figures.
-    if (cachedEngineIndex_ && cachedEngineIndex_->registry == registry && cachedEngineIndex_->samples == samples) {
+    if (cachedEngineIndex_ && cachedEngineIndex_->registry == registry && cachedEngineIndex_->samples.sameAs(samples)) {
         return cachedEngineIndex_->index;
     }
     auto index = std::make_shared<const EngineLivenessIndex>(EngineLivenessIndex::build(samples, registry));

@@ -111,12 +111,12 @@ CodexStatusProvider::ManagedProcessList CodexStatusProvider::managedProcessList(
 std::vector<CodexManagedProcess> CodexStatusProvider::managedProcesses() { return *managedProcessList(); }
 
 std::shared_ptr<const CodexStatusProvider::ProcessIndex> CodexStatusProvider::processIndex(
-    std::vector<ProcessResourceSample> samples) {
+    ProcessSampleList samples) {
     ManagedProcessList managedList = managedProcessList();
     {
         std::lock_guard<std::mutex> guard(processIndexLock_);
         // The cached list stays referenced, so an equal pointer is the same unchanged list.
-        if (processIndex_ && processIndex_->managedList == managedList && processIndex_->samples == samples)
+        if (processIndex_ && processIndex_->managedList == managedList && processIndex_->samples.sameAs(samples))
             return processIndex_;
     }
     auto index = std::make_shared<ProcessIndex>();

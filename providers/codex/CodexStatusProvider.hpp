@@ -5,6 +5,7 @@
 #include "core/DatabaseQueryCache.hpp"
 #include "core/FileSnapshotCache.hpp"
 #include "core/ProcessResourceSample.hpp"
+#include "core/ProcessSampleList.hpp"
 #include "core/ProcessTree.hpp"
 #include "core/ProviderSnapshot.hpp"
 #include "core/RunEvidence.hpp"
@@ -237,7 +238,7 @@ private:
     // kept while the table and the process list are unchanged, so that the
     // scans between two samplings index the table only once.
     struct ProcessIndex {
-        std::vector<ProcessResourceSample> samples;
+        ProcessSampleList samples;
         ManagedProcessList managedList;
         ManagedProcessesByConversation managed;
         std::optional<ProcessView> view; // refers to the two members above
@@ -245,7 +246,7 @@ private:
 
     // Through the provider's cache: the same list object while the file is unchanged.
     ManagedProcessList managedProcessList();
-    std::shared_ptr<const ProcessIndex> processIndex(std::vector<ProcessResourceSample> samples);
+    std::shared_ptr<const ProcessIndex> processIndex(ProcessSampleList samples);
     static std::optional<SessionResourceUsage> computeSessionResourceUsage(const CodexCandidate& candidate,
                                                                            const ProcessView& processes);
 

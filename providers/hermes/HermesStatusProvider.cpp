@@ -409,7 +409,7 @@ ProviderSnapshot HermesStatusProvider::scan(Date now) {
     const auto children =
         liveChildProcesses(childProcessCache_.value(childPath, [&] { return loadChildProcessEntries(childPath); }));
     const auto signals = runtimeSignals(logPath);
-    std::vector<ProcessResourceSample> samples = processSnapshotReader_();
+    const ProcessSampleList samples = processSnapshotReader_();
     std::vector<std::string> commandLines;
     if (processCommandReader_) commandLines = processCommandReader_();
 

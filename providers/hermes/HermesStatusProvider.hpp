@@ -6,6 +6,7 @@
 #include "core/Date.hpp"
 #include "core/FileSnapshotCache.hpp"
 #include "core/ProcessResourceSample.hpp"
+#include "core/ProcessSampleList.hpp"
 #include "core/ProviderSnapshot.hpp"
 #include "core/SessionResourceUsage.hpp"
 #include "providers/hermes/HermesChildProcess.hpp"

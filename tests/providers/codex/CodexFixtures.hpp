@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/ProcessResourceSample.hpp"
+#include "core/ProcessSampleList.hpp"
 #include "providers/codex/CodexOfficialStatusProbe.hpp"
 #include "providers/codex/CodexProviderConfig.hpp"
 #include "tests/support/TempDir.hpp"
