@@ -33,6 +33,24 @@ double sanitizedTimeout(double seconds) {
 
 int64_t wholeMilliseconds(double seconds) { return static_cast<int64_t>(seconds * 1000.0); }
 
+// Appends the decimal digits of `value`.
+void appendNumber(std::string& out, int64_t value) {
+    char digits[24];
+    const int length = std::snprintf(digits, sizeof digits, "%lld", static_cast<long long>(value));
+    out.append(digits, static_cast<size_t>(length));
+}
+
+// Log lines are assembled in a per-thread buffer that keeps its capacity, so
+// writing one costs no allocation once the thread has written a few. A buffer
+// grown by an unusually long line is let go.
+std::string& lineBuffer() {
+    constexpr size_t largestKept = 16 * 1024;
+    thread_local std::string line;
+    if (line.capacity() > largestKept) std::string().swap(line);
+    line.clear();
+    return line;
+}
+
 } // namespace
 
 // One scan handed to a provider's worker.
@@ -175,8 +193,11 @@ AgentStatusSnapshot AgentStatusService::snapshot(Date at, const std::optional<st
         shared_->runStateLedger.apply(collected, at);
         committed = shared_->runStateLedger.buildSnapshot(std::move(collected), at);
     }
-    shared_->logger.info("snapshot.committed state=" + std::string(toString(committed.state)) +
-                         " active=" + std::to_string(committed.activeSessions.size()) + " reason=ledger");
+    std::string& line = lineBuffer();
+    line.append("snapshot.committed state=").append(toString(committed.state)).append(" active=");
+    appendNumber(line, static_cast<int64_t>(committed.activeSessions.size()));
+    line.append(" reason=ledger");
+    shared_->logger.info(line);
     return committed;
 }
 
@@ -186,7 +207,11 @@ AgentStatusService::Detection AgentStatusService::startDetection(const std::shar
     detection.providerName = provider->name();
     const std::string& name = detection.providerName;
     const double startedAt = monotonicSeconds();
-    shared_->logger.info("provider.started name=" + name);
+    {
+        std::string& line = lineBuffer();
+        line.append("provider.started name=").append(name);
+        shared_->logger.info(line);
+    }
 
     std::unique_lock guard(shared_->lock);
     ProviderState& state = shared_->providerStates[name];
@@ -254,32 +279,44 @@ void AgentStatusService::finishDetection(const std::shared_ptr<AgentStatusProvid
 
     if (auto shared = service.lock()) {
         // The last answer only ever stands in for a late or busy scan, which
-        // reports no sessions: keep it without its sessions and run evidence
-        // rather than copying every session on each refresh.
-        auto kept = std::make_shared<ProviderSnapshot>();
-        kept->providerName = snapshot.providerName;
-        kept->state = snapshot.state;
-        kept->statusEvidence = snapshot.statusEvidence;
-        kept->ignoredStaleSessions = snapshot.ignoredStaleSessions;
-        kept->checkedAt = snapshot.checkedAt;
-        kept->errors = snapshot.errors;
-        std::shared_ptr<const ProviderSnapshot> last = std::move(kept);
+        // reports no sessions and takes from it only its name, its count of
+        // ignored sessions and its errors. Those rarely change, so the kept
+        // copy is replaced only when they do.
+        std::shared_ptr<const ProviderSnapshot> last;
+        {
+            std::lock_guard guard(shared->lock);
+            last = shared->providerStates[name].lastSnapshot;
+        }
+        if (!last || last->providerName != snapshot.providerName ||
+            last->ignoredStaleSessions != snapshot.ignoredStaleSessions || last->errors != snapshot.errors) {
+            auto kept = std::make_shared<ProviderSnapshot>();
+            kept->providerName = snapshot.providerName;
+            kept->ignoredStaleSessions = snapshot.ignoredStaleSessions;
+            kept->errors = snapshot.errors;
+            last = std::move(kept);
+        }
         std::lock_guard guard(shared->lock);
         ProviderState& state = shared->providerStates[name];
         state.lastSnapshot = std::move(last);
         state.isDetecting = false;
     }
 
-    const std::string stateName(toString(snapshot.state));
-    const size_t activeCount = snapshot.activeSessions.size();
-    std::string evidence = snapshot.statusEvidence.value_or("");
+    std::string& line = lineBuffer();
+    line.append("provider.finished name=").append(name).append(" state=").append(toString(snapshot.state));
+    line.append(" active=");
+    appendNumber(line, static_cast<int64_t>(snapshot.activeSessions.size()));
+    line.append(" elapsedMs=");
+    const size_t elapsedAt = line.size();
+    line.append(" evidence=");
+    if (snapshot.statusEvidence) line.append(*snapshot.statusEvidence);
     result->store(std::move(snapshot));
 
     const int64_t elapsedMs = wholeMilliseconds(monotonicSeconds() - startedAt);
     if (auto shared = service.lock()) {
-        shared->logger.info("provider.finished name=" + name + " state=" + stateName +
-                            " active=" + std::to_string(activeCount) + " elapsedMs=" + std::to_string(elapsedMs) +
-                            " evidence=" + evidence);
+        char digits[24];
+        const int length = std::snprintf(digits, sizeof digits, "%lld", static_cast<long long>(elapsedMs));
+        line.insert(elapsedAt, digits, static_cast<size_t>(length));
+        shared->logger.info(line);
     }
     result->signal();
 }

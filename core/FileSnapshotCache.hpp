@@ -10,6 +10,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -50,12 +51,12 @@ public:
     Value value(const std::string& path, const std::string& variant, std::optional<FileStat::Info> info, Load&& load) {
         const std::optional<FileStat::Info> current = info ? info : FileStat::info(path);
         uint64_t tick;
-        Key key{path, variant};
         {
             std::lock_guard<std::mutex> guard(lock_);
             tick = ++clock_;
             if (current) {
-                auto it = entries_.find(key);
+                // Looked up by the caller's strings: a hit copies no key.
+                auto it = entries_.find(KeyView{path, variant});
                 if (it != entries_.end() && it->second.size == current->size && it->second.modifiedAt &&
                     *it->second.modifiedAt == current->modifiedAt) {
                     it->second.lastUsed = tick;
@@ -66,7 +67,7 @@ public:
         Value loaded = load();
         if (!current) return loaded;
         std::lock_guard<std::mutex> guard(lock_);
-        entries_.insert_or_assign(std::move(key), Entry{current->size, current->modifiedAt, loaded, tick});
+        entries_.insert_or_assign(Key{path, variant}, Entry{current->size, current->modifiedAt, loaded, tick});
         if (static_cast<std::ptrdiff_t>(entries_.size()) > capacity_) evictLocked();
         return loaded;
     }
@@ -100,15 +101,33 @@ public:
     }
 
 private:
+    struct KeyView {
+        std::string_view path;
+        std::string_view variant;
+    };
+
     struct KeyHash {
-        std::size_t operator()(const Key& key) const {
-            std::size_t h = std::hash<std::string>()(key.path);
-            return h ^ (std::hash<std::string>()(key.variant) + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2));
+        using is_transparent = void;
+        static std::size_t combine(std::string_view path, std::string_view variant) {
+            std::size_t h = std::hash<std::string_view>()(path);
+            return h ^ (std::hash<std::string_view>()(variant) + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2));
         }
+        std::size_t operator()(const Key& key) const { return combine(key.path, key.variant); }
+        std::size_t operator()(const KeyView& key) const { return combine(key.path, key.variant); }
+    };
+
+    struct KeyEqual {
+        using is_transparent = void;
+        static bool same(std::string_view a, std::string_view b, std::string_view c, std::string_view d) {
+            return a == c && b == d;
+        }
+        bool operator()(const Key& a, const Key& b) const { return a == b; }
+        bool operator()(const KeyView& a, const Key& b) const { return same(a.path, a.variant, b.path, b.variant); }
+        bool operator()(const Key& a, const KeyView& b) const { return same(a.path, a.variant, b.path, b.variant); }
     };
 
     void evictLocked() {
-        std::vector<std::pair<uint64_t, typename std::unordered_map<Key, Entry, KeyHash>::iterator>> order;
+        std::vector<std::pair<uint64_t, typename std::unordered_map<Key, Entry, KeyHash, KeyEqual>::iterator>> order;
         order.reserve(entries_.size());
         for (auto it = entries_.begin(); it != entries_.end(); ++it) order.emplace_back(it->second.lastUsed, it);
         const std::size_t keep = capacity_ > 0 ? static_cast<std::size_t>(capacity_ / 2) : 0;
@@ -121,7 +140,7 @@ private:
 
     const std::ptrdiff_t capacity_;
     mutable std::mutex lock_;
-    std::unordered_map<Key, Entry, KeyHash> entries_;
+    std::unordered_map<Key, Entry, KeyHash, KeyEqual> entries_;
     uint64_t clock_ = 0;
 };
 

@@ -1,5 +1,6 @@
 #include "core/RunEvidence.hpp"
 
+#include <string>
 #include <utility>
 
 namespace brindleaf {
@@ -29,6 +30,43 @@ RunEvidence scanItem(const std::string& provider, std::string_view source, RunEv
                        checkedAt, std::nullopt, std::move(reason), std::nullopt};
 }
 
+// What a session's evidence sentence makes of it: weak or strong, and the
+// source it names.
+struct SentenceClass {
+    bool weak = false;
+    std::string source;
+};
+
+// Providers repeat a handful of short sentences on every refresh, so the last
+// few classifications are remembered per thread (a fixed number of entries,
+// replaced in turn; long sentences are never kept).
+const SentenceClass& classifySentence(std::string_view sentence) {
+    struct Entry {
+        std::string sentence;
+        SentenceClass result;
+        bool used = false;
+    };
+    constexpr size_t capacity = 8;
+    constexpr size_t longestKept = 256;
+    thread_local Entry entries[capacity];
+    thread_local size_t nextSlot = 0;
+    thread_local SentenceClass uncached;
+    for (const Entry& entry : entries)
+        if (entry.used && entry.sentence == sentence) return entry.result;
+    SentenceClass* target = &uncached;
+    if (sentence.size() <= longestKept) {
+        Entry& slot = entries[nextSlot];
+        nextSlot = (nextSlot + 1) % capacity;
+        slot.used = false;
+        slot.sentence.assign(sentence);
+        slot.used = true;
+        target = &slot.result;
+    }
+    target->weak = RunEvidence::isWeakSentence(sentence);
+    target->source = RunEvidence::sourceName(sentence);
+    return *target;
+}
+
 } // namespace
 
 bool RunEvidence::isWeakSentence(std::string_view evidence) {
@@ -47,13 +85,14 @@ std::vector<RunEvidence> RunEvidence::derive(const std::string& provider, AgentR
         item.provider = provider;
         item.sessionID = session.id;
         item.observedAt = session.lastActivityAt.value_or(checkedAt);
-        if (isWeakSentence(session.evidence)) {
+        const SentenceClass& sentence = classifySentence(session.evidence);
+        if (sentence.weak) {
             item.strength = RunEvidenceStrength::weakRecent;
             item.expiresAt = item.observedAt + weakRecentLeaseInterval;
         } else {
             item.strength = RunEvidenceStrength::strongActive;
         }
-        item.source = sourceName(session.evidence);
+        item.source = sentence.source;
         item.reason = session.evidence;
         item.session = session;
     }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <type_traits>
 #include <utility>
@@ -170,7 +171,8 @@ std::optional<std::string> RunStateLedger::statusEvidence(
     return std::string(ledgerCompleteReason);
 }
 
-void RunStateLedger::commitProvider(ProviderSnapshot& committed, const std::string& providerName, Date now) const {
+void RunStateLedger::commitProvider(ProviderSnapshot& committed, const std::string& providerName, Date now,
+                                    std::vector<AgentSession>* reported) const {
     std::vector<const Unit*> shown;
     if (auto found = units_.find(providerName); found != units_.end()) {
         shown.reserve(found->second.size());
@@ -181,9 +183,44 @@ void RunStateLedger::commitProvider(ProviderSnapshot& committed, const std::stri
     }
     std::sort(shown.begin(), shown.end(), newerFirst);
     committed.activeSessions.reserve(shown.size());
+
+    // A unit's session is most often the very session the provider just
+    // reported. When the reported sessions are ours to take, such a session is
+    // moved into the committed snapshot instead of copying the unit's: the two
+    // are equal, so the result is the same. All matches are found before the
+    // first move, while every reported session is still intact.
+    constexpr uint32_t none = UINT32_MAX;
+    std::vector<uint32_t> matches;
+    if (reported && !reported->empty() && !shown.empty() && reported->size() < none) {
+        std::vector<uint32_t> byID(reported->size());
+        for (uint32_t i = 0; i < byID.size(); ++i) byID[i] = i;
+        const auto idOf = [&](uint32_t index) -> const std::string& { return (*reported)[index].id; };
+        std::sort(byID.begin(), byID.end(), [&](uint32_t a, uint32_t b) { return idOf(a) < idOf(b); });
+        matches.assign(shown.size(), none);
+        for (size_t i = 0; i < shown.size(); ++i) {
+            const AgentSession& wanted = *shown[i]->session;
+            auto it = std::lower_bound(byID.begin(), byID.end(), wanted.id,
+                                       [&](uint32_t index, const std::string& id) { return idOf(index) < id; });
+            for (; it != byID.end() && idOf(*it) == wanted.id; ++it) {
+                // Units have distinct ids, so no reported session is taken twice.
+                if ((*reported)[*it] != wanted) continue;
+                matches[i] = *it;
+                break;
+            }
+        }
+    }
+
     bool running = false;
-    for (const Unit* unit : shown) {
-        committed.activeSessions.push_back(unit->session->withEvidence(unit->strength, unit->expiresAt));
+    for (size_t i = 0; i < shown.size(); ++i) {
+        const Unit* unit = shown[i];
+        if (!matches.empty() && matches[i] != none) {
+            AgentSession& session = committed.activeSessions.emplace_back(std::move((*reported)[matches[i]]));
+            session.evidenceStrength = unit->strength;
+            session.evidenceLeaseExpiresAt = unit->expiresAt;
+            if (session.runtimeProfile && session.runtimeProfile->isEmpty()) session.runtimeProfile.reset();
+        } else {
+            committed.activeSessions.push_back(unit->session->withEvidence(unit->strength, unit->expiresAt));
+        }
         running = running || unit->session->isRunning();
     }
     committed.state = running ? AgentRunState::inProgress : AgentRunState::complete;
@@ -199,7 +236,10 @@ AgentStatusSnapshot RunStateLedger::build(Snapshots&& providerSnapshots, Date no
     for (auto& input : providerSnapshots) {
         ProviderSnapshot& committed = result.providerSnapshots.emplace_back();
         committed.providerName = input.providerName;
-        commitProvider(committed, input.providerName, now);
+        if constexpr (movable)
+            commitProvider(committed, input.providerName, now, &input.activeSessions);
+        else
+            commitProvider(committed, input.providerName, now, nullptr);
         sessionCount += committed.activeSessions.size();
 
         if (!committed.activeSessions.empty() && !committed.activeSessions.front().evidence.empty()) {

@@ -63,7 +63,8 @@ public:
     void apply(const std::vector<ProviderSnapshot>& providerSnapshots, Date now);
 
     // The committed snapshot for these provider snapshots. The rvalue form moves
-    // the snapshots' errors and run evidence into the result instead of copying.
+    // the snapshots' errors and run evidence into the result instead of copying,
+    // and takes reported sessions equal to the ones it shows; the result is the same.
     AgentStatusSnapshot buildSnapshot(const std::vector<ProviderSnapshot>& providerSnapshots, Date now) const;
     AgentStatusSnapshot buildSnapshot(std::vector<ProviderSnapshot>&& providerSnapshots, Date now) const;
 
@@ -95,7 +96,10 @@ private:
 
     template <typename Snapshots>
     AgentStatusSnapshot build(Snapshots&& providerSnapshots, Date now) const;
-    void commitProvider(ProviderSnapshot& committed, const std::string& providerName, Date now) const;
+    // Fills the committed provider snapshot from the live units. `reported`, when
+    // given, holds sessions the caller gives up; equal ones are moved in.
+    void commitProvider(ProviderSnapshot& committed, const std::string& providerName, Date now,
+                        std::vector<AgentSession>* reported) const;
 
     double strongActiveLeaseInterval_;
     std::unordered_map<std::string, SessionUnits> units_;

@@ -2,6 +2,7 @@
 
 #include "platform/JournalLogSink.hpp"
 
+#include <atomic>
 #include <mutex>
 #include <utility>
 
@@ -19,11 +20,19 @@ std::shared_ptr<LogSink>& currentSink() {
     return sink;
 }
 
+// True while the installed sink is the journal: lines then go straight to it,
+// without a record of copied strings or a reference to the sink.
+std::atomic<bool> journalInstalled{true};
+
 } // namespace
 
 Logger::Logger(std::string category) : category_(std::move(category)) {}
 
 void Logger::write(LogLevel level, std::string_view message) const {
+    if (journalInstalled.load(std::memory_order_acquire)) {
+        JournalLogSink::send(subsystem, category_, level, message);
+        return;
+    }
     auto target = sink();
     if (!target) return;
     target->write(LogRecord{std::string(subsystem), category_, level, std::string(message)});
@@ -32,6 +41,8 @@ void Logger::write(LogLevel level, std::string_view message) const {
 void Logger::setSink(std::shared_ptr<LogSink> sink) {
     std::lock_guard lock(sinkMutex());
     currentSink() = sink ? std::move(sink) : std::make_shared<JournalLogSink>();
+    journalInstalled.store(dynamic_cast<const JournalLogSink*>(currentSink().get()) != nullptr,
+                           std::memory_order_release);
 }
 
 std::shared_ptr<LogSink> Logger::sink() {

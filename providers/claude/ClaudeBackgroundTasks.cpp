@@ -3,12 +3,11 @@
 #include "core/FileStat.hpp"
 #include "providers/claude/ClaudeStatusProvider.hpp"
 
-#include <dirent.h>
-
 #include <algorithm>
 #include <atomic>
 #include <system_error>
 #include <thread>
+#include <unordered_set>
 
 namespace brindleaf {
 
@@ -23,47 +22,13 @@ void mergeLaterWins(std::map<std::string, Date>& into, const std::map<std::strin
     }
 }
 
-std::vector<std::string> claudeTempFolders(const std::string& tasksTempRoot) {
-    std::vector<std::string> entries;
-    DIR* dir = ::opendir(tasksTempRoot.c_str());
-    if (!dir) return entries;
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::string_view name(entry->d_name);
-        if (name.rfind("claude-", 0) == 0) entries.emplace_back(name);
-    }
-    ::closedir(dir);
-    return entries;
-}
-
-// The newest modification time among a task's output files.
-std::optional<Date> latestActivity(const std::string& transcriptPath, const std::string& sessionID,
-                                   const std::string& taskID, const std::string& tasksTempRoot,
-                                   const std::vector<std::string>& tempFolders) {
-    if (!ClaudeStatusProvider::isSafePathComponent(sessionID) || !ClaudeStatusProvider::isSafePathComponent(taskID))
-        return std::nullopt;
-    const size_t slash = transcriptPath.rfind('/');
-    const std::string projectFolder = slash == std::string::npos ? std::string() : transcriptPath.substr(0, slash);
-    const size_t nameStart = projectFolder.rfind('/');
-    const std::string projectFolderName =
-        nameStart == std::string::npos ? projectFolder : projectFolder.substr(nameStart + 1);
-
-    std::optional<Date> latest;
-    auto consider = [&](const std::string& path) {
-        if (auto modified = FileStat::modificationDate(path); modified && (!latest || *modified > *latest)) {
-            latest = modified;
-        }
-    };
-    consider(projectFolder + "/" + sessionID + "/subagents/agent-" + taskID + ".jsonl");
-    for (const auto& folder : tempFolders) {
-        consider(tasksTempRoot + "/" + folder + "/" + projectFolderName + "/" + sessionID + "/tasks/" + taskID +
-                 ".output");
-    }
-    return latest;
-}
-
 } // namespace
 
 void ClaudeStatusProvider::coldStartDeepScan(const std::vector<AnalyzedTranscript>& transcripts, Date now) {
+    coldStartDeepScanOf(itemsOf(transcripts), now);
+}
+
+void ClaudeStatusProvider::coldStartDeepScanOf(const ScanItems& items, Date now) {
     {
         std::lock_guard<std::mutex> guard(carryoverLock_);
         if (didColdStartDeepScan_) return;
@@ -72,15 +37,15 @@ void ClaudeStatusProvider::coldStartDeepScan(const std::vector<AnalyzedTranscrip
     // The deep reads are independent: a few threads share them, and the
     // results are merged in listing order.
     const std::string variant = std::to_string(ClaudeTranscriptAnalyzer::deepMaxBytes);
-    std::vector<const AnalyzedTranscript*> recent;
-    for (const auto& transcript : transcripts) {
-        if (now - transcript.lastActivity <= config_.backgroundTaskWindow) recent.push_back(&transcript);
+    std::vector<const ScanItem*> recent;
+    for (const auto& item : items) {
+        if (now - item->analyzed.lastActivity <= config_.backgroundTaskWindow) recent.push_back(item.get());
     }
     std::vector<ClaudeTranscriptState> deepStates(recent.size());
     std::atomic<size_t> next{0};
     auto work = [&] {
         for (size_t i = next++; i < recent.size(); i = next++) {
-            const std::string& path = recent[i]->transcript.path;
+            const std::string& path = recent[i]->analyzed.transcript.path;
             deepStates[i] = analyzer_.cache().value(path, variant, FileStat::info(path), [&] {
                 return analyzer_.parse(path, ClaudeTranscriptAnalyzer::deepMaxBytes);
             });
@@ -104,7 +69,7 @@ void ClaudeStatusProvider::coldStartDeepScan(const std::vector<AnalyzedTranscrip
     for (size_t i = 0; i < recent.size(); ++i) {
         const ClaudeTranscriptState& deep = deepStates[i];
         if (deep.pendingBackgroundTasks.empty() || deep.tailSawInterrupt) continue;
-        const std::string sessionID = sessionIDOf(*recent[i]);
+        const std::string& sessionID = recent[i]->sessionID;
         mergeLaterWins(launches[sessionID], deep.pendingBackgroundTasks);
         localIDs[sessionID].insert(deep.localProcessTaskIDs.begin(), deep.localProcessTaskIDs.end());
     }
@@ -114,26 +79,75 @@ void ClaudeStatusProvider::coldStartDeepScan(const std::vector<AnalyzedTranscrip
     for (const auto& [sessionID, ids] : localIDs) carriedLocalTaskIDs_[sessionID].insert(ids.begin(), ids.end());
 }
 
+std::vector<std::string> ClaudeStatusProvider::tempFolders() {
+    const auto entries = watched_.entries(config_.tasksTempRoot);
+    std::lock_guard<std::mutex> guard(tempFoldersLock_);
+    if (entries && entries == tempRootEntries_) return tempFolderNames_;
+    std::vector<std::string> folders;
+    if (entries) {
+        for (const auto& entry : *entries) {
+            if (entry.name.rfind("claude-", 0) == 0) folders.push_back(entry.name);
+        }
+    }
+    tempRootEntries_ = entries;
+    tempFolderNames_ = folders;
+    return folders;
+}
+
+// The newest modification time among a task's output files.
+std::optional<Date> ClaudeStatusProvider::latestActivity(const std::string& transcriptPath, const std::string& sessionID,
+                                                         const std::string& taskID,
+                                                         const std::vector<std::string>& tempFolders) {
+    if (!isSafePathComponent(sessionID) || !isSafePathComponent(taskID)) return std::nullopt;
+    const size_t slash = transcriptPath.rfind('/');
+    const std::string projectFolder = slash == std::string::npos ? std::string() : transcriptPath.substr(0, slash);
+    const size_t nameStart = projectFolder.rfind('/');
+    const std::string projectFolderName =
+        nameStart == std::string::npos ? projectFolder : projectFolder.substr(nameStart + 1);
+
+    std::optional<Date> latest;
+    auto consider = [&](const std::string& path) {
+        if (auto info = watched_.info(path); info && (!latest || info->modifiedAt > *latest)) {
+            latest = info->modifiedAt;
+        }
+    };
+    consider(projectFolder + "/" + sessionID + "/subagents/agent-" + taskID + ".jsonl");
+    for (const auto& folder : tempFolders) {
+        consider(config_.tasksTempRoot + "/" + folder + "/" + projectFolderName + "/" + sessionID + "/tasks/" + taskID +
+                 ".output");
+    }
+    return latest;
+}
+
 ClaudeStatusProvider::BackgroundLaunches
 ClaudeStatusProvider::runningBackgroundTasks(const std::vector<AnalyzedTranscript>& transcripts,
                                              const EngineLivenessIndex& index, Date now) {
+    watched_.refresh();
+    return runningTasks(itemsOf(transcripts), index, now);
+}
+
+ClaudeStatusProvider::BackgroundLaunches ClaudeStatusProvider::runningTasks(const ScanItems& items,
+                                                                            const EngineLivenessIndex& index, Date now) {
     std::lock_guard<std::mutex> guard(carryoverLock_);
-    std::optional<std::vector<std::string>> tempFolders; // listed once per call, when first needed
-    std::set<std::string> sessionIDs;
-    for (const auto& transcript : transcripts) {
-        const std::string sessionID = sessionIDOf(transcript);
-        sessionIDs.insert(sessionID);
-        if (isSubagentTranscript(transcript.transcript.path)) continue;
+    std::optional<std::vector<std::string>> tempFolderNames; // listed once per call, when first needed
+    for (const auto& item : items) {
+        const AnalyzedTranscript& transcript = item->analyzed;
+        const std::string& sessionID = item->sessionID;
+        if (item->isSubagent) continue;
         const ClaudeTranscriptState& state = transcript.state;
         if (state.tailSawInterrupt) {
             carriedBackgroundLaunches_.erase(sessionID);
             carriedLocalTaskIDs_.erase(sessionID);
             continue;
         }
-        std::map<std::string, Date> pending;
-        if (auto it = carriedBackgroundLaunches_.find(sessionID); it != carriedBackgroundLaunches_.end()) {
-            pending = it->second;
+        const auto carried = carriedBackgroundLaunches_.find(sessionID);
+        if (carried == carriedBackgroundLaunches_.end() && state.pendingBackgroundTasks.empty()) {
+            // Nothing launched, nothing carried: nothing runs.
+            if (!carriedLocalTaskIDs_.empty()) carriedLocalTaskIDs_.erase(sessionID);
+            continue;
         }
+        std::map<std::string, Date> pending;
+        if (carried != carriedBackgroundLaunches_.end()) pending = carried->second;
         mergeLaterWins(pending, state.pendingBackgroundTasks);
         std::set<std::string> localIDs;
         if (auto it = carriedLocalTaskIDs_.find(sessionID); it != carriedLocalTaskIDs_.end()) localIDs = it->second;
@@ -144,7 +158,7 @@ ClaudeStatusProvider::runningBackgroundTasks(const std::vector<AnalyzedTranscrip
         }
         for (auto it = pending.begin(); it != pending.end();) {
             if (isBackgroundTaskStillRunning(it->first, it->second, now, localIDs, index, transcript, sessionID,
-                                             tempFolders)) {
+                                             tempFolderNames)) {
                 ++it;
             } else {
                 it = pending.erase(it);
@@ -165,8 +179,20 @@ ClaudeStatusProvider::runningBackgroundTasks(const std::vector<AnalyzedTranscrip
             carriedLocalTaskIDs_[sessionID] = std::move(keptLocal);
         }
     }
-    std::erase_if(carriedBackgroundLaunches_, [&](const auto& entry) { return !sessionIDs.count(entry.first); });
-    std::erase_if(carriedLocalTaskIDs_, [&](const auto& entry) { return !sessionIDs.count(entry.first); });
+    // Sessions no longer listed carry nothing.
+    const auto listed = [&items](const std::string& sessionID) {
+        return std::any_of(items.begin(), items.end(), [&](const auto& item) { return item->sessionID == sessionID; });
+    };
+    if (carriedBackgroundLaunches_.size() + carriedLocalTaskIDs_.size() <= 8) {
+        std::erase_if(carriedBackgroundLaunches_, [&](const auto& entry) { return !listed(entry.first); });
+        std::erase_if(carriedLocalTaskIDs_, [&](const auto& entry) { return !listed(entry.first); });
+    } else {
+        std::unordered_set<std::string_view> sessionIDs;
+        sessionIDs.reserve(items.size());
+        for (const auto& item : items) sessionIDs.insert(item->sessionID);
+        std::erase_if(carriedBackgroundLaunches_, [&](const auto& entry) { return !sessionIDs.count(entry.first); });
+        std::erase_if(carriedLocalTaskIDs_, [&](const auto& entry) { return !sessionIDs.count(entry.first); });
+    }
     return carriedBackgroundLaunches_;
 }
 
@@ -175,22 +201,22 @@ bool ClaudeStatusProvider::isBackgroundTaskStillRunning(const std::string& taskI
                                                         const EngineLivenessIndex& index,
                                                         const AnalyzedTranscript& transcript,
                                                         const std::string& sessionID,
-                                                        std::optional<std::vector<std::string>>& tempFolders) {
+                                                        std::optional<std::vector<std::string>>& tempFolderNames) {
     if (now > launchedAt + config_.backgroundTaskWindow) return false;
     // An id that cannot name a file is no task this system can follow.
     if (!isSafePathComponent(taskID)) return false;
     if (localTaskIDs.count(taskID) && index.shellTaskVerdict(transcript.engineKey) == std::optional<bool>(false))
         return false;
-    if (!tempFolders) tempFolders = claudeTempFolders(config_.tasksTempRoot);
-    const auto latest = latestActivity(transcript.transcript.path, sessionID, taskID, config_.tasksTempRoot, *tempFolders);
+    if (!tempFolderNames) tempFolderNames = tempFolders();
+    const auto latest = latestActivity(transcript.transcript.path, sessionID, taskID, *tempFolderNames);
     if (!latest) return true;
     return now - *latest <= config_.backgroundWorkerQuietWindow;
 }
 
 std::optional<Date> ClaudeStatusProvider::latestTaskActivity(const std::string& transcriptPath,
                                                              const std::string& sessionID, const std::string& taskID) {
-    return latestActivity(transcriptPath, sessionID, taskID, config_.tasksTempRoot,
-                          claudeTempFolders(config_.tasksTempRoot));
+    watched_.refresh();
+    return latestActivity(transcriptPath, sessionID, taskID, tempFolders());
 }
 
 } // namespace brindleaf

@@ -3,25 +3,9 @@
 #include "providers/claude/ClaudeJSON.hpp"
 #include "providers/claude/ClaudeStatusProvider.hpp"
 
-#include <dirent.h>
-
 namespace brindleaf {
 
 namespace {
-
-// The names in a folder, in listing order; an unreadable folder lists nothing.
-std::vector<std::string> listNames(const std::string& folder) {
-    std::vector<std::string> names;
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir) return names;
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::string_view name(entry->d_name);
-        if (name == "." || name == "..") continue;
-        names.emplace_back(name);
-    }
-    ::closedir(dir);
-    return names;
-}
 
 constexpr double desktopTitleReuseSeconds = 5;
 
@@ -50,6 +34,11 @@ std::optional<std::string> ClaudeStatusProvider::parseSubagentToolUseID(const st
 }
 
 std::map<std::string, std::string> ClaudeStatusProvider::desktopTitles() {
+    watched_.refresh();
+    return *sharedDesktopTitles();
+}
+
+std::shared_ptr<const ClaudeStatusProvider::Titles> ClaudeStatusProvider::sharedDesktopTitles() {
     const double reuse = config_.transcriptRescanInterval <= 0 ? 0 : desktopTitleReuseSeconds;
     {
         std::lock_guard<std::mutex> guard(desktopTitlesLock_);
@@ -57,28 +46,41 @@ std::map<std::string, std::string> ClaudeStatusProvider::desktopTitles() {
             return cachedDesktopTitles_->titles;
         }
     }
-    std::map<std::string, std::string> titles;
+    // The names in a folder, in listing order; an unreadable folder lists nothing.
+    const auto names = [this](const std::string& folder) {
+        auto entries = watched_.entries(folder);
+        static const auto none = std::make_shared<const std::vector<WatchedFileStat::Entry>>();
+        return entries ? entries : none;
+    };
+    auto titles = std::make_shared<Titles>();
     for (const char* root : {"claude-code-sessions", "local-agent-mode-sessions"}) {
         const std::string base = config_.desktopSessionsHome + "/" + root;
-        for (const auto& first : listNames(base)) {
-            const std::string firstPath = base + "/" + first;
-            for (const auto& second : listNames(firstPath)) {
-                const std::string folder = firstPath + "/" + second;
-                for (const auto& file : listNames(folder)) {
+        const auto firsts = names(base);
+        for (const auto& first : *firsts) {
+            const std::string firstPath = base + "/" + first.name;
+            const auto seconds = names(firstPath);
+            for (const auto& second : *seconds) {
+                const std::string folder = firstPath + "/" + second.name;
+                const auto files = names(folder);
+                for (const auto& entry : *files) {
+                    const std::string& file = entry.name;
                     if (file.rfind("local_", 0) != 0 || file.size() < 5 || file.compare(file.size() - 5, 5, ".json") != 0)
                         continue;
                     const std::string path = folder + "/" + file;
-                    auto entry = desktopTitleCache_.value(path, [&] {
+                    const auto info = watched_.info(path);
+                    if (!info) continue; // gone: nothing to read
+                    auto parsed = desktopTitleCache_.value(path, std::string(), info, [&] {
                         return parseDesktopTitle(SafeFileReader::readSmallFile(path, SafeFileReader::smallFileLimit));
                     });
-                    if (entry) titles.try_emplace(entry->cliSessionID, entry->title);
+                    if (parsed) titles->try_emplace(parsed->cliSessionID, parsed->title);
                 }
             }
         }
     }
+    std::shared_ptr<const Titles> result = std::move(titles);
     std::lock_guard<std::mutex> guard(desktopTitlesLock_);
-    cachedDesktopTitles_ = CachedDesktopTitles{monotonicSeconds(), titles};
-    return titles;
+    cachedDesktopTitles_ = CachedDesktopTitles{monotonicSeconds(), result};
+    return result;
 }
 
 } // namespace brindleaf

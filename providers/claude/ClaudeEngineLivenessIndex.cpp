@@ -143,15 +143,13 @@ std::optional<bool> ClaudeEngineLivenessIndex::engineGoneVerdict(const std::opti
     if (sessionID && enginePIDBySessionID.count(*sessionID)) return false;
     if (snapshotEmpty) return std::nullopt;
     if (sawEngineProcess && engineCwdCounts.empty()) return std::nullopt;
-    if (key.candidateKeys().empty()) return std::nullopt;
+    if (!key.projectDirectory && !key.transcriptCwd) return std::nullopt; // no candidate key
     return !isClaimed;
 }
 
 bool ClaudeEngineLivenessIndex::hasEngineInCandidateCwd(const ClaudeEngineKey& key) const {
-    for (const auto& candidate : key.candidateKeys()) {
-        if (engineCount(candidate) > 0) return true;
-    }
-    return false;
+    return (key.projectDirectory && engineCount(*key.projectDirectory) > 0) ||
+           (key.transcriptCwd && engineCount(*key.transcriptCwd) > 0);
 }
 
 std::optional<bool> ClaudeEngineLivenessIndex::shellTaskVerdict(const ClaudeEngineKey& key) const {

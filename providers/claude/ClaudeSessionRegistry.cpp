@@ -1,15 +1,7 @@
 // The engines' session registry ("<claude home>/sessions/<pid>.json").
 #include "core/SafeFileReader.hpp"
-#include "providers/claude/ClaudeFolderStat.hpp"
 #include "providers/claude/ClaudeJSON.hpp"
 #include "providers/claude/ClaudeStatusProvider.hpp"
-
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <algorithm>
 
 #include <climits>
 #include <cmath>
@@ -48,85 +40,56 @@ std::optional<std::pair<int64_t, std::string>> parseRegistryEntry(const std::opt
 } // namespace
 
 std::map<int64_t, std::string> ClaudeStatusProvider::readSessionPIDs(const std::string& folder) {
-    std::map<int64_t, std::string> registry;
-    const int folderFD = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
-    if (folderFD < 0) return registry;
-    struct stat folderStat {};
-    if (::fstat(folderFD, &folderStat) != 0) {
-        ::close(folderFD);
-        return registry;
+    watched_.refresh();
+    return *sessionRegistry(folder);
+}
+
+std::shared_ptr<const ClaudeStatusProvider::Registry> ClaudeStatusProvider::sessionRegistry(const std::string& folder) {
+    static const auto none = std::make_shared<const Registry>();
+    const auto entries = watched_.entries(folder);
+    if (!entries) return none;
+    // The state of every ".json" entry; while the listing and all of them are
+    // as last time, so is the registry.
+    std::vector<std::optional<FileStat::Info>> files;
+    files.reserve(entries->size());
+    std::string path;
+    path.reserve(folder.size() + 32);
+    path.append(folder).append(1, '/');
+    const size_t nameOffset = path.size();
+    for (const auto& entry : *entries) {
+        const std::string_view name(entry.name);
+        if (name.size() < 5 || name.substr(name.size() - 5) != ".json") continue;
+        path.resize(nameOffset);
+        path.append(name);
+        files.push_back(watched_.info(path));
     }
-    // Adding, removing or renaming an entry changes the folder's modification
-    // and change times, so while both (and the folder's identity) are the same
-    // the last listing still holds. A listing taken less than
-    // `registryListingSettleTime` after the folder last changed is not kept: a
-    // change within the same timestamp tick would leave both times as they
-    // were.
-    std::vector<std::string> paths;
-    bool listed = false;
     {
-        std::lock_guard<std::mutex> guard(registryListingLock_);
-        const auto& cached = cachedRegistryListing_;
-        if (cached && cached->folder == folder && cached->device == folderStat.st_dev &&
-            cached->inode == folderStat.st_ino && cached->modifiedSeconds == folderStat.st_mtim.tv_sec &&
-            cached->modifiedNanoseconds == folderStat.st_mtim.tv_nsec &&
-            cached->changedSeconds == folderStat.st_ctim.tv_sec &&
-            cached->changedNanoseconds == folderStat.st_ctim.tv_nsec) {
-            paths = cached->paths;
-            listed = true;
+        std::lock_guard<std::mutex> guard(registryLock_);
+        if (cachedRegistry_ && cachedRegistry_->folder == folder &&
+            (cachedRegistry_->entries == entries || *cachedRegistry_->entries == *entries) &&
+            cachedRegistry_->files == files) {
+            return cachedRegistry_->registry;
         }
     }
-    if (!listed) {
-        const Date listedAt = currentDate();
-        const int listingFD = ::dup(folderFD);
-        DIR* dir = listingFD < 0 ? nullptr : ::fdopendir(listingFD);
-        if (!dir) {
-            if (listingFD >= 0) ::close(listingFD);
-            ::close(folderFD);
-            return registry;
-        }
-        while (const dirent* entry = ::readdir(dir)) {
-            const std::string_view name(entry->d_name);
-            if (name.size() >= 5 && name.substr(name.size() - 5) == ".json") {
-                std::string path;
-                path.reserve(folder.size() + 1 + name.size());
-                path.append(folder).append(1, '/').append(name);
-                paths.push_back(std::move(path));
-            }
-        }
-        ::closedir(dir);
-        const auto seconds = [](const timespec& time) {
-            return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_nsec) / 1e9;
-        };
-        const bool settled = listedAt - std::max(seconds(folderStat.st_mtim), seconds(folderStat.st_ctim)) >=
-                             registryListingSettleTime;
-        std::lock_guard<std::mutex> guard(registryListingLock_);
-        if (settled) {
-            cachedRegistryListing_ = CachedRegistryListing{
-                folder,
-                static_cast<uint64_t>(folderStat.st_dev),
-                static_cast<uint64_t>(folderStat.st_ino),
-                static_cast<int64_t>(folderStat.st_mtim.tv_sec),
-                static_cast<int64_t>(folderStat.st_mtim.tv_nsec),
-                static_cast<int64_t>(folderStat.st_ctim.tv_sec),
-                static_cast<int64_t>(folderStat.st_ctim.tv_nsec),
-                paths,
-            };
-        } else {
-            cachedRegistryListing_.reset();
-        }
-    }
-    const size_t nameOffset = folder.size() + 1;
-    for (const auto& path : paths) {
+    auto registry = std::make_shared<Registry>();
+    size_t fileIndex = 0;
+    for (const auto& entry : *entries) {
+        const std::string_view name(entry.name);
+        if (name.size() < 5 || name.substr(name.size() - 5) != ".json") continue;
+        const auto& info = files[fileIndex++];
+        if (!info) continue; // gone: nothing to read
+        path.resize(nameOffset);
+        path.append(name);
         // Unchanged registry files are not read again.
-        const auto info = claudefolder::infoAt(folderFD, path.c_str() + nameOffset);
-        auto entry = registryCache_.value(path, std::string(), info, [&] {
+        auto parsed = registryCache_.value(path, std::string(), info, [&] {
             return parseRegistryEntry(SafeFileReader::readSmallFile(path, SafeFileReader::smallFileLimit));
         });
-        if (entry) registry[entry->first] = entry->second;
+        if (parsed) (*registry)[parsed->first] = std::move(parsed->second);
     }
-    ::close(folderFD);
-    return registry;
+    std::shared_ptr<const Registry> result = std::move(registry);
+    std::lock_guard<std::mutex> guard(registryLock_);
+    cachedRegistry_ = CachedRegistry{folder, entries, std::move(files), result};
+    return result;
 }
 
 } // namespace brindleaf

@@ -4,7 +4,8 @@
 #include "core/SafeFileReader.hpp"
 #include "core/TextUtils.hpp"
 
-#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -17,7 +18,8 @@ namespace brindleaf {
 
 ClaudeStatusProvider::ClaudeStatusProvider(ClaudeProviderConfig config, ProcessSnapshotReader reader)
     : config_(std::move(config)),
-      processSnapshotReader_(reader ? std::move(reader) : ProcessSnapshotReader(ProcessResourceSampler::sampleAll)) {}
+      processSnapshotReader_(reader ? std::move(reader) : ProcessSnapshotReader(ProcessResourceSampler::sampleAll)),
+      projectsPrefix_(config_.claudeHome + "/projects/") {}
 
 std::string ClaudeStatusProvider::sessionIDOf(const AnalyzedTranscript& transcript) {
     if (transcript.state.sessionID) return *transcript.state.sessionID;
@@ -30,7 +32,7 @@ std::string ClaudeStatusProvider::sessionIDOf(const AnalyzedTranscript& transcri
 }
 
 bool ClaudeStatusProvider::isSubagentTranscript(const std::string& transcriptPath) const {
-    const std::string projects = config_.claudeHome + "/projects/";
+    const std::string& projects = projectsPrefix_;
     std::string_view relative(transcriptPath);
     if (relative.substr(0, projects.size()) == projects) relative.remove_prefix(projects.size() - 1);
     return relative.find("/subagents/") != std::string_view::npos;
@@ -56,14 +58,6 @@ std::string ClaudeStatusProvider::activityDetail(const ClaudeTranscriptState& st
 
 namespace {
 
-// The path without the extension of its last component.
-std::string withoutExtension(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    const size_t dot = path.rfind('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash + 2)) return path;
-    return path.substr(0, dot);
-}
-
 ProviderSnapshot emptySnapshot(Date now, std::vector<std::string> errors) {
     return ProviderSnapshot::make(std::string(ClaudeStatusProvider::providerName), std::nullopt, std::nullopt, {}, 0,
                                   now, std::move(errors));
@@ -72,6 +66,7 @@ ProviderSnapshot emptySnapshot(Date now, std::vector<std::string> errors) {
 } // namespace
 
 ProviderSnapshot ClaudeStatusProvider::scan(Date now) {
+    watched_.refresh();
     // 1. The projects folder: missing means nothing to report; present but
     // unreadable is reported, never passed off as "no sessions".
     const std::string projectsPath = config_.claudeHome + "/projects";
@@ -80,73 +75,58 @@ ProviderSnapshot ClaudeStatusProvider::scan(Date now) {
         if (errno == ENOENT || errno == ENOTDIR) return emptySnapshot(now, {});
         return emptySnapshot(now, {"Claude Code projects folder unreadable: " + std::string(std::strerror(errno))});
     }
-    if (DIR* folder = ::opendir(projectsPath.c_str())) {
-        ::closedir(folder);
+    if (const int folder = ::open(projectsPath.c_str(), O_RDONLY | O_NONBLOCK | O_DIRECTORY | O_CLOEXEC); folder >= 0) {
+        ::close(folder);
     } else {
         return emptySnapshot(now, {"Claude Code projects folder unreadable: " + std::string(std::strerror(errno))});
     }
 
     // 2.-6. Listing, processes, registry, liveness, analysis.
-    const std::vector<ClaudeTranscriptFile> files = listTranscripts(projectsPath);
+    const std::shared_ptr<const TranscriptList> files = listedTranscripts(projectsPath);
     const ProcessSampleList samples = processSnapshotReader_();
-    const std::map<int64_t, std::string> registry = readSessionPIDs(config_.claudeHome + "/sessions");
-    const std::shared_ptr<const EngineLivenessIndex> indexPointer = engineIndex(samples, registry);
+    const std::shared_ptr<const Registry> registry = sessionRegistry(config_.claudeHome + "/sessions");
+    const std::shared_ptr<const EngineLivenessIndex> indexPointer = engineIndexFor(samples, registry);
     const EngineLivenessIndex& index = *indexPointer;
-    std::vector<AnalyzedTranscript> analyzed;
-    analyzed.reserve(files.size());
-    for (const auto& file : files) analyzed.push_back(analyzeTranscript(file));
+    const std::shared_ptr<const ScanItems> itemsPointer = analyzedItems(files);
+    const ScanItems& items = *itemsPointer;
 
     // 7.-9. Background work and claims.
-    coldStartDeepScan(analyzed, now);
-    const BackgroundLaunches running = runningBackgroundTasks(analyzed, index, now);
-    const std::set<std::string> claimed = engineClaimedTranscripts(analyzed, index);
+    coldStartDeepScanOf(items, now);
+    const BackgroundLaunches running = runningTasks(items, index, now);
+    const std::shared_ptr<const std::vector<char>> claimedPointer = claims(itemsPointer, indexPointer);
+    const std::vector<char>& claimed = *claimedPointer;
 
     // 10. Desktop titles of our sessions.
-    std::vector<std::string> sessionIDs;
-    sessionIDs.reserve(analyzed.size());
-    std::set<std::string> sessionIDSet;
-    for (const auto& transcript : analyzed) {
-        sessionIDs.push_back(sessionIDOf(transcript));
-        sessionIDSet.insert(sessionIDs.back());
-    }
-    std::map<std::string, std::string> titles;
-    if (!sessionIDSet.empty()) {
-        for (auto& [id, title] : desktopTitles()) {
-            if (sessionIDSet.count(id)) titles.emplace(id, title);
-        }
-    }
+    std::shared_ptr<const Titles> titles;
+    if (!items.empty()) titles = sharedDesktopTitles();
 
-    // 11. The main transcript of each session: the latest activity, the newer file on a tie.
-    std::vector<bool> isSubagent(analyzed.size());
-    std::unordered_map<std::string, size_t> mainTranscripts;
-    for (size_t i = 0; i < analyzed.size(); ++i) {
-        isSubagent[i] = isSubagentTranscript(analyzed[i].transcript.path);
-        if (isSubagent[i]) continue;
-        auto [it, inserted] = mainTranscripts.try_emplace(sessionIDs[i], i);
-        if (!inserted && analyzed[it->second].lastActivity < analyzed[i].lastActivity) it->second = i;
-    }
+    // 11. The main transcript of each session.
+    const std::shared_ptr<const std::vector<size_t>> mainOfPointer = mainTranscripts(itemsPointer);
+    const std::vector<size_t>& mainOf = *mainOfPointer;
 
     // 12. Runtime profiles of sub-agents, tied to their launching tool use by the meta file.
     std::unordered_map<std::string, SessionRuntimeProfile> subagentProfiles;
-    for (size_t i = 0; i < analyzed.size(); ++i) {
-        if (!isSubagent[i] || !analyzed[i].state.sidechainRuntimeProfile) continue;
-        const std::string metaPath = withoutExtension(analyzed[i].transcript.path) + ".meta.json";
-        const auto toolUseID = subagentMetaCache_.value(metaPath, [&] {
+    for (const auto& item : items) {
+        if (!item->isSubagent || !item->analyzed.state.sidechainRuntimeProfile) continue;
+        const std::string& metaPath = item->metaPath;
+        const auto metaInfo = watched_.info(metaPath);
+        if (!metaInfo) continue; // no meta file
+        const auto toolUseID = subagentMetaCache_.value(metaPath, std::string(), metaInfo, [&] {
             return parseSubagentToolUseID(SafeFileReader::readSmallFile(metaPath, SafeFileReader::smallFileLimit));
         });
-        if (toolUseID) subagentProfiles[*toolUseID] = *analyzed[i].state.sidechainRuntimeProfile;
+        if (toolUseID) subagentProfiles[*toolUseID] = *item->analyzed.state.sidechainRuntimeProfile;
     }
 
     // 13. Decisions.
     std::vector<AgentSession> rows;
     int64_t staleCount = 0;
-    for (size_t i = 0; i < analyzed.size(); ++i) {
-        const AnalyzedTranscript& transcript = analyzed[i];
+    for (size_t i = 0; i < items.size(); ++i) {
+        const AnalyzedTranscript& transcript = items[i]->analyzed;
         const ClaudeTranscriptState& state = transcript.state;
-        const std::string& sessionID = sessionIDs[i];
+        const std::string& sessionID = items[i]->sessionID;
         const bool wakeup = state.scheduledWakeupAt && now <= *state.scheduledWakeupAt + config_.stalePendingToolWindow;
         const AnalyzedTranscript* mainTranscript = nullptr;
-        if (auto it = mainTranscripts.find(sessionID); it != mainTranscripts.end()) mainTranscript = &analyzed[it->second];
+        if (mainOf[i] != std::string::npos) mainTranscript = &items[mainOf[i]]->analyzed;
         std::optional<SessionRuntimeProfile> profile = state.runtimeProfile;
         if (!profile && mainTranscript) profile = mainTranscript->state.runtimeProfile;
         bool background = false;
@@ -157,13 +137,13 @@ ProviderSnapshot ClaudeStatusProvider::scan(Date now) {
         }
 
         if (state.isBlockedByApiError) continue;
-        const bool isClaimed = claimed.count(transcript.transcript.path) > 0;
-        const std::optional<bool> gone = index.engineGoneVerdict(state.sessionID, transcript.engineKey, isClaimed);
+        const bool isClaimed = claimed[i] != 0;
         const double idle = now - transcript.lastActivity;
         std::string evidence;
         bool needsUser = false;
 
         if (wakeup || background || state.hasPendingUserChoice) {
+            const std::optional<bool> gone = index.engineGoneVerdict(state.sessionID, transcript.engineKey, isClaimed);
             bool show;
             if (!gone) {
                 show = wakeup || background || idle <= config_.stalePendingToolWindow;
@@ -183,13 +163,14 @@ ProviderSnapshot ClaudeStatusProvider::scan(Date now) {
                                 (state.endsWithSidechainActivity || state.hasOpenTurn || state.hasPendingToolUse ||
                                  !state.lastConversationRole);
             bool sidechain;
-            if (isSubagent[i]) {
+            if (items[i]->isSubagent) {
                 sidechain = (state.sidechainHasPendingToolUse || state.sidechainHasOpenTurn) &&
                             !(mainTranscript && mainTranscript->lastActivity > transcript.lastActivity);
             } else {
                 sidechain = state.endsWithSidechainActivity && state.sidechainHasPendingToolUse;
             }
             if (!state.hasPendingToolUse && !state.hasOpenTurn && !recent && !sidechain) continue; // done
+            const std::optional<bool> gone = index.engineGoneVerdict(state.sessionID, transcript.engineKey, isClaimed);
             if (gone == std::optional<bool>(true) && !index.hasEngineInCandidateCwd(transcript.engineKey) && !recent &&
                 !(mainTranscript && index.hasEngineInCandidateCwd(mainTranscript->engineKey))) {
                 ++staleCount;
@@ -203,7 +184,9 @@ ProviderSnapshot ClaudeStatusProvider::scan(Date now) {
         }
 
         std::optional<std::string> title;
-        if (auto it = titles.find(sessionID); it != titles.end()) title = it->second;
+        if (titles) {
+            if (auto it = titles->find(sessionID); it != titles->end()) title = it->second;
+        }
         if (!title) title = state.aiTitle;
         if (!title) title = state.title;
         const std::string rowTitle = title ? firstLineTruncated(80, *title) : "Claude Code session";

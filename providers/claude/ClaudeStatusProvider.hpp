@@ -6,6 +6,7 @@
 #include "core/ProcessResourceSample.hpp"
 #include "core/ProcessSampleList.hpp"
 #include "core/ProviderSnapshot.hpp"
+#include "core/WatchedFileStat.hpp"
 #include "providers/claude/ClaudeEngineKey.hpp"
 #include "providers/claude/ClaudeEngineLivenessIndex.hpp"
 #include "providers/claude/ClaudeProviderConfig.hpp"
@@ -125,41 +126,78 @@ public:
     static bool isSafePathComponent(std::string_view id);
 
 private:
+    using Registry = std::map<int64_t, std::string>;
+    using TranscriptList = std::vector<ClaudeTranscriptFile>;
+    using Titles = std::map<std::string, std::string>;
+
+    // One listed transcript with what is derived from it, unchanged while the
+    // file's path, size and modification time are.
+    struct ScanItem {
+        AnalyzedTranscript analyzed;
+        std::string sessionID;
+        bool isSubagent = false;
+        std::string metaPath; // sub-agent transcripts only
+    };
+    using ScanItems = std::vector<std::shared_ptr<const ScanItem>>;
+
     struct CachedEngineIndex {
         ProcessSampleList samples;
-        std::map<int64_t, std::string> registry;
+        std::shared_ptr<const Registry> registry;
         std::shared_ptr<const EngineLivenessIndex> index;
     };
     struct CachedDesktopTitles {
         double builtAt = 0; // monotonic seconds
-        std::map<std::string, std::string> titles;
+        std::shared_ptr<const Titles> titles;
+    };
+    // The projects folder's modification time, its entries and the
+    // modification time of each (absent when it cannot be examined).
+    struct ProjectFoldersState {
+        std::optional<Date> projectsModifiedAt;
+        std::shared_ptr<const std::vector<WatchedFileStat::Entry>> entries;
+        std::vector<std::optional<Date>> modifiedAt; // per entry not starting with "."
+        bool operator==(const ProjectFoldersState& other) const;
     };
     struct CachedTranscriptList {
         std::string projectsPath;
         double scannedAt = 0; // monotonic seconds
-        std::map<std::string, Date> folderSignature;
-        std::vector<ClaudeTranscriptFile> files;
+        ProjectFoldersState folders;
+        std::shared_ptr<const TranscriptList> files;
     };
     using RegistryEntry = std::optional<std::pair<int64_t, std::string>>;
-    // The ".json" entries of the registry folder in listing order, reused
-    // while the folder itself is unchanged.
-    static constexpr double registryListingSettleTime = 2; // seconds
-    static constexpr double folderListingSettleTime = 2;   // seconds
-    struct CachedRegistryListing {
+    static constexpr double folderListingSettleTime = 2; // seconds
+    // The registry read last: its folder's entries, the state of each ".json"
+    // entry in listing order and the result.
+    struct CachedRegistry {
         std::string folder;
-        uint64_t device = 0;
-        uint64_t inode = 0;
-        int64_t modifiedSeconds = 0;
-        int64_t modifiedNanoseconds = 0;
-        int64_t changedSeconds = 0;
-        int64_t changedNanoseconds = 0;
-        std::vector<std::string> paths;
+        std::shared_ptr<const std::vector<WatchedFileStat::Entry>> entries;
+        std::vector<std::optional<FileStat::Info>> files;
+        std::shared_ptr<const Registry> registry;
     };
 
     bool isBackgroundTaskStillRunning(const std::string& taskID, Date launchedAt, Date now,
                                       const std::set<std::string>& localTaskIDs, const EngineLivenessIndex& index,
                                       const AnalyzedTranscript& transcript, const std::string& sessionID,
                                       std::optional<std::vector<std::string>>& tempRootEntries);
+
+    // The steps of a scan; `watched_` has been refreshed by the caller.
+    ProjectFoldersState projectFoldersState(const std::string& projectsPath);
+    std::shared_ptr<const TranscriptList> listedTranscripts(const std::string& projectsPath);
+    std::shared_ptr<const Registry> sessionRegistry(const std::string& folder);
+    std::shared_ptr<const EngineLivenessIndex> engineIndexFor(const ProcessSampleList& samples,
+                                                              const std::shared_ptr<const Registry>& registry);
+    std::shared_ptr<const ScanItems> analyzedItems(const std::shared_ptr<const TranscriptList>& files);
+    std::shared_ptr<const ScanItem> makeScanItem(const ClaudeTranscriptFile& file);
+    void coldStartDeepScanOf(const ScanItems& items, Date now);
+    BackgroundLaunches runningTasks(const ScanItems& items, const EngineLivenessIndex& index, Date now);
+    static std::vector<char> claimedItems(const ScanItems& items, const EngineLivenessIndex& index);
+    std::shared_ptr<const std::vector<size_t>> mainTranscripts(const std::shared_ptr<const ScanItems>& items);
+    std::shared_ptr<const std::vector<char>> claims(const std::shared_ptr<const ScanItems>& items,
+                                                    const std::shared_ptr<const EngineLivenessIndex>& index);
+    std::shared_ptr<const Titles> sharedDesktopTitles();
+    std::vector<std::string> tempFolders();
+    std::optional<Date> latestActivity(const std::string& transcriptPath, const std::string& sessionID,
+                                       const std::string& taskID, const std::vector<std::string>& tempFolders);
+    ScanItems itemsOf(const std::vector<AnalyzedTranscript>& transcripts) const;
 
     const ClaudeProviderConfig config_;
     ClaudeTranscriptAnalyzer analyzer_;
@@ -174,13 +212,38 @@ private:
     FileSnapshotCache<std::optional<DesktopTitleEntry>> desktopTitleCache_{2048};
     FileSnapshotCache<std::optional<std::string>> subagentMetaCache_{512};
     FileSnapshotCache<RegistryEntry> registryCache_{256};
-    std::mutex registryListingLock_;
-    std::optional<CachedRegistryListing> cachedRegistryListing_;
+    std::mutex registryLock_;
+    std::optional<CachedRegistry> cachedRegistry_;
     const ProcessSnapshotReader processSnapshotReader_;
     BackgroundLaunches carriedBackgroundLaunches_;
     std::map<std::string, std::set<std::string>> carriedLocalTaskIDs_;
     std::mutex carryoverLock_;
     bool didColdStartDeepScan_ = false;
+    const std::string projectsPrefix_; // "<claude home>/projects/"
+    WatchedFileStat watched_;
+    std::shared_ptr<const TranscriptList> lastListed_; // under transcriptListLock_
+    // The analysed items of the transcripts listed last, by path.
+    std::mutex analysisLock_;
+    std::shared_ptr<const TranscriptList> analyzedFiles_;
+    std::shared_ptr<const ScanItems> analyzedItems_;
+    std::unordered_map<std::string, std::shared_ptr<const ScanItem>> itemsByPath_;
+    // The claims of the last scan, standing while its items and index do.
+    struct CachedClaims {
+        std::shared_ptr<const ScanItems> items;
+        std::shared_ptr<const EngineLivenessIndex> index;
+        std::shared_ptr<const std::vector<char>> claimed;
+    };
+    std::optional<CachedClaims> cachedClaims_; // under analysisLock_
+    // Per item of the last scan, the main transcript of its session (an index, or npos).
+    struct CachedMainTranscripts {
+        std::shared_ptr<const ScanItems> items;
+        std::shared_ptr<const std::vector<size_t>> mainOf;
+    };
+    std::optional<CachedMainTranscripts> cachedMainTranscripts_; // under analysisLock_
+    // The "claude-" folders of the tasks temp root, standing while its listing does.
+    std::mutex tempFoldersLock_;
+    std::shared_ptr<const std::vector<WatchedFileStat::Entry>> tempRootEntries_;
+    std::vector<std::string> tempFolderNames_;
 };
 
 } // namespace brindleaf

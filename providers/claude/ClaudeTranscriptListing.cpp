@@ -196,54 +196,117 @@ std::vector<ClaudeTranscriptFile> ClaudeStatusProvider::walkWithFolderListings(c
     return walked;
 }
 
+bool ClaudeStatusProvider::ProjectFoldersState::operator==(const ProjectFoldersState& other) const {
+    if (projectsModifiedAt != other.projectsModifiedAt || modifiedAt != other.modifiedAt) return false;
+    if (entries == other.entries) return true;
+    return entries && other.entries && *entries == *other.entries;
+}
+
+ClaudeStatusProvider::ProjectFoldersState ClaudeStatusProvider::projectFoldersState(const std::string& projectsPath) {
+    ProjectFoldersState state;
+    if (auto info = watched_.info(projectsPath)) state.projectsModifiedAt = info->modifiedAt;
+    state.entries = watched_.entries(projectsPath);
+    if (!state.entries) return state;
+    state.modifiedAt.reserve(state.entries->size());
+    std::string path;
+    path.reserve(projectsPath.size() + 64);
+    path.append(projectsPath).append(1, '/');
+    const size_t nameOffset = path.size();
+    for (const auto& entry : *state.entries) {
+        if (entry.name.empty() || entry.name.front() == '.') continue;
+        path.resize(nameOffset);
+        path.append(entry.name);
+        const auto info = watched_.info(path);
+        state.modifiedAt.push_back(info ? std::optional<Date>(info->modifiedAt) : std::nullopt);
+    }
+    return state;
+}
+
 std::vector<ClaudeTranscriptFile> ClaudeStatusProvider::listTranscripts(const std::string& projectsPath) {
+    watched_.refresh();
+    return *listedTranscripts(projectsPath);
+}
+
+std::shared_ptr<const ClaudeStatusProvider::TranscriptList>
+ClaudeStatusProvider::listedTranscripts(const std::string& projectsPath) {
     const size_t limit = listingLimit(config_.transcriptLimit);
     const double interval = config_.transcriptRescanInterval;
-    if (interval <= 0) return firstFiles(walkWithFolderListings(projectsPath), limit);
+    if (interval <= 0) {
+        return std::make_shared<const TranscriptList>(firstFiles(walkWithFolderListings(projectsPath), limit));
+    }
 
-    std::map<std::string, Date> signature = folderSignature(projectsPath);
-    std::vector<ClaudeTranscriptFile> reusable;
-    bool reuse = false;
+    // While the projects folder and its entries look as they did at the last
+    // walk, the files that walk found are examined again instead of walking.
+    ProjectFoldersState folders = projectFoldersState(projectsPath);
+    std::shared_ptr<const TranscriptList> reusable;
+    std::shared_ptr<const TranscriptList> last;
     {
         std::lock_guard<std::mutex> guard(transcriptListLock_);
         if (cachedTranscriptList_ && cachedTranscriptList_->projectsPath == projectsPath &&
-            cachedTranscriptList_->folderSignature == signature &&
+            cachedTranscriptList_->folders == folders &&
             monotonicSeconds() - cachedTranscriptList_->scannedAt < interval) {
             reusable = cachedTranscriptList_->files;
-            reuse = true;
+            last = lastListed_;
         }
     }
-    if (reuse) {
-        std::vector<ClaudeTranscriptFile> fresh;
-        fresh.reserve(reusable.size());
-        for (auto& file : reusable) {
-            if (auto info = FileStat::info(file.path)) {
-                fresh.push_back(ClaudeTranscriptFile{std::move(file.path), info->modifiedAt, info});
-            }
+    if (reusable) {
+        struct Present {
+            size_t index;
+            FileStat::Info info;
+        };
+        std::vector<Present> present;
+        present.reserve(reusable->size());
+        for (size_t i = 0; i < reusable->size(); ++i) {
+            if (auto info = watched_.info((*reusable)[i].path)) present.push_back(Present{i, *info});
         }
-        sortNewestFirst(fresh);
-        return firstFiles(std::move(fresh), limit);
+        std::stable_sort(present.begin(), present.end(),
+                         [](const Present& a, const Present& b) { return a.info.modifiedAt > b.info.modifiedAt; });
+        if (present.size() > limit) present.resize(limit);
+        // The same files in the same state as last time: the same list.
+        bool same = last && last->size() == present.size();
+        for (size_t i = 0; same && i < present.size(); ++i) {
+            const ClaudeTranscriptFile& was = (*last)[i];
+            same = was.info == present[i].info && was.modifiedAt == present[i].info.modifiedAt &&
+                   was.path == (*reusable)[present[i].index].path;
+        }
+        if (same) return last;
+        auto fresh = std::make_shared<TranscriptList>();
+        fresh->reserve(present.size());
+        for (const auto& file : present) {
+            fresh->push_back(ClaudeTranscriptFile{(*reusable)[file.index].path, file.info.modifiedAt, file.info});
+        }
+        std::shared_ptr<const TranscriptList> result = std::move(fresh);
+        std::lock_guard<std::mutex> guard(transcriptListLock_);
+        lastListed_ = result;
+        return result;
     }
 
     std::vector<ClaudeTranscriptFile> walked = walkWithFolderListings(projectsPath);
-    {
-        std::lock_guard<std::mutex> guard(transcriptListLock_);
-        cachedTranscriptList_ = CachedTranscriptList{projectsPath, monotonicSeconds(), std::move(signature),
-                                                     firstFiles(walked, limit + 40)};
-    }
-    return firstFiles(std::move(walked), limit);
+    auto kept = std::make_shared<const TranscriptList>(firstFiles(walked, limit + 40));
+    auto result = std::make_shared<const TranscriptList>(firstFiles(std::move(walked), limit));
+    std::lock_guard<std::mutex> guard(transcriptListLock_);
+    cachedTranscriptList_ = CachedTranscriptList{projectsPath, monotonicSeconds(), std::move(folders), std::move(kept)};
+    lastListed_ = result;
+    return result;
 }
 
 std::shared_ptr<const ClaudeStatusProvider::EngineLivenessIndex>
 ClaudeStatusProvider::engineIndex(const ProcessSampleList& samples,
                                   const std::map<int64_t, std::string>& registry) {
+    return engineIndexFor(samples, std::make_shared<const Registry>(registry));
+}
+
+std::shared_ptr<const ClaudeStatusProvider::EngineLivenessIndex>
+ClaudeStatusProvider::engineIndexFor(const ProcessSampleList& samples, const std::shared_ptr<const Registry>& registry) {
     std::lock_guard<std::mutex> guard(engineIndexLock_);
     // A cached process table hands out the same samples until it is renewed;
     // a fresh sampling differs at least in its CPU figures.
-    if (cachedEngineIndex_ && cachedEngineIndex_->registry == registry && cachedEngineIndex_->samples.sameAs(samples)) {
+    if (cachedEngineIndex_ &&
+        (cachedEngineIndex_->registry == registry || *cachedEngineIndex_->registry == *registry) &&
+        cachedEngineIndex_->samples.sameAs(samples)) {
         return cachedEngineIndex_->index;
     }
-    auto index = std::make_shared<const EngineLivenessIndex>(EngineLivenessIndex::build(samples, registry));
+    auto index = std::make_shared<const EngineLivenessIndex>(EngineLivenessIndex::build(samples, *registry));
     cachedEngineIndex_ = CachedEngineIndex{samples, registry, index};
     return index;
 }
@@ -283,26 +346,155 @@ std::optional<std::string> ClaudeStatusProvider::projectDirectoryName(const std:
     return std::string(name);
 }
 
+namespace {
+
+// The path without the extension of its last component.
+std::string withoutExtension(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    const size_t dot = path.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash + 2)) return path;
+    return path.substr(0, dot);
+}
+
+} // namespace
+
+std::shared_ptr<const ClaudeStatusProvider::ScanItem> ClaudeStatusProvider::makeScanItem(const ClaudeTranscriptFile& file) {
+    auto item = std::make_shared<ScanItem>();
+    item->analyzed = analyzeTranscript(file);
+    item->sessionID = sessionIDOf(item->analyzed);
+    item->isSubagent = isSubagentTranscript(file.path);
+    if (item->isSubagent) item->metaPath = withoutExtension(file.path) + ".meta.json";
+    return item;
+}
+
+std::shared_ptr<const ClaudeStatusProvider::ScanItems>
+ClaudeStatusProvider::analyzedItems(const std::shared_ptr<const TranscriptList>& files) {
+    // An item stands while its file is listed with the same size and
+    // modification time; only the items of the latest listing are kept.
+    std::vector<std::shared_ptr<const ScanItem>> known(files->size());
+    {
+        std::lock_guard<std::mutex> guard(analysisLock_);
+        if (analyzedFiles_ == files && analyzedItems_) return analyzedItems_;
+        for (size_t i = 0; i < files->size(); ++i) {
+            const ClaudeTranscriptFile& file = (*files)[i];
+            if (!file.info) continue;
+            if (auto it = itemsByPath_.find(file.path); it != itemsByPath_.end() && it->second->analyzed.transcript == file) {
+                known[i] = it->second;
+            }
+        }
+    }
+    for (size_t i = 0; i < files->size(); ++i) {
+        if (!known[i]) known[i] = makeScanItem((*files)[i]);
+    }
+    auto items = std::make_shared<const ScanItems>(std::move(known));
+    std::lock_guard<std::mutex> guard(analysisLock_);
+    std::unordered_map<std::string, std::shared_ptr<const ScanItem>> byPath;
+    byPath.reserve(items->size());
+    for (const auto& item : *items) {
+        if (item->analyzed.transcript.info) byPath.insert_or_assign(item->analyzed.transcript.path, item);
+    }
+    itemsByPath_.swap(byPath);
+    analyzedFiles_ = files;
+    analyzedItems_ = items;
+    return items;
+}
+
+std::vector<char> ClaudeStatusProvider::claimedItems(const ScanItems& items, const EngineLivenessIndex& index) {
+    std::vector<char> claimed(items.size(), 0);
+    if (index.snapshotEmpty || (index.sawEngineProcess && index.engineCwdCounts.empty())) return claimed;
+    // Per project key with engines, in order of first appearance, its
+    // transcripts; the engines there claim the ones with the latest activity.
+    std::vector<std::pair<const std::string*, std::vector<size_t>>> groups;
+    for (size_t i = 0; i < items.size(); ++i) {
+        const ClaudeEngineKey& engineKey = items[i]->analyzed.engineKey;
+        const std::string* key = nullptr;
+        if (engineKey.projectDirectory && index.engineCount(*engineKey.projectDirectory) > 0) {
+            key = &*engineKey.projectDirectory;
+        } else if (engineKey.transcriptCwd && engineKey.transcriptCwd != engineKey.projectDirectory &&
+                   index.engineCount(*engineKey.transcriptCwd) > 0) {
+            key = &*engineKey.transcriptCwd;
+        }
+        if (!key) continue;
+        auto group = std::find_if(groups.begin(), groups.end(), [&](const auto& g) { return *g.first == *key; });
+        if (group == groups.end()) group = groups.insert(groups.end(), {key, {}});
+        group->second.push_back(i);
+    }
+    for (auto& [key, members] : groups) {
+        std::stable_sort(members.begin(), members.end(), [&](size_t a, size_t b) {
+            return items[a]->analyzed.lastActivity > items[b]->analyzed.lastActivity;
+        });
+        const size_t count = std::min(members.size(), static_cast<size_t>(index.engineCount(*key)));
+        for (size_t i = 0; i < count; ++i) claimed[members[i]] = 1;
+    }
+    return claimed;
+}
+
+std::shared_ptr<const std::vector<size_t>>
+ClaudeStatusProvider::mainTranscripts(const std::shared_ptr<const ScanItems>& items) {
+    {
+        std::lock_guard<std::mutex> guard(analysisLock_);
+        if (cachedMainTranscripts_ && cachedMainTranscripts_->items == items) return cachedMainTranscripts_->mainOf;
+    }
+    // The main transcript of each session: the latest activity, the newer file on a tie.
+    const ScanItems& list = *items;
+    std::unordered_map<std::string_view, size_t> mainBySession;
+    mainBySession.reserve(list.size());
+    for (size_t i = 0; i < list.size(); ++i) {
+        if (list[i]->isSubagent) continue;
+        auto [it, inserted] = mainBySession.try_emplace(list[i]->sessionID, i);
+        if (!inserted && list[it->second]->analyzed.lastActivity < list[i]->analyzed.lastActivity) it->second = i;
+    }
+    auto mainOf = std::make_shared<std::vector<size_t>>(list.size(), std::string::npos);
+    for (size_t i = 0; i < list.size(); ++i) {
+        if (auto it = mainBySession.find(list[i]->sessionID); it != mainBySession.end()) (*mainOf)[i] = it->second;
+    }
+    std::shared_ptr<const std::vector<size_t>> result = std::move(mainOf);
+    std::lock_guard<std::mutex> guard(analysisLock_);
+    cachedMainTranscripts_ = CachedMainTranscripts{items, result};
+    return result;
+}
+
+std::shared_ptr<const std::vector<char>>
+ClaudeStatusProvider::claims(const std::shared_ptr<const ScanItems>& items,
+                             const std::shared_ptr<const EngineLivenessIndex>& index) {
+    {
+        std::lock_guard<std::mutex> guard(analysisLock_);
+        if (cachedClaims_ && cachedClaims_->items == items && cachedClaims_->index == index) {
+            return cachedClaims_->claimed;
+        }
+    }
+    auto claimed = std::make_shared<const std::vector<char>>(claimedItems(*items, *index));
+    std::lock_guard<std::mutex> guard(analysisLock_);
+    cachedClaims_ = CachedClaims{items, index, claimed};
+    return claimed;
+}
+
+ClaudeStatusProvider::ScanItems ClaudeStatusProvider::itemsOf(const std::vector<AnalyzedTranscript>& transcripts) const {
+    ScanItems items;
+    items.reserve(transcripts.size());
+    for (const auto& transcript : transcripts) {
+        auto item = std::make_shared<ScanItem>();
+        item->analyzed = transcript;
+        item->sessionID = sessionIDOf(transcript);
+        item->isSubagent = isSubagentTranscript(transcript.transcript.path);
+        items.push_back(std::move(item));
+    }
+    return items;
+}
+
 std::set<std::string> ClaudeStatusProvider::engineClaimedTranscripts(const std::vector<AnalyzedTranscript>& transcripts,
                                                                      const EngineLivenessIndex& index) {
     std::set<std::string> claimed;
-    if (index.snapshotEmpty || (index.sawEngineProcess && index.engineCwdCounts.empty())) return claimed;
-    std::vector<std::string> order;
-    std::unordered_map<std::string, std::vector<const AnalyzedTranscript*>> groups;
+    ScanItems items;
+    items.reserve(transcripts.size());
     for (const auto& transcript : transcripts) {
-        const auto key = index.resolvedEngineKey(transcript.engineKey);
-        if (!key || index.engineCount(*key) <= 0) continue;
-        auto [it, inserted] = groups.try_emplace(*key);
-        if (inserted) order.push_back(*key);
-        it->second.push_back(&transcript);
+        auto item = std::make_shared<ScanItem>();
+        item->analyzed = transcript;
+        items.push_back(std::move(item));
     }
-    for (const auto& key : order) {
-        auto& group = groups[key];
-        std::stable_sort(group.begin(), group.end(), [](const AnalyzedTranscript* a, const AnalyzedTranscript* b) {
-            return a->lastActivity > b->lastActivity;
-        });
-        const size_t count = std::min(group.size(), static_cast<size_t>(index.engineCount(key)));
-        for (size_t i = 0; i < count; ++i) claimed.insert(group[i]->transcript.path);
+    const std::vector<char> flags = claimedItems(items, index);
+    for (size_t i = 0; i < transcripts.size(); ++i) {
+        if (flags[i]) claimed.insert(transcripts[i].transcript.path);
     }
     return claimed;
 }

@@ -43,7 +43,12 @@ struct CodexCandidate {
 
     bool operator==(const CodexCandidate&) const = default;
 
-    bool hasSource(std::string_view tag) const { return sources.find(std::string(tag)) != sources.end(); }
+    bool hasSource(std::string_view tag) const {
+        // A handful of tags at most: a walk is cheaper than building a key.
+        for (const auto& source : sources)
+            if (source == tag) return true;
+        return false;
+    }
 
     // This (earlier) candidate with a later one of the same id folded in.
     CodexCandidate merged(const CodexCandidate& later) const;

@@ -34,6 +34,12 @@ CodexStatusProvider::CandidateDecision CodexStatusProvider::decide(const CodexCa
 
 CodexStatusProvider::CandidateDecision CodexStatusProvider::decide(const CodexCandidate& candidate, Date now,
                                                                    const ProcessView& processes) {
+    return decideCandidate(candidate, now, processes, false);
+}
+
+CodexStatusProvider::CandidateDecision CodexStatusProvider::decideCandidate(const CodexCandidate& candidate, Date now,
+                                                                            const ProcessView& processes,
+                                                                            bool watched, const std::string* title) {
     const bool officialActive = candidate.hasSource("official_app_server_active");
     const bool officialSystemError = candidate.hasSource("official_app_server_system_error");
     const bool officialIdle = candidate.hasSource("official_app_server_idle");
@@ -45,15 +51,24 @@ CodexStatusProvider::CandidateDecision CodexStatusProvider::decide(const CodexCa
     // runs). Only the rollout's date matters here, which is its modification
     // time: the tail itself is not read.
     if (closedEdge && !officialActive && !officialSystemError) {
-        const std::optional<Date> fileDate =
-            candidate.rolloutPath ? FileStat::modificationDate(*candidate.rolloutPath) : std::nullopt;
+        std::optional<Date> fileDate;
+        if (candidate.rolloutPath) {
+            if (!watched) {
+                fileDate = FileStat::modificationDate(*candidate.rolloutPath);
+            } else if (auto info = fileStat_.info(*candidate.rolloutPath)) {
+                fileDate = info->modifiedAt;
+            }
+        }
         const Date observedAt = codex::latestDate(fileDate, candidate.updatedAt).value_or(now);
         return CandidateDecision::inactive(
             completionEvidence(candidate, "closed_spawn_edge", observedAt, "thread spawn edge closed"));
     }
 
     std::optional<RolloutTailState> tail;
-    if (candidate.rolloutPath) tail = rolloutAnalyzer_.state(*candidate.rolloutPath);
+    if (candidate.rolloutPath) {
+        tail = watched ? rolloutAnalyzer_.state(*candidate.rolloutPath, fileStat_.info(*candidate.rolloutPath))
+                       : rolloutAnalyzer_.state(*candidate.rolloutPath);
+    }
     const std::optional<Date> latest = codex::latestDate(tail ? tail->lastEventAt : std::nullopt, candidate.updatedAt);
     const double age = latest ? now - *latest : std::numeric_limits<double>::infinity();
 
@@ -68,7 +83,7 @@ CodexStatusProvider::CandidateDecision CodexStatusProvider::decide(const CodexCa
         fields.parentAgentNickname = candidate.parentAgentNickname;
         fields.parentAgentRole = candidate.parentAgentRole;
         fields.threadSource = candidate.threadSource;
-        fields.title = firstLineTruncated(titleLimit, candidate.title);
+        fields.title = firstLineTruncated(titleLimit, title ? *title : candidate.title);
         fields.cwd = candidate.cwd;
         fields.rolloutPath = candidate.rolloutPath;
         fields.lastActivityAt = latest ? *latest : now;

@@ -217,6 +217,35 @@ std::optional<std::string> firstMatchText(TitlePatterns::Index index, std::strin
     return std::string(text.substr(range->first, range->second - range->first));
 }
 
+// The query cache's signature of the files as given.
+template <typename Value>
+typename DatabaseQueryCache<Value>::Signature signatureOf(const std::optional<FileStat::Info>& database,
+                                                          const std::optional<FileStat::Info>& wal) {
+    typename DatabaseQueryCache<Value>::Signature signature{};
+    if (database) {
+        signature.databaseSize = database->size;
+        signature.databaseModifiedAt = database->modifiedAt;
+    }
+    if (wal) {
+        signature.walSize = wal->size;
+        signature.walModifiedAt = wal->modifiedAt;
+    }
+    return signature;
+}
+
+// A cached result while the files keep the signature they were found with,
+// else `query()` stored under that signature (taken before the query).
+template <typename Value, typename Query>
+Value cachedRead(DatabaseQueryCache<Value>& cache, const std::string& path, const std::optional<FileStat::Info>& database,
+                 const std::optional<FileStat::Info>& wal, const std::string& key, Query&& query,
+                 const typename DatabaseQueryCache<Value>::Acceptance& accept = {}) {
+    const auto signature = signatureOf<Value>(database, wal);
+    if (auto hit = cache.lookup(path, key, signature, accept)) return std::move(*hit);
+    Value value = query();
+    cache.store(path, key, signature, value);
+    return value;
+}
+
 } // namespace
 
 namespace codex {
@@ -274,6 +303,29 @@ std::optional<std::string> CodexStatusProvider::newestExistingFile(const std::ve
         }
     }
     return choice;
+}
+
+CodexStatusProvider::DatabaseFiles CodexStatusProvider::watchedDatabaseFiles(const std::string& path) {
+    return DatabaseFiles{path, fileStat_.info(path), fileStat_.info(path + "-wal")};
+}
+
+CodexStatusProvider::DatabaseFiles CodexStatusProvider::statDatabaseFiles(const std::string& path) {
+    return DatabaseFiles{path, FileStat::info(path), FileStat::info(path + "-wal")};
+}
+
+std::optional<std::string> CodexStatusProvider::newestWatchedFile(const std::vector<std::string>& paths) {
+    const std::string* choice = nullptr;
+    Date choiceTime = 0;
+    for (const auto& path : paths) {
+        auto info = fileStat_.info(path);
+        if (!info) continue;
+        if (!choice || info->modifiedAt > choiceTime) {
+            choice = &path;
+            choiceTime = info->modifiedAt;
+        }
+    }
+    if (!choice) return std::nullopt;
+    return *choice;
 }
 
 // ---------------------------------------------------------------- statements
@@ -366,7 +418,13 @@ std::vector<CodexCandidate> CodexStatusProvider::queryRecentThreads(StateSchema&
 
 std::vector<CodexCandidate> CodexStatusProvider::recentThreadCandidates(const std::string& statePath,
                                                                         StateSchema& state) {
-    return *recentThreadCache_.read(statePath, std::string(), [&] {
+    return *recentThreadList(statDatabaseFiles(statePath), state);
+}
+
+CodexStatusProvider::RecentThreadList CodexStatusProvider::recentThreadList(const DatabaseFiles& stateFiles,
+                                                                            StateSchema& state) {
+    static const std::string noKey;
+    return cachedRead(recentThreadCache_, stateFiles.path, stateFiles.database, stateFiles.wal, noKey, [&] {
         return std::make_shared<const std::vector<CodexCandidate>>(queryRecentThreads(state));
     });
 }
@@ -384,13 +442,23 @@ std::vector<CodexCandidate> CodexStatusProvider::querySpawnEdges(StateSchema& st
     return candidates;
 }
 
-std::vector<CodexCandidate> CodexStatusProvider::spawnEdgeCandidates(const std::string& statePath,
-                                                                     StateSchema& state, Date now) {
-    const int64_t bound = codex::floorToInt64(now - config_.pendingToolCallActivityWindow).value_or(0);
-    const std::shared_ptr<const SpawnEdgeResult> result = spawnEdgeCache_.read(
-        statePath, std::string(),
+int64_t CodexStatusProvider::closedEdgeLowerBound(Date now) const {
+    return codex::floorToInt64(now - config_.pendingToolCallActivityWindow).value_or(0);
+}
+
+std::shared_ptr<const CodexStatusProvider::SpawnEdgeResult> CodexStatusProvider::spawnEdgeResult(
+    const DatabaseFiles& stateFiles, StateSchema& state, int64_t bound) {
+    static const std::string noKey;
+    return cachedRead(
+        spawnEdgeCache_, stateFiles.path, stateFiles.database, stateFiles.wal, noKey,
         [&] { return std::make_shared<const SpawnEdgeResult>(SpawnEdgeResult{bound, querySpawnEdges(state, bound)}); },
         [bound](const std::shared_ptr<const SpawnEdgeResult>& cached) { return cached->closedLowerBound <= bound; });
+}
+
+std::vector<CodexCandidate> CodexStatusProvider::spawnEdgeCandidates(const std::string& statePath,
+                                                                     StateSchema& state, Date now) {
+    const int64_t bound = closedEdgeLowerBound(now);
+    const std::shared_ptr<const SpawnEdgeResult> result = spawnEdgeResult(statDatabaseFiles(statePath), state, bound);
     std::vector<CodexCandidate> kept;
     kept.reserve(result->candidates.size());
     for (const auto& candidate : result->candidates) {
@@ -426,20 +494,39 @@ std::vector<CodexStatusProvider::RuntimeThread> CodexStatusProvider::recentRunti
 std::vector<CodexCandidate> CodexStatusProvider::runtimeLogCandidates(StateSchema& state, Date now) {
     auto logPath = newestExistingFile(stateDatabaseCandidates("logs_2.sqlite"));
     if (!logPath) return {};
-    const int64_t bound = codex::floorToInt64(now - config_.runtimeActivityWindow).value_or(0);
-    RuntimeLogResult result = runtimeLogCache_.read(
-        *logPath, std::string(), [&] { return RuntimeLogResult{bound, recentRuntimeThreads(*logPath, bound)}; },
-        [bound](const RuntimeLogResult& cached) { return cached.lowerBound <= bound; });
+    return runtimeLogCandidates(state, statDatabaseFiles(state.reader().path()), statDatabaseFiles(*logPath), now);
+}
 
-    std::vector<std::string> ids;
-    std::unordered_map<std::string, Date> times;
-    int64_t kept = 0;
-    for (const auto& thread : result.threads) {
+std::vector<CodexCandidate> CodexStatusProvider::runtimeLogCandidates(StateSchema& state,
+                                                                      const DatabaseFiles& stateFiles,
+                                                                      const DatabaseFiles& logFiles, Date now) {
+    static const std::string noKey;
+    const std::string& logPath = logFiles.path;
+    const int64_t bound = codex::floorToInt64(now - config_.runtimeActivityWindow).value_or(0);
+    const std::shared_ptr<const RuntimeLogResult> result = cachedRead(
+        runtimeLogCache_, logPath, logFiles.database, logFiles.wal, noKey,
+        [&] {
+            return std::make_shared<const RuntimeLogResult>(
+                RuntimeLogResult{bound, recentRuntimeThreads(logPath, bound)});
+        },
+        [bound](const std::shared_ptr<const RuntimeLogResult>& cached) { return cached->lowerBound <= bound; });
+
+    // The kept threads in order, each id once (the first time wins).
+    std::vector<const RuntimeThread*> kept;
+    kept.reserve(result->threads.size());
+    int64_t count = 0;
+    for (const auto& thread : result->threads) {
         if (thread.lastRuntimeSeconds < static_cast<double>(bound)) continue;
-        if (kept++ >= runtimeThreadLimit) break;
-        if (times.emplace(thread.threadID, thread.lastRuntimeSeconds).second) ids.push_back(thread.threadID);
+        if (count++ >= runtimeThreadLimit) break;
+        bool seen = false;
+        for (const RuntimeThread* earlier : kept)
+            if (earlier->threadID == thread.threadID) {
+                seen = true;
+                break;
+            }
+        if (!seen) kept.push_back(&thread);
     }
-    if (times.empty()) return {};
+    if (kept.empty()) return {};
 
     const auto queryThreads = [&] {
         std::vector<CodexCandidate> rowsAsCandidates;
@@ -447,6 +534,9 @@ std::vector<CodexCandidate> CodexStatusProvider::runtimeLogCandidates(StateSchem
         const std::set<std::string>& columns = state.threadColumns();
         if (!has(columns, "id")) return rowsAsCandidates;
         const bool parentJoin = state.hasSpawnEdgeTable();
+        std::vector<std::string> ids;
+        ids.reserve(kept.size());
+        for (const RuntimeThread* thread : kept) ids.push_back(thread->threadID);
         const SQLiteReader::Rows rows = state.reader().query(runtimeThreadsStatement(columns, parentJoin, ids));
         rowsAsCandidates.reserve(rows.size());
         for (const auto& row : rows)
@@ -455,11 +545,20 @@ std::vector<CodexCandidate> CodexStatusProvider::runtimeLogCandidates(StateSchem
     };
     // The rows depend only on the state database and the ids (in their order).
     std::string key;
-    for (const auto& id : ids) key += std::to_string(id.size()) + ":" + id + ";";
-    std::vector<CodexCandidate> candidates = runtimeThreadRowCache_.read(state.reader().path(), key, queryThreads);
+    for (const RuntimeThread* thread : kept) {
+        key += std::to_string(thread->threadID.size());
+        key += ':';
+        key += thread->threadID;
+        key += ';';
+    }
+    std::vector<CodexCandidate> candidates =
+        cachedRead(runtimeThreadRowCache_, stateFiles.path, stateFiles.database, stateFiles.wal, key, queryThreads);
     for (auto& candidate : candidates) {
-        if (auto time = times.find(candidate.id); time != times.end())
-            candidate.updatedAt = codex::latestDate(candidate.updatedAt, time->second);
+        for (const RuntimeThread* thread : kept) {
+            if (thread->threadID != candidate.id) continue;
+            candidate.updatedAt = codex::latestDate(candidate.updatedAt, thread->lastRuntimeSeconds);
+            break;
+        }
     }
     return candidates;
 }

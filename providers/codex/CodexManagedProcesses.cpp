@@ -2,13 +2,12 @@
 // of a session's processes.
 #include "providers/codex/CodexStatusProvider.hpp"
 
+#include "core/FileStat.hpp"
 #include "core/ProcessTree.hpp"
 #include "core/SafeFileReader.hpp"
 #include "providers/codex/CodexText.hpp"
 
 #include <simdjson.h>
-
-#include <unistd.h>
 
 namespace brindleaf {
 
@@ -16,8 +15,6 @@ namespace {
 
 using simdjson::dom::element;
 using simdjson::dom::element_type;
-
-bool fileExists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
 
 bool contains(std::string_view haystack, std::string_view needle) {
     return haystack.find(needle) != std::string_view::npos;
@@ -91,19 +88,29 @@ CodexStatusProvider::ManagedProcessesByConversation CodexStatusProvider::groupMa
 }
 
 std::shared_ptr<const CodexStatusProvider::SessionIndex> CodexStatusProvider::sessionIndex() {
-    const std::string path = config_.codexHome + "/session_index.jsonl";
-    if (!fileExists(path)) return std::make_shared<const SessionIndex>();
+    return sessionIndex(FileStat::info(sessionIndexPath()));
+}
+
+std::shared_ptr<const CodexStatusProvider::SessionIndex> CodexStatusProvider::sessionIndex(
+    std::optional<FileStat::Info> info) {
+    static const std::shared_ptr<const SessionIndex> none = std::make_shared<const SessionIndex>();
+    if (!info) return none;
+    const std::string path = sessionIndexPath();
     // Shared, so that an unchanged index costs no copy.
-    return sessionIndexCache_.value(path, std::string(), std::nullopt, [&] {
+    return sessionIndexCache_.value(path, std::string(), info, [&] {
         return std::make_shared<const SessionIndex>(parseSessionIndex(path));
     });
 }
 
 CodexStatusProvider::ManagedProcessList CodexStatusProvider::managedProcessList() {
+    return managedProcessList(FileStat::info(managedProcessPath()));
+}
+
+CodexStatusProvider::ManagedProcessList CodexStatusProvider::managedProcessList(std::optional<FileStat::Info> info) {
     static const ManagedProcessList none = std::make_shared<const std::vector<CodexManagedProcess>>();
-    const std::string path = config_.codexHome + "/process_manager/chat_processes.json";
-    if (!fileExists(path)) return none;
-    return managedProcessCache_.value(path, std::string(), std::nullopt, [&] {
+    if (!info) return none;
+    const std::string path = managedProcessPath();
+    return managedProcessCache_.value(path, std::string(), info, [&] {
         return std::make_shared<const std::vector<CodexManagedProcess>>(loadManagedProcesses(path));
     });
 }
@@ -111,8 +118,9 @@ CodexStatusProvider::ManagedProcessList CodexStatusProvider::managedProcessList(
 std::vector<CodexManagedProcess> CodexStatusProvider::managedProcesses() { return *managedProcessList(); }
 
 std::shared_ptr<const CodexStatusProvider::ProcessIndex> CodexStatusProvider::processIndex(
-    ProcessSampleList samples) {
-    ManagedProcessList managedList = managedProcessList();
+    ProcessSampleList samples, bool watched) {
+    ManagedProcessList managedList =
+        watched ? managedProcessList(fileStat_.info(managedProcessPath())) : managedProcessList();
     {
         std::lock_guard<std::mutex> guard(processIndexLock_);
         // The cached list stays referenced, so an equal pointer is the same unchanged list.

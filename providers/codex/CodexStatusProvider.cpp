@@ -2,6 +2,7 @@
 
 #include "core/ProcessResourceSampler.hpp"
 #include "providers/codex/CodexAppServerStatusProbe.hpp"
+#include "providers/codex/CodexText.hpp"
 
 #include <exception>
 
@@ -27,6 +28,27 @@ std::vector<CodexCandidate> collect(const char* label, std::vector<std::string>&
     }
     return {};
 }
+
+// Runs one shared database source; a failure becomes a health text and no result.
+template <typename Value, typename Source>
+Value collectShared(const char* label, std::vector<std::string>& errors, Source&& source) {
+    try {
+        return source();
+    } catch (const std::exception& error) {
+        errors.push_back(std::string(label) + ": " + error.what());
+    }
+    return Value{};
+}
+
+// One thread after merging: the one candidate a source gave, or the merge of
+// several owned here; with the session index's name for it, if any.
+struct MergedCandidate {
+    const CodexCandidate* single = nullptr;
+    std::optional<CodexCandidate> owned;
+    std::optional<std::string> indexTitle;
+
+    const CodexCandidate& get() const { return owned ? *owned : *single; }
+};
 
 } // namespace
 
@@ -60,9 +82,10 @@ std::vector<CodexOfficialThreadStatus> CodexStatusProvider::fetchOfficialStatuse
 }
 
 ProviderSnapshot CodexStatusProvider::scan(Date now) {
+    fileStat_.refresh();
     const std::string providerNameText(providerName);
     std::vector<CodexCandidate> official = officialCandidates(fetchOfficialStatuses(now), now);
-    const auto statePath = newestExistingFile(stateDatabaseCandidates("state_5.sqlite"));
+    const auto statePath = newestWatchedFile(stateDatabaseCandidates("state_5.sqlite"));
 
     if (!statePath) {
         std::vector<AgentSession> sessions;
@@ -80,34 +103,66 @@ ProviderSnapshot CodexStatusProvider::scan(Date now) {
         return ProviderSnapshot::make(providerNameText, std::nullopt, missing, {}, 0, now, {missing});
     }
 
+    const DatabaseFiles stateFiles = watchedDatabaseFiles(*statePath);
     const SQLiteReader reader(*statePath);
     StateSchema schema(reader);
     std::vector<std::string> errors;
 
-    std::vector<CodexCandidate> runtime =
-        collect("Codex runtime logs", errors, [&] { return runtimeLogCandidates(schema, now); });
-    std::vector<CodexCandidate> edges =
-        collect("Codex spawn edges", errors, [&] { return spawnEdgeCandidates(*statePath, schema, now); });
-    std::vector<CodexCandidate> recent =
-        collect("Codex recent threads", errors, [&] { return recentThreadCandidates(*statePath, schema); });
+    std::vector<CodexCandidate> runtime = collect("Codex runtime logs", errors, [&] {
+        const auto logPath = newestWatchedFile(stateDatabaseCandidates("logs_2.sqlite"));
+        if (!logPath) return std::vector<CodexCandidate>{};
+        return runtimeLogCandidates(schema, stateFiles, watchedDatabaseFiles(*logPath), now);
+    });
+    const int64_t edgeBound = closedEdgeLowerBound(now);
+    const std::shared_ptr<const SpawnEdgeResult> edges = collectShared<std::shared_ptr<const SpawnEdgeResult>>(
+        "Codex spawn edges", errors, [&] { return spawnEdgeResult(stateFiles, schema, edgeBound); });
+    const RecentThreadList recent = collectShared<RecentThreadList>(
+        "Codex recent threads", errors, [&] { return recentThreadList(stateFiles, schema); });
 
-    const std::shared_ptr<const SessionIndex> index = sessionIndex();
+    const std::shared_ptr<const SessionIndex> index = sessionIndex(fileStat_.info(sessionIndexPath()));
 
-    std::vector<CodexCandidate> gathered;
-    gathered.reserve(official.size() + runtime.size() + edges.size() + recent.size());
-    for (auto* list : {&official, &runtime, &edges, &recent})
-        for (auto& candidate : *list) gathered.push_back(std::move(candidate));
-    std::vector<CodexCandidate> candidates = mergeCandidates(std::move(gathered));
-    applySessionIndex(candidates, *index);
+    // Merged by id in first-seen order: official, runtime log, spawn edges,
+    // recent threads. The candidates stay where their sources keep them.
+    const std::size_t total = official.size() + runtime.size() + (edges ? edges->candidates.size() : 0) +
+                              (recent ? recent->size() : 0);
+    std::vector<MergedCandidate> merged;
+    merged.reserve(total);
+    std::unordered_map<std::string_view, std::size_t> positions;
+    positions.reserve(total);
+    const auto add = [&](const CodexCandidate& candidate) {
+        auto [it, inserted] = positions.emplace(candidate.id, merged.size());
+        if (inserted) {
+            merged.push_back(MergedCandidate{&candidate, std::nullopt, std::nullopt});
+        } else {
+            MergedCandidate& entry = merged[it->second];
+            entry.owned = entry.get().merged(candidate);
+        }
+    };
+    for (const auto& candidate : official) add(candidate);
+    for (const auto& candidate : runtime) add(candidate);
+    if (edges) {
+        for (const auto& candidate : edges->candidates) {
+            if (candidate.hasSource("closed_spawn_edge") &&
+                (!candidate.updatedAtSeconds || *candidate.updatedAtSeconds < edgeBound))
+                continue;
+            add(candidate);
+        }
+    }
+    if (recent)
+        for (const auto& candidate : *recent) add(candidate);
+    // A presentable session-index name replaces whatever title the thread has.
+    if (!index->empty())
+        for (auto& entry : merged) entry.indexTitle = indexName(index, entry.get().id);
 
-    const std::shared_ptr<const ProcessIndex> processTable = processIndex(processSnapshotReader_());
+    const std::shared_ptr<const ProcessIndex> processTable = processIndex(processSnapshotReader_(), true);
     const ProcessView& processes = *processTable->view;
 
     std::vector<AgentSession> sessions;
     std::vector<RunEvidence> completions;
     int64_t staleCount = 0;
-    for (const auto& candidate : candidates) {
-        CandidateDecision decision = decide(candidate, now, processes);
+    for (const auto& entry : merged) {
+        CandidateDecision decision =
+            decideCandidate(entry.get(), now, processes, true, entry.indexTitle ? &*entry.indexTitle : nullptr);
         switch (decision.kind) {
         case CandidateDecision::Kind::active: sessions.push_back(std::move(*decision.session)); break;
         case CandidateDecision::Kind::inactive:
@@ -116,12 +171,27 @@ ProviderSnapshot CodexStatusProvider::scan(Date now) {
         case CandidateDecision::Kind::stale: ++staleCount; break;
         }
     }
-    // Only the parents of shown threads can need a profile.
-    std::unordered_set<std::string> parentIDs;
-    for (const auto& session : sessions)
-        if (session.parentID) parentIDs.insert(*session.parentID);
-    std::vector<AgentSession> parents =
-        applyParentChildState(sessions, runtimeProfilesByThread(candidates, parentIDs), now);
+    // Only the parents of shown threads can need a profile: a thread's own
+    // profile first, else the first profile a child row gives for it.
+    RuntimeProfiles profiles;
+    {
+        std::unordered_set<std::string_view> parentIDs;
+        for (const auto& session : sessions)
+            if (session.parentID) parentIDs.insert(*session.parentID);
+        if (!parentIDs.empty()) {
+            for (const auto& entry : merged) {
+                const CodexCandidate& candidate = entry.get();
+                if (candidate.runtimeProfile && parentIDs.count(candidate.id))
+                    profiles.emplace(candidate.id, *candidate.runtimeProfile);
+            }
+            for (const auto& entry : merged) {
+                const CodexCandidate& candidate = entry.get();
+                if (candidate.parentID && candidate.parentRuntimeProfile && parentIDs.count(*candidate.parentID))
+                    profiles.emplace(*candidate.parentID, *candidate.parentRuntimeProfile);
+            }
+        }
+    }
+    std::vector<AgentSession> parents = applyParentChildState(sessions, profiles, now);
     for (auto& parent : parents) sessions.push_back(std::move(parent));
     sortSessionsNewestFirst(sessions);
 
@@ -132,6 +202,24 @@ ProviderSnapshot CodexStatusProvider::scan(Date now) {
     }
     return ProviderSnapshot::make(providerNameText, std::nullopt, std::nullopt, std::move(sessions), staleCount, now,
                                   std::move(errors), std::move(evidence));
+}
+
+std::optional<std::string> CodexStatusProvider::indexName(const std::shared_ptr<const SessionIndex>& index,
+                                                          const std::string& id) {
+    const auto found = index->find(id);
+    if (found == index->end()) return std::nullopt;
+    std::lock_guard<std::mutex> guard(indexNamesLock_);
+    if (indexNamesSource_ != index) {
+        // Another index object: what was remembered belongs to the old one.
+        indexNames_.clear();
+        indexNamesSource_ = index;
+    }
+    auto [it, inserted] = indexNames_.try_emplace(id);
+    if (inserted) {
+        std::string name = codex::cleanedFirstLine(found->second);
+        if (codex::isPresentableTitle(name)) it->second = std::move(name);
+    }
+    return it->second;
 }
 
 } // namespace brindleaf

@@ -11,6 +11,7 @@
 #include "core/RunEvidence.hpp"
 #include "core/SQLiteReader.hpp"
 #include "core/SessionResourceUsage.hpp"
+#include "core/WatchedFileStat.hpp"
 #include "providers/codex/CodexCandidate.hpp"
 #include "providers/codex/CodexManagedProcess.hpp"
 #include "providers/codex/CodexOfficialStatusProbe.hpp"
@@ -89,7 +90,13 @@ public:
         // rollout path for as long as this view lives (its inputs are fixed).
         template <typename Compute>
         std::optional<SessionResourceUsage> usageOnce(const CodexCandidate& candidate, Compute&& compute) const {
-            std::string key = std::to_string(candidate.id.size()) + ":" + candidate.id;
+            const std::string length = std::to_string(candidate.id.size());
+            std::string key;
+            key.reserve(length.size() + 1 + candidate.id.size() +
+                        (candidate.rolloutPath ? candidate.rolloutPath->size() : 0));
+            key += length;
+            key += ':';
+            key += candidate.id;
             if (candidate.rolloutPath) key += *candidate.rolloutPath;
             {
                 std::lock_guard<std::mutex> guard(usageLock_);
@@ -234,6 +241,34 @@ public:
 
 private:
     using ManagedProcessList = std::shared_ptr<const std::vector<CodexManagedProcess>>;
+    using RecentThreadList = std::shared_ptr<const std::vector<CodexCandidate>>;
+    // The presentable session-index names asked for so far, per index object.
+    using IndexNames = std::unordered_map<std::string, std::optional<std::string>>;
+
+    // A database file and its write-ahead log, as one stat of each found them.
+    struct DatabaseFiles {
+        std::string path;
+        std::optional<FileStat::Info> database;
+        std::optional<FileStat::Info> wal;
+    };
+    // Through the scan's watched stats.
+    DatabaseFiles watchedDatabaseFiles(const std::string& path);
+    static DatabaseFiles statDatabaseFiles(const std::string& path);
+    std::optional<std::string> newestWatchedFile(const std::vector<std::string>& paths);
+
+    std::vector<CodexCandidate> runtimeLogCandidates(StateSchema& state, const DatabaseFiles& stateFiles,
+                                                     const DatabaseFiles& logFiles, Date now);
+    int64_t closedEdgeLowerBound(Date now) const;
+    std::shared_ptr<const SpawnEdgeResult> spawnEdgeResult(const DatabaseFiles& stateFiles, StateSchema& state,
+                                                           int64_t bound);
+    RecentThreadList recentThreadList(const DatabaseFiles& stateFiles, StateSchema& state);
+
+    // `watched`: the files' states come from the scan's watched stats. `title`,
+    // when given, replaces the candidate's title (a session-index name).
+    CandidateDecision decideCandidate(const CodexCandidate& candidate, Date now, const ProcessView& processes,
+                                      bool watched, const std::string* title = nullptr);
+    // The presentable, cleaned name the index gives a thread, remembered per index object.
+    std::optional<std::string> indexName(const std::shared_ptr<const SessionIndex>& index, const std::string& id);
     // A process table with the managed processes of its scan and their view:
     // kept while the table and the process list are unchanged, so that the
     // scans between two samplings index the table only once.
@@ -246,7 +281,11 @@ private:
 
     // Through the provider's cache: the same list object while the file is unchanged.
     ManagedProcessList managedProcessList();
-    std::shared_ptr<const ProcessIndex> processIndex(ProcessSampleList samples);
+    std::shared_ptr<const ProcessIndex> processIndex(ProcessSampleList samples, bool watched = false);
+    std::shared_ptr<const SessionIndex> sessionIndex(std::optional<FileStat::Info> info);
+    ManagedProcessList managedProcessList(std::optional<FileStat::Info> info);
+    std::string sessionIndexPath() const { return config_.codexHome + "/session_index.jsonl"; }
+    std::string managedProcessPath() const { return config_.codexHome + "/process_manager/chat_processes.json"; }
     static std::optional<SessionResourceUsage> computeSessionResourceUsage(const CodexCandidate& candidate,
                                                                            const ProcessView& processes);
 
@@ -255,7 +294,7 @@ private:
     // Shared results, so that a scan copies only the candidates it keeps.
     DatabaseQueryCache<std::shared_ptr<const std::vector<CodexCandidate>>> recentThreadCache_;
     DatabaseQueryCache<std::shared_ptr<const SpawnEdgeResult>> spawnEdgeCache_;
-    DatabaseQueryCache<RuntimeLogResult> runtimeLogCache_;
+    DatabaseQueryCache<std::shared_ptr<const RuntimeLogResult>> runtimeLogCache_;
     // The state-database rows of the runtime-log threads, keyed by their ids:
     // while both databases are unchanged a scan sends no statement at all.
     DatabaseQueryCache<std::vector<CodexCandidate>> runtimeThreadRowCache_;
@@ -265,6 +304,11 @@ private:
     std::shared_ptr<const ProcessIndex> processIndex_;
     ProcessSnapshotReader processSnapshotReader_;
     std::shared_ptr<CodexOfficialStatusProbe> officialStatusProbe_;
+    // The stats of a scan: refreshed at its start, asked instead of the file system.
+    WatchedFileStat fileStat_;
+    std::mutex indexNamesLock_;
+    std::shared_ptr<const SessionIndex> indexNamesSource_;
+    IndexNames indexNames_;
 };
 
 namespace codex {

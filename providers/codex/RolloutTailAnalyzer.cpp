@@ -132,6 +132,11 @@ RolloutTailState RolloutTailAnalyzer::state(const std::string& path) {
     return cache_.value(path, std::string(), std::nullopt, [&] { return readState(path); });
 }
 
+RolloutTailState RolloutTailAnalyzer::state(const std::string& path, const std::optional<FileStat::Info>& info) {
+    if (!info) return RolloutTailState{};
+    return cache_.value(path, std::string(), info, [&] { return readState(path); });
+}
+
 std::optional<std::string> RolloutTailAnalyzer::readTail(const std::string& path) const {
     auto tail = SafeFileReader::readTail(path, static_cast<std::size_t>(maxBytes_));
     if (!tail) return std::nullopt;

@@ -40,6 +40,9 @@ public:
 
     // The state of the rollout at `path`, from the cache while the file is unchanged. Never fails.
     RolloutTailState state(const std::string& path);
+    // The same, with `info` the file's current stat (absent: the file cannot be
+    // examined, which gives the empty state without touching the file).
+    RolloutTailState state(const std::string& path, const std::optional<FileStat::Info>& info);
 
     // A freshly computed state.
     RolloutTailState readState(const std::string& path) const;

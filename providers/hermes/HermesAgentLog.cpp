@@ -4,6 +4,7 @@
 #include "core/FileStat.hpp"
 #include "core/TextUtils.hpp"
 #include "providers/hermes/HermesDataSources.hpp"
+#include "providers/hermes/HermesScanInputs.hpp"
 
 #include <ctime>
 #include <unordered_map>
@@ -179,10 +180,22 @@ std::vector<HermesRuntimeSignal> HermesStatusProvider::loadRuntimeSignals(const 
     return runtimeSignalsFromLogTail(*tail);
 }
 
+HermesStatusProvider::SignalIndex::SignalIndex(std::vector<HermesRuntimeSignal> list) : signals(std::move(list)) {
+    byID.reserve(signals.size());
+    for (const auto& signal : signals) byID.emplace(signal.sessionID, &signal);
+}
+
+std::shared_ptr<const HermesStatusProvider::SignalIndex> HermesStatusProvider::sharedRuntimeSignals(
+    const std::string& path, const FileStat::Info& info) {
+    return runtimeSignalCache_.value(path, std::string(), info, [&path] {
+        return std::shared_ptr<const SignalIndex>(std::make_shared<SignalIndex>(loadRuntimeSignals(path)));
+    });
+}
+
 std::vector<HermesRuntimeSignal> HermesStatusProvider::runtimeSignals(const std::string& path) {
     auto info = FileStat::info(path);
     if (!info) return {};
-    return runtimeSignalCache_.value(path, std::string(), info, [&path] { return loadRuntimeSignals(path); });
+    return sharedRuntimeSignals(path, *info)->signals;
 }
 
 } // namespace brindleaf

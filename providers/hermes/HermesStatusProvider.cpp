@@ -6,6 +6,7 @@
 #include "core/SafeFileReader.hpp"
 #include "core/TextUtils.hpp"
 #include "providers/hermes/HermesDataSources.hpp"
+#include "providers/hermes/HermesScanInputs.hpp"
 
 #include <simdjson.h>
 
@@ -13,6 +14,7 @@
 #include <cctype>
 #include <exception>
 #include <limits>
+#include <numeric>
 #include <utility>
 
 namespace brindleaf {
@@ -24,7 +26,10 @@ HermesStatusProvider::HermesStatusProvider(HermesProviderConfig config, ProcessS
                                            ProcessCommandReader commandReader,
                                            std::shared_ptr<HermesOfficialStatusProbe> officialProbe,
                                            double officialProbeFailureBackoff)
-    : config_(std::move(config)), processCommandReader_(std::move(commandReader)),
+    : config_(std::move(config)), gatewayStatePath_(config_.hermesHome + "/gateway_state.json"),
+      processesPath_(config_.hermesHome + "/processes.json"), agentLogPath_(config_.hermesHome + "/logs/agent.log"),
+      databasePath_(config_.hermesHome + "/state.db"), walPath_(databasePath_ + "-wal"),
+      processCommandReader_(std::move(commandReader)),
       processSnapshotReader_(reader ? std::move(reader) : ProcessSnapshotReader(&ProcessResourceSampler::sampleAll)),
       officialStatusProbe_(officialProbe ? std::move(officialProbe)
                                          : std::make_shared<HermesDefaultOfficialStatusProbe>()),
@@ -139,8 +144,6 @@ namespace {
 
 using Kind = HermesRuntimeSignal::Kind;
 
-bool fileExists(const std::string& path) { return FileStat::info(path).has_value(); }
-
 std::string countText(int64_t value) { return std::to_string(value); }
 
 bool containsOrphanIgnoringCase(const std::string& text) {
@@ -154,41 +157,68 @@ bool containsOrphanIgnoringCase(const std::string& text) {
     return false;
 }
 
+// A stable sort; the sessions are ordered through their positions and then moved once.
 void sortByLastActivityDescending(std::vector<AgentSession>& sessions) {
-    std::stable_sort(sessions.begin(), sessions.end(), [](const AgentSession& a, const AgentSession& b) {
+    std::vector<std::size_t> order(sessions.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
         constexpr Date distantPast = -std::numeric_limits<double>::infinity();
-        return a.lastActivityAt.value_or(distantPast) > b.lastActivityAt.value_or(distantPast);
+        return sessions[a].lastActivityAt.value_or(distantPast) > sessions[b].lastActivityAt.value_or(distantPast);
     });
+    if (std::is_sorted(order.begin(), order.end())) return;
+    std::vector<AgentSession> sorted;
+    sorted.reserve(sessions.size());
+    for (std::size_t index : order) sorted.push_back(std::move(sessions[index]));
+    sessions.swap(sorted);
 }
+
+// A few child processes are searched linearly; many get an index.
+class ChildProcessIndex {
+public:
+    explicit ChildProcessIndex(const std::vector<const HermesChildProcess*>& children) : children_(children) {
+        if (children.size() <= linearLimit) return;
+        for (const auto* child : children) byKey_.emplace(child->sessionKey, child); // the first of each key
+    }
+
+    // The first child of this session key, in file order.
+    const HermesChildProcess* find(const std::string& key) const {
+        if (children_.size() <= linearLimit) {
+            for (const auto* child : children_) {
+                if (child->sessionKey == key) return child;
+            }
+            return nullptr;
+        }
+        auto found = byKey_.find(key);
+        return found == byKey_.end() ? nullptr : found->second;
+    }
+
+private:
+    static constexpr std::size_t linearLimit = 16;
+    const std::vector<const HermesChildProcess*>& children_;
+    std::unordered_map<std::string_view, const HermesChildProcess*> byKey_;
+};
 
 // The working data of one scan and the decisions made on it.
 class ScanState {
 public:
-    ScanState(const HermesStatusProvider& provider, Date now, const std::vector<HermesSessionCandidate>& candidates,
-              const std::vector<HermesRuntimeSignal>& signals, const std::vector<HermesLiveWorker>& liveWorkers,
-              const std::set<std::string>& liveKeys, const std::vector<HermesChildProcess>& children,
-              HermesProcessTable& processes)
-        : provider_(provider), config_(provider.config()), now_(now), candidates_(candidates), liveKeys_(liveKeys),
-          children_(children), processes_(processes) {
-        candidatesByID_.reserve(candidates.size());
-        for (const auto& candidate : candidates) candidatesByID_.emplace(candidate.id, &candidate);
-        signalsByID_.reserve(signals.size());
-        for (const auto& signal : signals) signalsByID_.emplace(signal.sessionID, &signal);
-        for (const auto& worker : liveWorkers) workersByKey_[worker.sessionKey].push_back(worker);
-        for (const auto& child : children) childrenByKey_[child.sessionKey].push_back(&child);
+    using CandidateSet = HermesStatusProvider::CandidateSet;
+    using SignalIndex = HermesStatusProvider::SignalIndex;
+    using WorkerIndex = HermesStatusProvider::WorkerIndex;
+
+    ScanState(const HermesStatusProvider& provider, Date now, const CandidateSet& candidates,
+              const SignalIndex& signals, const WorkerIndex& workers,
+              const std::vector<const HermesChildProcess*>& children, HermesProcessTable& processes,
+              HermesStatusProvider::UsageMemo& usageMemo, std::size_t expectedSessions)
+        : provider_(provider), config_(provider.config()), now_(now), set_(candidates),
+          candidates_(candidates.candidates), signals_(signals), workers_(workers), liveKeys_(workers.liveKeys),
+          children_(children), childIndex_(children), processes_(processes), usageMemo_(usageMemo) {
+        sessions_.reserve(expectedSessions);
+        index_.reserve(expectedSessions);
     }
 
     // The gateway rule: the newest open sessions stand for the agents a running gateway reports.
     void applyGatewayRule(int64_t gatewayCount, const std::optional<HermesGatewayState>& gateway) {
-        std::vector<const HermesSessionCandidate*> open;
-        for (const auto& candidate : candidates_) {
-            if (!candidate.endedAt) open.push_back(&candidate);
-        }
-        std::stable_sort(open.begin(), open.end(), [](const auto* a, const auto* b) {
-            constexpr Date distantPast = -std::numeric_limits<double>::infinity();
-            return a->lastActivityAt.value_or(distantPast) > b->lastActivityAt.value_or(distantPast);
-        });
-        const std::string gatewayEvidence = "Hermes gateway active_agents=" + countText(gatewayCount);
+        const auto& open = set_.openNewestFirst;
         if (open.empty()) {
             std::optional<SessionResourceUsage> usage;
             if (gateway && gateway->pid) usage = processes_.treeUsage({*gateway->pid});
@@ -199,7 +229,7 @@ public:
             fields.title = "Hermes gateway active";
             fields.rolloutPath = provider_.databasePath();
             fields.lastActivityAt = gateway ? gateway->updatedAt : std::nullopt;
-            fields.evidence = gatewayEvidence;
+            fields.evidence = gatewayEvidence(gatewayCount);
             fields.resourceUsage = std::move(usage);
             upsert(AgentSession(std::move(fields)));
             return;
@@ -212,12 +242,13 @@ public:
             if (candidate->lastRole == "assistant" && candidate->lastFinishReason == "stop") continue;
             ++added;
             const auto* attention = attentionSignal(*candidate);
-            upsert(provider_.makeSession(*candidate, attention ? attention->evidence : gatewayEvidence,
-                                         attention != nullptr, usageOf(*candidate, nullptr)));
+            upsert(provider_.sessionRecord(set_, *candidate,
+                                           attention ? attention->evidence : gatewayEvidence(gatewayCount),
+                                           attention != nullptr, usageOf(*candidate, nullptr)));
         }
     }
 
-    // The decision for one candidate; true when it was shown.
+    // The decision for one candidate.
     void decide(const HermesSessionCandidate& candidate) {
         const double age = ageOf(candidate);
         if (candidate.endedAt) {
@@ -227,8 +258,8 @@ public:
         }
         if (const auto* attention = attentionSignal(candidate)) return show(candidate, attention->evidence, true);
         if (const auto* child = childProcessForCandidate(candidate)) {
-            return upsert(provider_.makeSession(candidate, "Hermes child process pid=" + countText(child->pid), false,
-                                                usageOf(candidate, child)));
+            return upsert(provider_.sessionRecord(set_, candidate, "Hermes child process pid=" + countText(child->pid),
+                                                  false, usageOf(candidate, child)));
         }
         if (isActiveSubagent(candidate, age)) return show(candidate, "Hermes active subagent", false);
         if (const auto* recent = recentRuntimeSignal(candidate))
@@ -242,7 +273,7 @@ public:
             return show(candidate, "recent Hermes tool output", false);
         if (candidate.lastFinishReason == "tool_calls" && age <= config_.stalePendingToolWindow)
             return show(candidate, "Hermes pending tool call", false);
-        if (hasLiveWorker(candidate, liveKeys_) && (hasOpenTurn(candidate) || candidate.messageCount == 0) &&
+        if (hasLiveWorker(candidate) && (hasOpenTurn(candidate) || candidate.messageCount == 0) &&
             age <= config_.stalePendingToolWindow)
             return show(candidate, "Hermes TUI worker busy", false);
         if (age > config_.staleOpenSessionWindow) ++staleCount_;
@@ -250,19 +281,19 @@ public:
 
     // Child processes whose session key belongs to no open session are shown on their own.
     void addUnmatchedChildren() {
-        for (const auto& child : children_) {
-            if (isChildProcessMatched(child)) continue;
+        for (const auto* child : children_) {
+            if (isChildProcessMatched(*child)) continue;
             AgentSessionFields fields;
-            fields.id = child.id;
+            fields.id = child->id;
             fields.provider = std::string(HermesStatusProvider::providerName);
             fields.agentRole = std::string("child-process");
             fields.threadSource = std::string("process");
-            fields.title = firstLineTruncated(80, child.command);
-            fields.cwd = child.cwd.value_or(std::string());
+            fields.title = firstLineTruncated(80, child->command);
+            fields.cwd = child->cwd.value_or(std::string());
             fields.rolloutPath = provider_.databasePath();
-            fields.lastActivityAt = child.startedAt;
-            fields.evidence = "Hermes child process pid=" + countText(child.pid);
-            fields.resourceUsage = processes_.treeUsage({child.pid});
+            fields.lastActivityAt = child->startedAt;
+            fields.evidence = "Hermes child process pid=" + countText(child->pid);
+            fields.resourceUsage = processes_.treeUsage({child->pid});
             upsert(AgentSession(std::move(fields)));
         }
     }
@@ -273,6 +304,10 @@ public:
     int64_t staleCount() const { return staleCount_; }
 
 private:
+    static std::string gatewayEvidence(int64_t gatewayCount) {
+        return "Hermes gateway active_agents=" + countText(gatewayCount);
+    }
+
     double ageOf(const HermesSessionCandidate& candidate) const {
         if (!candidate.lastActivityAt) return std::numeric_limits<double>::infinity();
         return now_ - *candidate.lastActivityAt;
@@ -290,26 +325,24 @@ private:
     // The first hit of `lookup` on the candidate, then its ancestors.
     template <typename Lookup>
     auto chainWalk(const HermesSessionCandidate& candidate, Lookup&& lookup) const -> decltype(lookup(candidate.id)) {
-        // Chains are short: a few ids, searched linearly.
-        std::vector<std::string_view> visited;
+        HermesChainVisits visited;
         const HermesSessionCandidate* current = &candidate;
         while (true) {
-            if (std::find(visited.begin(), visited.end(), current->id) != visited.end()) return {};
+            if (visited.contains(current->id)) return {};
             if (auto hit = lookup(current->id)) return hit;
-            visited.push_back(current->id);
+            visited.add(current->id);
             if (!current->parentID) return {};
             if (auto hit = lookup(*current->parentID)) return hit;
-            auto parent = candidatesByID_.find(*current->parentID);
-            if (parent == candidatesByID_.end()) return {};
+            auto parent = set_.byID.find(*current->parentID);
+            if (parent == set_.byID.end()) return {};
             current = parent->second;
         }
     }
 
     const HermesRuntimeSignal* latestRuntimeSignal(const HermesSessionCandidate& candidate) const {
-        return chainWalk(candidate, [&](const std::string& id) -> const HermesRuntimeSignal* {
-            auto found = signalsByID_.find(id);
-            return found == signalsByID_.end() ? nullptr : found->second;
-        });
+        if (signals_.signals.empty()) return nullptr;
+        return chainWalk(candidate,
+                         [&](const std::string& id) -> const HermesRuntimeSignal* { return signals_.find(id); });
     }
 
     const HermesRuntimeSignal* attentionSignal(const HermesSessionCandidate& candidate) const {
@@ -325,15 +358,14 @@ private:
     }
 
     const HermesChildProcess* childProcessForCandidate(const HermesSessionCandidate& candidate) const {
-        return chainWalk(candidate, [&](const std::string& id) -> const HermesChildProcess* {
-            auto found = childrenByKey_.find(id);
-            return found == childrenByKey_.end() || found->second.empty() ? nullptr : found->second.front();
-        });
+        if (children_.empty()) return nullptr;
+        return chainWalk(candidate,
+                         [&](const std::string& id) -> const HermesChildProcess* { return childIndex_.find(id); });
     }
 
-    bool hasLiveWorker(const HermesSessionCandidate& candidate, const std::set<std::string>& keys) const {
-        if (keys.empty()) return false;
-        return chainWalk(candidate, [&](const std::string& id) { return keys.count(id) > 0; });
+    bool hasLiveWorker(const HermesSessionCandidate& candidate) const {
+        if (liveKeys_.empty()) return false;
+        return chainWalk(candidate, [&](const std::string& id) { return liveKeys_.count(id) > 0; });
     }
 
     bool isActiveSubagent(const HermesSessionCandidate& candidate, double age) const {
@@ -349,38 +381,53 @@ private:
     bool isOrphanWithActivity(const HermesSessionCandidate& candidate, double age) const {
         if (!candidate.endedAt || !candidate.lastActivityAt || !candidate.endReason) return false;
         if (*candidate.endReason != "ws_orphan_reap" && !containsOrphanIgnoringCase(*candidate.endReason)) return false;
-        return hasLiveWorker(candidate, liveKeys_) && hasOpenTurn(candidate) &&
+        return hasLiveWorker(candidate) && hasOpenTurn(candidate) &&
                *candidate.lastActivityAt >= *candidate.endedAt - 2 && age <= config_.stalePendingToolWindow;
     }
 
+    // True when an open session, or one of its ancestors, has the child's session key.
     bool isChildProcessMatched(const HermesChildProcess& child) const {
-        const std::set<std::string> key{child.sessionKey};
+        const std::string& key = child.sessionKey;
         return std::any_of(candidates_.begin(), candidates_.end(), [&](const HermesSessionCandidate& candidate) {
-            return !candidate.endedAt && hasLiveWorker(candidate, key);
+            return !candidate.endedAt && chainWalk(candidate, [&](const std::string& id) { return id == key; });
         });
     }
 
+    // Remembered while the candidates, workers and process list stay the same.
     std::optional<SessionResourceUsage> usageOf(const HermesSessionCandidate& candidate,
                                                 const HermesChildProcess* child) {
-        return provider_.sessionResourceUsage(candidate, child, workersByKey_, candidatesByID_, processes_);
+        const std::size_t row = set_.indexOf(candidate);
+        if (!child) {
+            auto& slot = usageMemo_.withoutChild[row];
+            if (!slot) slot = provider_.candidateResourceUsage(set_, candidate, nullptr, workers_.byKey, processes_);
+            return *slot;
+        }
+        const auto key = std::make_pair(row, child->pid);
+        auto found = usageMemo_.withChild.find(key);
+        if (found != usageMemo_.withChild.end()) return found->second;
+        if (usageMemo_.withChild.size() >= HermesStatusProvider::UsageMemo::maximumChildEntries)
+            usageMemo_.withChild.clear();
+        auto usage = provider_.candidateResourceUsage(set_, candidate, child, workers_.byKey, processes_);
+        usageMemo_.withChild.emplace(key, usage);
+        return usage;
     }
 
-    void show(const HermesSessionCandidate& candidate, const std::string& evidence, bool needsUser) {
-        upsert(provider_.makeSession(candidate, evidence, needsUser, usageOf(candidate, nullptr)));
+    void show(const HermesSessionCandidate& candidate, std::string evidence, bool needsUser) {
+        upsert(provider_.sessionRecord(set_, candidate, std::move(evidence), needsUser, usageOf(candidate, nullptr)));
     }
 
     const HermesStatusProvider& provider_;
     const HermesProviderConfig& config_;
     const Date now_;
+    const CandidateSet& set_;
     const std::vector<HermesSessionCandidate>& candidates_;
+    const SignalIndex& signals_;
+    const WorkerIndex& workers_;
     const std::set<std::string>& liveKeys_;
-    const std::vector<HermesChildProcess>& children_;
+    const std::vector<const HermesChildProcess*>& children_;
+    const ChildProcessIndex childIndex_;
     HermesProcessTable& processes_;
-
-    HermesStatusProvider::CandidatesByID candidatesByID_;
-    std::unordered_map<std::string, const HermesRuntimeSignal*> signalsByID_;
-    HermesStatusProvider::WorkersByKey workersByKey_;
-    std::unordered_map<std::string, std::vector<const HermesChildProcess*>> childrenByKey_;
+    HermesStatusProvider::UsageMemo& usageMemo_;
 
     std::vector<AgentSession> sessions_;
     std::unordered_map<std::string, std::size_t> index_;
@@ -390,13 +437,13 @@ private:
 } // namespace
 
 ProviderSnapshot HermesStatusProvider::scan(Date now) {
-    const std::string gatewayPath = gatewayStatePath();
-    const std::string childPath = processesPath();
-    const std::string logPath = agentLogPath();
-    const std::string dbPath = databasePath();
+    fileStat_.refresh();
+    const auto gatewayInfo = fileStat_.info(gatewayStatePath_);
+    const auto childInfo = fileStat_.info(processesPath_);
+    const auto databaseInfo = fileStat_.info(databasePath_);
 
-    std::vector<AgentSession> official = officialSessions(now, dbPath);
-    if (!fileExists(gatewayPath) && !fileExists(childPath) && !fileExists(dbPath)) {
+    std::vector<AgentSession> official = officialSessions(now, databasePath_);
+    if (!gatewayInfo && !childInfo && !databaseInfo) {
         std::vector<AgentSession> sessions;
         std::unordered_map<std::string, std::size_t> index;
         for (auto& session : official) upsertSession(std::move(session), index, sessions);
@@ -405,38 +452,66 @@ ProviderSnapshot HermesStatusProvider::scan(Date now) {
 
     // Both files change rarely: their parsed contents are kept while they are
     // unchanged; whether their processes still run is asked on every scan.
-    const auto gateway = gatewayStateCache_.value(gatewayPath, [&] { return loadGatewayState(gatewayPath); });
-    const auto children =
-        liveChildProcesses(childProcessCache_.value(childPath, [&] { return loadChildProcessEntries(childPath); }));
-    const auto signals = runtimeSignals(logPath);
+    std::optional<HermesGatewayState> gateway;
+    if (gatewayInfo) {
+        gateway = gatewayStateCache_.value(gatewayStatePath_, std::string(), gatewayInfo,
+                                           [&] { return loadGatewayState(gatewayStatePath_); });
+    }
+    std::shared_ptr<const std::vector<HermesChildProcess>> childEntries;
+    std::vector<const HermesChildProcess*> children;
+    if (childInfo) {
+        childEntries = childProcessCache_.value(processesPath_, std::string(), childInfo, [&] {
+            return std::shared_ptr<const std::vector<HermesChildProcess>>(
+                std::make_shared<std::vector<HermesChildProcess>>(loadChildProcessEntries(processesPath_)));
+        });
+        children.reserve(childEntries->size());
+        for (const auto& child : *childEntries) {
+            if (isHermesProcessAlive(child.pid)) children.push_back(&child);
+        }
+    }
+    static const auto noSignals = std::make_shared<const SignalIndex>(std::vector<HermesRuntimeSignal>());
+    std::shared_ptr<const SignalIndex> signals = noSignals;
+    if (const auto logInfo = fileStat_.info(agentLogPath_)) signals = sharedRuntimeSignals(agentLogPath_, *logInfo);
     const ProcessSampleList samples = processSnapshotReader_();
     std::vector<std::string> commandLines;
     if (processCommandReader_) commandLines = processCommandReader_();
 
-    std::vector<HermesLiveWorker> liveWorkers = hermesLiveWorkersFromSamples(samples);
-    for (auto& worker : hermesLiveWorkersFromCommands(commandLines)) liveWorkers.push_back(std::move(worker));
-    std::set<std::string> liveKeys;
-    for (const auto& worker : liveWorkers) liveKeys.insert(worker.sessionKey);
-    std::string cacheKey;
-    for (const auto& key : liveKeys) {
-        if (!cacheKey.empty()) cacheKey += ',';
-        cacheKey += key;
-    }
+    std::unique_lock processTableGuard(processTableLock_);
+    const std::shared_ptr<const WorkerIndex> workers = liveWorkers(samples, std::move(commandLines));
+    processTableGuard.unlock();
 
-    std::vector<HermesSessionCandidate> candidates;
+    std::shared_ptr<const CandidateSet> candidates;
     try {
-        candidates = sessionCandidateCache_.read(dbPath, cacheKey, [&] { return sessionCandidateQuery(dbPath, liveKeys); });
+        DatabaseQueryCache<std::shared_ptr<const CandidateSet>>::Signature signature{};
+        if (databaseInfo) {
+            signature.databaseSize = databaseInfo->size;
+            signature.databaseModifiedAt = databaseInfo->modifiedAt;
+        }
+        if (auto wal = fileStat_.info(walPath_)) {
+            signature.walSize = wal->size;
+            signature.walModifiedAt = wal->modifiedAt;
+        }
+        if (auto hit = sessionCandidateCache_.lookup(databasePath_, workers->cacheKey, signature)) {
+            candidates = std::move(*hit);
+        } else {
+            candidates = std::make_shared<const CandidateSet>(sessionCandidateQuery(databasePath_, workers->liveKeys));
+            sessionCandidateCache_.store(databasePath_, workers->cacheKey, signature, candidates);
+        }
     } catch (const std::exception& error) {
         return ProviderSnapshot::make(name(), std::nullopt, std::nullopt, {}, 0, now, {error.what()});
     }
 
-    std::lock_guard processTableGuard(processTableLock_);
-    ScanState state(*this, now, candidates, signals, liveWorkers, liveKeys, children,
-                    indexedProcesses(std::move(samples)));
-    for (auto& session : official) state.upsert(std::move(session));
     const int64_t gatewayCount = hermesGatewayRunningCount(gateway);
+    const std::size_t expectedSessions = official.size() + static_cast<std::size_t>(gatewayCount >= 1 ? 1 : 0) +
+                                         candidates->candidates.size() + children.size();
+    processTableGuard.lock();
+    HermesProcessTable& processes = indexedProcesses(samples);
+    if (!usageMemo_) usageMemo_ = std::make_shared<UsageMemo>();
+    usageMemo_->prepare(candidates, workers, processTableGeneration_);
+    ScanState state(*this, now, *candidates, *signals, *workers, children, processes, *usageMemo_, expectedSessions);
+    for (auto& session : official) state.upsert(std::move(session));
     if (gatewayCount >= 1) state.applyGatewayRule(gatewayCount, gateway);
-    for (const auto& candidate : candidates) state.decide(candidate);
+    for (const auto& candidate : candidates->candidates) state.decide(candidate);
     state.addUnmatchedChildren();
 
     std::vector<AgentSession>& sessions = state.sessions();
@@ -444,9 +519,29 @@ ProviderSnapshot HermesStatusProvider::scan(Date now) {
     return ProviderSnapshot::make(name(), std::nullopt, std::nullopt, std::move(sessions), state.staleCount(), now, {});
 }
 
-HermesProcessTable& HermesStatusProvider::indexedProcesses(std::vector<ProcessResourceSample> samples) {
-    if (!indexedProcesses_ || indexedProcesses_->samples != samples)
-        indexedProcesses_ = std::make_unique<IndexedProcesses>(std::move(samples), config_.hermesHome);
+std::shared_ptr<const HermesStatusProvider::WorkerIndex>
+HermesStatusProvider::liveWorkers(const ProcessSampleList& samples, std::vector<std::string> commandLines) {
+    if (workerIndex_ && samples.sameAs(workerSamples_) && commandLines == workerCommandLines_) return workerIndex_;
+    auto index = std::make_shared<WorkerIndex>();
+    index->workers = hermesLiveWorkersFromSamples(samples);
+    for (auto& worker : hermesLiveWorkersFromCommands(commandLines)) index->workers.push_back(std::move(worker));
+    for (const auto& worker : index->workers) index->liveKeys.insert(worker.sessionKey);
+    for (const auto& key : index->liveKeys) {
+        if (!index->cacheKey.empty()) index->cacheKey += ',';
+        index->cacheKey += key;
+    }
+    for (const auto& worker : index->workers) index->byKey[worker.sessionKey].push_back(worker);
+    workerSamples_ = samples;
+    workerCommandLines_ = std::move(commandLines);
+    workerIndex_ = std::move(index);
+    return workerIndex_;
+}
+
+HermesProcessTable& HermesStatusProvider::indexedProcesses(const ProcessSampleList& samples) {
+    if (!indexedProcesses_ || !indexedProcesses_->samples.sameAs(samples)) {
+        indexedProcesses_ = std::make_unique<IndexedProcesses>(samples, config_.hermesHome);
+        ++processTableGeneration_;
+    }
     return indexedProcesses_->table;
 }
 

@@ -9,6 +9,7 @@
 #include "core/ProcessSampleList.hpp"
 #include "core/ProviderSnapshot.hpp"
 #include "core/SessionResourceUsage.hpp"
+#include "core/WatchedFileStat.hpp"
 #include "providers/hermes/HermesChildProcess.hpp"
 #include "providers/hermes/HermesGatewayState.hpp"
 #include "providers/hermes/HermesLiveWorker.hpp"
@@ -104,6 +105,9 @@ public:
     static void upsertSession(AgentSession session, std::unordered_map<std::string, std::size_t>& indexByID,
                               std::vector<AgentSession>& sessions);
     static AgentSession mergeSessions(const AgentSession& existing, const AgentSession& incoming);
+    static AgentSession mergeSessions(AgentSession&& existing, AgentSession&& incoming);
+    // The same merge, made in `existing`.
+    static void mergeInto(AgentSession& existing, AgentSession&& incoming);
 
     using WorkersByKey = std::unordered_map<std::string, std::vector<HermesLiveWorker>>;
     using CandidatesByID = std::unordered_map<std::string, const HermesSessionCandidate*>;
@@ -124,13 +128,41 @@ public:
     // The use of every Hermes process other than the terminal workers.
     std::optional<SessionResourceUsage> hermesProcessUsage(const std::vector<ProcessResourceSample>& samples) const;
 
-    std::string gatewayStatePath() const { return config_.hermesHome + "/gateway_state.json"; }
-    std::string processesPath() const { return config_.hermesHome + "/processes.json"; }
-    std::string agentLogPath() const { return config_.hermesHome + "/logs/agent.log"; }
-    std::string databasePath() const { return config_.hermesHome + "/state.db"; }
+    std::string gatewayStatePath() const { return gatewayStatePath_; }
+    std::string processesPath() const { return processesPath_; }
+    std::string agentLogPath() const { return agentLogPath_; }
+    std::string databasePath() const { return databasePath_; }
+
+    // What a scan works from; each part is shared while its sources are unchanged.
+    struct CandidateSet;
+    struct SignalIndex;
+    struct WorkerIndex;
+    struct UsageMemo;
+
+    // The session's record from its candidate set (titles already cut to length).
+    AgentSession sessionRecord(const CandidateSet& set, const HermesSessionCandidate& candidate, std::string evidence,
+                               bool needsUser, std::optional<SessionResourceUsage> usage) const;
+    // As sessionResourceUsage, with the terminal commands the candidate set already extracted.
+    std::optional<SessionResourceUsage> candidateResourceUsage(const CandidateSet& set,
+                                                               const HermesSessionCandidate& candidate,
+                                                               const HermesChildProcess* child,
+                                                               const WorkersByKey& workersByKey,
+                                                               HermesProcessTable& processes) const;
 
 private:
+    // The newest signal per session of the log in this state, cached while it is unchanged.
+    std::shared_ptr<const SignalIndex> sharedRuntimeSignals(const std::string& path, const FileStat::Info& info);
+    // The workers of this process list and these listing lines; the last answer while both are
+    // unchanged. Call with processTableLock_ held.
+    std::shared_ptr<const WorkerIndex> liveWorkers(const ProcessSampleList& samples,
+                                                   std::vector<std::string> commandLines);
+
     HermesProviderConfig config_;
+    const std::string gatewayStatePath_;
+    const std::string processesPath_;
+    const std::string agentLogPath_;
+    const std::string databasePath_;
+    const std::string walPath_;
     ProcessCommandReader processCommandReader_;
     ProcessSnapshotReader processSnapshotReader_;
     std::shared_ptr<HermesOfficialStatusProbe> officialStatusProbe_;
@@ -141,23 +173,30 @@ private:
     // same cached sampling for several scans in a row; its index (command
     // searches, Hermes usage, process trees) is then reused as it stands.
     struct IndexedProcesses {
-        IndexedProcesses(std::vector<ProcessResourceSample> list, std::string hermesHome)
-            : samples(std::move(list)), table(samples, std::move(hermesHome)) {}
+        IndexedProcesses(ProcessSampleList list, std::string hermesHome)
+            : samples(std::move(list)), table(samples.all(), std::move(hermesHome)) {}
         IndexedProcesses(const IndexedProcesses&) = delete;
         IndexedProcesses& operator=(const IndexedProcesses&) = delete;
-        const std::vector<ProcessResourceSample> samples;
+        const ProcessSampleList samples;
         HermesProcessTable table; // refers to `samples`
     };
     // The index of `samples`, the last one when the list is unchanged; call
     // with processTableLock_ held.
-    HermesProcessTable& indexedProcesses(std::vector<ProcessResourceSample> samples);
+    HermesProcessTable& indexedProcesses(const ProcessSampleList& samples);
 
+    // Every stat of a scan goes through here (state.db and its -wal, the log, the JSON files).
+    WatchedFileStat fileStat_;
     std::mutex processTableLock_;
     std::unique_ptr<IndexedProcesses> indexedProcesses_;
-    FileSnapshotCache<std::vector<HermesRuntimeSignal>> runtimeSignalCache_{8};
+    uint64_t processTableGeneration_ = 0; // counts the process lists indexed
+    std::shared_ptr<UsageMemo> usageMemo_;
+    ProcessSampleList workerSamples_;
+    std::vector<std::string> workerCommandLines_;
+    std::shared_ptr<const WorkerIndex> workerIndex_;
+    FileSnapshotCache<std::shared_ptr<const SignalIndex>> runtimeSignalCache_{8};
     FileSnapshotCache<std::optional<HermesGatewayState>> gatewayStateCache_{2};
-    FileSnapshotCache<std::vector<HermesChildProcess>> childProcessCache_{2};
-    DatabaseQueryCache<std::vector<HermesSessionCandidate>> sessionCandidateCache_;
+    FileSnapshotCache<std::shared_ptr<const std::vector<HermesChildProcess>>> childProcessCache_{2};
+    DatabaseQueryCache<std::shared_ptr<const CandidateSet>> sessionCandidateCache_;
 };
 
 } // namespace brindleaf
