@@ -197,13 +197,16 @@ void RunStateLedger::commitProvider(ProviderSnapshot& committed, const std::stri
         const auto idOf = [&](uint32_t index) -> const std::string& { return (*reported)[index].id; };
         std::sort(byID.begin(), byID.end(), [&](uint32_t a, uint32_t b) { return idOf(a) < idOf(b); });
         matches.assign(shown.size(), none);
+        // Two units may hold sessions with one id (a provider's evidence names
+        // its units): a reported session is handed over once at most.
+        std::vector<bool> taken(reported->size(), false);
         for (size_t i = 0; i < shown.size(); ++i) {
             const AgentSession& wanted = *shown[i]->session;
             auto it = std::lower_bound(byID.begin(), byID.end(), wanted.id,
                                        [&](uint32_t index, const std::string& id) { return idOf(index) < id; });
             for (; it != byID.end() && idOf(*it) == wanted.id; ++it) {
-                // Units have distinct ids, so no reported session is taken twice.
-                if ((*reported)[*it] != wanted) continue;
+                if (taken[*it] || (*reported)[*it] != wanted) continue;
+                taken[*it] = true;
                 matches[i] = *it;
                 break;
             }

@@ -20,7 +20,7 @@ constexpr uint64_t kRetryUnwatchableAfter = 40;
 // bounds how long a change the kernel does not report (a write through another
 // hard link made after the answer, a write through a shared memory mapping, a
 // file system mounted over a watched folder) can go unseen.
-constexpr uint64_t kForgetAnswersEvery = 256;
+constexpr uint64_t kForgetAnswersEvery = 20; // 30 seconds at the tray's 1.5-second refresh
 
 FileStat::Info toInfo(const struct stat& st) {
     FileStat::Info result;

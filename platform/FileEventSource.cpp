@@ -20,7 +20,8 @@ constexpr size_t kBufferSize = 64 * 1024;
 constexpr int kMaxReadsPerCall = 32;
 
 // Local file systems whose every change goes through this kernel, so inotify
-// reports it. Network and FUSE file systems change behind its back.
+// reports it. Network and FUSE file systems change behind its back; those that
+// fold the case of names (vfat, exfat) report entries as stored, not as asked.
 bool reportsAllChanges(const std::string& path) {
     struct statfs fs {};
     if (::statfs(path.c_str(), &fs) != 0) return false;
@@ -38,8 +39,6 @@ bool reportsAllChanges(const std::string& path) {
     case 0x3153464AUL: // jfs
     case 0x3434UL:     // nilfs2
     case 0x73717368UL: // squashfs
-    case 0x4D44UL:     // vfat
-    case 0x2011BAB0UL: // exfat
     case 0x7366746EUL: // ntfs3
         return true;
     default:

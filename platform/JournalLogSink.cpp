@@ -36,8 +36,13 @@ void JournalLogSink::send(std::string_view subsystem, std::string_view category,
     thread_local std::string text;
     if (text.capacity() > largestKept) std::string().swap(text);
     text.clear();
-    // Fields stop at a NUL byte, as they did when formatted with "%s".
-    const auto cString = [](std::string_view value) { return value.substr(0, value.find('\0')); };
+    // Fields stop at a NUL byte and lose trailing white space, as they did
+    // when formatted through sd_journal_send.
+    const auto cString = [](std::string_view value) {
+        value = value.substr(0, value.find('\0'));
+        const size_t last = value.find_last_not_of(" \t\n\r");
+        return last == std::string_view::npos ? std::string_view() : value.substr(0, last + 1);
+    };
     text.append("MESSAGE=").append(cString(message));
     const size_t messageEnd = text.size();
     text.append("BRINDLEAF_SUBSYSTEM=").append(cString(subsystem));

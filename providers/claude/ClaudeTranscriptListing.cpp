@@ -286,6 +286,9 @@ ClaudeStatusProvider::listedTranscripts(const std::string& projectsPath) {
     auto result = std::make_shared<const TranscriptList>(firstFiles(std::move(walked), limit));
     std::lock_guard<std::mutex> guard(transcriptListLock_);
     cachedTranscriptList_ = CachedTranscriptList{projectsPath, monotonicSeconds(), std::move(folders), std::move(kept)};
+    // A walk that finds what the last scan listed keeps that list, and with it
+    // everything derived from it.
+    if (lastListed_ && *lastListed_ == *result) return lastListed_;
     lastListed_ = result;
     return result;
 }

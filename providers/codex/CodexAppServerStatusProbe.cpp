@@ -130,6 +130,9 @@ std::vector<CodexOfficialThreadStatus> CodexAppServerStatusProbe::fetchSnapshot(
     curl_easy_setopt(curl, CURLOPT_NOPROXY, "localhost,127.0.0.1,::1");
     curl_easy_setopt(curl, CURLOPT_FORBID_REUSE, 1L);
     curl_easy_setopt(curl, CURLOPT_FRESH_CONNECT, 1L);
+    // An answer that says it is too large is refused before it is read; one
+    // that does not say is cut off as it arrives (appendBody).
+    curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(maxBodyBytes));
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, appendBody);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);

@@ -526,8 +526,11 @@ HermesStatusProvider::liveWorkers(const ProcessSampleList& samples, std::vector<
     index->workers = hermesLiveWorkersFromSamples(samples);
     for (auto& worker : hermesLiveWorkersFromCommands(commandLines)) index->workers.push_back(std::move(worker));
     for (const auto& worker : index->workers) index->liveKeys.insert(worker.sessionKey);
+    // Each key with its length before it: keys may hold any character, and two
+    // different sets must never give one cache key.
     for (const auto& key : index->liveKeys) {
-        if (!index->cacheKey.empty()) index->cacheKey += ',';
+        index->cacheKey += std::to_string(key.size());
+        index->cacheKey += ':';
         index->cacheKey += key;
     }
     for (const auto& worker : index->workers) index->byKey[worker.sessionKey].push_back(worker);

@@ -164,3 +164,39 @@ TEST(LedgerHandOver, CommitsWhatAKeptSnapshotCommitsWhateverTheReportedSessionsL
     EXPECT_TRUE(committed.activeSessions.empty());
     EXPECT_EQ(committed.state, AgentRunState::complete);
 }
+
+// A provider's evidence names its units: two units may carry the same
+// session. Each must be committed whole, never an emptied left-over of the
+// other's hand-over.
+TEST(LedgerHandOver, TwoUnitsCarryingOneSessionAreBothCommittedWhole) {
+    const AgentSession shared = session("Codex", "s", T);
+    std::vector<RunEvidence> evidence;
+    for (const char* key : {"unit-1", "unit-2"}) {
+        RunEvidence item;
+        item.provider = "Codex";
+        item.sessionID = key;
+        item.source = "official";
+        item.strength = RunEvidenceStrength::strongActive;
+        item.observedAt = T;
+        item.reason = shared.evidence;
+        item.session = shared;
+        evidence.push_back(item);
+    }
+    const std::vector<ProviderSnapshot> scans{
+        ProviderSnapshot::make("Codex", std::nullopt, std::nullopt, {shared}, 0, T, {}, evidence)};
+
+    RunStateLedger keeping;
+    RunStateLedger handing;
+    keeping.apply(scans, T);
+    handing.apply(scans, T);
+    std::vector<ProviderSnapshot> handed = scans;
+    const AgentStatusSnapshot kept = keeping.buildSnapshot(scans, T);
+    const AgentStatusSnapshot taken = handing.buildSnapshot(std::move(handed), T);
+
+    ASSERT_EQ(kept.activeSessions.size(), 2u);
+    expectSame(kept, taken);
+    for (const AgentSession& committed : taken.activeSessions) {
+        EXPECT_EQ(committed.id, "s");
+        EXPECT_EQ(committed.title, shared.title);
+    }
+}

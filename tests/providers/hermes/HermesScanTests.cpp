@@ -328,6 +328,29 @@ TEST(HermesScan, NewLiveWorkersRunTheQueryAgain) {
     EXPECT_EQ(snapshot.ignoredStaleSessions, 1);
 }
 
+TEST(HermesScan, LiveKeySetsThatJoinToTheSameTextAreNotConfused) {
+    HermesHome home;
+    HermesProviderConfig config = home.config();
+    config.recentSessionLimit = 1;
+    home.db().add(SessionRow{.id = "20_new", .startedAt = now - 5, .handoffState = "running"});
+    home.db().add(SessionRow{.id = "20_a", .startedAt = now - 2 * minute, .messageCount = 0});
+    home.db().add(SessionRow{.id = "20_b", .startedAt = now - 2 * minute, .messageCount = 0});
+    std::vector<std::string> lines{"4242 python3 -m tui_gateway.slash_worker --session-key 20_a,20_b"};
+    HermesStatusProvider provider(config, noProcesses, [&] { return lines; });
+
+    // One worker whose key holds a comma names neither session.
+    auto snapshot = provider.snapshot(now);
+    EXPECT_EQ(find(snapshot, "20_a"), nullptr);
+    EXPECT_EQ(find(snapshot, "20_b"), nullptr);
+
+    // Two workers, one per session: both are queried beyond the limit and busy.
+    lines = {"4242 python3 -m tui_gateway.slash_worker --session-key 20_a",
+             "4243 python3 -m tui_gateway.slash_worker --session-key 20_b"};
+    snapshot = provider.snapshot(now);
+    EXPECT_NE(find(snapshot, "20_a"), nullptr);
+    EXPECT_NE(find(snapshot, "20_b"), nullptr);
+}
+
 TEST(HermesScan, OfficialSessionsJoinAndAFailingProbeRestsForItsBackoff) {
     TempDir home;
     HermesProviderConfig config;
