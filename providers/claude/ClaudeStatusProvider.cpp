@@ -70,6 +70,9 @@ ProviderSnapshot ClaudeStatusProvider::scan(Date now) {
     // 1. The projects folder: missing means nothing to report; present but
     // unreadable is reported, never passed off as "no sessions".
     const std::string projectsPath = config_.claudeHome + "/projects";
+    // The watched answers settle the usual case (a readable folder) without a
+    // system call; anything else is asked again for the reason to report.
+    if (watched_.info(projectsPath) && watched_.entries(projectsPath)) return scanProjects(projectsPath, now);
     struct stat projectsStat;
     if (::stat(projectsPath.c_str(), &projectsStat) != 0) {
         if (errno == ENOENT || errno == ENOTDIR) return emptySnapshot(now, {});
@@ -80,7 +83,10 @@ ProviderSnapshot ClaudeStatusProvider::scan(Date now) {
     } else {
         return emptySnapshot(now, {"Claude Code projects folder unreadable: " + std::string(std::strerror(errno))});
     }
+    return scanProjects(projectsPath, now);
+}
 
+ProviderSnapshot ClaudeStatusProvider::scanProjects(const std::string& projectsPath, Date now) {
     // 2.-6. Listing, processes, registry, liveness, analysis.
     const std::shared_ptr<const TranscriptList> files = listedTranscripts(projectsPath);
     const ProcessSampleList samples = processSnapshotReader_();

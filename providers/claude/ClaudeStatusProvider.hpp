@@ -180,6 +180,8 @@ private:
                                       std::optional<std::vector<std::string>>& tempRootEntries);
 
     // The steps of a scan; `watched_` has been refreshed by the caller.
+    // The scan from the listing on, once the projects folder is known to be readable.
+    ProviderSnapshot scanProjects(const std::string& projectsPath, Date now);
     ProjectFoldersState projectFoldersState(const std::string& projectsPath);
     std::shared_ptr<const TranscriptList> listedTranscripts(const std::string& projectsPath);
     std::shared_ptr<const Registry> sessionRegistry(const std::string& folder);
