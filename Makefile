@@ -1,10 +1,18 @@
-# Two entry points: `make run` and `make test`. `make bench` runs the benchmarks.
+# Two entry points: `make run` and `make test`. `make bench` runs the benchmarks,
+# `make gallery` renders every surface to PNG files, `make format` formats the
+# files changed since main's last commit.
 JOBS ?= $(shell nproc)
 BUILD ?= build/release
 ASAN_BUILD ?= build/asan
 CMAKE_COMMON = -G Ninja -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
 
-.PHONY: deps configure build run test test-release test-asan bench clean
+.PHONY: deps configure build run test test-release test-asan bench gallery format clean
+
+# Every test runs three times in a row (a flaky test shows up here); the tests
+# that need a real X server run one at a time inside a private Xvfb.
+CTEST_ARGS = --output-on-failure --repeat until-fail:3
+CTEST_SPLIT = ctest $(CTEST_ARGS) -j $(JOBS) -LE xvfb --timeout $(1) && \
+	$(CURDIR)/tools/with-xvfb.sh ctest $(CTEST_ARGS) -L xvfb --timeout $(1) --no-tests=ignore
 
 deps:
 	@bash tools/install-deps.sh
@@ -19,13 +27,13 @@ run: build
 	$(BUILD)/app/brindleaf --dump-status
 
 test-release: build
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 300
+	cd $(BUILD) && $(call CTEST_SPLIT,300)
 
 test-asan: deps
 	@cmake -S . -B $(ASAN_BUILD) $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Debug -DBRINDLEAF_SANITIZE=ON > /dev/null
 	@cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-		ctest --output-on-failure -j $(JOBS) --timeout 600
+		$(call CTEST_SPLIT,600)
 
 test: test-release test-asan
 
@@ -35,6 +43,14 @@ test: test-release test-asan
 bench: configure
 	@cmake --build $(BUILD) -j $(JOBS) --target brindleaf_bench brindleaf brindleaf-make-home
 	$(BUILD)/bench/brindleaf_bench --fresh-homes --brindleaf=$(BUILD)/app/brindleaf $(BENCH_ARGS)
+
+GALLERY ?= build/gallery
+gallery: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target brindleaf-gallery
+	rm -rf $(GALLERY) && $(BUILD)/tools/brindleaf-gallery --out $(GALLERY)
+
+format:
+	@git diff --name-only --diff-filter=AM HEAD -- '*.cpp' '*.hpp' | xargs -r clang-format -i
 
 clean:
 	rm -rf build

@@ -7,16 +7,42 @@ function(brindleaf_library name)
   target_link_libraries(${name} PUBLIC ${ARG_DEPS})
 endfunction()
 
+# The same for a folder on Qt (presentation/, windows/): moc runs on its headers
+# and resources (*.qrc) are compiled in.
+function(brindleaf_qt_library name)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/*.cpp" "${CMAKE_CURRENT_SOURCE_DIR}/*.hpp"
+       "${CMAKE_CURRENT_SOURCE_DIR}/*.qrc")
+  if(NOT sources)
+    return()
+  endif()
+  add_library(${name} STATIC ${sources})
+  set_target_properties(${name} PROPERTIES AUTOMOC ON AUTORCC ON)
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${name} PUBLIC ${ARG_DEPS} Qt6::Widgets Qt6::Svg)
+endfunction()
+
 # One test executable per test folder (DIR, below tests/), built from every .cpp
 # in it; each test case is a CTest test.
+# LABELS names CTest labels; tests labelled "xvfb" need a real X server and run
+# inside the Xvfb rig that `make test` starts (tools/with-xvfb.sh). Widget
+# tests run on Qt's offscreen platform unless they are labelled "xvfb".
 function(brindleaf_tests name)
-  cmake_parse_arguments(ARG "" "DIR" "DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "DIR" "DEPS;LABELS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/${ARG_DIR}/*.cpp")
   if(NOT sources)
     return()
   endif()
   add_executable(${name} ${sources})
+  set_target_properties(${name} PROPERTIES AUTOMOC ON)
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} test_support GTest::gmock GTest::gtest_main)
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "BRINDLEAF_BINARY_DIR=${PROJECT_BINARY_DIR}")
+  set(environment "BRINDLEAF_BINARY_DIR=${PROJECT_BINARY_DIR}")
+  if(NOT "xvfb" IN_LIST ARG_LABELS)
+    list(APPEND environment "QT_QPA_PLATFORM=offscreen")
+  endif()
+  set(properties ENVIRONMENT "${environment}")
+  if(ARG_LABELS)
+    list(APPEND properties LABELS "${ARG_LABELS}")
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 PROPERTIES ${properties})
 endfunction()

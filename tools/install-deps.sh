@@ -8,6 +8,10 @@ packages=(
   libcurl4-openssl-dev libwebp-dev libsystemd-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libnss-wrapper sqlite3
+  qt6-base-dev qt6-svg-dev libgl-dev fonts-dejavu-core
+  libxcb1-dev libxcb-xkb-dev libxkbcommon-dev libxkbcommon-x11-dev
+  desktop-file-utils
+  xvfb xauth openbox trayer xdotool x11-xkb-utils x11-utils dbus-x11
 )
 
 missing=()
