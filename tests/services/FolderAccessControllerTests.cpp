@@ -153,6 +153,17 @@ TEST_F(FolderAccessTest, BadStoredValuesSpareTheOtherGrants) {
     EXPECT_EQ(after.at("codex"), grantOf(fs::canonical(home() / ".codex")));
 }
 
+TEST_F(FolderAccessTest, ValuesThatCanNeverBeAFolderAreDropped) {
+    const DefaultsValue values[] = {DefaultsValue("/not/data"), DefaultsValue::data(""),
+                                    DefaultsValue::data("relative/.codex"),
+                                    DefaultsValue::data(home().string() + std::string("/.codex\0x", 9))};
+    for (const DefaultsValue& value : values) {
+        suite()->set("folderAccessBookmarks", DefaultsValue::Dictionary{{"codex", value}});
+        EXPECT_FALSE(launch()->hasAccess("codex"));
+        EXPECT_TRUE(stored().empty());
+    }
+}
+
 TEST_F(FolderAccessTest, GrantOfAFolderThatIsGoneForAMomentIsKept) {
     picker_->answers = {(home() / ".codex").string()};
     ASSERT_TRUE(launch()->requestAccess(Folder::codex));
