@@ -365,6 +365,9 @@ std::optional<std::string> X11KeyGrabber::keyText(std::string_view keyName) cons
     char text[16] = {};
     int length = xkb_keysym_to_utf8(syms[0], text, sizeof text);
     if (length <= 1) return std::nullopt;
+    // Escape, Return, Tab and Backspace translate to control characters, which show nothing.
+    const auto first = static_cast<unsigned char>(text[0]);
+    if (length == 2 && (first < 0x20 || first == 0x7f)) return std::nullopt;
     return std::string(text);
 }
 
