@@ -3,7 +3,7 @@
 namespace brindleaf {
 
 // The named text sizes the windows use, in logical pixels (the desktop's
-// points), as the macOS text styles they stand for.
+// points): the usual desktop type ramp, body text at 13.
 enum class TextStyle {
     largeTitle,
     title,
