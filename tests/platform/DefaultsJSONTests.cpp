@@ -131,6 +131,9 @@ TEST(DefaultsJSON, WritingIsCompactAndReadsBackEqual) {
     auto document = DefaultsJSON::read(text);
     ASSERT_TRUE(document);
     EXPECT_TRUE(std::isnan(*document->values.at("list").asArray()->at(3).asDouble()));
+    EXPECT_EQ(document->values.at("list"), values.at("list"))
+        << "a NaN equals a NaN, so nothing is rewritten needlessly";
+    EXPECT_FALSE(DefaultsValue(0.0) == DefaultsValue(-0.0));
     EXPECT_EQ(document->values.at("text"), values.at("text"));
     EXPECT_EQ(document->values.at("map"), values.at("map"));
     EXPECT_EQ(document->values.at("kept"), DefaultsValue(DefaultsValue::Array{DefaultsValue(Foreign{"null"})}));
