@@ -1,4 +1,4 @@
-#include "tests/providers/codex/CodexTestHttpServer.hpp"
+#include "tests/support/TestHttpServer.hpp"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -30,40 +30,73 @@ int listenOnLoopback(int& port) {
 
 const char* reasonPhrase(int status) {
     switch (status) {
-    case 200: return "OK";
-    case 204: return "No Content";
-    case 302: return "Found";
-    case 404: return "Not Found";
-    case 500: return "Internal Server Error";
-    default: return "Status";
+    case 200:
+        return "OK";
+    case 204:
+        return "No Content";
+    case 302:
+        return "Found";
+    case 404:
+        return "Not Found";
+    case 500:
+        return "Internal Server Error";
+    default:
+        return "Status";
     }
 }
 
 } // namespace
 
-CodexTestHttpServer::CodexTestHttpServer(Response response, bool neverAnswer)
-    : response_(std::move(response)), neverAnswer_(neverAnswer) {
+TestHttpServer::TestHttpServer(Response response, bool neverAnswer)
+    : defaultResponse_(std::move(response)), neverAnswer_(neverAnswer) {
     listener_ = listenOnLoopback(port_);
     thread_ = std::thread([this] { run(); });
 }
 
-CodexTestHttpServer::~CodexTestHttpServer() {
+TestHttpServer::~TestHttpServer() {
     stopping_ = true;
     thread_.join();
     for (int fd : heldClients_) ::close(fd);
     ::close(listener_);
 }
 
-std::string CodexTestHttpServer::url(const std::string& pathAndQuery) const {
+std::string TestHttpServer::url(const std::string& pathAndQuery) const {
     return "http://127.0.0.1:" + std::to_string(port_) + pathAndQuery;
 }
 
-std::vector<std::string> CodexTestHttpServer::requestLines() const {
+void TestHttpServer::setResponse(const std::string& path, Response response) {
     std::lock_guard<std::mutex> guard(lock_);
-    return requestLines_;
+    responses_.insert_or_assign(path, std::move(response));
 }
 
-void CodexTestHttpServer::run() {
+void TestHttpServer::setDefaultResponse(Response response) {
+    std::lock_guard<std::mutex> guard(lock_);
+    defaultResponse_ = std::move(response);
+}
+
+void TestHttpServer::setNeverAnswer(bool neverAnswer) {
+    std::lock_guard<std::mutex> guard(lock_);
+    neverAnswer_ = neverAnswer;
+}
+
+std::vector<std::string> TestHttpServer::requestLines() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    std::vector<std::string> lines;
+    for (const auto& head : requestHeads_) lines.push_back(head.substr(0, head.find("\r\n")));
+    return lines;
+}
+
+std::vector<std::string> TestHttpServer::requestHeads() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return requestHeads_;
+}
+
+std::size_t TestHttpServer::requestCount() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return requestHeads_.size();
+}
+
+void TestHttpServer::run() {
     while (!stopping_) {
         pollfd waiting{listener_, POLLIN, 0};
         if (::poll(&waiting, 1, 20) <= 0) continue;
@@ -73,7 +106,7 @@ void CodexTestHttpServer::run() {
     }
 }
 
-void CodexTestHttpServer::serve(int client) {
+void TestHttpServer::serve(int client) {
     // Read the request head (bounded in size and time).
     std::string head;
     char buffer[4096];
@@ -87,18 +120,26 @@ void CodexTestHttpServer::serve(int client) {
         if (got <= 0) break;
         head.append(buffer, static_cast<size_t>(got));
     }
+    // "GET /path?query HTTP/1.1": the path picks the answer.
+    const std::string line = head.substr(0, head.find("\r\n"));
+    const auto pathStart = line.find(' ');
+    std::string path = pathStart == std::string::npos ? std::string() : line.substr(pathStart + 1);
+    path = path.substr(0, path.find(' '));
+    path = path.substr(0, path.find('?'));
+    std::string answer;
     {
         std::lock_guard<std::mutex> guard(lock_);
-        requestLines_.push_back(head.substr(0, head.find("\r\n")));
+        requestHeads_.push_back(head.substr(0, head.find("\r\n\r\n")));
+        if (neverAnswer_) {
+            heldClients_.push_back(client); // keep it open, silent, until the server goes
+            return;
+        }
+        const auto found = responses_.find(path);
+        const Response& response = found == responses_.end() ? defaultResponse_ : found->second;
+        answer = "HTTP/1.1 " + std::to_string(response.status) + " " + reasonPhrase(response.status) +
+                 "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(response.body.size()) +
+                 "\r\nConnection: close\r\n" + response.extraHeaders + "\r\n" + response.body;
     }
-    if (neverAnswer_) {
-        heldClients_.push_back(client); // keep it open, silent, until the server goes
-        return;
-    }
-    std::string answer = "HTTP/1.1 " + std::to_string(response_.status) + " " + reasonPhrase(response_.status) +
-                         "\r\nContent-Type: application/json\r\nContent-Length: " +
-                         std::to_string(response_.body.size()) + "\r\nConnection: close\r\n" +
-                         response_.extraHeaders + "\r\n" + response_.body;
     std::size_t sent = 0;
     for (int rounds = 0; sent < answer.size() && rounds < 100000 && !stopping_; ++rounds) {
         const ssize_t wrote = ::send(client, answer.data() + sent, answer.size() - sent, MSG_NOSIGNAL);
