@@ -73,7 +73,9 @@ TEST(ProcFsProcessTableTests, readsRealProcesses) {
     EXPECT_GT(own->task->residentMemoryBytes, 0);
     EXPECT_GT(own->task->cpuTimeNanoseconds, 0u);
     EXPECT_EQ(own->parentPID, getppid());
-    EXPECT_EQ(table->argumentArea(child.pid()), std::string("agent-under-test\0" "30\0", 20));
+    EXPECT_EQ(table->argumentArea(child.pid()), std::string("agent-under-test\0"
+                                                            "30\0",
+                                                            20));
     EXPECT_EQ(table->shortName(child.pid()), "sleep");
     EXPECT_EQ(table->workingDirectory(child.pid()), cwd.string());
 
