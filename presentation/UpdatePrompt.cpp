@@ -71,6 +71,18 @@ std::size_t decodeEntity(std::string_view text, std::size_t i, std::string& out)
     return end - i + 1;
 }
 
+// Where `needle` (lower case) starts in `text` at or after `from`, ignoring case.
+std::size_t findIgnoringCase(std::string_view text, std::string_view needle, std::size_t from) {
+    for (std::size_t at = text.find('<', from); at != std::string_view::npos; at = text.find('<', at + 1)) {
+        if (text.size() - at < needle.size()) break;
+        bool same = true;
+        for (std::size_t k = 0; k < needle.size() && same; ++k)
+            same = std::tolower(static_cast<unsigned char>(text[at + k])) == needle[k];
+        if (same) return at;
+    }
+    return std::string_view::npos;
+}
+
 bool isBlockTag(const std::string& name) {
     static const char* blocks[] = {"br",    "p",       "div",     "li",     "ul",     "ol",  "tr",         "h1",
                                    "h2",    "h3",      "h4",      "h5",     "h6",     "pre", "blockquote", "hr",
@@ -120,9 +132,9 @@ std::string UpdatePrompt::plainText(std::string_view notes) {
         const std::string name = lowered(inner.substr(0, nameLength));
         i = end + 1;
         if (!closing && (name == "script" || name == "style")) {
-            const auto close = lowered(notes.substr(i)).find("</" + name);
-            if (close == std::string::npos) break;
-            const auto after = notes.find('>', i + close);
+            const auto close = findIgnoringCase(notes, "</" + name, i);
+            if (close == std::string_view::npos) break;
+            const auto after = notes.find('>', close);
             i = after == std::string_view::npos ? notes.size() : after + 1;
             continue;
         }

@@ -76,17 +76,17 @@ void SoftwareUpdater::start() {
 void SoftwareUpdater::scheduleFeedRefresh() {
     if (feedRefreshScheduled_) return;
     feedRefreshScheduled_ = true;
-    std::weak_ptr<SoftwareUpdater> weak = weak_from_this();
-    std::shared_ptr<MainQueue> queue = options_.mainQueue;
-    // Re-posts itself every interval for as long as the updater exists.
+    // Re-posts itself every interval for as long as the updater exists. The
+    // posted job holds the tick; the tick holds nothing strongly.
     auto tick = std::make_shared<std::function<void()>>();
-    *tick = [weak, queue, tickWeak = std::weak_ptr<std::function<void()>>(tick)] {
+    *tick = [weak = weak_from_this(), tickWeak = std::weak_ptr<std::function<void()>>(tick)] {
         auto self = weak.lock();
-        if (!self) return;
-        if (auto next = tickWeak.lock()) queue->postAfter(feedRefreshInterval, [next] { (*next)(); });
+        auto next = tickWeak.lock();
+        if (!self || !next) return;
+        self->options_.mainQueue->postAfter(feedRefreshInterval, [next] { (*next)(); });
         self->refreshFeedURL();
     };
-    queue->postAfter(feedRefreshInterval, [tick] { (*tick)(); });
+    options_.mainQueue->postAfter(feedRefreshInterval, [tick] { (*tick)(); });
 }
 
 void SoftwareUpdater::startIfPossible() {

@@ -15,7 +15,7 @@ namespace {
 HttpGetRequest requestFor(const std::string& url) {
     HttpGetRequest request;
     request.url = url;
-    request.timeoutSeconds = 5;
+    request.timeoutSeconds = 15;
     return request;
 }
 

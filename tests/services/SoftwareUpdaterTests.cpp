@@ -49,7 +49,7 @@ protected:
     SoftwareUpdaterTest() : server({404, "not found"}) { Logger::setSink(log); }
     ~SoftwareUpdaterTest() override { Logger::setSink(nullptr); }
 
-    std::shared_ptr<SoftwareUpdater> make(double lookupTimeout = 5) {
+    std::shared_ptr<SoftwareUpdater> make(double lookupTimeout = 15) {
         SoftwareUpdater::Options options;
         options.mainQueue = queue;
         options.defaults = defaults;

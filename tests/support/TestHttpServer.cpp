@@ -1,6 +1,7 @@
 #include "tests/support/TestHttpServer.hpp"
 
 #include <arpa/inet.h>
+#include <chrono>
 #include <netinet/in.h>
 #include <poll.h>
 #include <stdexcept>
@@ -107,10 +108,13 @@ void TestHttpServer::run() {
 }
 
 void TestHttpServer::serve(int client) {
-    // Read the request head (bounded in size and time).
     std::string head;
     char buffer[4096];
-    for (int rounds = 0; rounds < 100 && head.find("\r\n\r\n") == std::string::npos && head.size() < 65536; ++rounds) {
+    // Read the request head: bounded in size, and in time generously enough
+    // for a loaded machine.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (head.find("\r\n\r\n") == std::string::npos && head.size() < 65536 &&
+           std::chrono::steady_clock::now() < deadline) {
         pollfd readable{client, POLLIN, 0};
         if (::poll(&readable, 1, 20) <= 0) {
             if (stopping_) break;
