@@ -1,11 +1,11 @@
 #include "platform/HttpGet.hpp"
 
+#include "platform/BackgroundWorkers.hpp"
+
 #include <curl/curl.h>
 
 #include <cmath>
 #include <mutex>
-#include <system_error>
-#include <thread>
 
 namespace brindleaf {
 
@@ -113,11 +113,9 @@ void httpGetInBackground(HttpGetRequest request, std::shared_ptr<MainQueue> main
         HttpGetResult result = httpGet(request);
         mainQueue->post([result = std::move(result), done = std::move(done)]() mutable { done(std::move(result)); });
     };
-    try {
-        std::thread(std::move(work)).detach();
-    } catch (const std::system_error& error) {
+    if (!BackgroundWorkers::run(std::move(work))) {
         HttpGetResult result;
-        result.message = std::string("could not start the request: ") + error.what();
+        result.message = "could not start the request";
         mainQueue->post([result = std::move(result), done = std::move(done)]() mutable { done(std::move(result)); });
     }
 }

@@ -50,7 +50,7 @@ struct HttpGetResult {
 // Never throws.
 HttpGetResult httpGet(const HttpGetRequest& request);
 
-// Runs httpGet on a thread of its own and hands the result to `done` on the
+// Runs httpGet on a background worker and hands the result to `done` on the
 // main queue. The calling thread never waits: a request in flight does not
 // keep anything alive but what `done` holds.
 void httpGetInBackground(HttpGetRequest request, std::shared_ptr<MainQueue> mainQueue,
