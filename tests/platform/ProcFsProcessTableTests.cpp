@@ -85,7 +85,9 @@ TEST(ProcFsProcessTableTests, readsRealProcesses) {
     EXPECT_GE(own->task->cpuTimeNanoseconds, before);
     EXPECT_LE(own->task->cpuTimeNanoseconds, after);
     EXPECT_EQ(own->parentPID, getppid());
-    EXPECT_EQ(table->argumentArea(child.pid()), std::string("agent-under-test\0" "30\0", 20));
+    EXPECT_EQ(table->argumentArea(child.pid()), std::string("agent-under-test\0"
+                                                            "30\0",
+                                                            20));
     EXPECT_EQ(table->shortName(child.pid()), "sleep");
     EXPECT_EQ(table->workingDirectory(child.pid()), cwd.string());
 
