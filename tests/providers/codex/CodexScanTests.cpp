@@ -396,15 +396,20 @@ TEST_F(CodexScan, DatabaseLocationPrefersTheNewestFile) {
     config.sqliteHome = "";
     EXPECT_EQ(CodexStatusProvider(config, noProcesses(), probe).stateDatabaseCandidates("x").size(), 2u);
 
-    const auto a = other.write("state_5.sqlite", "a");
-    const auto b = fixture.dir.write("state_5.sqlite", "b");
+    // Two state databases: the newer one is read, the first listed of equally new ones.
+    CodexHomeFixture second;
+    second.createStateDatabase();
+    second.addThread({.id = "in-sqlite-home", .updatedAt = nowSeconds - 5});
+    std::filesystem::copy_file(second.statePath(), other / "state_5.sqlite");
+    fixture.createStateDatabase();
+    fixture.addThread({.id = "in-codex-home", .updatedAt = nowSeconds - 5});
+    const auto a = other / "state_5.sqlite";
+    const auto b = fixture.statePath();
     setFileTime(a, 1000);
     setFileTime(b, 1000);
-    const auto candidates = provider.stateDatabaseCandidates("state_5.sqlite");
-    EXPECT_EQ(CodexStatusProvider::newestExistingFile(candidates), a.string());
+    EXPECT_EQ(sessionIDs(provider.snapshot(now)), std::vector<std::string>{"in-sqlite-home"});
     setFileTime(b, 1000.5);
-    EXPECT_EQ(CodexStatusProvider::newestExistingFile(candidates), b.string());
-    EXPECT_FALSE(CodexStatusProvider::newestExistingFile({(other / "none").string()}));
+    EXPECT_EQ(sessionIDs(provider.snapshot(now)), std::vector<std::string>{"in-codex-home"});
 }
 
 TEST_F(CodexScan, AFailingProcessReaderBecomesAnErrorText) {
