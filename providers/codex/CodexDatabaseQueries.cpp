@@ -3,6 +3,7 @@
 #include "providers/codex/CodexStatusProvider.hpp"
 
 #include "core/FileStat.hpp"
+#include "core/TextUtils.hpp"
 #include "providers/codex/CodexText.hpp"
 
 #include <unicode/uregex.h>

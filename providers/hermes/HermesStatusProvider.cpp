@@ -399,7 +399,7 @@ private:
         const std::size_t row = set_.indexOf(candidate);
         if (!child) {
             auto& slot = usageMemo_.withoutChild[row];
-            if (!slot) slot = provider_.candidateResourceUsage(set_, candidate, nullptr, workers_.byKey, processes_);
+            if (!slot) slot = provider_.sessionResourceUsage(set_, candidate, nullptr, workers_.byKey, processes_);
             return *slot;
         }
         const auto key = std::make_pair(row, child->pid);
@@ -407,7 +407,7 @@ private:
         if (found != usageMemo_.withChild.end()) return found->second;
         if (usageMemo_.withChild.size() >= HermesStatusProvider::UsageMemo::maximumChildEntries)
             usageMemo_.withChild.clear();
-        auto usage = provider_.candidateResourceUsage(set_, candidate, child, workers_.byKey, processes_);
+        auto usage = provider_.sessionResourceUsage(set_, candidate, child, workers_.byKey, processes_);
         usageMemo_.withChild.emplace(key, usage);
         return usage;
     }
