@@ -43,9 +43,7 @@ TEST(TextUtilsTests, truncationCountsUserPerceivedCharacters) {
     // CR LF alone is one character when it is the whole text.
     EXPECT_EQ(firstLineTruncated(1, "\r\n"), "\r\n");
     // Ill-formed bytes become U+FFFD, each one character.
-    EXPECT_EQ(firstLineTruncated(2, "a\xFF"
-                                    "bc"),
-              "a\xEF\xBF\xBD...");
+    EXPECT_EQ(firstLineTruncated(2, "a\xFF" "bc"), "a\xEF\xBF\xBD...");
 
     // Safe from several threads at once.
     std::vector<std::thread> threads;
@@ -63,23 +61,19 @@ TEST(TextUtilsTests, utf8ValidationAndRepair) {
     EXPECT_TRUE(isValidUTF8(""));
     EXPECT_TRUE(isValidUTF8("plain ascii text that is longer than eight bytes"));
     EXPECT_TRUE(isValidUTF8("caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80 \xF4\x8F\xBF\xBF"));
-    EXPECT_FALSE(isValidUTF8("\xC0\xAF"));         // overlong
-    EXPECT_FALSE(isValidUTF8("\xE0\x80\xAF"));     // overlong
-    EXPECT_FALSE(isValidUTF8("\xED\xA0\x80"));     // surrogate
-    EXPECT_FALSE(isValidUTF8("\xF4\x90\x80\x80")); // beyond U+10FFFF
-    EXPECT_FALSE(isValidUTF8("abcdefgh\xC3"));     // truncated at the end
+    EXPECT_FALSE(isValidUTF8("\xC0\xAF"));            // overlong
+    EXPECT_FALSE(isValidUTF8("\xE0\x80\xAF"));        // overlong
+    EXPECT_FALSE(isValidUTF8("\xED\xA0\x80"));        // surrogate
+    EXPECT_FALSE(isValidUTF8("\xF4\x90\x80\x80"));    // beyond U+10FFFF
+    EXPECT_FALSE(isValidUTF8("abcdefgh\xC3"));        // truncated at the end
     EXPECT_FALSE(isValidUTF8("\x80"));
     EXPECT_FALSE(isValidUTF8("\xF5\x80\x80\x80"));
 
     const std::string fffd = "\xEF\xBF\xBD";
     EXPECT_EQ(repairUTF8("ok \xC3\xA9"), "ok \xC3\xA9");
-    EXPECT_EQ(repairUTF8("a\xFF"
-                         "b"),
-              "a" + fffd + "b");
+    EXPECT_EQ(repairUTF8("a\xFF" "b"), "a" + fffd + "b");
     // A truncated sequence is one replacement (its maximal subpart).
-    EXPECT_EQ(repairUTF8("\xE2\x82"
-                         "x"),
-              fffd + "x");
+    EXPECT_EQ(repairUTF8("\xE2\x82" "x"), fffd + "x");
     EXPECT_EQ(repairUTF8("\xF0\x9F\x98"), fffd);
     // Bytes that can never start a valid sequence are one replacement each.
     EXPECT_EQ(repairUTF8("\xC0\xAF"), fffd + fffd);
@@ -91,10 +85,7 @@ TEST(TextUtilsTests, utf8ValidationAndRepair) {
 TEST(TextUtilsTests, trimmingRemovesUnicodeWhiteSpaceAndLineBreaksAtBothEnds) {
     EXPECT_EQ(trimmedWhitespaceAndNewlines(" \t\r\n\v\f Claude Code \n"), "Claude Code");
     // U+0085, U+00A0, U+2028, U+2029, U+3000 around the text; inner spaces stay.
-    EXPECT_EQ(trimmedWhitespaceAndNewlines("\xC2\x85\xC2\xA0"
-                                           "a  b"
-                                           "\xE2\x80\xA8\xE2\x80\xA9\xE3\x80\x80"),
-              "a  b");
+    EXPECT_EQ(trimmedWhitespaceAndNewlines("\xC2\x85\xC2\xA0" "a  b" "\xE2\x80\xA8\xE2\x80\xA9\xE3\x80\x80"), "a  b");
     EXPECT_EQ(trimmedWhitespaceAndNewlines(" \n\xC2\xA0 "), "");
     EXPECT_EQ(trimmedWhitespaceAndNewlines(""), "");
     // A zero-width space is not white space; ill-formed UTF-8 stops the trim.
@@ -111,9 +102,7 @@ TEST(TextUtilsTests, lengthCountsUserPerceivedCharacters) {
         {"e\u0301", 1},               // a letter with a combining accent
         {"\U0001F44D\U0001F3FD", 1},  // an emoji with a skin tone
         {"\U0001F1EB\U0001F1F7!", 2}, // a flag
-        {"a\xff"
-         "b",
-         3}, // an ill-formed byte counts as one replacement character
+        {std::string("a\xff") + "b", 3}, // an ill-formed byte counts as one replacement character
     };
     for (const auto& [text, length] : cases) EXPECT_EQ(userPerceivedLength(text), length) << text;
 }

@@ -466,3 +466,31 @@ TEST(HermesScan, ChildProcessesAreShownOnlyWhileTheyRunAndAsTheListNowSays) {
     EXPECT_EQ(snapshot.activeSessions[0].title, "cargo test");
     EXPECT_EQ(snapshot.activeSessions[0].evidence, "Hermes child process pid=" + std::to_string(second->pid()));
 }
+
+TEST(HermesScan, LogSignalsCountForTheirKindsWindow) {
+    ScopedTimeZone zone("UTC0");
+    HermesHome home;
+    struct Case {
+        std::string id;
+        double age; // of the session's newest log line
+        std::string message;
+        bool shown;
+    };
+    const std::string activity = "agent.turn_context: conversation turn: platform=cli";
+    const std::string inFlight = "agent.chat_completion_helpers: Waiting for backend response (3s)";
+    const std::string approval = R"(agent.tool_executor: Tool terminal returned error {"approval_pending": true})";
+    const std::vector<Case> cases = {
+        {"20_activity180", 180, activity, true}, {"20_activity181", 181, activity, false},
+        {"20_flight900", 900, inFlight, true},   {"20_flight901", 901, inFlight, false},
+        {"20_ask900", 900, approval, true},      {"20_ask901", 901, approval, false},
+    };
+    std::string log;
+    for (const auto& c : cases) {
+        home.db().add({.id = c.id, .startedAt = now - 60 * minute});
+        log += logLine(now - c.age, c.id, c.message);
+    }
+    home.log(log);
+    HermesStatusProvider provider(home.config(), noProcesses);
+    const auto snapshot = provider.snapshot(now);
+    for (const auto& c : cases) EXPECT_EQ(find(snapshot, c.id) != nullptr, c.shown) << c.id;
+}
