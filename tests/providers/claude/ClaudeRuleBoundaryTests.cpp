@@ -78,6 +78,71 @@ TEST_F(ClaudeRules, AGoneSubagentEngineIsForgivenWhileTheMainTranscriptsEngineRu
     }
 }
 
+TEST_F(ClaudeRules, RecentActivityLastsTwentySecondsEvenWithoutAnEngine) {
+    for (const auto& [idle, shown] : std::vector<std::pair<double, bool>>{{20, true}, {21, false}}) {
+        Transcript quiet(sid, cwd); // nothing conversational yet
+        quiet.record({{"type", "summary"}, {"summary", "Refactor"}, {"leafUuid", "x"}}, false);
+        home.transcript(cwd, sid, quiet, now - idle);
+        ClaudeStatusProvider provider(home.config(), fixedProcesses({engineIn(home.workDir("elsewhere"))}));
+        const auto snapshot = provider.snapshot(now);
+        EXPECT_EQ(snapshot.activeSessions.size(), shown ? 1u : 0u) << idle;
+        EXPECT_EQ(snapshot.ignoredStaleSessions, 0) << idle;
+    }
+}
+
+TEST_F(ClaudeRules, AMainTranscriptShowsSidechainWorkOnlyWhileItEndsWithAPendingSidechainToolUse) {
+    enum class End { pendingSidechainTool, mainChainAfterIt, sidechainText };
+    for (End end : {End::pendingSidechainTool, End::mainChainAfterIt, End::sidechainText}) {
+        Transcript t(sid, cwd);
+        t.prompt("review", now - 200).assistantText("msg_1", "delegating", now - 199);
+        t.sidechain(true);
+        if (end == End::sidechainText) {
+            t.assistantText("msg_s", "looking", now - 100);
+        } else {
+            t.toolUse("msg_s", "toolu_s", "Grep", {{"pattern", "x"}}, now - 101);
+        }
+        if (end == End::mainChainAfterIt) t.sidechain(false).assistantText("msg_2", "done", now - 100);
+        home.transcript(cwd, sid, t, now - 100);
+        ClaudeStatusProvider provider(home.config(), fixedProcesses({}));
+        const auto snapshot = provider.snapshot(now);
+        const bool shown = end == End::pendingSidechainTool;
+        ASSERT_EQ(snapshot.activeSessions.size(), shown ? 1u : 0u) << static_cast<int>(end);
+        if (shown) {
+            EXPECT_EQ(snapshot.activeSessions[0].evidence, "Claude sub-agent running");
+        }
+    }
+}
+
+TEST_F(ClaudeRules, BackgroundTasksAtTheirLaunchAndQuietWindows) {
+    struct Case {
+        double launchedAgo;
+        std::optional<double> outputQuietFor; // the task's output file, when there is one
+        bool running;
+    };
+    for (const auto& c : {Case{28800, std::nullopt, true}, Case{28801, std::nullopt, false}, Case{7200, 1800, true},
+                          Case{7200, 1801, false}}) {
+        ClaudeHome fresh;
+        const std::string dir = fresh.workDir("shop");
+        Transcript t(sid, dir);
+        t.prompt("start the dev server", now - c.launchedAgo - 5);
+        t.toolUse("msg_1", "toolu_s", "Bash", {{"command", "npm run dev"}, {"run_in_background", true}},
+                  now - c.launchedAgo);
+        t.toolResult("toolu_s", "Command running in background with ID: bg1", now - c.launchedAgo);
+        t.assistantText("msg_2", "The server is starting.", now - c.launchedAgo + 10);
+        fresh.transcript(dir, sid, t, now - c.launchedAgo + 10);
+        if (c.outputQuietFor)
+            fresh.write(fresh.tasksTemp() / "claude-0" / fresh.projectDir(dir).filename() / sid / "tasks" /
+                            "bg1.output",
+                        "x", now - *c.outputQuietFor);
+        ClaudeStatusProvider provider(fresh.config(), fixedProcesses({})); // no process information
+        const auto snapshot = provider.snapshot(now);
+        ASSERT_EQ(snapshot.activeSessions.size(), c.running ? 1u : 0u) << c.launchedAgo;
+        if (c.running) {
+            EXPECT_EQ(snapshot.activeSessions[0].evidence, "Claude working on a background task");
+        }
+    }
+}
+
 TEST_F(ClaudeRules, TheFirstDesktopTitleOfASessionWins) {
     const auto desktop = home.root() / ".config" / "Claude";
     home.write(desktop / "claude-code-sessions" / "a" / "b" / "local_1.json",
