@@ -76,6 +76,9 @@ TEST_F(CodexDecision, ClosedEdgesAndTailsBeforeOfficialIdle) {
     ASSERT_EQ(closedDecision.kind, Kind::inactive);
     EXPECT_EQ(closedDecision.completion->source, "closed_spawn_edge");
     EXPECT_EQ(closedDecision.completion->observedAt, now - 5); // the later of row and rollout
+    // A closed edge does not end a thread the app server reports running or failing.
+    for (const char* official : {"official_app_server_active", "official_app_server_system_error"})
+        EXPECT_EQ(decide(candidate("c2", {"closed_spawn_edge", official}, now - 5)).kind, Kind::active) << official;
 
     auto idleBusy = withRollout(candidate("i", {"official_app_server_idle"}, std::nullopt),
                                 {rollout::functionCall("x")}, now - 30);
