@@ -247,7 +247,6 @@ public:
                                                    const std::unordered_set<std::string_view>& threadIDs);
     std::vector<AgentSession> applyParentChildState(const std::vector<AgentSession>& sessions,
                                                     const RuntimeProfiles& profiles, Date now) const;
-    static void sortSessionsNewestFirst(std::vector<AgentSession>& sessions);
     RunEvidence sessionRunEvidence(const AgentSession& session, Date now) const;
     std::vector<RunEvidence> runEvidence(const std::vector<AgentSession>& sessions,
                                          const std::vector<std::string>& healthTexts, Date now) const;

@@ -348,7 +348,7 @@ TEST(CodexMerging, ParentsOrderAndEvidence) {
     EXPECT_FALSE(tie[0].agentNickname);
 
     for (auto& p : parents) sessions.push_back(p);
-    CodexStatusProvider::sortSessionsNewestFirst(sessions);
+    sortSessionsNewestFirst(sessions);
     std::vector<std::string> order;
     for (const auto& s : sessions) order.push_back(s.id);
     EXPECT_EQ(order, (std::vector<std::string>{"c", "d", "b", "P", "a", "e"}));
