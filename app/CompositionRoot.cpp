@@ -28,10 +28,6 @@ constexpr double applicationSampleMaxAge = 10.0;
 constexpr double stalePreviousStateInterval = 12.0;
 constexpr double transientCompleteHoldInterval = 1.2;
 
-// The Claude desktop app's folder and the engine's temporary root on Linux.
-constexpr const char* claudeDesktopFolder = "/.config/Claude";
-constexpr const char* claudeTasksTempRoot = "/tmp";
-
 } // namespace
 
 std::map<std::string, std::string> processEnvironment() {
@@ -45,8 +41,8 @@ std::map<std::string, std::string> processEnvironment() {
 }
 
 ProcessSnapshotReader processSnapshotReader(bool cliMode) {
-    if (cliMode) return [] { return ProcessResourceSampler::sampleAll(); };
-    return [] { return ProcessResourceSampler::cachedSamples(applicationSampleMaxAge); };
+    if (cliMode) return ProcessResourceSampler::freshReader();
+    return ProcessResourceSampler::cachedReader(applicationSampleMaxAge);
 }
 
 std::unique_ptr<AgentStatusService> makeStatusService(const std::string& codexHome,
@@ -55,31 +51,11 @@ std::unique_ptr<AgentStatusService> makeStatusService(const std::string& codexHo
     const std::string userHome = home.value_or(UserHomeDirectory::path());
     const ProcessSnapshotReader reader = processSnapshotReader(cliMode);
 
-    CodexProviderConfig codexConfig{
-        .codexHome = codexHome,
-        .sqliteHome = sqliteHome,
-        .runtimeActivityWindow = 20.0,
-        .recentActivityWindow = 120.0,
-        .openEdgeActivityWindow = 120.0,
-        .pendingToolCallActivityWindow = 43200.0,
-        .recentThreadLimit = 40,
-        .runtimeLogRecentRowLimit = 10000,
-    };
-    auto codex = std::make_shared<CodexStatusProvider>(std::move(codexConfig), reader);
-
-    ClaudeProviderConfig claudeConfig(userHome + "/.claude", 20.0, 900.0, 28800.0, 1800.0, claudeTasksTempRoot, 80,
-                                      userHome + claudeDesktopFolder, cliMode ? 0.0 : 10.0);
-    auto claude = std::make_shared<ClaudeStatusProvider>(std::move(claudeConfig), reader);
-
-    HermesProviderConfig hermesConfig{
-        .hermesHome = userHome + "/.hermes",
-        .recentActivityWindow = 20.0,
-        .staleOpenSessionWindow = 300.0,
-        .stalePendingToolWindow = 900.0,
-        .runtimeActivityWindow = 180.0,
-        .recentSessionLimit = 40,
-    };
-    auto hermes = std::make_shared<HermesStatusProvider>(std::move(hermesConfig), reader, ProcessCommandReader{},
+    auto codex = std::make_shared<CodexStatusProvider>(CodexProviderConfig::standard(codexHome, sqliteHome), reader);
+    auto claude =
+        std::make_shared<ClaudeStatusProvider>(ClaudeProviderConfig::standard(userHome, cliMode ? 0.0 : 10.0), reader);
+    auto hermes = std::make_shared<HermesStatusProvider>(HermesProviderConfig::standard(userHome), reader,
+                                                         ProcessCommandReader{},
                                                          std::make_shared<HermesDefaultOfficialStatusProbe>(), 30.0);
 
     std::vector<std::shared_ptr<AgentStatusProvider>> providers{codex, claude, hermes};

@@ -45,7 +45,7 @@ public:
     }
 
     CodexProviderConfig config() const {
-        return CodexProviderConfig::standard({{"CODEX_HOME", home_.string()}}, "/nonexistent");
+        return CodexProviderConfig::standard(home_.string(), std::nullopt);
     }
 
 private:

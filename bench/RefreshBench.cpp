@@ -35,28 +35,13 @@ std::shared_ptr<AgentStatusProvider> makeProvider(Agent agent, const std::string
                                                   double rescanInterval) {
     switch (agent) {
     case Agent::claude:
-        return std::make_shared<ClaudeStatusProvider>(
-            ClaudeProviderConfig(home + "/.claude", 20.0, 900.0, 28800.0, 1800.0, "/tmp", 80, home + "/.config/Claude",
-                                 rescanInterval),
-            std::move(reader));
+        return std::make_shared<ClaudeStatusProvider>(ClaudeProviderConfig::standard(home, rescanInterval),
+                                                      std::move(reader));
     case Agent::codex:
-        return std::make_shared<CodexStatusProvider>(CodexProviderConfig{.codexHome = home + "/.codex",
-                                                                         .sqliteHome = std::nullopt,
-                                                                         .runtimeActivityWindow = 20.0,
-                                                                         .recentActivityWindow = 120.0,
-                                                                         .openEdgeActivityWindow = 120.0,
-                                                                         .pendingToolCallActivityWindow = 43200.0,
-                                                                         .recentThreadLimit = 40,
-                                                                         .runtimeLogRecentRowLimit = 10000},
+        return std::make_shared<CodexStatusProvider>(CodexProviderConfig::standard(home + "/.codex", std::nullopt),
                                                      std::move(reader));
     case Agent::hermes:
-        return std::make_shared<HermesStatusProvider>(HermesProviderConfig{.hermesHome = home + "/.hermes",
-                                                                           .recentActivityWindow = 20.0,
-                                                                           .staleOpenSessionWindow = 300.0,
-                                                                           .stalePendingToolWindow = 900.0,
-                                                                           .runtimeActivityWindow = 180.0,
-                                                                           .recentSessionLimit = 40},
-                                                      std::move(reader));
+        return std::make_shared<HermesStatusProvider>(HermesProviderConfig::standard(home), std::move(reader));
     }
     return nullptr;
 }
@@ -66,10 +51,6 @@ std::shared_ptr<AgentStatusProvider> makeProvider(Agent agent, const std::string
 ProcessSnapshotReader fixedReader(const BenchHome& home) {
     const ProcessSampleList samples(home.samples);
     return [samples] { return samples; };
-}
-
-ProcessSnapshotReader freshReader() {
-    return [] { return ProcessResourceSampler::sampleAll(); };
 }
 
 std::unique_ptr<AgentStatusService> makeService(const std::string& home, const ProcessSnapshotReader& reader,
@@ -123,7 +104,7 @@ void providerCold(benchmark::State& state, Agent agent, HomeSize size) {
     BenchHome& home = benchHome(size);
     std::size_t sessions = 0;
     for (auto _ : state) {
-        auto provider = makeProvider(agent, home.root(), freshReader(), 0);
+        auto provider = makeProvider(agent, home.root(), ProcessResourceSampler::freshReader(), 0);
         auto snapshot = provider->snapshot(currentDate());
         sessions = snapshot.activeSessions.size();
         benchmark::DoNotOptimize(snapshot);
@@ -148,7 +129,7 @@ void serviceWarm(benchmark::State& state, HomeSize size) {
 void serviceCold(benchmark::State& state, HomeSize size) {
     BenchHome& home = benchHome(size);
     for (auto _ : state) {
-        auto service = makeService(home.root(), freshReader(), 0);
+        auto service = makeService(home.root(), ProcessResourceSampler::freshReader(), 0);
         auto snapshot = service->snapshot(currentDate());
         counters(state, snapshot);
         benchmark::DoNotOptimize(snapshot);

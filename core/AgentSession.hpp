@@ -7,6 +7,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace brindleaf {
 
@@ -54,5 +55,8 @@ struct AgentSession : AgentSessionFields {
 
     bool operator==(const AgentSession&) const = default;
 };
+
+// Latest activity first, sessions without a date last; equal dates keep their order.
+void sortSessionsNewestFirst(std::vector<AgentSession>& sessions);
 
 } // namespace brindleaf

@@ -161,6 +161,40 @@ std::string firstLineTruncated(std::size_t limit, std::string_view text) {
     return result;
 }
 
+std::size_t userPerceivedLength(std::string_view text) {
+    if (isASCII(text)) {
+        // Every ASCII byte is one cluster, but for CR LF, which is one.
+        std::size_t count = text.size();
+        for (std::size_t i = 0; i + 1 < text.size(); ++i)
+            if (text[i] == '\r' && text[i + 1] == '\n') --count;
+        return count;
+    }
+    std::string repaired;
+    if (!isValidUTF8(text)) {
+        repaired = repairUTF8(text);
+        text = repaired;
+    }
+    UBreakIterator* iterator = characterBreakIterator();
+    if (!iterator) return text.size();
+    UErrorCode status = U_ZERO_ERROR;
+    UText utext = UTEXT_INITIALIZER;
+    utext_openUTF8(&utext, text.data(), static_cast<int64_t>(text.size()), &status);
+    if (U_FAILURE(status)) return text.size();
+    ubrk_setUText(iterator, &utext, &status);
+    std::size_t count = 0;
+    if (U_SUCCESS(status)) {
+        ubrk_first(iterator);
+        while (ubrk_next(iterator) != UBRK_DONE) ++count;
+    } else {
+        count = text.size();
+    }
+    // Detach the iterator from the stack UText before it goes.
+    UErrorCode ignored = U_ZERO_ERROR;
+    ubrk_setText(iterator, u"", 0, &ignored);
+    utext_close(&utext);
+    return count;
+}
+
 std::optional<std::string> nonEmptyString(std::optional<std::string_view> text) {
     if (!text || text->empty()) return std::nullopt;
     return std::string(*text);

@@ -16,6 +16,10 @@ std::string firstLineTruncated(std::size_t limit, std::string_view text);
 // The text, or absent when it is absent or empty.
 std::optional<std::string> nonEmptyString(std::optional<std::string_view> text);
 
+// The number of user-perceived characters (extended grapheme clusters) of the
+// text, ill-formed UTF-8 sequences counting as one U+FFFD each.
+std::size_t userPerceivedLength(std::string_view text);
+
 // True when the bytes are well-formed UTF-8.
 bool isValidUTF8(std::string_view bytes);
 

@@ -235,10 +235,7 @@ ProviderSnapshot ClaudeStatusProvider::scanProjects(const std::string& projectsP
     }
 
     // 14. Latest first; for each id the first (latest) row survives.
-    std::stable_sort(rows.begin(), rows.end(), [](const AgentSession& a, const AgentSession& b) {
-        if (!b.lastActivityAt) return a.lastActivityAt.has_value();
-        return a.lastActivityAt && *a.lastActivityAt > *b.lastActivityAt;
-    });
+    sortSessionsNewestFirst(rows);
     std::set<std::string> seen;
     std::vector<AgentSession> unique;
     unique.reserve(rows.size());

@@ -72,9 +72,6 @@ public:
     // Listing and analysis.
     std::vector<ClaudeTranscriptFile> listTranscripts(const std::string& projectsPath);
     static std::vector<ClaudeTranscriptFile> findTranscriptFiles(const std::string& root);
-    static std::map<std::string, Date> folderSignature(const std::string& projectsPath);
-    std::shared_ptr<const EngineLivenessIndex> engineIndex(const ProcessSampleList& samples,
-                                                           const std::map<int64_t, std::string>& registry);
     AnalyzedTranscript analyzeTranscript(const ClaudeTranscriptFile& transcript);
     static std::optional<std::string> projectDirectoryName(const std::string& transcriptPath);
     static std::set<std::string> engineClaimedTranscripts(const std::vector<AnalyzedTranscript>& transcripts,

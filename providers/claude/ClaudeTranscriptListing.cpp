@@ -158,26 +158,6 @@ std::vector<ClaudeTranscriptFile> ClaudeStatusProvider::walkTranscriptFiles(cons
     return files;
 }
 
-std::map<std::string, Date> ClaudeStatusProvider::folderSignature(const std::string& projectsPath) {
-    std::map<std::string, Date> signature;
-    if (auto modified = FileStat::modificationDate(projectsPath)) signature.emplace(projectsPath, *modified);
-    DIR* dir = ::opendir(projectsPath.c_str());
-    if (!dir) return signature;
-    const int folderFD = ::dirfd(dir);
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::string_view name(entry->d_name);
-        if (name.empty() || name.front() == '.') continue;
-        if (auto info = claudefolder::infoAt(folderFD, entry->d_name)) {
-            std::string path;
-            path.reserve(projectsPath.size() + 1 + name.size());
-            path.append(projectsPath).append(1, '/').append(name);
-            signature.emplace(std::move(path), info->modifiedAt);
-        }
-    }
-    ::closedir(dir);
-    return signature;
-}
-
 std::vector<ClaudeTranscriptFile> ClaudeStatusProvider::walkWithFolderListings(const std::string& root) {
     // Folders unchanged since the last walk are not listed again; folders no
     // longer met are forgotten. A concurrent walk finds no listings and reads
@@ -291,12 +271,6 @@ ClaudeStatusProvider::listedTranscripts(const std::string& projectsPath) {
     if (lastListed_ && *lastListed_ == *result) return lastListed_;
     lastListed_ = result;
     return result;
-}
-
-std::shared_ptr<const ClaudeStatusProvider::EngineLivenessIndex>
-ClaudeStatusProvider::engineIndex(const ProcessSampleList& samples,
-                                  const std::map<int64_t, std::string>& registry) {
-    return engineIndexFor(samples, std::make_shared<const Registry>(registry));
 }
 
 std::shared_ptr<const ClaudeStatusProvider::EngineLivenessIndex>

@@ -1,7 +1,6 @@
 // The verdict on one candidate thread: working, finished or stale.
 #include "providers/codex/CodexStatusProvider.hpp"
 
-#include "core/FileStat.hpp"
 #include "core/TextUtils.hpp"
 
 #include <limits>
@@ -34,12 +33,13 @@ CodexStatusProvider::CandidateDecision CodexStatusProvider::decide(const CodexCa
 
 CodexStatusProvider::CandidateDecision CodexStatusProvider::decide(const CodexCandidate& candidate, Date now,
                                                                    const ProcessView& processes) {
-    return decideCandidate(candidate, now, processes, false);
+    fileStat_.refresh();
+    return decideCandidate(candidate, now, processes);
 }
 
 CodexStatusProvider::CandidateDecision CodexStatusProvider::decideCandidate(const CodexCandidate& candidate, Date now,
                                                                             const ProcessView& processes,
-                                                                            bool watched, const std::string* title) {
+                                                                            const std::string* title) {
     const bool officialActive = candidate.hasSource("official_app_server_active");
     const bool officialSystemError = candidate.hasSource("official_app_server_system_error");
     const bool officialIdle = candidate.hasSource("official_app_server_idle");
@@ -52,23 +52,15 @@ CodexStatusProvider::CandidateDecision CodexStatusProvider::decideCandidate(cons
     // time: the tail itself is not read.
     if (closedEdge && !officialActive && !officialSystemError) {
         std::optional<Date> fileDate;
-        if (candidate.rolloutPath) {
-            if (!watched) {
-                fileDate = FileStat::modificationDate(*candidate.rolloutPath);
-            } else if (auto info = fileStat_.info(*candidate.rolloutPath)) {
-                fileDate = info->modifiedAt;
-            }
-        }
+        if (candidate.rolloutPath)
+            if (auto info = fileStat_.info(*candidate.rolloutPath)) fileDate = info->modifiedAt;
         const Date observedAt = codex::latestDate(fileDate, candidate.updatedAt).value_or(now);
         return CandidateDecision::inactive(
             completionEvidence(candidate, "closed_spawn_edge", observedAt, "thread spawn edge closed"));
     }
 
     std::optional<RolloutTailState> tail;
-    if (candidate.rolloutPath) {
-        tail = watched ? rolloutAnalyzer_.state(*candidate.rolloutPath, fileStat_.info(*candidate.rolloutPath))
-                       : rolloutAnalyzer_.state(*candidate.rolloutPath);
-    }
+    if (candidate.rolloutPath) tail = rolloutAnalyzer_.state(*candidate.rolloutPath, fileStat_.info(*candidate.rolloutPath));
     const std::optional<Date> latest = codex::latestDate(tail ? tail->lastEventAt : std::nullopt, candidate.updatedAt);
     const double age = latest ? now - *latest : std::numeric_limits<double>::infinity();
 

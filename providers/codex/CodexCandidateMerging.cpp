@@ -65,70 +65,41 @@ std::vector<CodexCandidate> CodexStatusProvider::officialCandidates(
     return candidates;
 }
 
-std::vector<CodexCandidate> CodexStatusProvider::mergeCandidates(const std::vector<CodexCandidate>& candidates) {
-    std::vector<CodexCandidate> merged;
+std::vector<CodexStatusProvider::MergedCandidate> CodexStatusProvider::mergeCandidates(
+    const std::vector<const CodexCandidate*>& candidates) {
+    std::vector<MergedCandidate> merged;
     merged.reserve(candidates.size());
-    std::unordered_map<std::string, std::size_t> positions;
+    std::unordered_map<std::string_view, std::size_t> positions;
     positions.reserve(candidates.size());
-    for (const auto& candidate : candidates) {
-        auto [it, inserted] = positions.emplace(candidate.id, merged.size());
+    for (const CodexCandidate* candidate : candidates) {
+        auto [it, inserted] = positions.emplace(candidate->id, merged.size());
         if (inserted) {
-            merged.push_back(candidate);
+            merged.push_back(MergedCandidate{candidate, std::nullopt, std::nullopt});
         } else {
-            merged[it->second] = merged[it->second].merged(candidate);
+            MergedCandidate& entry = merged[it->second];
+            entry.owned = entry.get().merged(*candidate);
         }
     }
     return merged;
 }
 
-std::vector<CodexCandidate> CodexStatusProvider::mergeCandidates(std::vector<CodexCandidate>&& candidates) {
-    std::vector<CodexCandidate> merged;
-    merged.reserve(candidates.size());
-    std::unordered_map<std::string, std::size_t> positions;
-    positions.reserve(candidates.size());
-    for (auto& candidate : candidates) {
-        auto [it, inserted] = positions.emplace(candidate.id, merged.size());
-        if (inserted) {
-            merged.push_back(std::move(candidate));
-        } else {
-            merged[it->second] = merged[it->second].merged(candidate);
-        }
-    }
-    return merged;
-}
-
-void CodexStatusProvider::applySessionIndex(std::vector<CodexCandidate>& candidates, const SessionIndex& index) {
-    if (index.empty()) return;
-    for (auto& candidate : candidates) {
-        auto found = index.find(candidate.id);
-        if (found == index.end()) continue;
-        std::string name = codex::cleanedFirstLine(found->second);
-        if (!codex::isPresentableTitle(name)) continue;
-        candidate.title = std::move(name);
-        candidate.titleScore = 5;
-    }
+std::optional<std::string> CodexStatusProvider::sessionIndexTitle(std::string_view name) {
+    std::string title = codex::cleanedFirstLine(name);
+    if (!codex::isPresentableTitle(title)) return std::nullopt;
+    return title;
 }
 
 CodexStatusProvider::RuntimeProfiles CodexStatusProvider::runtimeProfilesByThread(
-    const std::vector<CodexCandidate>& candidates) {
-    RuntimeProfiles profiles;
-    for (const auto& candidate : candidates)
-        if (candidate.runtimeProfile) profiles.emplace(candidate.id, *candidate.runtimeProfile);
-    for (const auto& candidate : candidates) {
-        if (candidate.parentID && candidate.parentRuntimeProfile)
-            profiles.emplace(*candidate.parentID, *candidate.parentRuntimeProfile);
-    }
-    return profiles;
-}
-
-CodexStatusProvider::RuntimeProfiles CodexStatusProvider::runtimeProfilesByThread(
-    const std::vector<CodexCandidate>& candidates, const std::unordered_set<std::string>& threadIDs) {
+    const std::vector<MergedCandidate>& candidates, const std::unordered_set<std::string_view>& threadIDs) {
     RuntimeProfiles profiles;
     if (threadIDs.empty()) return profiles;
-    for (const auto& candidate : candidates)
+    for (const auto& entry : candidates) {
+        const CodexCandidate& candidate = entry.get();
         if (candidate.runtimeProfile && threadIDs.count(candidate.id))
             profiles.emplace(candidate.id, *candidate.runtimeProfile);
-    for (const auto& candidate : candidates) {
+    }
+    for (const auto& entry : candidates) {
+        const CodexCandidate& candidate = entry.get();
         if (candidate.parentID && candidate.parentRuntimeProfile && threadIDs.count(*candidate.parentID))
             profiles.emplace(*candidate.parentID, *candidate.parentRuntimeProfile);
     }
@@ -178,25 +149,6 @@ std::vector<AgentSession> CodexStatusProvider::applyParentChildState(const std::
         parents.emplace_back(std::move(fields));
     }
     return parents;
-}
-
-void CodexStatusProvider::sortSessionsNewestFirst(std::vector<AgentSession>& sessions) {
-    // Sessions are large: the order is found on their dates, then each moves once.
-    const std::size_t count = sessions.size();
-    std::vector<double> dates;
-    dates.reserve(count);
-    for (const auto& session : sessions)
-        dates.push_back(session.lastActivityAt.value_or(-std::numeric_limits<double>::infinity()));
-    std::vector<std::size_t> order(count);
-    for (std::size_t i = 0; i < count; ++i) order[i] = i;
-    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return dates[a] > dates[b]; });
-    bool unchanged = true;
-    for (std::size_t i = 0; i < count && unchanged; ++i) unchanged = order[i] == i;
-    if (unchanged) return;
-    std::vector<AgentSession> sorted;
-    sorted.reserve(count);
-    for (std::size_t index : order) sorted.push_back(std::move(sessions[index]));
-    sessions = std::move(sorted);
 }
 
 RunEvidence CodexStatusProvider::sessionRunEvidence(const AgentSession& session, Date now) const {

@@ -3,6 +3,7 @@
 #include "providers/codex/CodexStatusProvider.hpp"
 
 #include "core/FileStat.hpp"
+#include "core/TextUtils.hpp"
 #include "providers/codex/CodexText.hpp"
 
 #include <unicode/uregex.h>
@@ -10,8 +11,6 @@
 #include <unicode/utext.h>
 
 #include <array>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace brindleaf {
 
@@ -290,30 +289,11 @@ std::vector<std::string> CodexStatusProvider::stateDatabaseCandidates(const std:
     return paths;
 }
 
-std::optional<std::string> CodexStatusProvider::newestExistingFile(const std::vector<std::string>& paths) {
-    std::optional<std::string> choice;
-    Date choiceTime = 0;
-    for (const auto& path : paths) {
-        if (::access(path.c_str(), F_OK) != 0) continue;
-        auto info = FileStat::info(path);
-        if (!info) continue;
-        if (!choice || info->modifiedAt > choiceTime) {
-            choice = path;
-            choiceTime = info->modifiedAt;
-        }
-    }
-    return choice;
-}
-
 CodexStatusProvider::DatabaseFiles CodexStatusProvider::watchedDatabaseFiles(const std::string& path) {
     return DatabaseFiles{path, fileStat_.info(path), fileStat_.info(path + "-wal")};
 }
 
-CodexStatusProvider::DatabaseFiles CodexStatusProvider::statDatabaseFiles(const std::string& path) {
-    return DatabaseFiles{path, FileStat::info(path), FileStat::info(path + "-wal")};
-}
-
-std::optional<std::string> CodexStatusProvider::newestWatchedFile(const std::vector<std::string>& paths) {
+std::optional<std::string> CodexStatusProvider::newestExistingFile(const std::vector<std::string>& paths) {
     const std::string* choice = nullptr;
     Date choiceTime = 0;
     for (const auto& path : paths) {
@@ -416,11 +396,6 @@ std::vector<CodexCandidate> CodexStatusProvider::queryRecentThreads(StateSchema&
     return candidates;
 }
 
-std::vector<CodexCandidate> CodexStatusProvider::recentThreadCandidates(const std::string& statePath,
-                                                                        StateSchema& state) {
-    return *recentThreadList(statDatabaseFiles(statePath), state);
-}
-
 CodexStatusProvider::RecentThreadList CodexStatusProvider::recentThreadList(const DatabaseFiles& stateFiles,
                                                                             StateSchema& state) {
     static const std::string noKey;
@@ -455,19 +430,9 @@ std::shared_ptr<const CodexStatusProvider::SpawnEdgeResult> CodexStatusProvider:
         [bound](const std::shared_ptr<const SpawnEdgeResult>& cached) { return cached->closedLowerBound <= bound; });
 }
 
-std::vector<CodexCandidate> CodexStatusProvider::spawnEdgeCandidates(const std::string& statePath,
-                                                                     StateSchema& state, Date now) {
-    const int64_t bound = closedEdgeLowerBound(now);
-    const std::shared_ptr<const SpawnEdgeResult> result = spawnEdgeResult(statDatabaseFiles(statePath), state, bound);
-    std::vector<CodexCandidate> kept;
-    kept.reserve(result->candidates.size());
-    for (const auto& candidate : result->candidates) {
-        if (candidate.hasSource("closed_spawn_edge") &&
-            (!candidate.updatedAtSeconds || *candidate.updatedAtSeconds < bound))
-            continue;
-        kept.push_back(candidate);
-    }
-    return kept;
+bool CodexStatusProvider::keepsSpawnEdge(const CodexCandidate& candidate, int64_t closedLowerBound) {
+    if (!candidate.hasSource("closed_spawn_edge")) return true;
+    return candidate.updatedAtSeconds && *candidate.updatedAtSeconds >= closedLowerBound;
 }
 
 std::vector<CodexStatusProvider::RuntimeThread> CodexStatusProvider::recentRuntimeThreads(const std::string& logPath,
@@ -489,12 +454,6 @@ std::vector<CodexStatusProvider::RuntimeThread> CodexStatusProvider::recentRunti
         threads.push_back(RuntimeThread{std::string(*id), *seconds});
     }
     return threads;
-}
-
-std::vector<CodexCandidate> CodexStatusProvider::runtimeLogCandidates(StateSchema& state, Date now) {
-    auto logPath = newestExistingFile(stateDatabaseCandidates("logs_2.sqlite"));
-    if (!logPath) return {};
-    return runtimeLogCandidates(state, statDatabaseFiles(state.reader().path()), statDatabaseFiles(*logPath), now);
 }
 
 std::vector<CodexCandidate> CodexStatusProvider::runtimeLogCandidates(StateSchema& state,

@@ -87,7 +87,8 @@ CodexStatusProvider::ManagedProcessesByConversation CodexStatusProvider::groupMa
 }
 
 std::shared_ptr<const CodexStatusProvider::SessionIndex> CodexStatusProvider::sessionIndex() {
-    return sessionIndex(FileStat::info(sessionIndexPath()));
+    fileStat_.refresh();
+    return sessionIndex(fileStat_.info(sessionIndexPath()));
 }
 
 std::shared_ptr<const CodexStatusProvider::SessionIndex> CodexStatusProvider::sessionIndex(
@@ -101,10 +102,6 @@ std::shared_ptr<const CodexStatusProvider::SessionIndex> CodexStatusProvider::se
     });
 }
 
-CodexStatusProvider::ManagedProcessList CodexStatusProvider::managedProcessList() {
-    return managedProcessList(FileStat::info(managedProcessPath()));
-}
-
 CodexStatusProvider::ManagedProcessList CodexStatusProvider::managedProcessList(std::optional<FileStat::Info> info) {
     static const ManagedProcessList none = std::make_shared<const std::vector<CodexManagedProcess>>();
     if (!info) return none;
@@ -114,12 +111,14 @@ CodexStatusProvider::ManagedProcessList CodexStatusProvider::managedProcessList(
     });
 }
 
-std::vector<CodexManagedProcess> CodexStatusProvider::managedProcesses() { return *managedProcessList(); }
+std::vector<CodexManagedProcess> CodexStatusProvider::managedProcesses() {
+    fileStat_.refresh();
+    return *managedProcessList(fileStat_.info(managedProcessPath()));
+}
 
 std::shared_ptr<const CodexStatusProvider::ProcessIndex> CodexStatusProvider::processIndex(
-    ProcessSampleList samples, bool watched) {
-    ManagedProcessList managedList =
-        watched ? managedProcessList(fileStat_.info(managedProcessPath())) : managedProcessList();
+    ProcessSampleList samples) {
+    ManagedProcessList managedList = managedProcessList(fileStat_.info(managedProcessPath()));
     {
         std::lock_guard<std::mutex> guard(processIndexLock_);
         // The cached list stays referenced, so an equal pointer is the same unchanged list.

@@ -1,17 +1,13 @@
 #include "providers/codex/CodexProviderConfig.hpp"
 
+#include <utility>
+
 namespace brindleaf {
 
-CodexProviderConfig CodexProviderConfig::standard(const std::map<std::string, std::string>& environment,
-                                                  const std::string& userHome) {
-    const auto nonEmpty = [&](const char* name) -> std::optional<std::string> {
-        auto found = environment.find(name);
-        if (found == environment.end() || found->second.empty()) return std::nullopt;
-        return found->second;
-    };
+CodexProviderConfig CodexProviderConfig::standard(std::string codexHome, std::optional<std::string> sqliteHome) {
     CodexProviderConfig config;
-    config.codexHome = nonEmpty("CODEX_HOME").value_or(userHome + "/.codex");
-    config.sqliteHome = nonEmpty("CODEX_SQLITE_HOME");
+    config.codexHome = std::move(codexHome);
+    config.sqliteHome = std::move(sqliteHome);
     config.runtimeActivityWindow = 20;
     config.recentActivityWindow = 120;
     config.openEdgeActivityWindow = 120;

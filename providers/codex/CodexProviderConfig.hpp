@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <string>
 
@@ -21,11 +20,9 @@ struct CodexProviderConfig {
 
     bool operator==(const CodexProviderConfig&) const = default;
 
-    // The composition root's values: "CODEX_HOME" when set and non-empty, else
-    // `userHome` + "/.codex"; "CODEX_SQLITE_HOME" when set and non-empty; the
+    // The values the application runs with, for the given folders: the
     // windows 20, 120, 120 and 43200 seconds; limits 40 and 10000.
-    static CodexProviderConfig standard(const std::map<std::string, std::string>& environment,
-                                        const std::string& userHome);
+    static CodexProviderConfig standard(std::string codexHome, std::optional<std::string> sqliteHome);
 };
 
 } // namespace brindleaf

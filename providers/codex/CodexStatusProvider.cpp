@@ -40,16 +40,6 @@ Value collectShared(const char* label, std::vector<std::string>& errors, Source&
     return Value{};
 }
 
-// One thread after merging: the one candidate a source gave, or the merge of
-// several owned here; with the session index's name for it, if any.
-struct MergedCandidate {
-    const CodexCandidate* single = nullptr;
-    std::optional<CodexCandidate> owned;
-    std::optional<std::string> indexTitle;
-
-    const CodexCandidate& get() const { return owned ? *owned : *single; }
-};
-
 } // namespace
 
 CodexStatusProvider::CodexStatusProvider(CodexProviderConfig config, ProcessSnapshotReader reader,
@@ -85,12 +75,15 @@ ProviderSnapshot CodexStatusProvider::scan(Date now) {
     fileStat_.refresh();
     const std::string providerNameText(providerName);
     std::vector<CodexCandidate> official = officialCandidates(fetchOfficialStatuses(now), now);
-    const auto statePath = newestWatchedFile(stateDatabaseCandidates("state_5.sqlite"));
+    const auto statePath = newestExistingFile(stateDatabaseCandidates("state_5.sqlite"));
 
     if (!statePath) {
+        static const std::vector<ProcessResourceSample> noSamples;
+        static const ManagedProcessesByConversation noManagedProcesses;
+        const ProcessView noProcesses(noSamples, noManagedProcesses);
         std::vector<AgentSession> sessions;
         for (const auto& candidate : official) {
-            CandidateDecision decision = decide(candidate, now, {}, {});
+            CandidateDecision decision = decideCandidate(candidate, now, noProcesses);
             if (decision.kind == CandidateDecision::Kind::active) sessions.push_back(std::move(*decision.session));
         }
         sortSessionsNewestFirst(sessions);
@@ -109,7 +102,7 @@ ProviderSnapshot CodexStatusProvider::scan(Date now) {
     std::vector<std::string> errors;
 
     std::vector<CodexCandidate> runtime = collect("Codex runtime logs", errors, [&] {
-        const auto logPath = newestWatchedFile(stateDatabaseCandidates("logs_2.sqlite"));
+        const auto logPath = newestExistingFile(stateDatabaseCandidates("logs_2.sqlite"));
         if (!logPath) return std::vector<CodexCandidate>{};
         return runtimeLogCandidates(schema, stateFiles, watchedDatabaseFiles(*logPath), now);
     });
@@ -122,39 +115,23 @@ ProviderSnapshot CodexStatusProvider::scan(Date now) {
     const std::shared_ptr<const SessionIndex> index = sessionIndex(fileStat_.info(sessionIndexPath()));
 
     // Merged by id in first-seen order: official, runtime log, spawn edges,
-    // recent threads. The candidates stay where their sources keep them.
-    const std::size_t total = official.size() + runtime.size() + (edges ? edges->candidates.size() : 0) +
-                              (recent ? recent->size() : 0);
-    std::vector<MergedCandidate> merged;
-    merged.reserve(total);
-    std::unordered_map<std::string_view, std::size_t> positions;
-    positions.reserve(total);
-    const auto add = [&](const CodexCandidate& candidate) {
-        auto [it, inserted] = positions.emplace(candidate.id, merged.size());
-        if (inserted) {
-            merged.push_back(MergedCandidate{&candidate, std::nullopt, std::nullopt});
-        } else {
-            MergedCandidate& entry = merged[it->second];
-            entry.owned = entry.get().merged(candidate);
-        }
-    };
-    for (const auto& candidate : official) add(candidate);
-    for (const auto& candidate : runtime) add(candidate);
-    if (edges) {
-        for (const auto& candidate : edges->candidates) {
-            if (candidate.hasSource("closed_spawn_edge") &&
-                (!candidate.updatedAtSeconds || *candidate.updatedAtSeconds < edgeBound))
-                continue;
-            add(candidate);
-        }
-    }
+    // recent threads.
+    std::vector<const CodexCandidate*> all;
+    all.reserve(official.size() + runtime.size() + (edges ? edges->candidates.size() : 0) +
+                (recent ? recent->size() : 0));
+    for (const auto& candidate : official) all.push_back(&candidate);
+    for (const auto& candidate : runtime) all.push_back(&candidate);
+    if (edges)
+        for (const auto& candidate : edges->candidates)
+            if (keepsSpawnEdge(candidate, edgeBound)) all.push_back(&candidate);
     if (recent)
-        for (const auto& candidate : *recent) add(candidate);
+        for (const auto& candidate : *recent) all.push_back(&candidate);
+    std::vector<MergedCandidate> merged = mergeCandidates(all);
     // A presentable session-index name replaces whatever title the thread has.
     if (!index->empty())
         for (auto& entry : merged) entry.indexTitle = indexName(index, entry.get().id);
 
-    const std::shared_ptr<const ProcessIndex> processTable = processIndex(processSnapshotReader_(), true);
+    const std::shared_ptr<const ProcessIndex> processTable = processIndex(processSnapshotReader_());
     const ProcessView& processes = *processTable->view;
 
     std::vector<AgentSession> sessions;
@@ -162,7 +139,7 @@ ProviderSnapshot CodexStatusProvider::scan(Date now) {
     int64_t staleCount = 0;
     for (const auto& entry : merged) {
         CandidateDecision decision =
-            decideCandidate(entry.get(), now, processes, true, entry.indexTitle ? &*entry.indexTitle : nullptr);
+            decideCandidate(entry.get(), now, processes, entry.indexTitle ? &*entry.indexTitle : nullptr);
         switch (decision.kind) {
         case CandidateDecision::Kind::active: sessions.push_back(std::move(*decision.session)); break;
         case CandidateDecision::Kind::inactive:
@@ -171,26 +148,11 @@ ProviderSnapshot CodexStatusProvider::scan(Date now) {
         case CandidateDecision::Kind::stale: ++staleCount; break;
         }
     }
-    // Only the parents of shown threads can need a profile: a thread's own
-    // profile first, else the first profile a child row gives for it.
-    RuntimeProfiles profiles;
-    {
-        std::unordered_set<std::string_view> parentIDs;
-        for (const auto& session : sessions)
-            if (session.parentID) parentIDs.insert(*session.parentID);
-        if (!parentIDs.empty()) {
-            for (const auto& entry : merged) {
-                const CodexCandidate& candidate = entry.get();
-                if (candidate.runtimeProfile && parentIDs.count(candidate.id))
-                    profiles.emplace(candidate.id, *candidate.runtimeProfile);
-            }
-            for (const auto& entry : merged) {
-                const CodexCandidate& candidate = entry.get();
-                if (candidate.parentID && candidate.parentRuntimeProfile && parentIDs.count(*candidate.parentID))
-                    profiles.emplace(*candidate.parentID, *candidate.parentRuntimeProfile);
-            }
-        }
-    }
+    // Only the parents of shown threads can need a profile.
+    std::unordered_set<std::string_view> parentIDs;
+    for (const auto& session : sessions)
+        if (session.parentID) parentIDs.insert(*session.parentID);
+    const RuntimeProfiles profiles = runtimeProfilesByThread(merged, parentIDs);
     std::vector<AgentSession> parents = applyParentChildState(sessions, profiles, now);
     for (auto& parent : parents) sessions.push_back(std::move(parent));
     sortSessionsNewestFirst(sessions);
@@ -215,10 +177,7 @@ std::optional<std::string> CodexStatusProvider::indexName(const std::shared_ptr<
         indexNamesSource_ = index;
     }
     auto [it, inserted] = indexNames_.try_emplace(id);
-    if (inserted) {
-        std::string name = codex::cleanedFirstLine(found->second);
-        if (codex::isPresentableTitle(name)) it->second = std::move(name);
-    }
+    if (inserted) it->second = sessionIndexTitle(found->second);
     return it->second;
 }
 

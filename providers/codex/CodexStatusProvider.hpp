@@ -152,7 +152,6 @@ public:
 
     // --- Database location ---
     std::vector<std::string> stateDatabaseCandidates(const std::string& fileName) const;
-    static std::optional<std::string> newestExistingFile(const std::vector<std::string>& paths);
 
     // What the state database's schema offers: asked when a query first needs
     // it and remembered for the rest of one scan. A failed question is asked
@@ -174,12 +173,12 @@ public:
     };
 
     // --- Database queries (each may throw SQLiteReaderError) ---
-    std::vector<CodexCandidate> runtimeLogCandidates(StateSchema& state, Date now);
     std::vector<RuntimeThread> recentRuntimeThreads(const std::string& logPath, int64_t lowerBound) const;
-    std::vector<CodexCandidate> spawnEdgeCandidates(const std::string& statePath, StateSchema& state, Date now);
     std::vector<CodexCandidate> querySpawnEdges(StateSchema& state, int64_t closedLowerBound) const;
-    std::vector<CodexCandidate> recentThreadCandidates(const std::string& statePath, StateSchema& state);
     std::vector<CodexCandidate> queryRecentThreads(StateSchema& state) const;
+    // Whether a spawn-edge candidate counts at this lower bound of closed edges:
+    // an open edge always, a closed one only when updated at or after the bound.
+    static bool keepsSpawnEdge(const CodexCandidate& candidate, int64_t closedLowerBound);
 
     // The statements, as sent. `threadColumns` are the columns of `threads`.
     static std::string tableExistsStatement(std::string_view table);
@@ -202,7 +201,8 @@ public:
     static SessionIndex parseSessionIndex(const std::string& path);
     static std::vector<CodexManagedProcess> loadManagedProcesses(const std::string& path);
     static ManagedProcessesByConversation groupManagedProcesses(const std::vector<CodexManagedProcess>& processes);
-    // Through the provider's caches; empty when the file does not exist.
+    // Through the provider's caches, as a scan reads them (taking in file
+    // changes first); empty when the file does not exist.
     std::shared_ptr<const SessionIndex> sessionIndex();
     std::vector<CodexManagedProcess> managedProcesses();
 
@@ -218,23 +218,35 @@ public:
                                                                     const ProcessView& processes);
 
     // --- Decision ---
+    // The scan's decision on one candidate, after taking in file changes as a
+    // scan does at its start.
     CandidateDecision decide(const CodexCandidate& candidate, Date now,
                              const std::vector<ProcessResourceSample>& samples,
                              const ManagedProcessesByConversation& managed);
     CandidateDecision decide(const CodexCandidate& candidate, Date now, const ProcessView& processes);
 
     // --- Merging, titles, parents, order and run evidence ---
-    static std::vector<CodexCandidate> mergeCandidates(const std::vector<CodexCandidate>& candidates);
-    static std::vector<CodexCandidate> mergeCandidates(std::vector<CodexCandidate>&& candidates);
-    // Retitles the candidates the index names (score 5); rejected names change nothing.
-    static void applySessionIndex(std::vector<CodexCandidate>& candidates, const SessionIndex& index);
-    static RuntimeProfiles runtimeProfilesByThread(const std::vector<CodexCandidate>& candidates);
-    // The same, for the given thread ids only.
-    static RuntimeProfiles runtimeProfilesByThread(const std::vector<CodexCandidate>& candidates,
-                                                   const std::unordered_set<std::string>& threadIDs);
+    // One thread after merging: the one candidate a source gave, or the merge of
+    // several owned here; with the session index's name for it, if any.
+    struct MergedCandidate {
+        const CodexCandidate* single = nullptr;
+        std::optional<CodexCandidate> owned;
+        std::optional<std::string> indexTitle;
+
+        const CodexCandidate& get() const { return owned ? *owned : *single; }
+    };
+    // One entry per id in first-seen order, later candidates folded into the
+    // first; the candidates stay where their sources keep them.
+    static std::vector<MergedCandidate> mergeCandidates(const std::vector<const CodexCandidate*>& candidates);
+    // The title a session-index name gives a thread: its cleaned first line
+    // when presentable, else none (the thread keeps its own title).
+    static std::optional<std::string> sessionIndexTitle(std::string_view name);
+    // The runtime profiles of the given thread ids: a thread's own profile
+    // first, else the first profile a child gives for it as its parent.
+    static RuntimeProfiles runtimeProfilesByThread(const std::vector<MergedCandidate>& candidates,
+                                                   const std::unordered_set<std::string_view>& threadIDs);
     std::vector<AgentSession> applyParentChildState(const std::vector<AgentSession>& sessions,
                                                     const RuntimeProfiles& profiles, Date now) const;
-    static void sortSessionsNewestFirst(std::vector<AgentSession>& sessions);
     RunEvidence sessionRunEvidence(const AgentSession& session, Date now) const;
     std::vector<RunEvidence> runEvidence(const std::vector<AgentSession>& sessions,
                                          const std::vector<std::string>& healthTexts, Date now) const;
@@ -253,8 +265,8 @@ private:
     };
     // Through the scan's watched stats.
     DatabaseFiles watchedDatabaseFiles(const std::string& path);
-    static DatabaseFiles statDatabaseFiles(const std::string& path);
-    std::optional<std::string> newestWatchedFile(const std::vector<std::string>& paths);
+    // The newest existing file of the paths (the first of equally new ones).
+    std::optional<std::string> newestExistingFile(const std::vector<std::string>& paths);
 
     std::vector<CodexCandidate> runtimeLogCandidates(StateSchema& state, const DatabaseFiles& stateFiles,
                                                      const DatabaseFiles& logFiles, Date now);
@@ -263,10 +275,10 @@ private:
                                                            int64_t bound);
     RecentThreadList recentThreadList(const DatabaseFiles& stateFiles, StateSchema& state);
 
-    // `watched`: the files' states come from the scan's watched stats. `title`,
-    // when given, replaces the candidate's title (a session-index name).
+    // The files' states come from the scan's watched stats. `title`, when
+    // given, replaces the candidate's title (a session-index name).
     CandidateDecision decideCandidate(const CodexCandidate& candidate, Date now, const ProcessView& processes,
-                                      bool watched, const std::string* title = nullptr);
+                                      const std::string* title = nullptr);
     // The presentable, cleaned name the index gives a thread, remembered per index object.
     std::optional<std::string> indexName(const std::shared_ptr<const SessionIndex>& index, const std::string& id);
     // A process table with the managed processes of its scan and their view:
@@ -279,10 +291,9 @@ private:
         std::optional<ProcessView> view; // refers to the two members above
     };
 
-    // Through the provider's cache: the same list object while the file is unchanged.
-    ManagedProcessList managedProcessList();
-    std::shared_ptr<const ProcessIndex> processIndex(ProcessSampleList samples, bool watched = false);
+    std::shared_ptr<const ProcessIndex> processIndex(ProcessSampleList samples);
     std::shared_ptr<const SessionIndex> sessionIndex(std::optional<FileStat::Info> info);
+    // Through the provider's cache: the same list object while the file is unchanged.
     ManagedProcessList managedProcessList(std::optional<FileStat::Info> info);
     std::string sessionIndexPath() const { return config_.codexHome + "/session_index.jsonl"; }
     std::string managedProcessPath() const { return config_.codexHome + "/process_manager/chat_processes.json"; }

@@ -1,8 +1,5 @@
 #include "providers/codex/CodexText.hpp"
 
-#include <unicode/ubrk.h>
-#include <unicode/utext.h>
-
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -164,35 +161,6 @@ std::optional<double> plausibleDate(double seconds) {
     constexpr double latest = 253402300799.0;   // 9999-12-31T23:59:59Z
     if (!std::isfinite(seconds) || seconds < earliest || seconds > latest) return std::nullopt;
     return seconds;
-}
-
-std::size_t userPerceivedLength(std::string_view text) {
-    bool ascii = true;
-    for (char c : text)
-        if (static_cast<unsigned char>(c) >= 0x80 || c == '\r') {
-            ascii = false;
-            break;
-        }
-    if (ascii) return text.size();
-    UErrorCode status = U_ZERO_ERROR;
-    UText* utext = utext_openUTF8(nullptr, text.data(), static_cast<int64_t>(text.size()), &status);
-    if (U_FAILURE(status)) return text.size();
-    UBreakIterator* breaks = ubrk_open(UBRK_CHARACTER, nullptr, nullptr, 0, &status);
-    std::size_t count = 0;
-    if (U_SUCCESS(status)) {
-        ubrk_setUText(breaks, utext, &status);
-        if (U_SUCCESS(status)) {
-            ubrk_first(breaks);
-            while (ubrk_next(breaks) != UBRK_DONE) ++count;
-        } else {
-            count = text.size();
-        }
-        ubrk_close(breaks);
-    } else {
-        count = text.size();
-    }
-    utext_close(utext);
-    return count;
 }
 
 std::string numberText(double value) {

@@ -36,9 +36,6 @@ std::optional<int64_t> floorToInt64(double value);
 // A date of seconds since 1970 when finite and between the years 1 and 9999.
 std::optional<double> plausibleDate(double seconds);
 
-// The number of user-perceived characters (extended grapheme clusters).
-std::size_t userPerceivedLength(std::string_view text);
-
 // The plain decimal text of a number as it appears in a status answer: whole
 // values without a fraction ("42"), others in their shortest exact form.
 std::string numberText(double value);

@@ -25,13 +25,6 @@ int64_t usageScore(const SessionResourceUsage& usage) {
     return usage.processCount + (usage.cpuPercent ? 1 : 0) + (usage.residentMemoryBytes ? 1 : 0);
 }
 
-std::string_view trimmed(std::string_view text) {
-    auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; };
-    while (!text.empty() && isSpace(text.front())) text.remove_prefix(1);
-    while (!text.empty() && isSpace(text.back())) text.remove_suffix(1);
-    return text;
-}
-
 // The record of a candidate, given its shown title and parent title.
 AgentSession candidateRecord(const HermesSessionCandidate& candidate, std::string title,
                              std::optional<std::string> parentTitle, std::string rolloutPath, std::string evidence,
@@ -63,13 +56,15 @@ std::string shownTitle(const HermesSessionCandidate& candidate) {
     return candidate.title ? firstLineTruncated(titleLimit, *candidate.title) : std::string("Hermes session");
 }
 
-// The trimmed terminal command of a candidate's last terminal tool call, when long enough to search for.
+// The terminal command of a candidate's last terminal tool call without surrounding white space and
+// line breaks, when it has enough characters to search for.
 std::optional<std::string> searchableTerminalText(const HermesSessionCandidate& candidate) {
     if (!candidate.lastTerminalToolCalls) return std::nullopt;
     auto command = HermesStatusProvider::terminalCommand(*candidate.lastTerminalToolCalls);
     if (!command) return std::nullopt;
-    const std::string_view text = trimmed(*command);
-    if (text.size() < minimumTerminalCommandLength) return std::nullopt;
+    const std::string_view text = trimmedWhitespaceAndNewlines(*command);
+    if (text.size() < minimumTerminalCommandLength || userPerceivedLength(text) < minimumTerminalCommandLength)
+        return std::nullopt;
     return std::string(text);
 }
 
@@ -94,12 +89,6 @@ HermesStatusProvider::CandidateSet::CandidateSet(std::vector<HermesSessionCandid
     });
 }
 
-AgentSession HermesStatusProvider::makeSession(const HermesSessionCandidate& candidate, std::string evidence,
-                                               bool needsUser, std::optional<SessionResourceUsage> usage) const {
-    return candidateRecord(candidate, shownTitle(candidate), shownParentTitle(candidate), databasePath_,
-                           std::move(evidence), needsUser, std::move(usage));
-}
-
 AgentSession HermesStatusProvider::sessionRecord(const CandidateSet& set, const HermesSessionCandidate& candidate,
                                                  std::string evidence, bool needsUser,
                                                  std::optional<SessionResourceUsage> usage) const {
@@ -120,12 +109,9 @@ void HermesStatusProvider::upsertSession(AgentSession session, std::unordered_ma
 }
 
 AgentSession HermesStatusProvider::mergeSessions(const AgentSession& a, const AgentSession& b) {
-    return mergeSessions(AgentSession(a), AgentSession(b));
-}
-
-AgentSession HermesStatusProvider::mergeSessions(AgentSession&& a, AgentSession&& b) {
-    mergeInto(a, std::move(b));
-    return std::move(a);
+    AgentSession merged = a;
+    mergeInto(merged, AgentSession(b));
+    return merged;
 }
 
 void HermesStatusProvider::mergeInto(AgentSession& a, AgentSession&& b) {
@@ -165,42 +151,6 @@ void HermesStatusProvider::mergeInto(AgentSession& a, AgentSession&& b) {
 }
 
 std::optional<SessionResourceUsage> HermesStatusProvider::sessionResourceUsage(
-    const HermesSessionCandidate& candidate, const HermesChildProcess* child, const WorkersByKey& workersByKey,
-    const CandidatesByID& candidatesByID, HermesProcessTable& processes) const {
-    if (processes.empty()) return std::nullopt;
-    std::set<int64_t> pids;
-    if (child) pids.insert(child->pid);
-
-    std::vector<std::string_view> visited;
-    const HermesSessionCandidate* current = &candidate;
-    while (current && std::find(visited.begin(), visited.end(), current->id) == visited.end()) {
-        visited.push_back(current->id);
-        if (current == &candidate) {
-            auto workers = workersByKey.find(current->id);
-            if (workers != workersByKey.end()) {
-                for (const auto& worker : workers->second) {
-                    if (worker.pid) pids.insert(*worker.pid);
-                }
-            }
-        }
-        if (current->lastTerminalToolCalls) {
-            if (auto command = terminalCommand(*current->lastTerminalToolCalls)) {
-                const std::string_view text = trimmed(*command);
-                if (text.size() >= minimumTerminalCommandLength) {
-                    for (int64_t pid : processes.pidsRunning(std::string(text))) pids.insert(pid);
-                }
-            }
-        }
-        if (!current->parentID) break;
-        auto parent = candidatesByID.find(*current->parentID);
-        current = parent == candidatesByID.end() ? nullptr : parent->second;
-    }
-
-    if (auto usage = processes.treeUsage(pids)) return usage;
-    return processes.hermesUsage();
-}
-
-std::optional<SessionResourceUsage> HermesStatusProvider::candidateResourceUsage(
     const CandidateSet& set, const HermesSessionCandidate& candidate, const HermesChildProcess* child,
     const WorkersByKey& workersByKey, HermesProcessTable& processes) const {
     if (processes.empty()) return std::nullopt;
@@ -228,19 +178,6 @@ std::optional<SessionResourceUsage> HermesStatusProvider::candidateResourceUsage
     }
 
     if (auto usage = processes.treeUsage(pids)) return usage;
-    return processes.hermesUsage();
-}
-
-std::optional<SessionResourceUsage> HermesStatusProvider::sessionResourceUsage(
-    const HermesSessionCandidate& candidate, const HermesChildProcess* child, const WorkersByKey& workersByKey,
-    const CandidatesByID& candidatesByID, const std::vector<ProcessResourceSample>& samples) const {
-    HermesProcessTable processes(samples, config_.hermesHome);
-    return sessionResourceUsage(candidate, child, workersByKey, candidatesByID, processes);
-}
-
-std::optional<SessionResourceUsage> HermesStatusProvider::hermesProcessUsage(
-    const std::vector<ProcessResourceSample>& samples) const {
-    HermesProcessTable processes(samples, config_.hermesHome);
     return processes.hermesUsage();
 }
 

@@ -15,7 +15,6 @@
 #include <cctype>
 #include <exception>
 #include <limits>
-#include <numeric>
 #include <utility>
 
 namespace brindleaf {
@@ -156,21 +155,6 @@ bool containsOrphanIgnoringCase(const std::string& text) {
         if (j == needle.size()) return true;
     }
     return false;
-}
-
-// A stable sort; the sessions are ordered through their positions and then moved once.
-void sortByLastActivityDescending(std::vector<AgentSession>& sessions) {
-    std::vector<std::size_t> order(sessions.size());
-    std::iota(order.begin(), order.end(), std::size_t{0});
-    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-        constexpr Date distantPast = -std::numeric_limits<double>::infinity();
-        return sessions[a].lastActivityAt.value_or(distantPast) > sessions[b].lastActivityAt.value_or(distantPast);
-    });
-    if (std::is_sorted(order.begin(), order.end())) return;
-    std::vector<AgentSession> sorted;
-    sorted.reserve(sessions.size());
-    for (std::size_t index : order) sorted.push_back(std::move(sessions[index]));
-    sessions.swap(sorted);
 }
 
 // A few child processes are searched linearly; many get an index.
@@ -400,7 +384,7 @@ private:
         const std::size_t row = set_.indexOf(candidate);
         if (!child) {
             auto& slot = usageMemo_.withoutChild[row];
-            if (!slot) slot = provider_.candidateResourceUsage(set_, candidate, nullptr, workers_.byKey, processes_);
+            if (!slot) slot = provider_.sessionResourceUsage(set_, candidate, nullptr, workers_.byKey, processes_);
             return *slot;
         }
         const auto key = std::make_pair(row, child->pid);
@@ -408,7 +392,7 @@ private:
         if (found != usageMemo_.withChild.end()) return found->second;
         if (usageMemo_.withChild.size() >= HermesStatusProvider::UsageMemo::maximumChildEntries)
             usageMemo_.withChild.clear();
-        auto usage = provider_.candidateResourceUsage(set_, candidate, child, workers_.byKey, processes_);
+        auto usage = provider_.sessionResourceUsage(set_, candidate, child, workers_.byKey, processes_);
         usageMemo_.withChild.emplace(key, usage);
         return usage;
     }
@@ -516,7 +500,7 @@ ProviderSnapshot HermesStatusProvider::scan(Date now) {
     state.addUnmatchedChildren();
 
     std::vector<AgentSession>& sessions = state.sessions();
-    sortByLastActivityDescending(sessions);
+    sortSessionsNewestFirst(sessions);
     return ProviderSnapshot::make(name(), std::nullopt, std::nullopt, std::move(sessions), state.staleCount(), now, {});
 }
 

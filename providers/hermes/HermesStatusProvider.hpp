@@ -98,35 +98,15 @@ public:
 
     // --- Session records -----------------------------------------------------
 
-    AgentSession makeSession(const HermesSessionCandidate& candidate, std::string evidence, bool needsUser,
-                             std::optional<SessionResourceUsage> usage) const;
-
     // Appends `session`, or merges it into the session of the same id.
     static void upsertSession(AgentSession session, std::unordered_map<std::string, std::size_t>& indexByID,
                               std::vector<AgentSession>& sessions);
     static AgentSession mergeSessions(const AgentSession& existing, const AgentSession& incoming);
-    static AgentSession mergeSessions(AgentSession&& existing, AgentSession&& incoming);
     // The same merge, made in `existing`.
     static void mergeInto(AgentSession& existing, AgentSession&& incoming);
 
     using WorkersByKey = std::unordered_map<std::string, std::vector<HermesLiveWorker>>;
     using CandidatesByID = std::unordered_map<std::string, const HermesSessionCandidate*>;
-
-    // The usage of a candidate's processes: the given child's, its own workers', and those running
-    // the terminal command of it or an ancestor; else that of all Hermes processes.
-    std::optional<SessionResourceUsage> sessionResourceUsage(const HermesSessionCandidate& candidate,
-                                                             const HermesChildProcess* child,
-                                                             const WorkersByKey& workersByKey,
-                                                             const CandidatesByID& candidatesByID,
-                                                             HermesProcessTable& processes) const;
-    std::optional<SessionResourceUsage> sessionResourceUsage(const HermesSessionCandidate& candidate,
-                                                             const HermesChildProcess* child,
-                                                             const WorkersByKey& workersByKey,
-                                                             const CandidatesByID& candidatesByID,
-                                                             const std::vector<ProcessResourceSample>& samples) const;
-
-    // The use of every Hermes process other than the terminal workers.
-    std::optional<SessionResourceUsage> hermesProcessUsage(const std::vector<ProcessResourceSample>& samples) const;
 
     std::string gatewayStatePath() const { return gatewayStatePath_; }
     std::string processesPath() const { return processesPath_; }
@@ -142,12 +122,14 @@ public:
     // The session's record from its candidate set (titles already cut to length).
     AgentSession sessionRecord(const CandidateSet& set, const HermesSessionCandidate& candidate, std::string evidence,
                                bool needsUser, std::optional<SessionResourceUsage> usage) const;
-    // As sessionResourceUsage, with the terminal commands the candidate set already extracted.
-    std::optional<SessionResourceUsage> candidateResourceUsage(const CandidateSet& set,
-                                                               const HermesSessionCandidate& candidate,
-                                                               const HermesChildProcess* child,
-                                                               const WorkersByKey& workersByKey,
-                                                               HermesProcessTable& processes) const;
+    // The usage of a candidate's processes (the candidate is a row of `set`): the given child's,
+    // its own workers', and those running the terminal command of it or an ancestor; else that
+    // of all Hermes processes other than the terminal workers.
+    std::optional<SessionResourceUsage> sessionResourceUsage(const CandidateSet& set,
+                                                             const HermesSessionCandidate& candidate,
+                                                             const HermesChildProcess* child,
+                                                             const WorkersByKey& workersByKey,
+                                                             HermesProcessTable& processes) const;
 
 private:
     // The newest signal per session of the log in this state, cached while it is unchanged.

@@ -92,3 +92,17 @@ TEST(TextUtilsTests, trimmingRemovesUnicodeWhiteSpaceAndLineBreaksAtBothEnds) {
     EXPECT_EQ(trimmedWhitespaceAndNewlines("\xE2\x80\x8Bx "), "\xE2\x80\x8Bx");
     EXPECT_EQ(trimmedWhitespaceAndNewlines(" \xFF x \xC3"), "\xFF x \xC3");
 }
+
+TEST(TextUtilsTests, lengthCountsUserPerceivedCharacters) {
+    const std::pair<std::string, std::size_t> cases[] = {
+        {"", 0},
+        {"abc", 3},
+        {"a\r\nb", 3},                // CR LF is one character
+        {"\u00e9t\u00e9", 3},         // two-byte letters
+        {"e\u0301", 1},               // a letter with a combining accent
+        {"\U0001F44D\U0001F3FD", 1},  // an emoji with a skin tone
+        {"\U0001F1EB\U0001F1F7!", 2}, // a flag
+        {std::string("a\xff") + "b", 3}, // an ill-formed byte counts as one replacement character
+    };
+    for (const auto& [text, length] : cases) EXPECT_EQ(userPerceivedLength(text), length) << text;
+}

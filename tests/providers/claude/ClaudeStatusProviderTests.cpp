@@ -168,7 +168,7 @@ TEST_F(ClaudeScan, PendingChoiceWaitsForTheUserWhileItsEngineLives) {
 }
 
 TEST_F(ClaudeScan, ScheduledWakeupsKeepTheLoopShownFor900Seconds) {
-    for (const auto& [pastDue, shown] : std::vector<std::pair<double, bool>>{{600, true}, {1000, false}}) {
+    for (const auto& [pastDue, shown] : std::vector<std::pair<double, bool>>{{900, true}, {901, false}}) {
         Transcript t(sid, cwd);
         const Date scheduledAt = now - pastDue - 300;
         t.prompt("/loop watch CI", scheduledAt - 5).toolUse("msg_1", "toolu_w", "ScheduleWakeup", {{"delaySeconds", 300}}, scheduledAt - 1);

@@ -76,6 +76,9 @@ TEST_F(CodexDecision, ClosedEdgesAndTailsBeforeOfficialIdle) {
     ASSERT_EQ(closedDecision.kind, Kind::inactive);
     EXPECT_EQ(closedDecision.completion->source, "closed_spawn_edge");
     EXPECT_EQ(closedDecision.completion->observedAt, now - 5); // the later of row and rollout
+    // A closed edge does not end a thread the app server reports running or failing.
+    for (const char* official : {"official_app_server_active", "official_app_server_system_error"})
+        EXPECT_EQ(decide(candidate("c2", {"closed_spawn_edge", official}, now - 5)).kind, Kind::active) << official;
 
     auto idleBusy = withRollout(candidate("i", {"official_app_server_idle"}, std::nullopt),
                                 {rollout::functionCall("x")}, now - 30);
@@ -257,9 +260,12 @@ TEST(CodexMerging, OfficialCandidatesAndMerge) {
     auto db2 = *CodexStatusProvider::candidateFromRow(row({{"id", "t"}, {"title", "Other"}, {"first_user_message", "q"},
                                                            {"updated_at", "1699999200"}}));
     db2.sources = {"runtime_log"};
-    auto merged = CodexStatusProvider::mergeCandidates({activeCandidate, db1, db2, official});
+    const auto merge = [](std::initializer_list<const CodexCandidate*> list) {
+        return CodexStatusProvider::mergeCandidates(std::vector<const CodexCandidate*>(list));
+    };
+    auto merged = merge({&activeCandidate, &db1, &db2, &official});
     ASSERT_EQ(merged.size(), 1u);
-    const auto& m = merged[0];
+    const auto& m = merged[0].get();
     EXPECT_EQ(m.title, "Official");
     EXPECT_EQ(m.titleScore, 6);
     EXPECT_EQ(m.cwd, "/db");
@@ -270,28 +276,31 @@ TEST(CodexMerging, OfficialCandidatesAndMerge) {
                                                 "recent_thread", "runtime_log"}));
     EXPECT_TRUE(m.officialNeedsUserAttention);
     // Equal scores: the earlier title wins unless it is empty.
-    EXPECT_EQ(CodexStatusProvider::mergeCandidates({db1, db2})[0].title, "From db");
+    EXPECT_EQ(merge({&db1, &db2})[0].get().title, "From db");
     db1.title = "";
-    EXPECT_EQ(CodexStatusProvider::mergeCandidates({db1, db2})[0].title, "Other");
+    EXPECT_EQ(merge({&db1, &db2})[0].get().title, "Other");
+    // A single candidate is not copied; distinct ids keep their first-seen order.
+    auto other = db2;
+    other.id = "u";
+    auto order = merge({&other, &db1, &other});
+    ASSERT_EQ(order.size(), 2u);
+    EXPECT_EQ(order[0].get().id, "u");
+    EXPECT_EQ(&order[1].get(), &db1);
 }
 
 TEST(CodexMerging, SessionIndexNames) {
-    const auto renamed = [](const std::string& name) {
-        CodexCandidate c;
-        c.id = "t";
-        c.title = "Official";
-        c.titleScore = 6;
-        std::vector<CodexCandidate> list{c};
-        CodexStatusProvider::applySessionIndex(list, {{"t", name}});
-        return std::make_pair(list[0].title, list[0].titleScore);
-    };
-    using P = std::pair<std::string, int64_t>;
-    EXPECT_EQ(renamed("  My name\nsecond"), P("My name", 5));
-    EXPECT_EQ(renamed(std::string(160, 'n')), P(std::string(160, 'n'), 5));
-    EXPECT_EQ(renamed(std::string(161, 'n')), P("Official", 6));
-    EXPECT_EQ(renamed("你是助手"), P("Official", 6));
-    EXPECT_EQ(renamed(""), P("Official", 6));
-    EXPECT_EQ(renamed("The following is the Codex agent history"), P("Official", 6));
+    const auto renamed = [](const std::string& name) { return CodexStatusProvider::sessionIndexTitle(name); };
+    EXPECT_EQ(renamed("  My name\nsecond"), "My name");
+    EXPECT_EQ(renamed(std::string(160, 'n')), std::string(160, 'n'));
+    EXPECT_FALSE(renamed(std::string(161, 'n')));
+    // Characters, not bytes: 160 two-byte letters are presentable, 161 are not.
+    std::string accented;
+    for (int i = 0; i < 160; ++i) accented += "\u00e9";
+    EXPECT_EQ(renamed(accented), accented);
+    EXPECT_FALSE(renamed(accented + "\u00e9"));
+    EXPECT_FALSE(renamed("你是助手"));
+    EXPECT_FALSE(renamed(""));
+    EXPECT_FALSE(renamed("The following is the Codex agent history"));
 }
 
 TEST(CodexMerging, ParentsOrderAndEvidence) {
@@ -339,7 +348,7 @@ TEST(CodexMerging, ParentsOrderAndEvidence) {
     EXPECT_FALSE(tie[0].agentNickname);
 
     for (auto& p : parents) sessions.push_back(p);
-    CodexStatusProvider::sortSessionsNewestFirst(sessions);
+    sortSessionsNewestFirst(sessions);
     std::vector<std::string> order;
     for (const auto& s : sessions) order.push_back(s.id);
     EXPECT_EQ(order, (std::vector<std::string>{"c", "d", "b", "P", "a", "e"}));

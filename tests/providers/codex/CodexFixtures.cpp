@@ -35,7 +35,7 @@ std::string sqlLiteral(const std::optional<int64_t>& value) { return value ? std
 CodexHomeFixture::CodexHomeFixture() = default;
 
 CodexProviderConfig CodexHomeFixture::config() const {
-    return CodexProviderConfig::standard({{"CODEX_HOME", dir.path().string()}}, "/nonexistent");
+    return CodexProviderConfig::standard(dir.path().string(), std::nullopt);
 }
 
 void CodexHomeFixture::createStateDatabase() {

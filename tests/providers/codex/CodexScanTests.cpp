@@ -161,25 +161,31 @@ TEST_F(CodexScan, ActivityWindowsAndSources) {
     EXPECT_FALSE(evidenceFor(snapshot, "closed-old"));
 }
 
-TEST_F(CodexScan, CachedResultsAreRefilteredAsTimePasses) {
+TEST_F(CodexScan, CachedResultsAreRefilteredAtTheirBoundsAsTimePasses) {
     fixture.createStateDatabase();
     fixture.createLogDatabase();
+    // A runtime-log row 10 s old (window 20 s) and a closed edge updated 43,000 s ago (window 43,200 s).
     fixture.addThread({.id = "run", .updatedAt = nowSeconds - 4000});
     fixture.addLog("run", nowSeconds - 10, "session_task.turn");
     fixture.addThread({.id = "done", .updatedAt = nowSeconds - 43000});
     fixture.addEdge("p", "done", "closed");
     auto provider = makeProvider();
+    ASSERT_EQ(sessionIDs(provider.snapshot(now)), std::vector<std::string>{"run"}); // both queries answered at `now`
 
-    auto first = provider.snapshot(now);
-    EXPECT_EQ(sessionIDs(first), std::vector<std::string>{"run"});
-    ASSERT_TRUE(evidenceFor(first, "done"));
-
-    // Nothing on disk changed; the runtime row and the closed edge fall out of their windows.
-    auto later = provider.snapshot(now + 300);
-    EXPECT_TRUE(later.activeSessions.empty());
-    EXPECT_FALSE(evidenceFor(later, "done"));
-    ASSERT_EQ(later.runEvidence.size(), 1u);
-    EXPECT_EQ(later.runEvidence[0].reason, "provider scan found no active sessions");
+    // Nothing on disk changes: later scans filter the cached answers by their own bounds.
+    struct Case {
+        double later;    // seconds after `now`
+        bool runtime;    // the runtime-log row still counts (the thread is shown)
+        bool closedEdge; // the closed edge still counts
+    };
+    for (const auto& c : {Case{10, true, true}, Case{10.5, true, true}, Case{11, false, true}, Case{200, false, true},
+                          Case{200.5, false, true}, Case{201, false, false}}) {
+        const auto snapshot = provider.snapshot(now + c.later);
+        const auto sessions = byID(snapshot);
+        EXPECT_EQ(sessions.count("run") == 1, c.runtime) << c.later;
+        const RunEvidence* closed = evidenceFor(snapshot, "done");
+        EXPECT_EQ(closed && closed->source == "closed_spawn_edge", c.closedEdge) << c.later;
+    }
 }
 
 TEST_F(CodexScan, RolloutTailsAtTheTwelveHourBoundary) {
@@ -396,15 +402,20 @@ TEST_F(CodexScan, DatabaseLocationPrefersTheNewestFile) {
     config.sqliteHome = "";
     EXPECT_EQ(CodexStatusProvider(config, noProcesses(), probe).stateDatabaseCandidates("x").size(), 2u);
 
-    const auto a = other.write("state_5.sqlite", "a");
-    const auto b = fixture.dir.write("state_5.sqlite", "b");
+    // Two state databases: the newer one is read, the first listed of equally new ones.
+    CodexHomeFixture second;
+    second.createStateDatabase();
+    second.addThread({.id = "in-sqlite-home", .updatedAt = nowSeconds - 5});
+    std::filesystem::copy_file(second.statePath(), other / "state_5.sqlite");
+    fixture.createStateDatabase();
+    fixture.addThread({.id = "in-codex-home", .updatedAt = nowSeconds - 5});
+    const auto a = other / "state_5.sqlite";
+    const auto b = fixture.statePath();
     setFileTime(a, 1000);
     setFileTime(b, 1000);
-    const auto candidates = provider.stateDatabaseCandidates("state_5.sqlite");
-    EXPECT_EQ(CodexStatusProvider::newestExistingFile(candidates), a.string());
+    EXPECT_EQ(sessionIDs(provider.snapshot(now)), std::vector<std::string>{"in-sqlite-home"});
     setFileTime(b, 1000.5);
-    EXPECT_EQ(CodexStatusProvider::newestExistingFile(candidates), b.string());
-    EXPECT_FALSE(CodexStatusProvider::newestExistingFile({(other / "none").string()}));
+    EXPECT_EQ(sessionIDs(provider.snapshot(now)), std::vector<std::string>{"in-codex-home"});
 }
 
 TEST_F(CodexScan, AFailingProcessReaderBecomesAnErrorText) {

@@ -15,7 +15,7 @@ using brindleaf::testing::TempDir;
 namespace {
 
 CodexProviderConfig configFor(const TempDir& home) {
-    return CodexProviderConfig::standard({{"CODEX_HOME", home.path().string()}}, "/nonexistent");
+    return CodexProviderConfig::standard(home.path().string(), std::nullopt);
 }
 
 ProcessResourceSample proc(int64_t pid, int64_t parent, std::string command, std::optional<double> cpu = 1.0,
@@ -34,7 +34,7 @@ CodexCandidate candidate(std::string id, std::optional<std::string> rollout = st
 } // namespace
 
 TEST(CodexProviderConfiguration, StandardValuesAndProbeChoice) {
-    auto config = CodexProviderConfig::standard({{"CODEX_HOME", ""}, {"CODEX_SQLITE_HOME", "/db"}}, "/home/ann");
+    auto config = CodexProviderConfig::standard("/home/ann/.codex", "/db");
     EXPECT_EQ(config.codexHome, "/home/ann/.codex");
     EXPECT_EQ(config.sqliteHome, "/db");
     EXPECT_EQ(config.runtimeActivityWindow, 20);
@@ -43,7 +43,6 @@ TEST(CodexProviderConfiguration, StandardValuesAndProbeChoice) {
     EXPECT_EQ(config.pendingToolCallActivityWindow, 43200);
     EXPECT_EQ(config.recentThreadLimit, 40);
     EXPECT_EQ(config.runtimeLogRecentRowLimit, 10000);
-    EXPECT_FALSE(CodexProviderConfig::standard({{"CODEX_SQLITE_HOME", ""}}, "/h").sqliteHome);
 
     TempDir home;
     // The environment names an endpoint: the provider asks it.

@@ -466,3 +466,97 @@ TEST(HermesScan, ChildProcessesAreShownOnlyWhileTheyRunAndAsTheListNowSays) {
     EXPECT_EQ(snapshot.activeSessions[0].title, "cargo test");
     EXPECT_EQ(snapshot.activeSessions[0].evidence, "Hermes child process pid=" + std::to_string(second->pid()));
 }
+
+TEST(HermesScan, LogSignalsCountForTheirKindsWindow) {
+    ScopedTimeZone zone("UTC0");
+    HermesHome home;
+    struct Case {
+        std::string id;
+        double age; // of the session's newest log line
+        std::string message;
+        bool shown;
+    };
+    const std::string activity = "agent.turn_context: conversation turn: platform=cli";
+    const std::string inFlight = "agent.chat_completion_helpers: Waiting for backend response (3s)";
+    const std::string approval = R"(agent.tool_executor: Tool terminal returned error {"approval_pending": true})";
+    const std::vector<Case> cases = {
+        {"20_activity180", 180, activity, true}, {"20_activity181", 181, activity, false},
+        {"20_flight900", 900, inFlight, true},   {"20_flight901", 901, inFlight, false},
+        {"20_ask900", 900, approval, true},      {"20_ask901", 901, approval, false},
+    };
+    std::string log;
+    for (const auto& c : cases) {
+        home.db().add({.id = c.id, .startedAt = now - 60 * minute});
+        log += logLine(now - c.age, c.id, c.message);
+    }
+    home.log(log);
+    HermesStatusProvider provider(home.config(), noProcesses);
+    const auto snapshot = provider.snapshot(now);
+    for (const auto& c : cases) EXPECT_EQ(find(snapshot, c.id) != nullptr, c.shown) << c.id;
+}
+
+TEST(HermesScan, EachDecisionRuleAtItsWindow) {
+    ScopedTimeZone zone("UTC0");
+    HermesHome home;
+    struct Case {
+        SessionRow row;
+        std::optional<MessageRow> last;      // the session's newest message
+        std::optional<std::string> evidence; // shown with it, or not shown
+    };
+    const auto at = [](double age, std::string role, std::optional<std::string> finish = std::nullopt) {
+        return MessageRow{.role = std::move(role), .timestamp = now - age, .finishReason = std::move(finish)};
+    };
+    const std::vector<Case> cases = {
+        {{.id = "20_pending900", .startedAt = now - 900, .handoffState = "pending"}, {}, "Hermes handoff pending"},
+        {{.id = "20_pending901", .startedAt = now - 901, .handoffState = "pending"}, {}, {}},
+        {{.id = "20_user20", .startedAt = now - 60}, at(20, "user"), "recent Hermes user turn"},
+        {{.id = "20_user21", .startedAt = now - 60}, at(21, "user"), {}},
+        {{.id = "20_tool20", .startedAt = now - 60}, at(20, "tool"), "recent Hermes tool output"},
+        {{.id = "20_tool21", .startedAt = now - 60}, at(21, "tool"), {}},
+        {{.id = "20_calls900", .startedAt = now - 960}, at(900, "assistant", "tool_calls"), "Hermes pending tool call"},
+        {{.id = "20_calls901", .startedAt = now - 960}, at(901, "assistant", "tool_calls"), {}},
+        {{.id = "20_sub900", .source = "subagent", .startedAt = now - 900}, {}, "Hermes active subagent"},
+        {{.id = "20_sub901", .source = "subagent", .startedAt = now - 901}, {}, {}},
+        {{.id = "20_busy900", .startedAt = now - 900}, {}, "Hermes TUI worker busy"},
+        {{.id = "20_busy901", .startedAt = now - 901}, {}, {}},
+        {{.id = "20_busy_turn", .startedAt = now - 200, .messageCount = 3}, at(100, "user"), "Hermes TUI worker busy"},
+        // An orphan-reaped session whose worker lives: active until 2 s before its end, for 900 s.
+        {{.id = "20_orphan", .startedAt = now - 960, .endedAt = now - 898, .endReason = "ws_orphan_reap"},
+         at(900, "tool"),
+         "Hermes TUI worker orphan child activity"},
+        {{.id = "20_orphan_early", .startedAt = now - 960, .endedAt = now - 897, .endReason = "ws_orphan_reap"},
+         at(900, "tool"),
+         {}},
+        {{.id = "20_orphan_old", .startedAt = now - 960, .endedAt = now - 899, .endReason = "ws_orphan_reap"},
+         at(901, "tool"),
+         {}},
+        {{.id = "20_idle300", .startedAt = now - 300}, {}, {}},
+        {{.id = "20_idle301", .startedAt = now - 301}, {}, {}},
+    };
+    std::vector<ProcessResourceSample> workers;
+    for (const char* key :
+         {"20_busy900", "20_busy901", "20_busy_turn", "20_orphan", "20_orphan_early", "20_orphan_old"}) {
+        workers.push_back({.pid = 4000 + static_cast<int64_t>(workers.size()),
+                           .parentPID = 1,
+                           .command = std::string("python3 -m tui_gateway.slash_worker --session-key ") + key});
+    }
+    for (const auto& c : cases) {
+        home.db().add(c.row);
+        if (c.last) {
+            MessageRow message = *c.last;
+            message.sessionID = c.row.id;
+            home.db().add(message);
+        }
+    }
+    HermesStatusProvider provider(home.config(), [workers] { return workers; });
+    const auto snapshot = provider.snapshot(now);
+    for (const auto& c : cases) {
+        const auto* session = find(snapshot, c.row.id);
+        ASSERT_EQ(session != nullptr, c.evidence.has_value()) << c.row.id;
+        if (session) {
+            EXPECT_EQ(session->evidence, *c.evidence) << c.row.id;
+        }
+    }
+    // Open sessions idle more than 300 s and not shown: pending901, calls901, sub901, busy901, idle301.
+    EXPECT_EQ(snapshot.ignoredStaleSessions, 5);
+}

@@ -1,4 +1,7 @@
+#include "providers/hermes/HermesScanInputs.hpp"
 #include "providers/hermes/HermesStatusProvider.hpp"
+
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -22,6 +25,11 @@ AgentSession session(const std::string& evidence, bool needsUser, std::optional<
     fields.lastActivityAt = lastActivity;
     fields.resourceUsage = usage;
     return AgentSession(std::move(fields));
+}
+
+// One terminal tool call running `command` (JSON string contents).
+std::string terminalCall(const std::string& command) {
+    return R"([{"function":{"name":"terminal","arguments":"{\"command\":\")" + command + R"(\"}"}}])";
 }
 
 ProcessResourceSample sample(int64_t pid, int64_t parent, std::string command, std::optional<double> cpu = 1.0) {
@@ -80,34 +88,71 @@ TEST(HermesSessionRecords, UsageFollowsWorkersTerminalCommandsAndFallsBackToHerm
         sample(31, 1, "HERMES-helper"),
         sample(40, 1, "python3 -m tui_gateway.slash_worker --session-key 20_parent"),
     };
-    HermesSessionCandidate parent;
-    parent.id = "20_parent";
-    parent.lastTerminalToolCalls = R"([{"function":{"name":"terminal","arguments":"{\"command\":\"  npm run build\\n\"}"}}])";
-    HermesSessionCandidate child;
-    child.id = "20_a";
-    child.parentID = "20_parent";
-    HermesStatusProvider::CandidatesByID byID{{"20_parent", &parent}, {"20_a", &child}};
+    std::vector<HermesSessionCandidate> rows(4);
+    rows[0].id = "20_parent";
+    rows[0].lastTerminalToolCalls = terminalCall("  npm run build\\\\n");
+    rows[1].id = "20_a";
+    rows[1].parentID = "20_parent";
+    rows[2].id = "20_s";
+    rows[2].lastTerminalToolCalls = terminalCall("ls");
+    rows[3].id = "20_plain";
+    const HermesStatusProvider::CandidateSet set(std::move(rows));
+    const auto& [parent, child, shortCommand, plain] =
+        std::tie(set.candidates[0], set.candidates[1], set.candidates[2], set.candidates[3]);
+    (void)parent;
     HermesStatusProvider::WorkersByKey workers{{"20_a", {{"20_a", 10}}}, {"20_parent", {{"20_parent", 40}}}};
+    HermesProcessTable table(samples, "/home/u/.hermes");
 
     // Its own worker's tree, plus the parent's terminal command; not the parent's worker.
-    EXPECT_EQ(provider.sessionResourceUsage(child, nullptr, workers, byID, samples),
+    EXPECT_EQ(provider.sessionResourceUsage(set, child, nullptr, workers, table),
               SessionResourceUsage(10, 3.0, 400, 4));
 
     // A command shorter than 8 characters matches nothing: all Hermes processes but workers.
-    HermesSessionCandidate shortCommand;
-    shortCommand.id = "20_s";
-    shortCommand.lastTerminalToolCalls = R"([{"function":{"name":"terminal","arguments":"{\"command\":\"ls\"}"}}])";
-    EXPECT_EQ(provider.sessionResourceUsage(shortCommand, nullptr, workers, byID, samples),
+    EXPECT_EQ(provider.sessionResourceUsage(set, shortCommand, nullptr, workers, table),
               SessionResourceUsage(30, 2.0, 200, 2));
 
     // A requested pid that is not sampled does not lead to its children, but is still the usage's pid.
-    const HermesChildProcess gone{"20_s", "20_s", "x", 5, std::nullopt, std::nullopt};
+    const HermesChildProcess gone{"20_plain", "20_plain", "x", 5, std::nullopt, std::nullopt};
     const std::vector<ProcessResourceSample> withOrphan = {sample(6, 5, "child"), sample(7, 1, "other")};
-    HermesSessionCandidate plain;
-    plain.id = "20_s";
-    const HermesStatusProvider::WorkersByKey plainWorkers{{"20_s", {{"20_s", 7}}}};
-    EXPECT_EQ(provider.sessionResourceUsage(plain, &gone, plainWorkers, {}, withOrphan),
+    HermesProcessTable orphanTable(withOrphan, "/home/u/.hermes");
+    const HermesStatusProvider::WorkersByKey plainWorkers{{"20_plain", {{"20_plain", 7}}}};
+    EXPECT_EQ(provider.sessionResourceUsage(set, plain, &gone, plainWorkers, orphanTable),
               SessionResourceUsage(5, 1.0, 100, 1));
-    EXPECT_FALSE(provider.sessionResourceUsage(plain, &gone, {}, {}, withOrphan)); // and no Hermes process either
-    EXPECT_FALSE(provider.sessionResourceUsage(plain, nullptr, {}, {}, {}));
+    EXPECT_FALSE(provider.sessionResourceUsage(set, plain, &gone, {}, orphanTable)); // and no Hermes process either
+    const std::vector<ProcessResourceSample> none;
+    HermesProcessTable emptyTable(none, "/home/u/.hermes");
+    EXPECT_FALSE(provider.sessionResourceUsage(set, plain, nullptr, {}, emptyTable));
+}
+
+TEST(HermesSessionRecords, TerminalCommandsAreTrimmedOfUnicodeWhiteSpaceAndCountedInCharacters) {
+    auto provider = makeProvider();
+    const std::vector<ProcessResourceSample> samples = {
+        sample(
+            50, 1,
+            "run \u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9 and \u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9 now"),
+        sample(60, 1, "sh -c make all"),
+        sample(70, 1, "hermes agent", 2.0),
+    };
+    HermesProcessTable table(samples, "/home/u/.hermes");
+    struct Case {
+        const char* command; // as JSON string contents
+        int64_t pid;         // the usage's pid: the matched process, or 70 (all Hermes processes)
+    };
+    const Case cases[] = {
+        {"make all", 60},                                         // 8 characters
+        {"ake all", 70},                                          // 7
+        {"\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9", 50}, // 8 characters in 16 bytes
+        {"\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9", 70},       // 7 characters in 14 bytes
+        {"\u00a0\u2028make all\u3000\\\\n", 60},                  // Unicode white space and line breaks around it
+        {"\u00a0 ake all\u2029", 70},                             // trimmed to 7 characters
+    };
+    for (const auto& c : cases) {
+        std::vector<HermesSessionCandidate> rows(1);
+        rows[0].id = "20_t";
+        rows[0].lastTerminalToolCalls = terminalCall(c.command);
+        const HermesStatusProvider::CandidateSet set(std::move(rows));
+        const auto usage = provider.sessionResourceUsage(set, set.candidates[0], nullptr, {}, table);
+        ASSERT_TRUE(usage) << c.command;
+        EXPECT_EQ(usage->pid, c.pid) << c.command;
+    }
 }
