@@ -63,6 +63,10 @@ TEST(StatusBarController, OnlyLaterSettingChangesAct) {
     rig.queue->drain();
     EXPECT_EQ(rig.surface->reloads, 2);
 
+    rig.dependencies.settings->setShowingSampleData(true);
+    rig.queue->drain();
+    EXPECT_EQ(rig.dashboard->announcements, 1);
+
     rig.folderAccess->onChange();
     rig.queue->drain();
     EXPECT_EQ(rig.messages("refresh.requested").back(),
