@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <string>
@@ -42,7 +43,7 @@ TEST(InotifyFileWatching, ReportsWritesAndAppearancesOfWatchedPathsOnly) {
     TempDir dir;
     auto file = dir.write("watched.jsonl", "{}\n");
     auto other = dir.write("other.txt", "x");
-    auto missing = (dir / "later.json").string();
+    auto missing = (dir / "later").string();
     InotifyFileWatching watcher;
     Reports reports;
     watcher.watch({file.string(), missing, file.string()}, reports.callback());
@@ -52,7 +53,7 @@ TEST(InotifyFileWatching, ReportsWritesAndAppearancesOfWatchedPathsOnly) {
     auto seen = reports.waitFor(file.string());
     EXPECT_EQ(seen, std::vector<std::string>{file.string()}) << "the unwatched write is not reported";
 
-    writeFile(missing, "{}");
+    std::filesystem::create_directory(missing); // appears, and nothing else happens to it
     seen = reports.waitFor(missing);
     EXPECT_EQ(std::count(seen.begin(), seen.end(), missing), 1);
 
