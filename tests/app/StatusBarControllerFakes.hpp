@@ -14,6 +14,7 @@
 #include "platform/UserDefaults.hpp"
 #include "services/ProviderSettingsStore.hpp"
 #include "sync/StatusCloudSyncController.hpp"
+#include "sync/StatusCloudSyncStore.hpp"
 
 #include <algorithm>
 #include <atomic>
@@ -122,6 +123,15 @@ public:
     Callback callback;
 };
 
+class CountingCloudStore final : public StatusCloudSyncStore {
+public:
+    void save(const StatusPayload&) override { ++saves; }
+    void ensureSubscription() override {}
+    void deleteStatus() override { ++deletes; }
+    std::atomic<int> saves{0};
+    std::atomic<int> deletes{0};
+};
+
 // Background jobs wait here until the test runs them.
 struct HeldRunner {
     std::deque<std::function<void()>> jobs;
@@ -155,6 +165,7 @@ struct ControllerRig {
         StatusCloudSyncController::Options sync;
         sync.mainQueue = queue;
         sync.background = [](std::function<void()> job) { job(); };
+        sync.store = cloudStore;
         dependencies.cloudSync = StatusCloudSyncController::make(std::move(sync));
         dependencies.statusItem = surface;
         dependencies.dashboard = dashboard;
@@ -190,6 +201,7 @@ struct ControllerRig {
     std::shared_ptr<ManualMainQueue> queue = std::make_shared<ManualMainQueue>(1000);
     double wallClockOffset = 1.8e9;
     std::shared_ptr<ScriptedProvider> codex, claude, hermes;
+    std::shared_ptr<CountingCloudStore> cloudStore = std::make_shared<CountingCloudStore>();
     std::shared_ptr<FakeFolderAccess> folderAccess = std::make_shared<FakeFolderAccess>();
     std::shared_ptr<RecordingSurface> surface = std::make_shared<RecordingSurface>();
     std::shared_ptr<RecordingDashboard> dashboard = std::make_shared<RecordingDashboard>();

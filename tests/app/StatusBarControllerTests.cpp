@@ -132,3 +132,17 @@ TEST(StatusBarController, LogsAStateChangeOncePerChange) {
     // Same rollout paths twice: the session watcher was armed once.
     EXPECT_EQ(rig.sessionWatcher->lists, (std::vector<std::vector<std::string>>{{"/tmp/s1.jsonl"}}));
 }
+
+TEST(StatusBarController, EveryAppliedSnapshotGoesToCloudSyncAndSwitchingItOnSubmitsAtOnce) {
+    ControllerRig rig;
+    rig.start();
+    EXPECT_EQ(rig.cloudStore->saves, 1);
+    rig.dependencies.settings->setCloudSyncEnabled(false);
+    rig.queue->drain();
+    EXPECT_EQ(rig.cloudStore->deletes, 1);
+    EXPECT_EQ(rig.cloudStore->saves, 1);
+    rig.dependencies.settings->setCloudSyncEnabled(true);
+    rig.queue->drain();
+    EXPECT_EQ(rig.cloudStore->saves, 2); // the current snapshot, without a refresh
+    EXPECT_EQ(rig.count("refresh.requested"), 1u);
+}
