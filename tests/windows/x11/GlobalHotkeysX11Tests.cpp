@@ -1,0 +1,228 @@
+#include "platform/Logger.hpp"
+#include "platform/ManualMainQueue.hpp"
+#include "platform/MemoryLogSink.hpp"
+#include "platform/UserDefaults.hpp"
+#include "platform/X11KeyGrabber.hpp"
+#include "services/GlobalHotkeyMonitor.hpp"
+#include "services/ProviderSettingsStore.hpp"
+#include "windows/ShortcutRecorderView.hpp"
+
+#include <QApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <xcb/xcb.h>
+#include <xkbcommon/xkbcommon-x11.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <thread>
+
+using namespace brindleaf;
+
+// Fontconfig keeps its configuration for the life of the process (Qt never
+// calls FcFini), which the sanitizer build's leak checker would report. Weak,
+// so that other widget tests may say the same.
+extern "C" __attribute__((weak)) const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+
+namespace {
+
+QApplication& application() {
+    static int argc = 1;
+    static char name[] = "windows_x11_tests";
+    static char* argv[] = {name, nullptr};
+    static QApplication* app =
+        qobject_cast<QApplication*>(QCoreApplication::instance()) ?: new QApplication(argc, argv);
+    return *app;
+}
+
+void run(const std::string& command) { ASSERT_EQ(std::system(command.c_str()), 0) << command; }
+
+// A second X client, holding every variant of one key.
+class OtherClient {
+public:
+    OtherClient() : connection_(xcb_connect(nullptr, nullptr)) {}
+    ~OtherClient() { xcb_disconnect(connection_); }
+
+    void grabWithAnyModifiers(const char* keyName) {
+        xkb_x11_setup_xkb_extension(connection_, XKB_X11_MIN_MAJOR_XKB_VERSION, XKB_X11_MIN_MINOR_XKB_VERSION,
+                                    XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS, nullptr, nullptr, nullptr, nullptr);
+        xkb_context* context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+        xkb_keymap* keymap = xkb_x11_keymap_new_from_device(
+            context, connection_, xkb_x11_get_core_keyboard_device_id(connection_), XKB_KEYMAP_COMPILE_NO_FLAGS);
+        const auto keycode = static_cast<xcb_keycode_t>(xkb_keymap_key_by_name(keymap, keyName));
+        xkb_keymap_unref(keymap);
+        xkb_context_unref(context);
+        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data->root;
+        auto cookie = xcb_grab_key_checked(connection_, 0, root, XCB_MOD_MASK_ANY, keycode, XCB_GRAB_MODE_ASYNC,
+                                           XCB_GRAB_MODE_ASYNC);
+        ASSERT_EQ(xcb_request_check(connection_, cookie), nullptr);
+    }
+
+private:
+    xcb_connection_t* connection_;
+};
+
+// The application's hot keys on the X server of the test rig: the settings
+// store, the two monitors re-registered together on every stored change, and
+// the X11 key grabs delivering presses to a main queue the test drains.
+class GlobalHotkeysX11Test : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(std::getenv("DISPLAY")) << "run inside tools/with-xvfb.sh";
+        run("setxkbmap us");
+        Logger::setSink(log);
+        grabber = std::make_shared<X11KeyGrabber>(queue);
+        ASSERT_TRUE(grabber->isAvailable());
+        GlobalHotkeyMonitor::setKeyGrabber(grabber);
+        store.addObserver([this](ProviderSettingsStore::Property property) {
+            if (property == ProviderSettingsStore::Property::toggleShortcut ||
+                property == ProviderSettingsStore::Property::windowShortcut) {
+                queue.post([this] { registerBoth(); });
+            }
+        });
+    }
+    void TearDown() override {
+        GlobalHotkeyMonitor::setKeyGrabber(nullptr);
+        Logger::setSink(nullptr);
+    }
+
+    void registerBoth() {
+        GlobalHotkeyMonitor::registerTogether(
+            {{&toggleMonitor, store.toggleShortcut()}, {&windowMonitor, store.windowShortcut()}});
+    }
+
+    bool waitFor(const std::function<bool()>& done) {
+        for (int i = 0; i < 1000; ++i) {
+            queue.drain();
+            QCoreApplication::processEvents();
+            if (done()) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+
+    // Presses the keys, then the window shortcut as a marker: once it has fired, every earlier press has arrived.
+    void pressThenMark(const std::string& xdotoolArguments) {
+        const int marks = windowPresses;
+        run("xdotool " + xdotoolArguments + " key ctrl+alt+super+a");
+        ASSERT_TRUE(waitFor([&] { return windowPresses > marks; }));
+    }
+
+    bool logged(const std::string& line) const {
+        auto messages = log->messages();
+        return std::find(messages.begin(), messages.end(), line) != messages.end();
+    }
+
+    ManualMainQueue queue;
+    std::shared_ptr<MemoryLogSink> log = std::make_shared<MemoryLogSink>();
+    std::shared_ptr<X11KeyGrabber> grabber;
+    ProviderSettingsStore store{UserDefaults::inMemory("x11")};
+    int togglePresses = 0;
+    int windowPresses = 0;
+    GlobalHotkeyMonitor toggleMonitor{GlobalHotkeyMonitor::toggleHotkeyID, [this] { ++togglePresses; }};
+    GlobalHotkeyMonitor windowMonitor{GlobalHotkeyMonitor::windowHotkeyID, [this] { ++windowPresses; }};
+};
+
+} // namespace
+
+TEST_F(GlobalHotkeysX11Test, DefaultShortcutsFireOnceAlsoWithNumLockAndTheOldChordGoesSilent) {
+    registerBoth();
+    EXPECT_TRUE(logged("hotkey.registered id=1 display=⌃⌥⌘S"));
+    EXPECT_TRUE(logged("hotkey.registered id=2 display=⌃⌥⌘A"));
+    pressThenMark("key ctrl+alt+super+s");
+    EXPECT_EQ(togglePresses, 1);
+    pressThenMark("key Num_Lock key ctrl+alt+super+s key Num_Lock");
+    EXPECT_EQ(togglePresses, 2);
+
+    EXPECT_EQ(store.updateToggleShortcut({2, 6400}), ShortcutChangeResult::accepted);
+    queue.drain();
+    pressThenMark("key ctrl+alt+super+s");
+    EXPECT_EQ(togglePresses, 2) << "the old chord is silent";
+    pressThenMark("key ctrl+alt+super+d");
+    EXPECT_EQ(togglePresses, 3);
+}
+
+TEST_F(GlobalHotkeysX11Test, ResettingThroughAMomentOfEqualShortcutsKeepsBothGrabs) {
+    // Panel on ⌃⌥⌘A and window on ⌃⌥⌘S, then the panel's reset: the window first moves to
+    // its default (both ⌃⌥⌘A for a moment), then the panel takes ⌃⌥⌘S.
+    store.setWindowShortcut({13, 6400}); // ⌃⌥⌘W, out of the way
+    store.setToggleShortcut(ProviderSettingsStore::defaultWindowShortcut);
+    store.setWindowShortcut(ProviderSettingsStore::defaultToggleShortcut);
+    queue.drain();
+    store.setWindowShortcut(ProviderSettingsStore::defaultWindowShortcut);
+    queue.drain();
+    store.setToggleShortcut(ProviderSettingsStore::defaultToggleShortcut);
+    queue.drain();
+    pressThenMark("key ctrl+alt+super+s");
+    EXPECT_EQ(togglePresses, 1);
+    EXPECT_EQ(windowPresses, 1) << "the window shortcut kept its grab";
+}
+
+TEST_F(GlobalHotkeysX11Test, AChordHeldByAnotherClientIsLoggedAndShownByTheRecorder) {
+    application();
+    OtherClient other;
+    other.grabWithAnyModifiers("AC02");
+    registerBoth();
+    EXPECT_TRUE(logged("hotkey.register.failed id=1 status=10"));
+    EXPECT_FALSE(toggleMonitor.isRegistered());
+    EXPECT_TRUE(windowMonitor.isRegistered());
+
+    ShortcutRecorderView view(std::make_unique<ShortcutRecorderModel>(
+        store.toggleShortcut(), ProviderSettingsStore::defaultToggleShortcut,
+        [this](const HotkeyShortcut& s) { return store.updateToggleShortcut(s); }, [] {},
+        GlobalHotkeyMonitor::toggleHotkeyID));
+    auto* message = view.findChild<QLabel*>("shortcutMessage");
+    EXPECT_EQ(message->text().toStdString(),
+              "Another app already uses ⌃⌥⌘S, so it does nothing here. Choose another shortcut.");
+}
+
+TEST_F(GlobalHotkeysX11Test, DisplayStringFollowsTheLayout) {
+    EXPECT_EQ((HotkeyShortcut{1, 6400}).displayString(), "⌃⌥⌘S");
+    EXPECT_EQ((HotkeyShortcut{6, 6400}).displayString(), "⌃⌥⌘Z");
+    run("setxkbmap de");
+    EXPECT_TRUE(waitFor([] { return (HotkeyShortcut{6, 6400}).displayString() == "⌃⌥⌘Y"; }));
+    EXPECT_EQ((HotkeyShortcut{41, 256}).displayString(), "⌘Ö");
+    EXPECT_EQ((HotkeyShortcut{1, 6400}).displayString(), "⌃⌥⌘S");
+    run("setxkbmap us");
+    EXPECT_TRUE(waitFor([] { return (HotkeyShortcut{6, 6400}).displayString() == "⌃⌥⌘Z"; }));
+}
+
+TEST_F(GlobalHotkeysX11Test, WhileRecordingTheOtherShortcutReachesTheRecorder) {
+    application();
+    registerBoth();
+    ShortcutRecorderView view(std::make_unique<ShortcutRecorderModel>(
+        store.toggleShortcut(), ProviderSettingsStore::defaultToggleShortcut,
+        [this](const HotkeyShortcut& s) { return store.updateToggleShortcut(s); }, [] {},
+        GlobalHotkeyMonitor::toggleHotkeyID));
+    view.show();
+    view.activateWindow();
+    ASSERT_TRUE(waitFor([&] { return view.isActiveWindow(); }));
+    auto* button = view.findChild<QPushButton*>("shortcutButton");
+    auto* message = view.findChild<QLabel*>("shortcutMessage");
+    button->setFocus();
+    button->click();
+    ASSERT_TRUE(view.model().isRecording());
+
+    run("xdotool key ctrl+alt+super+a");
+    EXPECT_TRUE(waitFor([&] { return message->text() == "The other shortcut already uses ⌃⌥⌘A."; }))
+        << message->text().toStdString();
+    EXPECT_EQ(windowPresses, 0);
+    EXPECT_TRUE(view.model().isRecording());
+
+    run("xdotool key Escape");
+    EXPECT_TRUE(waitFor([&] { return !view.model().isRecording(); }));
+    pressThenMark("key ctrl+alt+super+s");
+    EXPECT_EQ(togglePresses, 1) << "the hot keys are back";
+
+    button->click();
+    run("xdotool key ctrl+shift+super+d");
+    EXPECT_TRUE(waitFor([&] { return !view.model().isRecording(); }));
+    EXPECT_EQ(store.toggleShortcut(), (HotkeyShortcut{2, 4096 | 512 | 256}));
+    queue.drain();
+    pressThenMark("key ctrl+shift+super+d");
+    EXPECT_EQ(togglePresses, 2) << "the recorded shortcut works";
+}
