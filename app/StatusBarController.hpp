@@ -2,9 +2,8 @@
 
 #include "app/CoalescedBackgroundRefreshController.hpp"
 #include "app/CodexRuntimeWatchConfiguration.hpp"
-#include "app/FileWatching.hpp"
 #include "app/FolderAccessQueries.hpp"
-#include "app/HotkeyRegistration.hpp"
+#include "app/HotkeyRegistrar.hpp"
 #include "app/StatusDashboardSink.hpp"
 #include "app/StatusItemSurface.hpp"
 #include "core/AgentStatusService.hpp"
@@ -13,6 +12,7 @@
 #include "platform/DelayedAction.hpp"
 #include "platform/Logger.hpp"
 #include "platform/MainQueue.hpp"
+#include "services/FileChangeWatcher.hpp"
 #include "services/ProviderSettingsStore.hpp"
 #include "sync/StatusCloudSyncController.hpp"
 
@@ -67,11 +67,11 @@ public:
         std::shared_ptr<StatusCloudSyncController> cloudSync;
         std::shared_ptr<StatusItemSurface> statusItem;
         std::shared_ptr<StatusDashboardSink> dashboard;
-        std::shared_ptr<HotkeyRegistration> popoverHotkey;        // id 1
-        std::shared_ptr<HotkeyRegistration> windowHotkey;         // id 2
-        std::shared_ptr<FileWatching> fileWatcher;                // agent folders and state files
-        std::shared_ptr<FileWatching> runtimeLogFileWatcher;      // the Codex log database
-        std::shared_ptr<FileWatching> sessionActivityFileWatcher; // the shown sessions' files
+        std::shared_ptr<HotkeyRegistrar> popoverHotkey;                // id 1
+        std::shared_ptr<HotkeyRegistrar> windowHotkey;                 // id 2
+        std::shared_ptr<FileChangeWatcher> fileWatcher;                // agent folders and state files
+        std::shared_ptr<FileChangeWatcher> runtimeLogFileWatcher;      // the Codex log database
+        std::shared_ptr<FileChangeWatcher> sessionActivityFileWatcher; // the shown sessions' files
         // Runs the status loads and the listings off the main queue. Empty: a
         // pool of at least two threads owned by the controller.
         Runner background;
@@ -135,7 +135,7 @@ private:
     void scheduleWatcherRebuild();
     void scheduleDebouncedRefresh(const std::string& reason);
     // Wraps a handler so the watcher's thread hands each path to the main queue.
-    FileWatching::Callback onMainQueue(void (StatusBarController::*handler)(const std::string&));
+    FileChangeWatcher::Callback onMainQueue(void (StatusBarController::*handler)(const std::string&));
 
     Logger logger_{"Status"};
     Dependencies deps_;

@@ -14,7 +14,7 @@ std::string projectsFolder(const std::string& home) { return home + "/.claude/pr
 
 } // namespace
 
-FileWatching::Callback StatusBarController::onMainQueue(void (StatusBarController::*handler)(const std::string&)) {
+FileChangeWatcher::Callback StatusBarController::onMainQueue(void (StatusBarController::*handler)(const std::string&)) {
     std::weak_ptr<StatusBarController> weak = shared_from_this();
     std::shared_ptr<MainQueue> queue = deps_.mainQueue;
     return [weak, queue, handler](const std::string& path) {

@@ -16,7 +16,6 @@
 #include "app/CodexRuntimeWatchConfiguration.hpp"
 #include "app/CompositionRoot.hpp"
 #include "app/FileWatchTargets.hpp"
-#include "app/InotifyFileWatching.hpp"
 #include "app/StatusBarController.hpp"
 #include "bench/ClaudeBenchTranscripts.hpp"
 #include "bench/RefreshBenchHomes.hpp"
@@ -24,6 +23,7 @@
 #include "platform/ThreadMainQueue.hpp"
 #include "platform/TimedLogSink.hpp"
 #include "platform/UserDefaults.hpp"
+#include "services/FileChangeWatcher.hpp"
 
 #include <benchmark/benchmark.h>
 
@@ -68,12 +68,12 @@ private:
     bool open_;
 };
 
-class NoHotkey final : public HotkeyRegistration {
+class NoHotkey final : public HotkeyRegistrar {
 public:
     void registerShortcut(const HotkeyShortcut&) override {}
 };
 
-class NoWatching final : public FileWatching {
+class NoWatching final : public FileChangeWatcher {
 public:
     void watch(std::vector<std::string>, Callback) override {}
     void stop() override {}
@@ -108,10 +108,10 @@ struct RunningCycle {
         deps.dashboard = std::make_shared<QuietDashboard>();
         deps.popoverHotkey = std::make_shared<NoHotkey>();
         deps.windowHotkey = std::make_shared<NoHotkey>();
-        deps.fileWatcher = std::make_shared<InotifyFileWatching>();
-        deps.runtimeLogFileWatcher = std::make_shared<InotifyFileWatching>();
+        deps.fileWatcher = std::make_shared<FileChangeWatcher>();
+        deps.runtimeLogFileWatcher = std::make_shared<FileChangeWatcher>();
         if (sessionWatch)
-            deps.sessionActivityFileWatcher = std::make_shared<InotifyFileWatching>();
+            deps.sessionActivityFileWatcher = std::make_shared<FileChangeWatcher>();
         else
             deps.sessionActivityFileWatcher = std::make_shared<NoWatching>();
         queue->runAndWait([&] { controller = StatusBarController::make(std::move(deps)); });

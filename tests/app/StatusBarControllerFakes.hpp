@@ -1,8 +1,7 @@
 #pragma once
 
-#include "app/FileWatching.hpp"
 #include "app/FolderAccessQueries.hpp"
-#include "app/HotkeyRegistration.hpp"
+#include "app/HotkeyRegistrar.hpp"
 #include "app/StatusBarController.hpp"
 #include "app/StatusDashboardSink.hpp"
 #include "app/StatusItemSurface.hpp"
@@ -12,6 +11,7 @@
 #include "platform/ManualMainQueue.hpp"
 #include "platform/MemoryLogSink.hpp"
 #include "platform/UserDefaults.hpp"
+#include "services/FileChangeWatcher.hpp"
 #include "services/ProviderSettingsStore.hpp"
 #include "sync/StatusCloudSyncController.hpp"
 #include "sync/StatusCloudSyncStore.hpp"
@@ -88,13 +88,14 @@ public:
     std::function<void()> onChange;
 };
 
-class RecordingHotkey final : public HotkeyRegistration {
+class RecordingHotkey final : public HotkeyRegistrar {
 public:
     void registerShortcut(const HotkeyShortcut& shortcut) override { registered.push_back(shortcut); }
     std::vector<HotkeyShortcut> registered;
 };
 
-class FakeFileWatching final : public FileWatching {
+// Stands in for the watcher's thread: the test reports paths itself.
+class FakeFileWatching final : public FileChangeWatcher {
 public:
     void watch(std::vector<std::string> paths, Callback onChange) override {
         std::lock_guard lock(mutex);

@@ -1,12 +1,15 @@
 #include "StatusBarControllerFakes.hpp"
 
-#include "app/InotifyFileWatching.hpp"
+#include "platform/FileEventSource.hpp"
+#include "services/FileChangeWatcher.hpp"
 #include "tests/support/TempDir.hpp"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <fstream>
+#include <string>
+#include <sys/stat.h>
 #include <thread>
 
 using namespace brindleaf;
@@ -79,15 +82,41 @@ TEST(StatusBarControllerFileWatch, TranscriptWritesRefreshWithoutRebuildNewProje
               1u);
 }
 
+namespace {
+
+// Whether the kernel watches the file's inode for the inotify instance `descriptor`.
+bool kernelWatches(int descriptor, const std::filesystem::path& file) {
+    struct stat info {};
+    if (descriptor < 0 || ::stat(file.c_str(), &info) != 0) return false;
+    std::ifstream in("/proc/self/fdinfo/" + std::to_string(descriptor));
+    for (std::string line; std::getline(in, line);) {
+        auto at = line.find(" ino:");
+        if (line.starts_with("inotify ") && at != std::string::npos &&
+            std::stoul(line.substr(at + 5), nullptr, 16) == info.st_ino)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
 TEST(StatusBarControllerFileWatch, AnAppendToAWatchedTranscriptLeadsToOneAppliedRefresh) {
     TempDir home;
     auto transcript = home.write(".claude/projects/p/session.jsonl", "{}\n");
     ControllerRig rig(false, home.path().string());
     rig.wallClockOffset = currentDate() - rig.queue->now();
-    auto watcher = std::make_shared<InotifyFileWatching>();
+    int descriptor = -1;
+    auto watcher = std::make_shared<FileChangeWatcher>([&descriptor] {
+        auto source = InotifyFileEventSource::create();
+        if (source) descriptor = source->descriptor();
+        return std::unique_ptr<FileEventSource>(std::move(source));
+    });
     rig.dependencies.fileWatcher = watcher;
     rig.start();
-    ASSERT_GT(watcher->watchedFolderCount(), 0u);
+    // The watches are bound on the watcher's thread.
+    for (int i = 0; i < 1000 && !kernelWatches(descriptor, transcript); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(kernelWatches(descriptor, transcript));
     auto applied = rig.surface->rendered.size();
 
     std::ofstream(transcript, std::ios::app) << "{\"type\":\"user\"}\n";

@@ -7,9 +7,9 @@ namespace brindleaf {
 // One global shortcut slot (the popover's or the floating window's). Each
 // call replaces the slot's earlier registration; a shortcut without command,
 // option or control registers nothing.
-class HotkeyRegistration {
+class HotkeyRegistrar {
 public:
-    virtual ~HotkeyRegistration() = default;
+    virtual ~HotkeyRegistrar() = default;
     virtual void registerShortcut(const HotkeyShortcut& shortcut) = 0;
 };
 
