@@ -95,7 +95,7 @@ public:
 };
 
 // Stands in for the watcher's thread: the test reports paths itself.
-class FakeFileWatching final : public FileChangeWatcher {
+class FakeFileChangeWatcher final : public FileChangeWatcher {
 public:
     void watch(std::vector<std::string> paths, Callback onChange) override {
         std::lock_guard lock(mutex);
@@ -208,9 +208,9 @@ struct ControllerRig {
     std::shared_ptr<RecordingDashboard> dashboard = std::make_shared<RecordingDashboard>();
     std::shared_ptr<RecordingHotkey> popoverHotkey = std::make_shared<RecordingHotkey>();
     std::shared_ptr<RecordingHotkey> windowHotkey = std::make_shared<RecordingHotkey>();
-    std::shared_ptr<FakeFileWatching> fileWatcher = std::make_shared<FakeFileWatching>();
-    std::shared_ptr<FakeFileWatching> runtimeLogWatcher = std::make_shared<FakeFileWatching>();
-    std::shared_ptr<FakeFileWatching> sessionWatcher = std::make_shared<FakeFileWatching>();
+    std::shared_ptr<FakeFileChangeWatcher> fileWatcher = std::make_shared<FakeFileChangeWatcher>();
+    std::shared_ptr<FakeFileChangeWatcher> runtimeLogWatcher = std::make_shared<FakeFileChangeWatcher>();
+    std::shared_ptr<FakeFileChangeWatcher> sessionWatcher = std::make_shared<FakeFileChangeWatcher>();
     HeldRunner heldRunner;
     StatusBarController::Dependencies dependencies;
     std::shared_ptr<StatusBarController> controller;
