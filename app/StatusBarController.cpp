@@ -1,0 +1,231 @@
+#include "app/StatusBarController.hpp"
+
+#include "core/AgentRunState.hpp"
+#include "core/ProviderCatalog.hpp"
+#include "platform/WorkerPool.hpp"
+
+#include <map>
+#include <utility>
+
+namespace brindleaf {
+
+std::shared_ptr<StatusBarController> StatusBarController::make(Dependencies dependencies) {
+    std::shared_ptr<StatusBarController> controller(new StatusBarController(std::move(dependencies)));
+    controller->start();
+    return controller;
+}
+
+StatusBarController::StatusBarController(Dependencies dependencies) : deps_(std::move(dependencies)) {
+    if (!deps_.wallClock) deps_.wallClock = [] { return currentDate(); };
+    background_ = deps_.background;
+    if (!background_) {
+        pool_ = std::make_unique<WorkerPool>(2, 4);
+        background_ = [pool = pool_.get()](std::function<void()> job) { pool->submit(std::move(job)); };
+    }
+    refreshController_ =
+        CoalescedBackgroundRefreshController<AgentStatusSnapshot>::make(deps_.mainQueue, background_, refreshTimeout);
+    snapshot_ = AgentStatusSnapshot::make({}, deps_.wallClock());
+}
+
+StatusBarController::~StatusBarController() {
+    if (settingsObserver_) deps_.settings->removeObserver(*settingsObserver_);
+    if (deps_.folderAccess) deps_.folderAccess->setOnGrantedFoldersChange(nullptr);
+    for (const auto& watcher : {deps_.fileWatcher, deps_.runtimeLogFileWatcher, deps_.sessionActivityFileWatcher})
+        if (watcher) watcher->stop();
+}
+
+void StatusBarController::start() {
+    deps_.cloudSync->setEnabled(deps_.settings->isCloudSyncEnabled());
+    deps_.statusItem->reloadIcons();
+    observeSettings();
+    schedulePollTick();
+    rebuildFileWatchers();
+    deps_.popoverHotkey->registerShortcut(deps_.settings->toggleShortcut());
+    deps_.windowHotkey->registerShortcut(deps_.settings->windowShortcut());
+    requestRefresh("unspecified");
+}
+
+// Settings observers hear of a change before it is stored, so each change is
+// handled in a job of its own, when the new value can be read.
+void StatusBarController::observeSettings() {
+    std::weak_ptr<StatusBarController> weak = shared_from_this();
+    std::shared_ptr<MainQueue> queue = deps_.mainQueue;
+    settingsObserver_ = deps_.settings->addObserver([weak, queue](ProviderSettingsStore::Property property) {
+        queue->post([weak, property] {
+            if (auto self = weak.lock()) self->settingChanged(property);
+        });
+    });
+    deps_.folderAccess->setOnGrantedFoldersChange([weak, queue] {
+        queue->post([weak] {
+            if (auto self = weak.lock()) {
+                self->rebuildFileWatchers();
+                self->requestRefresh("folder-access");
+            }
+        });
+    });
+}
+
+void StatusBarController::settingChanged(ProviderSettingsStore::Property property) {
+    using Property = ProviderSettingsStore::Property;
+    switch (property) {
+    case Property::iconStyle:
+    case Property::iconRenderingMode:
+    case Property::iconSizeOption:
+        deps_.statusItem->reloadIcons();
+        render();
+        break;
+    case Property::enabledProviderIDs:
+        requestRefresh("settings");
+        break;
+    case Property::toggleShortcut:
+        deps_.popoverHotkey->registerShortcut(deps_.settings->toggleShortcut());
+        break;
+    case Property::windowShortcut:
+        deps_.windowHotkey->registerShortcut(deps_.settings->windowShortcut());
+        break;
+    case Property::isCloudSyncEnabled:
+        deps_.cloudSync->setEnabled(deps_.settings->isCloudSyncEnabled());
+        if (deps_.settings->isCloudSyncEnabled()) submitToCloudSync();
+        break;
+    case Property::isShowingSampleData:
+        deps_.dashboard->announceChange();
+        break;
+    case Property::acknowledgedErrorMessagesByProviderKey:
+        break;
+    }
+}
+
+void StatusBarController::schedulePollTick() {
+    std::weak_ptr<StatusBarController> weak = shared_from_this();
+    pollTimer_.schedule(*deps_.mainQueue, pollInterval, [weak] {
+        if (auto self = weak.lock()) {
+            self->schedulePollTick();
+            self->pollTick();
+        }
+    });
+}
+
+// The spacing is measured on the monotonic clock, so setting the wall clock
+// back does not hold polling up.
+void StatusBarController::pollTick() {
+    double spacing = snapshot_.activeSessions.empty() ? idlePollSpacing : activePollSpacing;
+    if (!lastRefreshRequestedAt_ || deps_.mainQueue->now() - *lastRefreshRequestedAt_ >= spacing)
+        requestRefresh("poll");
+}
+
+std::set<std::string> StatusBarController::enabledProviderNames() const {
+    std::set<std::string> names;
+    const auto& enabled = deps_.settings->enabledProviderIDs();
+    for (const auto& descriptor : ProviderCatalog::all())
+        if (enabled.contains(descriptor.id) && deps_.folderAccess->hasAccess(descriptor.id))
+            names.insert(descriptor.displayName);
+    return names;
+}
+
+void StatusBarController::requestRefresh(const std::string& reason, bool manual) {
+    lastRefreshRequestedAt_ = deps_.mainQueue->now();
+    std::set<std::string> enabled = enabledProviderNames();
+    std::string joined;
+    for (const auto& name : enabled) {
+        if (!joined.empty()) joined += ",";
+        joined += name;
+    }
+    logger_.info("refresh.requested reason=" + reason + " enabled=" + joined);
+    if (manual) pendingManualRefreshGeneration_ = deps_.dashboard->beginManualRefresh();
+
+    std::weak_ptr<StatusBarController> weak = shared_from_this();
+    std::shared_ptr<AgentStatusService> service = deps_.service;
+    refreshController_->request(
+        deps_.wallClock(), [service, enabled](Date now) { return service->snapshot(now, enabled); },
+        [weak](const AgentStatusSnapshot& snapshot) {
+            if (auto self = weak.lock()) self->apply(snapshot);
+        },
+        [weak, reason] {
+            if (auto self = weak.lock()) self->timedOut(reason);
+        });
+}
+
+void StatusBarController::requestManualRefresh() { requestRefresh("manual", true); }
+
+void StatusBarController::timedOut(const std::string& reason) {
+    logger_.error("refresh.timeout reason=" + reason);
+    finishManualRefresh();
+}
+
+void StatusBarController::finishManualRefresh() {
+    if (!pendingManualRefreshGeneration_) return;
+    std::int64_t generation = *pendingManualRefreshGeneration_;
+    pendingManualRefreshGeneration_.reset();
+    deps_.dashboard->finishRefresh(generation);
+}
+
+void StatusBarController::apply(const AgentStatusSnapshot& snapshot) {
+    AgentRunState oldState = snapshot_.state;
+    snapshot_ = snapshot;
+
+    std::map<std::string, std::vector<std::string>> errorsByProvider;
+    for (const auto& provider : snapshot_.providerSnapshots)
+        if (!provider.errors.empty()) errorsByProvider[provider.providerName] = provider.errors;
+    deps_.settings->pruneAcknowledgedErrors({errorsByProvider.begin(), errorsByProvider.end()});
+
+    if (oldState != snapshot_.state) {
+        std::string evidence;
+        if (snapshot_.statusEvidence) {
+            evidence = *snapshot_.statusEvidence;
+        } else {
+            const ProviderSnapshot* sameState = nullptr;
+            for (const auto& provider : snapshot_.providerSnapshots)
+                if (provider.state == snapshot_.state) {
+                    sameState = &provider;
+                    break;
+                }
+            if (sameState && sameState->statusEvidence)
+                evidence = *sameState->statusEvidence;
+            else if (!snapshot_.activeSessions.empty())
+                evidence = snapshot_.activeSessions.front().evidence;
+        }
+        logger_.notice("state.changed from=" + std::string(toString(oldState)) +
+                       " to=" + std::string(toString(snapshot_.state)) +
+                       " active=" + std::to_string(snapshot_.activeSessions.size()) + " evidence=" + evidence);
+    }
+    render();
+    updateSessionActivityWatchers(snapshot_);
+    submitToCloudSync();
+    finishManualRefresh();
+}
+
+void StatusBarController::render() {
+    deps_.statusItem->render(snapshot_);
+    if (snapshot_.state == AgentRunState::inProgress && snapshot_.activeSessions.empty())
+        logger_.error("surface.consistency state=inProgress active=0");
+    logger_.info("render.applied state=" + std::string(toString(snapshot_.state)) +
+                 " active=" + std::to_string(snapshot_.activeSessions.size()));
+    deps_.dashboard->publishSnapshot(snapshot_);
+}
+
+void StatusBarController::clearSignalHealth() {
+    render();
+    submitToCloudSync();
+}
+
+void StatusBarController::welcomeFinished() {
+    rebuildFileWatchers();
+    requestRefresh("welcome-finished");
+}
+
+std::int64_t StatusBarController::unclearedStaleCount(const ProviderSnapshot& providerSnapshot) const {
+    return hiddenStaleCountForProvider(providerSnapshot.providerName, providerSnapshot.ignoredStaleSessions,
+                                       deps_.dashboard->clearedStaleBaselines());
+}
+
+StaleSessionSource StatusBarController::staleCounter() const {
+    std::weak_ptr<const StatusBarController> weak = shared_from_this();
+    return [weak](const ProviderSnapshot& providerSnapshot) -> std::int64_t {
+        if (auto self = weak.lock()) return self->unclearedStaleCount(providerSnapshot);
+        return providerSnapshot.ignoredStaleSessions;
+    };
+}
+
+void StatusBarController::submitToCloudSync() { deps_.cloudSync->submit(snapshot_, staleCounter()); }
+
+} // namespace brindleaf

@@ -1,0 +1,133 @@
+#include "StatusBarControllerFakes.hpp"
+
+#include "platform/FileEventSource.hpp"
+#include "services/FileChangeWatcher.hpp"
+#include "tests/support/TempDir.hpp"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <string>
+#include <sys/stat.h>
+#include <thread>
+
+using namespace brindleaf;
+using namespace brindleaf::testing;
+
+TEST(StatusBarControllerFileWatch, ARuntimeLogBurstGivesOneRefreshNamingTheFirstPath) {
+    ControllerRig rig;
+    rig.start();
+    for (int i = 0; i < 10; ++i) {
+        rig.runtimeLogWatcher->report("/h/.codex/logs_2.sqlite-wal#" + std::to_string(i));
+        rig.queue->drain();
+        rig.queue->advance(0.01);
+    }
+    EXPECT_EQ(rig.messages("refresh.debounce scheduled"),
+              std::vector<std::string>{
+                  "refresh.debounce scheduled reason=runtime-log:/h/.codex/logs_2.sqlite-wal#0 delayMs=350"});
+    EXPECT_EQ(rig.count("refresh.debounce coalesced reason=runtime-log:"), 9u);
+    rig.queue->advance(0.3);
+    EXPECT_EQ(
+        rig.messages("refresh.requested reason=runtime-log"),
+        std::vector<std::string>{
+            "refresh.requested reason=runtime-log:/h/.codex/logs_2.sqlite-wal#0 enabled=Claude Code,Codex,Hermes"});
+}
+
+TEST(StatusBarControllerFileWatch, RuntimeLogRefreshesAreSpacedAboutThreeQuartersOfASecond) {
+    ControllerRig rig;
+    rig.start();
+    rig.runtimeLogWatcher->report("/l");
+    rig.queue->drain();
+    rig.queue->advance(0.35); // the first refresh
+    rig.queue->advance(0.2);
+    rig.runtimeLogWatcher->report("/l");
+    rig.queue->drain();
+    rig.queue->advance(0.55); // the second refresh
+    rig.queue->advance(5);
+    rig.runtimeLogWatcher->report("/l");
+    rig.queue->drain();
+    EXPECT_EQ(rig.messages("refresh.debounce scheduled"),
+              (std::vector<std::string>{"refresh.debounce scheduled reason=runtime-log:/l delayMs=350",
+                                        "refresh.debounce scheduled reason=runtime-log:/l delayMs=550",
+                                        "refresh.debounce scheduled reason=runtime-log:/l delayMs=350"}));
+    EXPECT_EQ(rig.count("refresh.requested reason=runtime-log:/l"), 2u);
+}
+
+TEST(StatusBarControllerFileWatch, TranscriptWritesRefreshWithoutRebuildNewProjectFoldersRebuildOnce) {
+    ControllerRig rig(false, "/h");
+    rig.start();
+    ASSERT_EQ(rig.fileWatcher->watchCalls(), 1u);
+    rig.fileWatcher->report("/h/.claude/projects/p/abc.jsonl");
+    rig.queue->drain();
+    rig.queue->advance(0.25);
+    rig.fileWatcher->report("/h/projects/codex/state_5.sqlite-wal");
+    rig.queue->drain();
+    rig.queue->advance(2);
+    EXPECT_EQ(rig.fileWatcher->watchCalls(), 1u);
+    EXPECT_EQ(rig.messages("refresh.requested reason=file-change"),
+              std::vector<std::string>{"refresh.requested reason=file-change:/h/projects/codex/state_5.sqlite-wal "
+                                       "enabled=Claude Code,Codex,Hermes"});
+
+    rig.fileWatcher->report("/h/.claude/projects/new-project");
+    rig.queue->drain();
+    rig.queue->advance(0.5);
+    rig.fileWatcher->report("/h/.claude/projects");
+    rig.queue->drain();
+    rig.queue->advance(0.5);
+    EXPECT_EQ(rig.fileWatcher->watchCalls(), 2u);
+    rig.queue->advance(2);
+    EXPECT_EQ(rig.fileWatcher->watchCalls(), 2u);
+    EXPECT_EQ(rig.count("refresh.debounce scheduled reason=file-change:/h/.claude/projects/new-project delayMs=350"),
+              1u);
+}
+
+namespace {
+
+// Whether the kernel watches the file's inode for the inotify instance `descriptor`.
+bool kernelWatches(int descriptor, const std::filesystem::path& file) {
+    struct stat info {};
+    if (descriptor < 0 || ::stat(file.c_str(), &info) != 0) return false;
+    std::ifstream in("/proc/self/fdinfo/" + std::to_string(descriptor));
+    for (std::string line; std::getline(in, line);) {
+        auto at = line.find(" ino:");
+        if (line.starts_with("inotify ") && at != std::string::npos &&
+            std::stoul(line.substr(at + 5), nullptr, 16) == info.st_ino)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+TEST(StatusBarControllerFileWatch, AnAppendToAWatchedTranscriptLeadsToOneAppliedRefresh) {
+    TempDir home;
+    auto transcript = home.write(".claude/projects/p/session.jsonl", "{}\n");
+    ControllerRig rig(false, home.path().string());
+    rig.wallClockOffset = currentDate() - rig.queue->now();
+    int descriptor = -1;
+    auto watcher = std::make_shared<FileChangeWatcher>([&descriptor] {
+        auto source = InotifyFileEventSource::create();
+        if (source) descriptor = source->descriptor();
+        return std::unique_ptr<FileEventSource>(std::move(source));
+    });
+    rig.dependencies.fileWatcher = watcher;
+    rig.start();
+    // The watches are bound on the watcher's thread.
+    for (int i = 0; i < 1000 && !kernelWatches(descriptor, transcript); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(kernelWatches(descriptor, transcript));
+    auto applied = rig.surface->rendered.size();
+
+    std::ofstream(transcript, std::ios::app) << "{\"type\":\"user\"}\n";
+    for (int i = 0; i < 1000 && rig.queue->pendingCount() == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    rig.queue->drain();
+    rig.queue->advance(0.5);
+    EXPECT_EQ(rig.messages("refresh.requested reason=file-change"),
+              std::vector<std::string>{"refresh.requested reason=file-change:" + transcript.string() +
+                                       " enabled=Claude Code,Codex,Hermes"});
+    EXPECT_EQ(rig.surface->rendered.size(), applied + 1);
+    rig.controller.reset();
+    watcher->stop();
+}
