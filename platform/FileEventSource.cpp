@@ -14,15 +14,20 @@ namespace {
 constexpr uint32_t kWatchMask = IN_ONLYDIR | IN_DONT_FOLLOW | IN_MODIFY | IN_ATTRIB | IN_CREATE | IN_DELETE |
                                 IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF;
 
+constexpr uint32_t kPathMask =
+    IN_MODIFY | IN_ATTRIB | IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF;
+
 constexpr size_t kBufferSize = 64 * 1024;
 // A folder changing faster than it is read must not keep read() busy forever:
 // past this many full buffers the rest counts as lost.
 constexpr int kMaxReadsPerCall = 32;
 
+} // namespace
+
 // Local file systems whose every change goes through this kernel, so inotify
 // reports it. Network and FUSE file systems change behind its back; those that
 // fold the case of names (vfat, exfat) report entries as stored, not as asked.
-bool reportsAllChanges(const std::string& path) {
+bool FileEventSource::reportsAllChanges(const std::string& path) {
     struct statfs fs {};
     if (::statfs(path.c_str(), &fs) != 0) return false;
     switch (static_cast<unsigned long>(fs.f_type)) {
@@ -46,8 +51,6 @@ bool reportsAllChanges(const std::string& path) {
     }
 }
 
-} // namespace
-
 std::unique_ptr<InotifyFileEventSource> InotifyFileEventSource::create() {
     int fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (fd < 0) return nullptr;
@@ -63,6 +66,13 @@ InotifyFileEventSource::~InotifyFileEventSource() {
 std::optional<int> InotifyFileEventSource::watchFolder(const std::string& path) {
     if (!reportsAllChanges(path)) return std::nullopt;
     int watch = ::inotify_add_watch(fd_, path.c_str(), kWatchMask);
+    if (watch < 0) return std::nullopt;
+    return watch;
+}
+
+std::optional<int> InotifyFileEventSource::watchPath(const std::string& path) {
+    if (!reportsAllChanges(path)) return std::nullopt;
+    int watch = ::inotify_add_watch(fd_, path.c_str(), kPathMask);
     if (watch < 0) return std::nullopt;
     return watch;
 }
@@ -113,6 +123,7 @@ FileEventSource::ReadResult InotifyFileEventSource::read() {
             if (header.mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT | IN_IGNORED)) {
                 event.kind = Kind::FolderGone;
                 event.name.clear();
+                event.watchEnded = (header.mask & IN_IGNORED) != 0;
             } else if (header.mask & (IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO)) {
                 event.kind = Kind::EntryMoved;
             } else if (header.mask & (IN_MODIFY | IN_ATTRIB)) {

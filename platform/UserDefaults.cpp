@@ -3,6 +3,7 @@
 #include "platform/AtomicFile.hpp"
 #include "platform/Base64.hpp"
 #include "platform/Logger.hpp"
+#include "platform/XdgDirectories.hpp"
 
 #include <nlohmann/json.hpp>
 
@@ -12,7 +13,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <limits>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -203,17 +203,9 @@ std::optional<std::string> readWholeFile(const std::filesystem::path& path, int&
 } // namespace
 
 std::filesystem::path UserDefaults::defaultFolder() {
-    const char* configHome = std::getenv("XDG_CONFIG_HOME");
-    if (configHome && configHome[0] == '/') return std::filesystem::path(configHome) / "brindleaf";
-    std::string home;
-    if (const char* value = std::getenv("HOME"); value && value[0] != '\0') {
-        home = value;
-    } else if (const struct passwd* entry = ::getpwuid(::getuid()); entry && entry->pw_dir) {
-        home = entry->pw_dir;
-    }
-    // Without a home there is no folder (rather than one relative to the working directory).
-    if (home.empty()) return {};
-    return std::filesystem::path(home) / ".config" / "brindleaf";
+    std::filesystem::path configHome = XdgDirectories::configHome();
+    if (configHome.empty()) return {};
+    return configHome / "brindleaf";
 }
 
 std::shared_ptr<UserDefaults> UserDefaults::standard() {

@@ -98,13 +98,40 @@ TEST(FileEventSourceTests, reportsEntryFolderAndSelfChangesByKind) {
     fs::remove(dir / "sub-moved");
     auto removed = source->read().events;
     EXPECT_TRUE(contains(removed, {sub, Kind::FolderGone, ""})) << describe(removed);
+    EXPECT_TRUE(contains(removed, {sub, Kind::FolderGone, "", true})) << describe(removed);
 
     // Unwatching ends the watch too, and nothing more comes from it.
     source->unwatch(watch);
     auto ended = source->read().events;
-    EXPECT_TRUE(contains(ended, {watch, Kind::FolderGone, ""})) << describe(ended);
+    EXPECT_TRUE(contains(ended, {watch, Kind::FolderGone, "", true})) << describe(ended);
     writeFile(folder / "after.txt", "a");
     EXPECT_TRUE(source->read().events.empty());
+}
+
+TEST(FileEventSourceTests, watchesFilesThroughLinksOneWatchPerFile) {
+    TempDir dir;
+    auto file = dir.write("state.json", "{}");
+    fs::create_symlink(file, dir / "link.json");
+    fs::create_hard_link(file, dir / "hard.json");
+    auto source = InotifyFileEventSource::create();
+    if (!source) GTEST_SKIP() << "inotify unavailable";
+
+    auto watch = source->watchPath(file.string());
+    ASSERT_TRUE(watch);
+    EXPECT_EQ(source->watchPath((dir / "link.json").string()), watch);
+    EXPECT_EQ(source->watchPath((dir / "hard.json").string()), watch);
+    EXPECT_NE(source->watchPath(dir.path().string()), watch);
+    EXPECT_FALSE(source->watchPath((dir / "missing").string()));
+    EXPECT_FALSE(source->watchPath("/proc/version"));
+
+    {
+        std::ofstream out(file, std::ios::app);
+        out << "more";
+    }
+    auto written = source->read().events;
+    EXPECT_TRUE(contains(written, {*watch, Kind::FolderChanged, ""})) << describe(written);
+    EXPECT_TRUE(contains(written, {*source->watchPath(dir.path().string()), Kind::EntryChanged, "state.json"}))
+        << describe(written);
 }
 
 TEST(FileEventSourceTests, drainsMoreThanOneBufferOfEventsInOneRead) {

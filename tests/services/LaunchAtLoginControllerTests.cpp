@@ -1,0 +1,157 @@
+#include "services/LaunchAtLoginController.hpp"
+
+#include "platform/DesktopEntry.hpp"
+#include "platform/Logger.hpp"
+#include "platform/MemoryLogSink.hpp"
+#include "tests/support/ProgramRun.hpp"
+#include "tests/support/TempDir.hpp"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+using namespace brindleaf;
+using brindleaf::testing::readFile;
+using brindleaf::testing::runProgram;
+using brindleaf::testing::TempDir;
+using brindleaf::testing::writeFile;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kSystemEntry = "[Desktop Entry]\nType=Application\nName=Brindleaf\nExec=/usr/bin/brindleaf\n";
+
+class LaunchAtLoginTest : public ::testing::Test {
+protected:
+    void SetUp() override { Logger::setSink(log_); }
+    void TearDown() override { Logger::setSink(nullptr); }
+
+    LaunchAtLoginController::Locations locations(const std::string& executable = "/usr/bin/brindleaf") const {
+        return {dir_ / "config/autostart", {dir_ / "xdg/autostart", dir_ / "xdg2/autostart"}, executable};
+    }
+    fs::path userEntry() const { return dir_ / "config/autostart/com.quorvale.Brindleaf.desktop"; }
+    fs::path systemEntry() const { return dir_ / "xdg2/autostart/com.quorvale.Brindleaf.desktop"; }
+
+    static brindleaf::testing::ProgramRun validate(const fs::path& entry) {
+        return runProgram("/usr/bin/desktop-file-validate", {"desktop-file-validate", entry.string()},
+                          {"PATH=/usr/bin:/bin"});
+    }
+
+    TempDir dir_;
+    std::shared_ptr<MemoryLogSink> log_ = std::make_shared<MemoryLogSink>();
+};
+
+} // namespace
+
+TEST_F(LaunchAtLoginTest, EnabledEntryValidatesAndRunsTheProgramWhateverItsPath) {
+    for (const std::string folder : {"plain", "Brind leaf 100%", "q\"uote $HOME `x` back\\slash it's"}) {
+        SCOPED_TRACE(folder);
+        fs::path program = dir_ / folder / "brindleaf";
+        fs::path marker = dir_ / "ran";
+        writeFile(program, "#!/bin/sh\necho ran > \"$MARKER\"\n");
+        fs::permissions(program, fs::perms::owner_all);
+        fs::remove(marker);
+
+        LaunchAtLoginController controller(locations(program.string()));
+        EXPECT_FALSE(controller.isEnabled());
+        controller.setEnabled(true);
+        EXPECT_TRUE(controller.isEnabled());
+        EXPECT_FALSE(controller.requiresApproval());
+        EXPECT_EQ(controller.lastErrorMessage(), std::nullopt);
+
+        auto validation = validate(userEntry());
+        EXPECT_EQ(validation.exitStatus, 0) << validation.standardOutput << validation.standardError;
+        EXPECT_EQ(validation.standardOutput.find("error"), std::string::npos) << validation.standardOutput;
+
+        // A launcher undoes "%%" and then the quoting, which is the shell's double-quote rule.
+        auto exec = DesktopEntry::value(readFile(userEntry()), "Exec");
+        ASSERT_TRUE(exec);
+        std::string command;
+        for (size_t i = 0; i < exec->size(); ++i) {
+            command.push_back((*exec)[i]);
+            if ((*exec)[i] == '%') ++i;
+        }
+        auto run = runProgram("/bin/sh", {"sh", "-c", command}, {"MARKER=" + marker.string()});
+        EXPECT_EQ(run.exitStatus, 0) << *exec << run.standardError;
+        EXPECT_TRUE(fs::exists(marker)) << *exec;
+
+        controller.setEnabled(false);
+        EXPECT_FALSE(controller.isEnabled());
+        EXPECT_FALSE(fs::exists(userEntry()));
+    }
+}
+
+TEST_F(LaunchAtLoginTest, SystemEntryCountsUntilTheUserHidesIt) {
+    writeFile(systemEntry(), kSystemEntry);
+    LaunchAtLoginController controller(locations());
+    EXPECT_TRUE(controller.isEnabled());
+
+    controller.setEnabled(false);
+    EXPECT_FALSE(controller.isEnabled());
+    EXPECT_EQ(DesktopEntry::value(readFile(userEntry()), "Hidden"), "true");
+    EXPECT_EQ(validate(userEntry()).exitStatus, 0);
+    EXPECT_TRUE(fs::exists(systemEntry()));
+
+    controller.setEnabled(true);
+    EXPECT_TRUE(controller.isEnabled());
+    EXPECT_EQ(DesktopEntry::value(readFile(userEntry()), "Hidden"), std::nullopt);
+}
+
+TEST_F(LaunchAtLoginTest, StateIsReadFromTheEntriesOnDisk) {
+    struct Case {
+        const char* user;   // nullptr: no user entry
+        const char* system; // nullptr: no system entry
+        bool enabled;
+    };
+    const Case cases[] = {
+        {nullptr, nullptr, false},
+        {"[Desktop Entry]\nType=Application\nName=B\nExec=b\n", nullptr, true},
+        {"[Desktop Entry]\nHidden=true\n", kSystemEntry, false},
+        {"[Desktop Entry]\nHidden=false\n", nullptr, true},
+        {"[Desktop Entry]\nX-GNOME-Autostart-enabled=false\n", nullptr, false},
+        {"[Desktop Entry]\nExec=b\n[Desktop Action x]\nHidden=true\n", nullptr, true},
+        {nullptr, kSystemEntry, true},
+        {nullptr, "[Desktop Entry]\nHidden = true\n", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.user ? c.user : "-") + " / " + (c.system ? c.system : "-"));
+        fs::remove(userEntry());
+        fs::remove(systemEntry());
+        if (c.user) writeFile(userEntry(), c.user);
+        if (c.system) writeFile(systemEntry(), c.system);
+        LaunchAtLoginController controller(locations());
+        EXPECT_EQ(controller.isEnabled(), c.enabled);
+    }
+}
+
+TEST_F(LaunchAtLoginTest, FailedChangesSayWhatFailedAndShowTheStateOnDisk) {
+    // A file where the autostart folder should be: nothing can be written there.
+    writeFile(dir_ / "config/autostart", "not a folder");
+    LaunchAtLoginController controller(locations());
+    int announcements = 0;
+    controller.addObserver([&] { ++announcements; });
+
+    controller.setEnabled(true);
+    EXPECT_FALSE(controller.isEnabled());
+    EXPECT_EQ(controller.lastErrorMessage(), "Brindleaf couldn’t be added to your login items.");
+    auto messages = log_->messages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_TRUE(messages[0].starts_with("Brindleaf login item change failed: ")) << messages[0];
+    EXPECT_NE(messages[0].find("autostart"), std::string::npos) << messages[0];
+
+    // Switching off fails too when only a hidden entry could do it.
+    writeFile(systemEntry(), kSystemEntry);
+    controller.refresh();
+    EXPECT_TRUE(controller.isEnabled());
+    controller.setEnabled(false);
+    EXPECT_TRUE(controller.isEnabled());
+    EXPECT_EQ(controller.lastErrorMessage(), "Brindleaf couldn’t be removed from your login items.");
+    EXPECT_EQ(log_->messages().size(), 2u);
+
+    // A later success clears the message.
+    fs::remove(dir_ / "config/autostart");
+    controller.setEnabled(false);
+    EXPECT_FALSE(controller.isEnabled());
+    EXPECT_EQ(controller.lastErrorMessage(), std::nullopt);
+    EXPECT_EQ(announcements, 4);
+}
