@@ -7,6 +7,7 @@
 #include "presentation/PlatformStyle.hpp"
 #include "presentation/ProviderTheme.hpp"
 #include "presentation/ScreenshotMode.hpp"
+#include "presentation/SessionRowList.hpp"
 #include "presentation/SessionRowView.hpp"
 #include "presentation/StatusWording.hpp"
 #include "presentation/SymbolIcon.hpp"
@@ -343,6 +344,7 @@ void StatusDashboardView::buildPanel(QVBoxLayout* layout) {
     sessionsLayout_ = new QVBoxLayout;
     sessionsLayout_->setSpacing(6);
     sessions->addLayout(sessionsLayout_);
+    rows_ = std::make_unique<SessionRowList>(sessionsLayout_, panel_);
     content->addLayout(sessions);
 
     // Agents.
@@ -513,45 +515,7 @@ void StatusDashboardView::applySessions(const AgentStatusSnapshot& shown) {
         emptyShowSample_->setPalette(link);
     }
 
-    // Rows are kept per session id (a repeated id gets its own row).
-    const Date now = clock_();
-    const std::size_t shownCount = std::min(sessions.size(), DashboardLayout::maxSessionRows);
-    std::vector<std::pair<std::string, SessionRowView*>> next;
-    next.reserve(shownCount);
-    std::map<std::string, int> seen;
-    for (std::size_t i = 0; i < shownCount; ++i) {
-        const AgentSession& session = sessions[i];
-        const int occurrence = seen[session.id]++;
-        std::string key = occurrence ? session.id + '\n' + std::to_string(occurrence) : session.id;
-        const SessionRowContent content = SessionRowContent::make(session, now);
-        SessionRowView* row = nullptr;
-        for (auto& [oldKey, oldRow] : rows_)
-            if (oldRow && oldKey == key) {
-                row = oldRow;
-                oldRow = nullptr;
-                break;
-            }
-        if (row)
-            row->setContent(content);
-        else
-            row = new SessionRowView(content, panel_);
-        next.emplace_back(std::move(key), row);
-    }
-    for (auto& [key, row] : rows_)
-        if (row) {
-            sessionsLayout_->removeWidget(row);
-            row->retire();
-        }
-    // Put the kept and new rows in the snapshot's order.
-    for (std::size_t i = 0; i < next.size(); ++i) {
-        SessionRowView* row = next[i].second;
-        if (sessionsLayout_->indexOf(row) != int(i)) {
-            sessionsLayout_->removeWidget(row);
-            sessionsLayout_->insertWidget(int(i), row);
-        }
-        row->show();
-    }
-    rows_ = std::move(next);
+    rows_->apply(sessions, DashboardLayout::maxSessionRows, clock_());
 }
 
 void StatusDashboardView::applyAgents() {
@@ -670,11 +634,7 @@ void StatusDashboardView::resizeScrollArea() {
     }
 }
 
-std::vector<SessionRowView*> StatusDashboardView::sessionRows() const {
-    std::vector<SessionRowView*> rows;
-    for (const auto& [key, row] : rows_) rows.push_back(row);
-    return rows;
-}
+std::vector<SessionRowView*> StatusDashboardView::sessionRows() const { return rows_->rows(); }
 
 int StatusDashboardView::scrollAreaHeight() const { return scroll_->height(); }
 

@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -23,6 +24,7 @@ namespace brindleaf {
 
 class ElidedLabel;
 class HoverSymbolButton;
+class SessionRowList;
 class SessionRowView;
 class SymbolIcon;
 
@@ -124,7 +126,7 @@ private:
     QToolButton* settingsButton_ = nullptr;
     QToolButton* quitButton_ = nullptr;
 
-    std::vector<std::pair<std::string, SessionRowView*>> rows_; // key (session id) and row, in order
+    std::unique_ptr<SessionRowList> rows_;
     QSize lastSizeHint_;
 };
 
