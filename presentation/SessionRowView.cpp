@@ -31,7 +31,8 @@ QFont badgeFont() { return PlatformStyle::font(10, QFont::DemiBold); }
 class StatusDot final : public QWidget {
 public:
     explicit StatusDot(QWidget* parent) : QWidget(parent) {
-        setFixedSize(22, 18);
+        // 22 x 18 in the row's layout terms; 22 high here so the halo is not cut.
+        setFixedSize(22, 22);
         setAttribute(Qt::WA_TransparentForMouseEvents);
     }
     void setWaiting(bool waiting) {
@@ -51,14 +52,14 @@ protected:
             return color;
         };
         if (waiting_) {
-            // Halo: a soft disc of 22, its edge blurred by about 3.
-            QRadialGradient halo(centre, 11 + 3);
+            // Halo: a disc of 22 whose edge is blurred by about 3.
+            QRadialGradient halo(centre, 11);
             halo.setColorAt(0, withAlpha(attention, 0.34));
-            halo.setColorAt(8.0 / 14, withAlpha(attention, 0.34));
+            halo.setColorAt(6.0 / 11, withAlpha(attention, 0.34));
             halo.setColorAt(1, withAlpha(attention, 0));
             painter.setPen(Qt::NoPen);
             painter.setBrush(halo);
-            painter.drawEllipse(centre, 14, 14);
+            painter.drawEllipse(centre, 11, 11);
             // Glow of the core.
             QRadialGradient glow(centre, 8);
             glow.setColorAt(0, withAlpha(attention, 0.95));
@@ -90,6 +91,7 @@ SessionRowView::SessionRowView(const SessionRowContent& content, QWidget* parent
     row->setSpacing(10);
     dot_ = new StatusDot(this);
     row->addWidget(dot_, 0, Qt::AlignTop);
+    row->setAlignment(dot_, Qt::AlignTop);
 
     lines_ = new QVBoxLayout;
     lines_->setSpacing(3);
