@@ -1,0 +1,239 @@
+// The dashboard view over a real model and settings store, offscreen.
+#include "core/ProviderCatalog.hpp"
+#include "platform/ManualMainQueue.hpp"
+#include "presentation/DashboardPanel.hpp"
+#include "presentation/ElidedLabel.hpp"
+#include "presentation/SessionRowView.hpp"
+#include "presentation/StatusDashboardView.hpp"
+#include "tests/presentation/GuiApplication.hpp"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QMenu>
+#include <QPointer>
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+using namespace brindleaf;
+
+// Fontconfig keeps its configuration for the life of the process (Qt never
+// calls FcFini), which the sanitizer build's leak checker would report. Weak,
+// so that other widget tests may say the same.
+extern "C" __attribute__((weak)) const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+
+namespace {
+
+class FakeFolderAccess final : public FolderAccessQuery {
+public:
+    std::set<std::string> missing;
+    std::set<std::string> granted{"codex", "claude", "hermes"};
+    bool hasMissingFolders(const std::string& id) const override { return missing.count(id) > 0; }
+    bool hasAccess(const std::string& id) const override { return granted.count(id) > 0; }
+};
+
+AgentSession codexSession(int index, bool waiting = false, std::string title = {}) {
+    const std::string number = std::to_string(index);
+    if (title.empty()) title = "Task " + number;
+    return AgentSession({.id = "s" + number,
+                         .provider = "Codex",
+                         .title = title,
+                         .cwd = "/work/project",
+                         .lastActivityAt = 990,
+                         .evidence = "tool call running",
+                         .needsUserAttention = waiting,
+                         .resourceUsage = SessionResourceUsage(4000 + index, 5.0, 1 << 20, 1)});
+}
+
+AgentStatusSnapshot snapshotOf(std::vector<AgentSession> sessions, std::vector<std::string> errors = {},
+                               std::int64_t stale = 0) {
+    return AgentStatusSnapshot::make(
+        {ProviderSnapshot::make("Codex", std::nullopt, std::nullopt, std::move(sessions), stale, 1000, errors)}, 1000);
+}
+
+struct Fixture {
+    ManualMainQueue queue;
+    std::shared_ptr<UserDefaults> defaults = UserDefaults::inMemory("dashboard-view-tests");
+    std::shared_ptr<ProviderSettingsStore> settings = std::make_shared<ProviderSettingsStore>(defaults);
+    std::shared_ptr<FakeFolderAccess> access = std::make_shared<FakeFolderAccess>();
+    std::unique_ptr<StatusDashboardModel> model;
+    std::unique_ptr<StatusDashboardView> view;
+    std::vector<std::string> calls;
+
+    explicit Fixture(AgentStatusSnapshot snapshot = {}) {
+        brindleaf::testing::ensureGuiApplication();
+        model = std::make_unique<StatusDashboardModel>(queue, std::move(snapshot), settings, access,
+                                                       ClearedStaleBaselines{}, ProviderCatalog::all());
+        model->actions.onRefresh = [this] { calls.push_back("refresh"); };
+        model->actions.onQuit = [this] { calls.push_back("quit"); };
+        model->actions.onOpenGlanceWindow = [this] { calls.push_back("glance"); };
+        model->actions.onSettings = [this](std::optional<SettingsPane> pane) {
+            std::string call = "settings:";
+            call.append(pane ? toString(*pane) : std::string_view("none"));
+            calls.push_back(call);
+        };
+        model->actions.onRequestAccess = [this](const std::string& id) {
+            std::string call = "access:";
+            call.append(id);
+            calls.push_back(call);
+        };
+        view = std::make_unique<StatusDashboardView>(*model);
+        view->setClock([] { return Date(1000); });
+        view->setHostScreen(nullptr);
+        view->setScreenshotMode(false);
+        settle();
+    }
+    // Lets the model's and the view's next-turn work run.
+    void settle() {
+        for (int i = 0; i < 3; ++i) {
+            queue.drain();
+            QCoreApplication::processEvents();
+        }
+    }
+    template <typename T = QWidget>
+    T* child(const char* name) const {
+        return view->findChild<T*>(name);
+    }
+    bool visible(const char* name) const { return child(name) && !child(name)->isHidden(); }
+    void click(const char* name) {
+        auto* button = child<QAbstractButton>(name);
+        ASSERT_NE(button, nullptr) << name;
+        button->click();
+    }
+};
+
+} // namespace
+
+TEST(StatusDashboardView, ListsTwelveOfThirteenSessionsAndCountsAll) {
+    std::vector<AgentSession> sessions;
+    for (int i = 1; i <= 13; ++i) sessions.push_back(codexSession(i, i == 13));
+    Fixture f(snapshotOf(sessions));
+    const auto rows = f.view->sessionRows();
+    ASSERT_EQ(rows.size(), 12u);
+    EXPECT_EQ(rows.front()->content().id, "s1");
+    EXPECT_EQ(rows.back()->content().id, "s12");
+    EXPECT_EQ(f.child("heroBadge")->property("count").toLongLong(), 13);
+    EXPECT_EQ(f.child<ElidedLabel>("heroSummary")->text(), "12 sessions running \u00B7 1 waiting for you");
+    EXPECT_EQ(f.child<ElidedLabel>("agentCount")->text(), "13 sessions");
+    EXPECT_FALSE(f.visible("emptySessions"));
+    EXPECT_EQ(f.view->scrollAreaHeight(), 630); // capped without a screen
+
+    // A refresh keeps the rows of sessions still there and drops the others.
+    sessions.erase(sessions.begin());
+    f.model->setSnapshot(snapshotOf(sessions));
+    f.settle();
+    const auto after = f.view->sessionRows();
+    ASSERT_EQ(after.size(), 12u);
+    EXPECT_EQ(after[0], rows[1]);
+    EXPECT_EQ(after.back()->content().id, "s13");
+}
+
+TEST(StatusDashboardView, EmptyViewsCallTheirActions) {
+    Fixture f;
+    EXPECT_TRUE(f.visible("emptySessions"));
+    EXPECT_EQ(f.child<ElidedLabel>("emptyText")->text(), "No agents are running.");
+    EXPECT_EQ(f.view->scrollAreaHeight() >= 60, true);
+    f.click("showSampleData");
+    EXPECT_TRUE(f.settings->isShowingSampleData());
+    f.settle();
+    EXPECT_TRUE(f.visible("sampleDataBanner"));
+    EXPECT_EQ(f.view->sessionRows().size(), 3u);
+    f.click("turnOffSampleData");
+    EXPECT_FALSE(f.settings->isShowingSampleData());
+
+    // A missing grant: the empty view sends to the Agents pane, the agent's row asks directly.
+    f.access->missing = {"codex"};
+    f.access->granted = {"claude", "hermes"};
+    f.view->scheduleApply();
+    f.settle();
+    EXPECT_EQ(f.child<ElidedLabel>("emptyText")->text(), "Brindleaf needs access to your agents’ folders.");
+    f.click("emptyAllowAccess");
+    f.child<QWidget>("agent-codex")->findChild<QAbstractButton*>("agentAllowAccess")->click();
+    f.click("hiddenStaleSessions");
+    f.click("showFloatingWindow");
+    f.click("refreshButton");
+    f.click("settingsButton");
+    f.click("quitButton");
+    EXPECT_EQ(f.calls, (std::vector<std::string>{"settings:agents", "access:codex", "settings:diagnostics", "glance",
+                                                 "refresh", "settings:none", "quit"}));
+}
+
+TEST(StatusDashboardView, AgentRowsStaleRowSpinnerAndUpdate) {
+    Fixture f(snapshotOf({}, {"cannot read <state.db>"}, 2));
+    auto* codex = f.child<QWidget>("agent-codex");
+    ASSERT_NE(codex, nullptr);
+    auto* errors = codex->findChild<QAbstractButton*>("agentErrors");
+    EXPECT_FALSE(errors->isHidden());
+    EXPECT_TRUE(errors->toolTip().contains("&lt;state.db&gt;"));
+    EXPECT_FALSE(f.child<QWidget>("agent-claude")->findChild<QWidget*>("agentIdle")->isHidden());
+    EXPECT_TRUE(f.visible("hiddenStaleSessions"));
+    EXPECT_EQ(f.child<ElidedLabel>("hiddenStaleCount")->text(), "2");
+    f.settings->acknowledgeErrors("Codex", {"cannot read <state.db>"});
+    f.model->clearStaleBaselines();
+    f.settle();
+    EXPECT_TRUE(errors->isHidden());
+    EXPECT_FALSE(f.visible("hiddenStaleSessions"));
+
+    EXPECT_FALSE(f.visible("refreshSpinner"));
+    f.model->beginManualRefresh();
+    f.settle();
+    EXPECT_TRUE(f.visible("refreshSpinner"));
+    EXPECT_FALSE(f.child<QAbstractButton>("refreshButton")->isEnabled());
+
+    EXPECT_FALSE(f.visible("updateButton"));
+    f.view->setPendingUpdateVersion("2.1");
+    f.settle();
+    EXPECT_EQ(f.child<QAbstractButton>("updateButton")->text(), "Update to 2.1");
+}
+
+TEST(StatusDashboardView, AgentTextIsPlainTextAndMenusCopy) {
+    Fixture f(snapshotOf({codexSession(1, false, "<b>x</b>")}));
+    auto rows = f.view->sessionRows();
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0]->findChild<ElidedLabel*>("sessionTitle")->text(), "<b>x</b>");
+
+    QMenu* menu = rows[0]->showContextMenu(QPoint(10, 10));
+    QPointer<QMenu> guard(menu);
+    std::vector<std::pair<QString, QString>> copied;
+    for (QAction* action : menu->actions()) {
+        if (action->isSeparator()) continue;
+        action->trigger();
+        copied.emplace_back(action->text(), QGuiApplication::clipboard()->text());
+    }
+    EXPECT_EQ(copied, (std::vector<std::pair<QString, QString>>{
+                          {"Copy Title", "<b>x</b>"},
+                          {"Copy Session ID", "s1"},
+                          {"Copy Project Path", "/work/project"},
+                          {"Copy Process ID", "4001"},
+                          {"Copy Diagnostic Details", "Title: <b>x</b>\nAgent: Codex\nSession ID: s1\n"
+                                                      "Evidence: tool call running\nPath: /work/project\nPID: 4001"}}));
+
+    // A refresh that drops the session keeps the row alive while its menu is open.
+    QPointer<SessionRowView> row(rows[0]);
+    f.model->setSnapshot(snapshotOf({}));
+    f.settle();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(row);
+    EXPECT_TRUE(f.view->sessionRows().empty());
+    menu->close();
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_FALSE(guard);
+    EXPECT_FALSE(row);
+}
+
+TEST(StatusDashboardView, PanelHostsTheView) {
+    Fixture f;
+    auto* view = f.view.release();
+    DashboardPanel panel(view);
+    panel.setRoundedMask(true);
+    panel.adjustSize();
+    EXPECT_EQ(panel.view(), view);
+    EXPECT_EQ(view->width(), 380);
+    EXPECT_FALSE(panel.mask().isEmpty());
+    EXPECT_FALSE(panel.mask().contains(QPoint(0, 0))); // the corner is cut
+}
