@@ -60,7 +60,7 @@ TEST(CodexLargeNumbers, SessionIndexAndManagedProcessesKeepTheirEntries) {
     home.write("process_manager/chat_processes.json",
                withLargeNumbers(R"([{"conversationId":"a","osPid":4242,"startedAt":BIG},)"
                                 R"({"conversationId":"b","osPid":BIG},{"conversationId":"c","osPid":HUGE}])"));
-    CodexStatusProvider provider(CodexProviderConfig::standard({{"CODEX_HOME", home.path().string()}}, "/nonexistent"));
+    CodexStatusProvider provider(CodexProviderConfig::standard(home.path().string(), std::nullopt));
     EXPECT_EQ(*provider.sessionIndex(), (CodexStatusProvider::SessionIndex{{"a", "Named"}, {"b", "Bee"}}));
     const auto processes = provider.managedProcesses();
     ASSERT_EQ(processes.size(), 3u);
