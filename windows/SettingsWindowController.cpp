@@ -4,11 +4,16 @@
 #include "presentation/Symbols.hpp"
 #include "presentation/WindowFocus.hpp"
 #include "services/LaunchAtLoginController.hpp"
+#include "windows/AboutSettingsPane.hpp"
+#include "windows/AgentsSettingsPane.hpp"
+#include "windows/CloudSyncSettingsPane.hpp"
+#include "windows/DiagnosticsSettingsPane.hpp"
 #include "windows/GeneralSettingsPane.hpp"
 #include "windows/SettingsWindowContent.hpp"
 
 #include <QAction>
 #include <QActionGroup>
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QLayout>
 #include <QScreen>
@@ -93,10 +98,18 @@ QWidget* SettingsWindowController::makePane(SettingsPane pane) {
     case SettingsPane::general:
         return new GeneralSettingsPane(collaborators_.settings, collaborators_.launchAtLogin);
     case SettingsPane::agents:
+        return new AgentsSettingsPane(collaborators_.settings, collaborators_.folderAccess);
     case SettingsPane::iCloud:
+        return new CloudSyncSettingsPane(collaborators_.settings, collaborators_.cloudSync,
+                                         collaborators_.cloudSyncChanges);
     case SettingsPane::diagnostics:
-    case SettingsPane::about:
-        break;
+        return new DiagnosticsSettingsPane(collaborators_.settings, collaborators_.dashboardModel);
+    case SettingsPane::about: {
+        AboutSettingsPane::Options options;
+        options.updater = collaborators_.updater;
+        options.version = QCoreApplication::applicationVersion().toStdString();
+        return new AboutSettingsPane(std::move(options));
+    }
     }
     return new QWidget;
 }
