@@ -9,7 +9,9 @@
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
+#include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -68,7 +70,13 @@ AboutSettingsPane::AboutSettingsPane(Options options, QWidget* parent) : QWidget
                 [this](bool on) { options_.updater->setAutomaticallyChecksForUpdates(on); });
         updates->addWidget(automaticChecks_, 0, Qt::AlignHCenter);
         layout->addLayout(updates);
-        updaterObserver_ = options_.updater->addObserver([this] { refresh(); });
+        // The updater tells before it stores: read the switch on the next turn.
+        QPointer<AboutSettingsPane> self(this);
+        updaterObserver_ = options_.updater->addObserver([self] {
+            QTimer::singleShot(0, self, [self] {
+                if (self) self->refresh();
+            });
+        });
     }
 
     QLabel* taglineLabel = makeLabel(qstr(tagline), TextStyle::body, secondary, true);

@@ -24,10 +24,10 @@ class AboutSettingsPane final : public QWidget {
 
 public:
     struct Options {
-        std::shared_ptr<AboutUpdater> updater; // none: no update controls
-        std::string version;                   // the project version; empty reads 1.0
-        std::string build;                     // empty reads 1
-        std::string productHost = "quorvale.com";
+        std::shared_ptr<AboutUpdater> updater;    // none: no update controls
+        std::string version;                      // the project version (BuildInfo); empty reads 1.0
+        std::string build;                        // empty reads 1
+        std::string productHost = "quorvale.com"; // BuildInfo::productHost() in the window
         // Opens a link; the desktop's browser when empty. Only https links reach it.
         std::function<void(const std::string&)> openLink;
     };

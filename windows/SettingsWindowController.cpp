@@ -3,17 +3,19 @@
 #include "presentation/PlatformStyle.hpp"
 #include "presentation/Symbols.hpp"
 #include "presentation/WindowFocus.hpp"
+#include "services/BuildInfo.hpp"
 #include "services/LaunchAtLoginController.hpp"
+#include "services/SoftwareUpdater.hpp"
 #include "windows/AboutSettingsPane.hpp"
 #include "windows/AgentsSettingsPane.hpp"
 #include "windows/CloudSyncSettingsPane.hpp"
 #include "windows/DiagnosticsSettingsPane.hpp"
 #include "windows/GeneralSettingsPane.hpp"
 #include "windows/SettingsWindowContent.hpp"
+#include "windows/SoftwareUpdaterControls.hpp"
 
 #include <QAction>
 #include <QActionGroup>
-#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QLayout>
 #include <QScreen>
@@ -107,7 +109,12 @@ QWidget* SettingsWindowController::makePane(SettingsPane pane) {
     case SettingsPane::about: {
         AboutSettingsPane::Options options;
         options.updater = collaborators_.updater;
-        options.version = QCoreApplication::applicationVersion().toStdString();
+        if (!options.updater) {
+            if (auto shared = SoftwareUpdater::shared())
+                options.updater = std::make_shared<SoftwareUpdaterControls>(shared);
+        }
+        options.version = std::string(BuildInfo::version());
+        options.productHost = std::string(BuildInfo::productHost());
         return new AboutSettingsPane(std::move(options));
     }
     }

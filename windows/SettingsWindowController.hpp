@@ -44,7 +44,8 @@ public:
         std::shared_ptr<StatusCloudSyncController> cloudSync;
         // Fans the sync controller's change callback out; the pane listens to it.
         std::shared_ptr<CloudSyncChangeFanOut> cloudSyncChanges;
-        // The About pane's update controls; without one, they are not shown.
+        // The About pane's update controls; when absent, those of the process's
+        // SoftwareUpdater::shared(); without either, they are not shown.
         std::shared_ptr<AboutUpdater> updater;
     };
 

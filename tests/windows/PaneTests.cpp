@@ -136,8 +136,8 @@ public:
     void checkForUpdates() override { ++checks; }
     bool automaticallyChecksForUpdates() override { return automatic; }
     void setAutomaticallyChecksForUpdates(bool on) override {
+        if (observer) observer(); // told before it is stored, as the software updater does
         automatic = on;
-        if (observer) observer();
     }
     ObserverID addObserver(std::function<void()> o) override {
         observer = std::move(o);
@@ -172,6 +172,9 @@ TEST_F(PaneTest, AboutShowsTheVersionAndOpensOnlyHttpsLinks) {
     EXPECT_TRUE(automatic->isChecked());
     automatic->click();
     EXPECT_FALSE(updater->automatic);
+    updater->setAutomaticallyChecksForUpdates(true);
+    brindleaf::testing::settle();
+    EXPECT_TRUE(automatic->isChecked());
 }
 
 } // namespace
