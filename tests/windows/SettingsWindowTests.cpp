@@ -78,11 +78,14 @@ TEST_F(SettingsWindowTest, NoControlIsFocusedAfterShowingOrSwitchingTabs) {
     ASSERT_NE(openAtLogin, nullptr);
     openAtLogin->setFocus();
     auto* tabs = controller.window()->findChild<QToolBar*>("settingsTabs");
+    auto* preview = controller.window()->findChild<MenuBarIconPreview*>("iconPreview");
+    EXPECT_TRUE(preview->isAnimating());
     for (const char* name : {"agents", "general"}) {
         tabs->findChild<QAction*>(name)->trigger();
         settle();
         QWidget* focused = controller.window()->focusWidget();
         EXPECT_TRUE(focused == nullptr || focused == controller.window()) << name;
+        EXPECT_EQ(preview->isAnimating(), std::string(name) == "general") << "the preview runs only while shown";
     }
     EXPECT_EQ(controller.window()->windowTitle(), "General");
 }
