@@ -205,6 +205,17 @@ void ProviderSettingsStore::setWindowShortcut(const HotkeyShortcut& shortcut) {
     storeShortcut(ShortcutSlot::window, shortcut);
 }
 
+void ProviderSettingsStore::setShortcuts(const HotkeyShortcut& toggle, const HotkeyShortcut& window) {
+    const bool toggleChanges = !(toggleShortcut_ == toggle);
+    const bool windowChanges = !(windowShortcut_ == window);
+    if (toggleChanges) announce(Property::toggleShortcut);
+    if (windowChanges) announce(Property::windowShortcut);
+    toggleShortcut_ = toggle;
+    windowShortcut_ = window;
+    if (toggleChanges) defaults_->set(toggleShortcutKey, DefaultsValue::data(toggle.toJSON()));
+    if (windowChanges) defaults_->set(windowShortcutKey, DefaultsValue::data(window.toJSON()));
+}
+
 void ProviderSettingsStore::storeShortcut(ShortcutSlot slot, const HotkeyShortcut& shortcut) {
     HotkeyShortcut& current = slot == ShortcutSlot::toggle ? toggleShortcut_ : windowShortcut_;
     if (current == shortcut) return;

@@ -93,6 +93,10 @@ public:
     // Store without any check (restoring a default).
     void setToggleShortcut(const HotkeyShortcut& shortcut);
     void setWindowShortcut(const HotkeyShortcut& shortcut);
+    // Stores both shortcuts as one change (restoring a default while moving
+    // the other out of its way): observers hear of both before either is
+    // stored, so the two are never seen equal in between.
+    void setShortcuts(const HotkeyShortcut& toggle, const HotkeyShortcut& window);
 
     // Stores the value when it differs, writing "cloudSyncEnabled".
     void setCloudSyncEnabled(bool enabled);

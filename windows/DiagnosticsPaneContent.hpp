@@ -1,0 +1,48 @@
+#pragma once
+
+#include "core/ProviderDescriptor.hpp"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace brindleaf {
+
+class StatusDashboardModel;
+
+// What the Diagnostics settings pane says and decides.
+namespace DiagnosticsPaneContent {
+
+inline constexpr std::string_view staleHeader = "Hidden Stale Sessions";
+inline constexpr std::string_view staleFooter =
+    "Sessions that stopped mid-task — for example because the agent quit — and are no longer shown as running.";
+inline constexpr std::string_view resetCountTitle = "Reset Count";
+inline constexpr std::string_view errorsHeader = "Errors";
+inline constexpr std::string_view errorsFooter = "Problems reading an agent’s status. Marking them as read hides the "
+                                                 "warning in the menu bar panel until the problem changes.";
+inline constexpr std::string_view noErrorsText = "No errors.";
+inline constexpr std::string_view newMark = "New";
+inline constexpr std::string_view markAllTitle = "Mark All as Read";
+inline constexpr std::string_view sampleDataTitle = "Show Sample Data";
+inline constexpr std::string_view sampleDataFooter = "Shows sample sessions instead of your own, until you turn this "
+                                                     "off or quit Brindleaf. Sample data is never synced.";
+
+struct ErrorItem {
+    std::string id; // provider id, "-", position in the provider's list, "-", the text
+    std::string providerName;
+    std::string message;
+    bool isRead = false;
+
+    bool operator==(const ErrorItem&) const = default;
+};
+
+// The hidden stale count of an enabled provider as text ("0" without a snapshot).
+std::string hiddenStaleCountText(const StatusDashboardModel& model, const ProviderDescriptor& provider);
+// The displayed errors of the enabled providers whose folders may be read, in order.
+std::vector<ErrorItem> errorItems(const StatusDashboardModel& model);
+// Acknowledges every listed error, per provider.
+void markAllAsRead(const StatusDashboardModel& model);
+
+} // namespace DiagnosticsPaneContent
+
+} // namespace brindleaf
