@@ -23,8 +23,9 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
+# The tray application on a desktop; the status as text where there is no display.
 run: build
-	$(BUILD)/app/brindleaf --dump-status
+	@if [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ]; then exec $(BUILD)/app/brindleaf; else exec $(BUILD)/app/brindleaf --dump-status; fi
 
 test-release: build
 	cd $(BUILD) && $(call CTEST_SPLIT,300)
