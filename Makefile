@@ -1,12 +1,13 @@
 # Two entry points: `make run` and `make test`. `make bench` runs the benchmarks,
-# `make gallery` renders every surface to PNG files, `make format` formats the
-# files changed since main's last commit.
+# `make gallery` renders every surface to PNG files, `make fuzz` fuzzes every
+# parser for FUZZ_SECONDS each, `make format` formats the files changed since
+# main's last commit.
 JOBS ?= $(shell nproc)
 BUILD ?= build/release
 ASAN_BUILD ?= build/asan
 CMAKE_COMMON = -G Ninja -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
 
-.PHONY: deps configure build run test test-release test-asan bench gallery format clean
+.PHONY: deps configure build run test test-release test-asan bench gallery fuzz format clean
 
 # Every test runs three times in a row (a flaky test shows up here); the tests
 # that need a real X server run one at a time inside a private Xvfb.
@@ -49,6 +50,17 @@ GALLERY ?= build/gallery
 gallery: configure
 	@cmake --build $(BUILD) -j $(JOBS) --target brindleaf-gallery
 	rm -rf $(GALLERY) && $(BUILD)/tools/brindleaf-gallery --out $(GALLERY)
+
+# The libFuzzer harnesses of tests/fuzz, in their own clang build; not part of
+# `make test`. FUZZ_SECONDS bounds each harness's run; FUZZERS picks some.
+FUZZ_BUILD ?= build/fuzz
+FUZZ_SECONDS ?= 30
+FUZZERS ?=
+fuzz: deps
+	@bash tools/install-fuzz-deps.sh
+	@CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Debug -DBRINDLEAF_FUZZ=ON > /dev/null
+	@cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzzers
+	tools/run-fuzzers.sh $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZERS)
 
 format:
 	@git diff --name-only --diff-filter=AM HEAD -- '*.cpp' '*.hpp' | xargs -r clang-format -i

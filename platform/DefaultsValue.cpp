@@ -1,5 +1,7 @@
 #include "platform/DefaultsValue.hpp"
 
+#include <cmath>
+
 namespace brindleaf {
 
 DefaultsValue DefaultsValue::strings(const std::vector<std::string>& texts) {
@@ -24,6 +26,22 @@ std::optional<std::vector<std::string>> DefaultsValue::asStringArray() const {
         texts.push_back(*text);
     }
     return texts;
+}
+
+bool DefaultsValue::operator==(const DefaultsValue& other) const {
+    if (storage_.index() != other.storage_.index()) return false;
+    return std::visit(
+        [&other](const auto& mine) {
+            using T = std::decay_t<decltype(mine)>;
+            const T& theirs = std::get<T>(other.storage_);
+            if constexpr (std::is_same_v<T, double>) {
+                if (std::isnan(mine) || std::isnan(theirs)) return std::isnan(mine) && std::isnan(theirs);
+                return mine == theirs && std::signbit(mine) == std::signbit(theirs);
+            } else {
+                return mine == theirs; // containers compare their elements with this operator
+            }
+        },
+        storage_);
 }
 
 std::optional<std::string> DefaultsValue::dataBytes() const {

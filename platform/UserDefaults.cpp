@@ -1,14 +1,11 @@
 #include "platform/UserDefaults.hpp"
 
 #include "platform/AtomicFile.hpp"
-#include "platform/Base64.hpp"
+#include "platform/DefaultsJSON.hpp"
 #include "platform/Logger.hpp"
 #include "platform/XdgDirectories.hpp"
 
-#include <nlohmann/json.hpp>
-
 #include <cerrno>
-#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -21,16 +18,10 @@ namespace brindleaf {
 
 namespace {
 
-using json = nlohmann::json;
-
 constexpr std::string_view lockFileName = ".defaults.lock";
+constexpr std::string_view unreadableSuffix = ".json.unreadable";
+// The reader's cap; nothing larger is ever written.
 constexpr std::size_t maximumSuiteFileSize = 16u << 20;
-
-// Tags of the values JSON cannot hold directly. A dictionary whose only key is
-// one of these is itself wrapped in a "$dict" object, so every value round-trips.
-constexpr const char* dataTag = "$data";
-constexpr const char* dictionaryTag = "$dict";
-constexpr const char* doubleTag = "$double";
 
 const Logger& log() {
     static const Logger logger("Defaults");
@@ -38,110 +29,6 @@ const Logger& log() {
 }
 
 std::string errnoText(int code) { return std::string(std::strerror(code)); }
-
-std::string base64Encode(const std::vector<std::uint8_t>& bytes) {
-    return Base64::encode(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
-}
-
-std::optional<std::vector<std::uint8_t>> base64Decode(std::string_view text) {
-    auto bytes = Base64::decode(text);
-    if (!bytes) return std::nullopt;
-    return std::vector<std::uint8_t>(bytes->begin(), bytes->end());
-}
-
-json encode(const DefaultsValue& value);
-
-json encodeDictionary(const DefaultsValue::Dictionary& dictionary) {
-    json object = json::object();
-    for (const auto& [key, element] : dictionary) object[key] = encode(element);
-    const bool looksTagged = dictionary.size() == 1 &&
-        (dictionary.count(dataTag) || dictionary.count(dictionaryTag) || dictionary.count(doubleTag));
-    if (looksTagged) return json{{dictionaryTag, std::move(object)}};
-    return object;
-}
-
-json encode(const DefaultsValue& value) {
-    return std::visit(
-        [](const auto& v) -> json {
-            using T = std::decay_t<decltype(v)>;
-            if constexpr (std::is_same_v<T, bool> || std::is_same_v<T, std::int64_t> ||
-                          std::is_same_v<T, std::string>) {
-                return json(v);
-            } else if constexpr (std::is_same_v<T, double>) {
-                if (std::isfinite(v)) return json(v);
-                return json{{doubleTag, std::isnan(v) ? "nan" : (v > 0 ? "inf" : "-inf")}};
-            } else if constexpr (std::is_same_v<T, DefaultsValue::Array>) {
-                json array = json::array();
-                for (const auto& element : v) array.push_back(encode(element));
-                return array;
-            } else if constexpr (std::is_same_v<T, DefaultsValue::Dictionary>) {
-                return encodeDictionary(v);
-            } else {
-                return json{{dataTag, base64Encode(v.bytes)}};
-            }
-        },
-        value.storage());
-}
-
-std::optional<DefaultsValue> decode(const json& node);
-
-std::optional<DefaultsValue::Dictionary> decodeDictionary(const json& object) {
-    DefaultsValue::Dictionary dictionary;
-    for (auto it = object.begin(); it != object.end(); ++it) {
-        if (auto element = decode(it.value())) dictionary.emplace(it.key(), std::move(*element));
-    }
-    return dictionary;
-}
-
-std::optional<DefaultsValue> decode(const json& node) {
-    switch (node.type()) {
-    case json::value_t::boolean:
-        return DefaultsValue(node.get<bool>());
-    case json::value_t::number_integer:
-        return DefaultsValue(node.get<std::int64_t>());
-    case json::value_t::number_unsigned: {
-        auto n = node.get<std::uint64_t>();
-        if (n <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
-            return DefaultsValue(static_cast<std::int64_t>(n));
-        return DefaultsValue(static_cast<double>(n));
-    }
-    case json::value_t::number_float:
-        return DefaultsValue(node.get<double>());
-    case json::value_t::string:
-        return DefaultsValue(node.get<std::string>());
-    case json::value_t::array: {
-        DefaultsValue::Array array;
-        array.reserve(node.size());
-        for (const auto& element : node) {
-            if (auto decoded = decode(element)) array.push_back(std::move(*decoded));
-        }
-        return DefaultsValue(std::move(array));
-    }
-    case json::value_t::object: {
-        if (node.size() == 1) {
-            auto it = node.begin();
-            if (it.key() == dataTag && it.value().is_string()) {
-                if (auto bytes = base64Decode(it.value().get_ref<const std::string&>()))
-                    return DefaultsValue(DefaultsValue::Data{std::move(*bytes)});
-                return std::nullopt;
-            }
-            if (it.key() == dictionaryTag && it.value().is_object()) {
-                return DefaultsValue(*decodeDictionary(it.value()));
-            }
-            if (it.key() == doubleTag && it.value().is_string()) {
-                const auto& text = it.value().get_ref<const std::string&>();
-                if (text == "nan") return DefaultsValue(std::numeric_limits<double>::quiet_NaN());
-                if (text == "inf") return DefaultsValue(std::numeric_limits<double>::infinity());
-                if (text == "-inf") return DefaultsValue(-std::numeric_limits<double>::infinity());
-                return std::nullopt;
-            }
-        }
-        return DefaultsValue(*decodeDictionary(node));
-    }
-    default:
-        return std::nullopt;
-    }
-}
 
 bool isUsableSuiteName(const std::string& name) {
     if (name.empty() || name.size() > 200 || name == "." || name == "..") return false;
@@ -274,7 +161,8 @@ bool UserDefaults::refreshLocked(bool force) const {
     if (!force && signature_ && *signature_ == current) return true;
     if (!current.exists) {
         signature_ = current;
-        values_.clear();
+        document_ = {};
+        unreadableText_.reset();
         return true;
     }
 
@@ -285,27 +173,38 @@ bool UserDefaults::refreshLocked(bool force) const {
         return false;
     }
     signature_ = current;
-    values_.clear();
-    json document = json::parse(*text, nullptr, false);
-    if (document.is_discarded() || !document.is_object()) {
-        // A hand-edited file that is not a JSON object holds no usable value.
+    if (auto document = DefaultsJSON::read(*text)) {
+        document_ = std::move(*document);
+        unreadableText_.reset();
+    } else {
+        // A hand-edited file that is not a JSON object holds no usable value;
+        // its text is kept aside when the suite is next written.
         log().error("defaults.read.failed suite=" + suiteName_ + " error=malformed");
-        return true;
+        document_ = {};
+        unreadableText_ = std::move(*text);
     }
-    if (auto decoded = decodeDictionary(document)) values_ = std::move(*decoded);
     return true;
 }
 
 bool UserDefaults::writeLocked(const DefaultsValue::Dictionary& values) {
-    json document = json::object();
-    for (const auto& [key, value] : values) document[key] = encode(value);
-    std::string text = document.dump(2, ' ', false, json::error_handler_t::replace);
-    text += '\n';
-
+    const std::string text = DefaultsJSON::write(values, &document_);
+    if (text.size() > maximumSuiteFileSize) {
+        log().error("defaults.write.failed suite=" + suiteName_ + " error=too-large");
+        return false;
+    }
+    if (unreadableText_) {
+        const auto aside = folder_ / (suiteName_ + std::string(unreadableSuffix));
+        if (auto failure = AtomicFile::replaceContents(aside, *unreadableText_)) {
+            log().error("defaults.write.failed suite=" + suiteName_ + " error=" + errnoText(failure->error));
+            return false;
+        }
+        log().info("defaults.unreadable.kept suite=" + suiteName_ + " path=" + aside.string());
+    }
     if (auto failure = AtomicFile::replaceContents(filePath_, text)) {
         log().error("defaults.write.failed suite=" + suiteName_ + " error=" + errnoText(failure->error));
         return false;
     }
+    unreadableText_.reset();
     return true;
 }
 
@@ -313,7 +212,7 @@ template <typename Change>
 bool UserDefaults::change(Change&& apply) {
     std::lock_guard guard(mutex_);
     if (filePath_.empty()) {
-        apply(values_);
+        apply(document_.values);
         return true;
     }
     if (!lockExclusive(lockDescriptor_)) {
@@ -326,14 +225,22 @@ bool UserDefaults::change(Change&& apply) {
         unlock(lockDescriptor_);
         return false;
     }
-    DefaultsValue::Dictionary updated = values_;
+    DefaultsValue::Dictionary updated = document_.values;
     apply(updated);
     bool ok = true;
-    if (updated != values_) {
+    if (updated != document_.values) {
         ok = writeLocked(updated);
-        values_ = std::move(updated);
+        // The texts read stay valid for the values left as they were.
+        for (auto it = document_.texts.begin(); it != document_.texts.end();) {
+            auto now = updated.find(it->first);
+            if (now == updated.end() || !(now->second == document_.values[it->first]))
+                it = document_.texts.erase(it);
+            else
+                ++it;
+        }
+        document_.values = std::move(updated);
         if (ok) {
-            // What is now on disk is exactly values_.
+            // What is now on disk is exactly document_.
             signature_.reset();
             struct stat info {};
             if (::stat(filePath_.c_str(), &info) == 0) {
@@ -349,8 +256,9 @@ bool UserDefaults::change(Change&& apply) {
 std::optional<DefaultsValue> UserDefaults::object(const std::string& key) const {
     std::lock_guard guard(mutex_);
     refreshLocked();
-    auto it = values_.find(key);
-    if (it == values_.end()) return std::nullopt;
+    auto it = document_.values.find(key);
+    // A value this program does not understand is kept, but reads as absent.
+    if (it == document_.values.end() || it->second.isForeign()) return std::nullopt;
     return it->second;
 }
 
@@ -399,10 +307,20 @@ std::optional<std::string> UserDefaults::data(const std::string& key) const {
 DefaultsValue::Dictionary UserDefaults::dictionaryRepresentation() const {
     std::lock_guard guard(mutex_);
     refreshLocked();
-    return values_;
+    DefaultsValue::Dictionary values;
+    for (const auto& [key, value] : document_.values) {
+        if (!value.isForeign()) values.emplace_hint(values.end(), key, value);
+    }
+    return values;
 }
 
 bool UserDefaults::set(const std::string& key, DefaultsValue value) {
+    // The suite's object is the first level; a value nested past the reader's
+    // limit would not read back.
+    if (1 + DefaultsJSON::nestingDepth(value) > DefaultsJSON::maximumNestingDepth) {
+        log().error("defaults.write.failed suite=" + suiteName_ + " error=too-deep");
+        return false;
+    }
     return change([&](DefaultsValue::Dictionary& values) { values[key] = std::move(value); });
 }
 
@@ -412,7 +330,8 @@ bool UserDefaults::remove(const std::string& key) {
 
 bool UserDefaults::removePersistentDomain() {
     std::lock_guard guard(mutex_);
-    values_.clear();
+    document_ = {};
+    unreadableText_.reset();
     if (filePath_.empty()) return true;
     if (!lockExclusive(lockDescriptor_)) {
         log().error("defaults.lock.failed suite=" + suiteName_ + " error=" + errnoText(errno));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/DefaultsJSON.hpp"
 #include "platform/DefaultsValue.hpp"
 
 #include <filesystem>
@@ -21,6 +22,11 @@ namespace brindleaf {
 // application and a headless run never lose each other's changes, and readers
 // never see a half-written file. Reads take the file again whenever it changed
 // on disk since the last read.
+//
+// Nothing stored is lost by a change: values this program does not understand
+// are written back exactly as they were (and read as absent), and a file that
+// is not a JSON object at all is kept beside the suite as
+// "<suite>.json.unreadable" before the suite is written anew.
 //
 // Safe to use from several threads.
 class UserDefaults {
@@ -53,7 +59,8 @@ public:
     // The suite's file; empty for a suite that lives in memory only.
     const std::filesystem::path& filePath() const { return filePath_; }
 
-    // The stored value, of whatever type.
+    // The stored value, of whatever type; absent for a value this program does
+    // not understand.
     std::optional<DefaultsValue> object(const std::string& key) const;
     // Each typed read answers only when the stored value has exactly that type.
     std::optional<bool> boolValue(const std::string& key) const;
@@ -63,11 +70,12 @@ public:
     std::optional<std::vector<std::string>> stringArray(const std::string& key) const;
     std::optional<DefaultsValue::Dictionary> dictionary(const std::string& key) const;
     std::optional<std::string> data(const std::string& key) const;
-    // Every stored key and value.
+    // Every stored key and value that this program understands.
     DefaultsValue::Dictionary dictionaryRepresentation() const;
 
     // Stores a value; returns false when the suite's file could not be written
-    // (the change then holds in this object until the file changes on disk).
+    // (the change then holds in this object until the file changes on disk),
+    // and refuses a value nested deeper than the file format allows.
     bool set(const std::string& key, DefaultsValue value);
     bool remove(const std::string& key);
     // Forgets every value and deletes the suite's file.
@@ -86,9 +94,9 @@ private:
 
     UserDefaults(std::string suiteName, std::filesystem::path folder, int lockDescriptor);
 
-    // Brings values_ up to date with the file (mutex_ held); `force` reads the
+    // Brings document_ up to date with the file (mutex_ held); `force` reads the
     // file even when its signature is unchanged. False when the file exists
-    // but cannot be read (values_ then keeps what was read last).
+    // but cannot be read (document_ then keeps what was read last).
     bool refreshLocked(bool force = false) const;
     bool writeLocked(const DefaultsValue::Dictionary& values);
     template <typename Change> bool change(Change&& apply);
@@ -99,7 +107,8 @@ private:
     int lockDescriptor_ = -1;
 
     mutable std::mutex mutex_;
-    mutable DefaultsValue::Dictionary values_;
+    mutable DefaultsJSON::Document document_;           // the values as last read or written
+    mutable std::optional<std::string> unreadableText_; // the file's text when it was no JSON object
     mutable std::optional<FileSignature> signature_;
 };
 

@@ -2,8 +2,8 @@
 
 #include "services/ProviderKey.hpp"
 
+#include <algorithm>
 #include <cmath>
-#include <limits>
 
 namespace brindleaf {
 
@@ -33,7 +33,8 @@ ClearedStaleBaselines loadClearedStaleBaselines(const UserDefaults& defaults) {
     auto stored = defaults.dictionary(clearedStaleBaselinesKey);
     if (!stored) return baselines;
     for (const auto& [key, value] : *stored) {
-        if (auto baseline = integerPart(value)) baselines.emplace(key, *baseline);
+        // A count of sessions is never negative: such a baseline counts as absent.
+        if (auto baseline = integerPart(value); baseline && *baseline >= 0) baselines.emplace(key, *baseline);
     }
     return baselines;
 }
@@ -41,12 +42,11 @@ ClearedStaleBaselines loadClearedStaleBaselines(const UserDefaults& defaults) {
 std::int64_t hiddenStaleCountForProvider(const std::string& providerName, std::int64_t ignoredStaleSessions,
                                          const ClearedStaleBaselines& baselines) {
     auto it = baselines.find(providerKey(providerName));
-    const std::int64_t baseline = it == baselines.end() ? 0 : it->second;
+    // A negative baseline counts as absent.
+    const std::int64_t baseline = it == baselines.end() ? 0 : std::max<std::int64_t>(0, it->second);
     std::int64_t hidden = 0;
-    if (__builtin_sub_overflow(ignoredStaleSessions, baseline, &hidden)) {
-        // Only a negative baseline can push the difference past the top.
-        hidden = baseline < 0 ? std::numeric_limits<std::int64_t>::max() : 0;
-    }
+    // With a baseline of at least 0 the difference can only fall past the bottom.
+    if (__builtin_sub_overflow(ignoredStaleSessions, baseline, &hidden)) return 0;
     return hidden < 0 ? 0 : hidden;
 }
 

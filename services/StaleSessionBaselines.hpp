@@ -19,10 +19,12 @@ inline constexpr const char* clearedStaleBaselinesKey = "Brindleaf.signalHealthC
 // The stored baselines of the standard suite; empty when absent or not a dictionary.
 ClearedStaleBaselines loadClearedStaleBaselines();
 // The same from any suite. Integers are kept; other numbers keep their integer
-// part when it fits in 64 bits; anything else is skipped. Keys stay as stored.
+// part when it fits in 64 bits; anything else, and any negative baseline, is
+// skipped. Keys stay as stored.
 ClearedStaleBaselines loadClearedStaleBaselines(const UserDefaults& defaults);
 
-// The provider's stale count less its baseline, never below 0.
+// The provider's stale count less its baseline (a negative one counting as
+// absent), never below 0.
 std::int64_t hiddenStaleCountForProvider(const std::string& providerName, std::int64_t ignoredStaleSessions,
                                          const ClearedStaleBaselines& baselines);
 

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <limits>
 #include <memory>
 
 namespace brindleaf {
@@ -81,6 +82,14 @@ std::string replacingCodexReview(std::string title) {
 
 std::string errorLine(const std::string& error, int64_t maxLength) {
     return truncatedFirstLine(error, std::max<int64_t>(0, maxLength));
+}
+
+// The sum held at the ends of the 64-bit range instead of wrapping around.
+int64_t saturatingSum(int64_t a, int64_t b) {
+    int64_t sum = 0;
+    if (__builtin_add_overflow(a, b, &sum))
+        return b > 0 ? std::numeric_limits<int64_t>::max() : std::numeric_limits<int64_t>::min();
+    return sum;
 }
 
 } // namespace
@@ -226,7 +235,7 @@ StatusPayload buildStatusPayload(const AgentStatusSnapshot& snapshot, const std:
                                                                 : StatusPayloadState::complete;
     payload.activeCount = static_cast<int64_t>(snapshot.activeSessions.size());
     int64_t stale = 0;
-    for (const auto& provider : snapshot.providerSnapshots) stale += staleSource(provider);
+    for (const auto& provider : snapshot.providerSnapshots) stale = saturatingSum(stale, staleSource(provider));
     payload.staleCount = stale;
     return payload;
 }

@@ -14,6 +14,18 @@ namespace {
 
 using nlohmann::json;
 
+// Whole-second dates from 0000-01-01T00:00:00Z to 9999-12-31T23:59:59Z: those
+// with a four-digit year in UTC. The encoder writes exactly these and the
+// decoder accepts exactly these, so every decoded payload can be written again.
+constexpr double earliestDate = -62167219200.0;
+constexpr double latestDate = 253402300799.0;
+
+bool isInDateRange(Date date) {
+    if (!std::isfinite(date)) return false;
+    const double seconds = std::floor(date);
+    return seconds >= earliestDate && seconds <= latestDate;
+}
+
 std::string cleanText(const std::string& text) { return isValidUTF8(text) ? text : repairUTF8(text); }
 
 void putOptionalText(json& object, const char* key, const std::optional<std::string>& value) {
@@ -82,7 +94,7 @@ bool boolValue(const json& value, const char* key, const std::string& where) {
 Date dateValue(const json& value, const char* key, const std::string& where) {
     if (!value.is_string()) wrongType(key, where, "an ISO 8601 date string");
     auto date = parseISO8601Date(value.get<std::string>());
-    if (!date)
+    if (!date || !isInDateRange(*date))
         throw StatusPayloadCodecError("invalid date \"" + value.get<std::string>() + "\" for \"" + key + "\" at " +
                                       where);
     return *date;
@@ -143,10 +155,8 @@ StatusPayload payloadAt(const json& object, const std::string& where) {
 
 std::string formatDate(Date date) {
     if (!std::isfinite(date)) throw StatusPayloadCodecError("cannot write a date that is not a finite number");
-    double seconds = std::floor(date);
-    // Years 0001 to 9999 only.
-    if (seconds < -62135596800.0 || seconds > 253402300799.0)
-        throw StatusPayloadCodecError("cannot write a date outside the years 0001 to 9999");
+    if (!isInDateRange(date)) throw StatusPayloadCodecError("cannot write a date outside the years 0000 to 9999");
+    const double seconds = std::floor(date);
     time_t whole = static_cast<time_t>(seconds);
     tm parts{};
     gmtime_r(&whole, &parts);

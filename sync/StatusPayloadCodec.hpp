@@ -26,7 +26,8 @@ public:
 // required; sessions and resource usage have the defaults documented on the
 // records (needsUserAttention false, evidenceStrength confirmed, processCount
 // 1 and never below 1); an unknown state or strength fails. Dates may carry a
-// fraction or a numeric offset.
+// fraction or a numeric offset; a date the encoder could not write (outside
+// the years 0000 to 9999 in UTC) fails.
 namespace StatusPayloadCodec {
 
 std::string encode(const StatusPayload& payload);
@@ -45,7 +46,7 @@ SessionResourceUsagePayload resourceUsageFromJSON(const nlohmann::json& json);
 
 // ISO 8601 UTC with whole seconds: 2026-01-31T09:05:00Z (fractions cut off).
 // Throws StatusPayloadCodecError for a date that is not a finite number or
-// lies outside the years 0001 to 9999.
+// lies outside the years 0000 to 9999 in UTC.
 std::string formatDate(Date date);
 
 } // namespace StatusPayloadCodec

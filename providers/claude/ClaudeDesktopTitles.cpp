@@ -1,5 +1,6 @@
 // Session titles from the Claude desktop app and sub-agent meta files.
 #include "core/SafeFileReader.hpp"
+#include "core/TolerantJSON.hpp"
 #include "providers/claude/ClaudeJSON.hpp"
 #include "providers/claude/ClaudeStatusProvider.hpp"
 
@@ -16,7 +17,7 @@ ClaudeStatusProvider::parseDesktopTitle(const std::optional<std::string>& conten
     if (!contents) return std::nullopt;
     simdjson::dom::parser parser;
     simdjson::dom::object root;
-    if (parser.parse(*contents).get_object().get(root) != simdjson::SUCCESS) return std::nullopt;
+    if (TolerantJSON::parse(parser, *contents).get_object().get(root) != simdjson::SUCCESS) return std::nullopt;
     auto sessionID = claudejson::textField(root, "cliSessionId");
     auto title = claudejson::nonEmptyText(root, "title");
     if (!sessionID || !title) return std::nullopt;
@@ -27,7 +28,7 @@ std::optional<std::string> ClaudeStatusProvider::parseSubagentToolUseID(const st
     if (!contents) return std::nullopt;
     simdjson::dom::parser parser;
     simdjson::dom::object root;
-    if (parser.parse(*contents).get_object().get(root) != simdjson::SUCCESS) return std::nullopt;
+    if (TolerantJSON::parse(parser, *contents).get_object().get(root) != simdjson::SUCCESS) return std::nullopt;
     auto toolUseID = claudejson::nonEmptyText(root, "toolUseId");
     if (!toolUseID) return std::nullopt;
     return std::string(*toolUseID);

@@ -1,5 +1,6 @@
 // The engines' session registry ("<claude home>/sessions/<pid>.json").
 #include "core/SafeFileReader.hpp"
+#include "core/TolerantJSON.hpp"
 #include "providers/claude/ClaudeJSON.hpp"
 #include "providers/claude/ClaudeStatusProvider.hpp"
 
@@ -28,7 +29,7 @@ std::optional<std::pair<int64_t, std::string>> parseRegistryEntry(const std::opt
     if (!contents) return std::nullopt;
     simdjson::dom::parser parser;
     simdjson::dom::object root;
-    if (parser.parse(*contents).get_object().get(root) != simdjson::SUCCESS) return std::nullopt;
+    if (TolerantJSON::parse(parser, *contents).get_object().get(root) != simdjson::SUCCESS) return std::nullopt;
     auto pidValue = claudejson::field(root, "pid");
     auto sessionID = claudejson::nonEmptyText(root, "sessionId");
     if (!pidValue || !sessionID) return std::nullopt;

@@ -4,6 +4,7 @@
 #include "core/SafeFileReader.hpp"
 #include "core/TextUtils.hpp"
 #include "core/TimestampParsing.hpp"
+#include "core/TolerantJSON.hpp"
 #include "providers/claude/ClaudeJSON.hpp"
 #include "providers/claude/ClaudeTextScan.hpp"
 
@@ -376,10 +377,10 @@ size_t feedLines(TranscriptPass& pass, simdjson::dom::parser& parser, const char
         const size_t lineLength = static_cast<size_t>(lineEnd - lineStart);
         if (lineLength > 0) {
             object rec;
-            auto error = parser.parse(lineStart, lineLength, false).get_object().get(rec);
+            auto error = TolerantJSON::parse(parser, lineStart, lineLength, true).get_object().get(rec);
             if (error == simdjson::UTF8_ERROR) {
                 const simdjson::padded_string repaired(repairUTF8(std::string_view(lineStart, lineLength)));
-                if (parser.parse(repaired).get_object().get(rec) == simdjson::SUCCESS) pass.record(rec);
+                if (TolerantJSON::parse(parser, repaired).get_object().get(rec) == simdjson::SUCCESS) pass.record(rec);
             } else if (error == simdjson::SUCCESS) {
                 pass.record(rec);
             }

@@ -1,6 +1,7 @@
 #include "providers/codex/CodexAppServerStatusParser.hpp"
 
 #include "core/TimestampParsing.hpp"
+#include "core/TolerantJSON.hpp"
 #include "providers/codex/CodexText.hpp"
 
 #include <simdjson.h>
@@ -57,7 +58,7 @@ std::vector<CodexOfficialThreadStatus> CodexAppServerStatusParser::parseSnapshot
     simdjson::dom::parser parser;
     const simdjson::padded_string padded(body.data(), body.size());
     element root;
-    if (auto error = parser.parse(padded).get(root); error != simdjson::SUCCESS) {
+    if (auto error = TolerantJSON::parse(parser, padded).get(root); error != simdjson::SUCCESS) {
         throw ParseError(std::string("status answer is not JSON: ") + simdjson::error_message(error));
     }
     if (root.type() != element_type::OBJECT && root.type() != element_type::ARRAY) {

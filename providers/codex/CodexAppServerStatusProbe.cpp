@@ -1,6 +1,7 @@
 #include "providers/codex/CodexAppServerStatusProbe.hpp"
 
 #include "providers/codex/CodexAppServerStatusParser.hpp"
+#include "platform/HttpGet.hpp"
 
 #include <curl/curl.h>
 
@@ -17,29 +18,6 @@ void initializeCurlOnce() {
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
-
-struct Body {
-    std::string bytes;
-    bool overflowed = false;
-};
-
-size_t appendBody(char* data, size_t size, size_t count, void* userData) {
-    auto* body = static_cast<Body*>(userData);
-    const size_t length = size * count;
-    if (body->bytes.size() + length > CodexAppServerStatusProbe::maxBodyBytes) {
-        body->overflowed = true;
-        return 0; // makes curl stop with a write error
-    }
-    body->bytes.append(data, length);
-    return length;
-}
-
-struct EasyHandle {
-    CURL* handle = curl_easy_init();
-    ~EasyHandle() {
-        if (handle) curl_easy_cleanup(handle);
-    }
-};
 
 struct URLHandle {
     CURLU* handle = curl_url();
@@ -110,45 +88,25 @@ std::map<std::string, std::string> CodexAppServerStatusProbe::processEnvironment
 }
 
 std::vector<CodexOfficialThreadStatus> CodexAppServerStatusProbe::fetchSnapshot(Date scanTime) {
-    EasyHandle easy;
-    if (!easy.handle) throw ProbeError::noData();
-    CURL* curl = easy.handle;
-    Body body;
-    char errorText[CURL_ERROR_SIZE] = {0};
-    const long timeoutMs = std::lround(timeout_ * 1000.0);
-
-    curl_easy_setopt(curl, CURLOPT_URL, statusURL_.c_str());
-    curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, timeoutMs);
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, timeoutMs);
-    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, maxRedirects);
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    HttpGetRequest request;
+    request.url = statusURL_;
+    request.timeoutSeconds = timeout_;
+    request.maxBodyBytes = maxBodyBytes;
+    request.maxRedirects = maxRedirects;
+    request.redirectProtocols = "http,https";
     // A local app server is never reached through a proxy.
-    curl_easy_setopt(curl, CURLOPT_NOPROXY, "localhost,127.0.0.1,::1");
-    curl_easy_setopt(curl, CURLOPT_FORBID_REUSE, 1L);
-    curl_easy_setopt(curl, CURLOPT_FRESH_CONNECT, 1L);
-    // An answer that says it is too large is refused before it is read; one
-    // that does not say is cut off as it arrives (appendBody).
-    curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(maxBodyBytes));
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, appendBody);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
-    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
-
-    const CURLcode result = curl_easy_perform(curl);
-    if (result == CURLE_OPERATION_TIMEDOUT) throw ProbeError::timedOut();
-    if (result == CURLE_GOT_NOTHING) throw ProbeError::noData();
-    if (result != CURLE_OK) {
-        std::string message = body.overflowed ? "Codex app-server status answer exceeds the size limit"
-                                              : (errorText[0] ? errorText : curl_easy_strerror(result));
-        throw TransportError(static_cast<int>(result), message);
+    request.noProxyHosts = "localhost,127.0.0.1,::1";
+    const HttpGetResult result = httpGet(request);
+    switch (result.outcome) {
+    case HttpGetResult::Outcome::answered: break;
+    case HttpGetResult::Outcome::timedOut: throw ProbeError::timedOut();
+    case HttpGetResult::Outcome::noData: throw ProbeError::noData();
+    case HttpGetResult::Outcome::tooLarge:
+        throw TransportError(result.curlCode, "Codex app-server status answer exceeds the size limit");
+    case HttpGetResult::Outcome::failed: throw TransportError(result.curlCode, result.message);
     }
-    long status = 0;
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-    if (status < 200 || status > 299) throw ProbeError::httpStatus(status);
-    return CodexAppServerStatusParser::parseSnapshot(body.bytes, scanTime);
+    if (result.status < 200 || result.status > 299) throw ProbeError::httpStatus(result.status);
+    return CodexAppServerStatusParser::parseSnapshot(result.body, scanTime);
 }
 
 } // namespace brindleaf

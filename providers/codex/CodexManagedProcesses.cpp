@@ -5,6 +5,7 @@
 #include "core/FileStat.hpp"
 #include "core/ProcessTree.hpp"
 #include "core/SafeFileReader.hpp"
+#include "core/TolerantJSON.hpp"
 #include "providers/codex/CodexText.hpp"
 
 #include <simdjson.h>
@@ -46,9 +47,7 @@ CodexStatusProvider::SessionIndex CodexStatusProvider::parseSessionIndex(const s
     // Lines are checked one by one, so bytes that are not UTF-8 cost only their own line.
     for (std::string_view line : codex::splitLines(std::string_view(text.data(), text.size()))) {
         element root;
-        if (parser.parse(reinterpret_cast<const uint8_t*>(line.data()), line.size(), false).get(root) !=
-            simdjson::SUCCESS)
-            continue;
+        if (TolerantJSON::parse(parser, line.data(), line.size(), true).get(root) != simdjson::SUCCESS) continue;
         if (root.type() != element_type::OBJECT) continue;
         element id;
         element name;
@@ -67,7 +66,7 @@ std::vector<CodexManagedProcess> CodexStatusProvider::loadManagedProcesses(const
     simdjson::dom::parser parser;
     const simdjson::padded_string padded(*contents);
     element root;
-    if (parser.parse(padded).get(root) != simdjson::SUCCESS) return {};
+    if (TolerantJSON::parse(parser, padded).get(root) != simdjson::SUCCESS) return {};
     if (root.type() != element_type::ARRAY) return {};
     simdjson::dom::array array;
     if (root.get_array().get(array) != simdjson::SUCCESS) return {};

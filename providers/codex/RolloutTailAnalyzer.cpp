@@ -3,6 +3,7 @@
 #include "core/FileStat.hpp"
 #include "core/SafeFileReader.hpp"
 #include "core/TextUtils.hpp"
+#include "core/TolerantJSON.hpp"
 
 #include <simdjson.h>
 
@@ -192,8 +193,7 @@ RolloutTailState RolloutTailAnalyzer::foldTail(std::string_view bytes, std::opti
         if (length == 0) continue;
 
         element root;
-        if (parser.parse(reinterpret_cast<const uint8_t*>(line), length, false).get(root) != simdjson::SUCCESS)
-            continue;
+        if (TolerantJSON::parse(parser, line, length, true).get(root) != simdjson::SUCCESS) continue;
         if (root.type() != element_type::OBJECT) continue;
 
         Record record{root, textMember(root, "type"), std::nullopt, std::nullopt, member(root, "payload")};
@@ -258,7 +258,7 @@ bool RolloutTailAnalyzer::requestsEscalation(std::string_view arguments) {
     thread_local simdjson::dom::parser parser;
     element root;
     const simdjson::padded_string padded(arguments.data(), arguments.size());
-    if (parser.parse(padded).get(root) == simdjson::SUCCESS && root.type() == element_type::OBJECT) {
+    if (TolerantJSON::parse(parser, padded).get(root) == simdjson::SUCCESS && root.type() == element_type::OBJECT) {
         auto value = textMember(root, "sandbox_permissions");
         return value && *value == "require_escalated";
     }

@@ -46,24 +46,37 @@ int daysInMonth(int year, int month) {
 }
 
 // The log's local hours already turned into dates, while one log is read.
-// Python's logging writes local time; time zones change their offset only at
-// whole hours, so an hour of log lines needs one mktime (which may stat
-// /etc/localtime on every call).
-using HourMemo = std::unordered_map<std::string_view, std::optional<Date>>;
+// Python's logging writes local time, and mktime may stat /etc/localtime on
+// every call, so an hour of log lines should need two calls, not one per line.
+// An hour is taken whole only when the next one starts exactly 3,600 s after
+// it; otherwise the zone's offset changes inside it (at a half hour on Lord
+// Howe Island, for one) and each of its lines is converted on its own.
+struct LocalHour {
+    std::optional<Date> start;
+    bool uniform = false;
+};
+using HourMemo = std::unordered_map<std::string_view, LocalHour>;
 
-std::optional<Date> localTime(int year, int month, int day, int hour, int minute) {
+std::optional<Date> localTime(int year, int month, int day, int hour, int minute, int second) {
     std::tm fields{};
     fields.tm_year = year - 1900;
     fields.tm_mon = month - 1;
     fields.tm_mday = day;
     fields.tm_hour = hour;
     fields.tm_min = minute;
-    fields.tm_sec = 0;
+    fields.tm_sec = second;
     fields.tm_isdst = -1;
     const std::time_t seconds = std::mktime(&fields);
-    // A whole local minute never starts one second before 1970 UTC, so -1 is always the failure.
+    // Only the last second of 1969 (UTC) reads as a failure, which no log holds.
     if (seconds == static_cast<std::time_t>(-1)) return std::nullopt;
     return static_cast<Date>(seconds);
+}
+
+LocalHour localHour(int year, int month, int day, int hour) {
+    LocalHour local{localTime(year, month, day, hour, 0, 0), false};
+    const auto next = localTime(year, month, day, hour + 1, 0, 0); // mktime carries into the next day
+    local.uniform = local.start && next && *next - *local.start == 3600;
+    return local;
 }
 
 // The local time stamp at the start of a log line, as a Date.
@@ -79,16 +92,19 @@ std::optional<Date> logTimestamp(std::string_view line, HourMemo* memo) {
         second > 59)
         return std::nullopt;
     std::optional<Date> start;
+    const LocalHour* local = nullptr;
     if (memo) {
         const std::string_view key = line.substr(0, hourPrefixLength);
         auto it = memo->find(key);
-        if (it == memo->end()) it = memo->emplace(key, localTime(year, month, day, hour, 0)).first;
-        if (it->second) start = *it->second + minute * 60;
-    } else {
-        start = localTime(year, month, day, hour, minute);
+        if (it == memo->end()) it = memo->emplace(key, localHour(year, month, day, hour)).first;
+        local = &it->second;
     }
+    if (local && local->uniform)
+        start = *local->start + minute * 60 + second;
+    else
+        start = localTime(year, month, day, hour, minute, second);
     if (!start) return std::nullopt;
-    return *start + second + millis / 1000.0;
+    return *start + millis / 1000.0;
 }
 
 bool hasApprovalMarker(std::string_view line) {

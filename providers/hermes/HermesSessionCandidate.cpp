@@ -1,5 +1,6 @@
 #include "providers/hermes/HermesSessionCandidate.hpp"
 
+#include "core/TolerantJSON.hpp"
 #include "providers/hermes/HermesDataSources.hpp"
 
 #include <simdjson.h>
@@ -19,7 +20,7 @@ std::optional<std::string> reasoningEffortFrom(const std::string& modelConfig) {
     if (modelConfig.empty()) return std::nullopt;
     simdjson::dom::parser parser;
     simdjson::dom::object top;
-    if (parser.parse(modelConfig).get_object().get(top) != simdjson::SUCCESS) return std::nullopt;
+    if (TolerantJSON::parse(parser, modelConfig).get_object().get(top) != simdjson::SUCCESS) return std::nullopt;
     auto reasoning = jsonMember(top, "reasoning_config");
     if (!reasoning) return std::nullopt;
     simdjson::dom::object config;

@@ -3,6 +3,7 @@
 
 #include "core/FileStat.hpp"
 #include "core/SQLiteReader.hpp"
+#include "core/TolerantJSON.hpp"
 #include "providers/hermes/HermesDataSources.hpp"
 
 #include <simdjson.h>
@@ -144,7 +145,7 @@ std::optional<std::string> HermesStatusProvider::terminalCommand(std::string_vie
     thread_local simdjson::dom::parser outer;
     thread_local simdjson::dom::parser inner;
     simdjson::dom::array calls;
-    if (outer.parse(lastTerminalToolCalls.data(), lastTerminalToolCalls.size()).get_array().get(calls) !=
+    if (TolerantJSON::parse(outer, lastTerminalToolCalls.data(), lastTerminalToolCalls.size()).get_array().get(calls) !=
         simdjson::SUCCESS)
         return std::nullopt;
     for (simdjson::dom::element call : calls) {
@@ -159,7 +160,7 @@ std::optional<std::string> HermesStatusProvider::terminalCommand(std::string_vie
         auto arguments = argumentsValue ? jsonNonEmptyString(*argumentsValue) : std::nullopt;
         if (!arguments) continue;
         simdjson::dom::object argumentsObject;
-        if (inner.parse(*arguments).get_object().get(argumentsObject) != simdjson::SUCCESS) continue;
+        if (TolerantJSON::parse(inner, *arguments).get_object().get(argumentsObject) != simdjson::SUCCESS) continue;
         auto command = jsonMember(argumentsObject, "command");
         if (auto text = command ? jsonNonEmptyString(*command) : std::nullopt) return text;
     }

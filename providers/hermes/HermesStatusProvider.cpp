@@ -5,6 +5,7 @@
 #include "core/SQLiteReaderError.hpp"
 #include "core/SafeFileReader.hpp"
 #include "core/TextUtils.hpp"
+#include "core/TolerantJSON.hpp"
 #include "providers/hermes/HermesDataSources.hpp"
 #include "providers/hermes/HermesScanInputs.hpp"
 
@@ -42,7 +43,7 @@ std::optional<HermesGatewayState> HermesStatusProvider::loadGatewayState(const s
     if (!contents) return std::nullopt;
     simdjson::dom::parser parser;
     simdjson::dom::object object;
-    if (parser.parse(*contents).get_object().get(object) != simdjson::SUCCESS) return std::nullopt;
+    if (TolerantJSON::parse(parser, *contents).get_object().get(object) != simdjson::SUCCESS) return std::nullopt;
     HermesGatewayState gateway;
     if (auto state = jsonMember(object, "gateway_state")) gateway.state = jsonNonEmptyString(*state);
     if (auto pid = jsonMember(object, "pid")) gateway.pid = jsonIntValue(*pid);
@@ -68,7 +69,7 @@ std::vector<HermesChildProcess> HermesStatusProvider::loadChildProcessEntries(co
     if (!contents) return {};
     simdjson::dom::parser parser;
     simdjson::dom::array entries;
-    if (parser.parse(*contents).get_array().get(entries) != simdjson::SUCCESS) return {};
+    if (TolerantJSON::parse(parser, *contents).get_array().get(entries) != simdjson::SUCCESS) return {};
     std::vector<HermesChildProcess> children;
     for (simdjson::dom::element entry : entries) {
         simdjson::dom::object object;

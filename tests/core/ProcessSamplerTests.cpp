@@ -10,8 +10,9 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <thread>
 #include <csignal>
+#include <sys/times.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace brindleaf;
@@ -319,10 +320,16 @@ TEST(ProcessSamplerRealTests, samplesTheMachinesProcessTable) {
     EXPECT_EQ(both->processCount, 4);
     EXPECT_EQ(both->pid, std::min(leaf.pid(), shell.pid()));
 
-    // Burn some CPU: the next sampling gives this process a CPU percentage.
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(150);
+    // Burn CPU until the kernel has counted two more ticks of it, however
+    // loaded the machine: the next sampling gives this process a CPU percentage.
+    const auto cpuTicks = [] {
+        tms now{};
+        times(&now);
+        return now.tms_utime + now.tms_stime;
+    };
+    const clock_t burnedFrom = cpuTicks();
     volatile uint64_t spin = 0;
-    while (std::chrono::steady_clock::now() < until) spin = spin + 1;
+    while (cpuTicks() < burnedFrom + 2) spin = spin + 1;
     auto next = Sampler::sampleAll();
     auto me = std::find_if(next.begin(), next.end(), [](const auto& s) { return s.pid == getpid(); });
     ASSERT_NE(me, next.end());

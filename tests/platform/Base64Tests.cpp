@@ -8,8 +8,13 @@ using namespace brindleaf;
 
 TEST(Base64, EncodesAndDecodesTheStandardVectorsWithPadding) {
     const std::pair<std::string, std::string> vectors[] = {
-        {"", ""},         {"f", "Zg=="},         {"fo", "Zm8="},         {"foo", "Zm9v"},
-        {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"},
+        {"", ""},
+        {"f", "Zg=="},
+        {"fo", "Zm8="},
+        {"foo", "Zm9v"},
+        {"foob", "Zm9vYg=="},
+        {"fooba", "Zm9vYmE="},
+        {"foobar", "Zm9vYmFy"},
     };
     for (const auto& [plain, encoded] : vectors) {
         EXPECT_EQ(Base64::encode(plain), encoded);
@@ -31,8 +36,8 @@ TEST(Base64, EveryByteValueAndLengthRoundTrips) {
 }
 
 TEST(Base64, RejectsMalformedTexts) {
-    for (const char* bad : {"Zg", "Zg=", "Zm9vY", "Zm9v\n", " Zg==", "Zg==Zg==", "Zm=v", "Z===", "====", "=Zg=",
-                            "Zg=A", "Zm9v!A==", "Zm-_"}) {
+    for (const char* bad : {"Zg", "Zg=", "Zm9vY", "Zm9v\n", " Zg==", "Zg==Zg==", "Zm=v", "Z===", "====", "=Zg=", "Zg=A",
+                            "Zm9v!A==", "Zm-_"}) {
         EXPECT_EQ(Base64::decode(bad), std::nullopt) << bad;
     }
     EXPECT_EQ(Base64::decode(std::string("Zg\0=", 4)), std::nullopt);

@@ -95,12 +95,14 @@ TEST(CloudRecordStoreDisk, DamagedAndUnwritableStorageReportsErrors) {
     writeFile(dir / "db" / "records" / "current.json", "{\"recordType\":");
     EXPECT_EQ(codeOf([&] { store.fetchRecord("current"); }), CloudErrorCode::internalError);
     // A hand-written record: unknown field types are skipped.
-    writeFile(dir / "db" / "records" / "current.json",
-              R"({"recordType":"CurrentStatus","recordName":"current","fields":{"a":{"string":"x"},"b":{"colour":"red"}}})");
+    writeFile(
+        dir / "db" / "records" / "current.json",
+        R"({"recordType":"CurrentStatus","recordName":"current","fields":{"a":{"string":"x"},"b":{"colour":"red"}}})");
     EXPECT_EQ(store.fetchRecord("current").fields().size(), 1u);
 
     if (geteuid() != 0) {
-        std::filesystem::permissions(dir / "db" / "records", std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+        std::filesystem::permissions(dir / "db" / "records",
+                                     std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
         auto result = store.modifyRecords({statusRecord()}, {}, CloudSavePolicy::allKeys, true);
         EXPECT_EQ(result.saveResults.at("current")->code(), CloudErrorCode::permissionFailure);
         std::filesystem::permissions(dir / "db" / "records", std::filesystem::perms::owner_all);
@@ -168,7 +170,8 @@ TEST(CloudRecordStore, RootFolderFollowsTheDataHome) {
         EXPECT_EQ(CloudRecordStore::rootFolder(), std::filesystem::path(home) / ".local/share/brindleaf/cloud");
     }
     setenv("XDG_DATA_HOME", "/srv/data", 1);
-    auto disk = std::dynamic_pointer_cast<CloudRecordStoreDisk>(CloudRecordStore::open("", CloudDatabaseScope::privateScope));
+    auto disk =
+        std::dynamic_pointer_cast<CloudRecordStoreDisk>(CloudRecordStore::open("", CloudDatabaseScope::privateScope));
     ASSERT_NE(disk, nullptr);
     EXPECT_EQ(disk->folder(), "/srv/data/brindleaf/cloud/iCloud.com.quorvale.Brindleaf/private");
     if (saved) {

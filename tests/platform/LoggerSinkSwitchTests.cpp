@@ -45,13 +45,8 @@ TEST(LoggerSinks, LinesFollowWhicheverSinkIsInstalled) {
 TEST(LoggerSinks, JournalTakesAnyLineFromAnyThread) {
     Logger::setSink(nullptr);
     const std::string huge(1 << 17, 'x'); // larger than one datagram
-    const std::vector<std::string> lines = {"",
-                                            "plain line",
-                                            "two\nlines",
-                                            "format %s %n %d text",
-                                            std::string("embedded\0nul", 12),
-                                            huge,
-                                            "short again"};
+    const std::vector<std::string> lines = {
+        "", "plain line", "two\nlines", "format %s %n %d text", std::string("embedded\0nul", 12), huge, "short again"};
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back([&lines, t] {

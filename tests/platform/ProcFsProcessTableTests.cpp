@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <sys/times.h>
 #include <unistd.h>
 
 using namespace brindleaf;
@@ -68,12 +69,25 @@ TEST(ProcFsProcessTableTests, readsRealProcesses) {
     // A process just past exec may not have its resident pages counted yet;
     // this long-running test process has.
     EXPECT_GE(status->task->residentMemoryBytes, 0);
+    // This process's CPU time lies between what the kernel reported to it just
+    // before and just after the read (a test process may not have used a whole tick).
+    const auto ownCPUTime = [] {
+        tms now{};
+        times(&now);
+        return static_cast<uint64_t>(now.tms_utime + now.tms_stime) *
+               (1000000000ULL / static_cast<uint64_t>(sysconf(_SC_CLK_TCK)));
+    };
+    const uint64_t before = ownCPUTime();
     auto own = table->status(getpid());
+    const uint64_t after = ownCPUTime();
     ASSERT_TRUE(own && own->task);
     EXPECT_GT(own->task->residentMemoryBytes, 0);
-    EXPECT_GT(own->task->cpuTimeNanoseconds, 0u);
+    EXPECT_GE(own->task->cpuTimeNanoseconds, before);
+    EXPECT_LE(own->task->cpuTimeNanoseconds, after);
     EXPECT_EQ(own->parentPID, getppid());
-    EXPECT_EQ(table->argumentArea(child.pid()), std::string("agent-under-test\0" "30\0", 20));
+    EXPECT_EQ(table->argumentArea(child.pid()), std::string("agent-under-test\0"
+                                                            "30\0",
+                                                            20));
     EXPECT_EQ(table->shortName(child.pid()), "sleep");
     EXPECT_EQ(table->workingDirectory(child.pid()), cwd.string());
 

@@ -5,8 +5,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <cstdlib>
+#include <limits>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -27,12 +27,16 @@ class ScopedEnvironment {
 public:
     ScopedEnvironment(const char* name, const char* value) : name_(name) {
         if (const char* old = std::getenv(name)) old_ = old;
-        if (value) ::setenv(name, value, 1);
-        else ::unsetenv(name);
+        if (value)
+            ::setenv(name, value, 1);
+        else
+            ::unsetenv(name);
     }
     ~ScopedEnvironment() {
-        if (old_) ::setenv(name_.c_str(), old_->c_str(), 1);
-        else ::unsetenv(name_.c_str());
+        if (old_)
+            ::setenv(name_.c_str(), old_->c_str(), 1);
+        else
+            ::unsetenv(name_.c_str());
     }
 
 private:
@@ -235,4 +239,71 @@ TEST(UserDefaults, DefaultFolderFollowsXDGConfigHome) {
         ScopedEnvironment home("HOME", "/somewhere");
         EXPECT_EQ(UserDefaults::defaultFolder(), std::filesystem::path("/somewhere/.config/brindleaf"));
     }
+}
+
+TEST(UserDefaults, ChangesKeepEveryValueNotUnderstoodExactlyAsItWas) {
+    TempDir dir;
+    const std::string deep = std::string(3000, '[') + std::string(3000, ']');
+    const std::vector<std::string> kept{
+        R"("nothing": null)",          R"("bad": {"$data": "!!"})",
+        R"("odd": {"$double":  "x"})", R"("huge": 1e400)",
+        R"("lone": "\ud800")",         R"("list": ["codex",  null])",
+        R"("spaced": { "a" : 1 })",    "\"deep\": {\"a\":" + deep + "}",
+    };
+    std::string file = "{";
+    for (const auto& member : kept) file += member + (&member == &kept.back() ? "}" : ",\n");
+    dir.write("keep.json", file);
+
+    auto suite = UserDefaults::open("keep", dir.path());
+    ASSERT_TRUE(suite);
+    EXPECT_FALSE(suite->object("nothing"));
+    EXPECT_FALSE(suite->object("bad"));
+    EXPECT_FALSE(suite->doubleValue("huge"));
+    EXPECT_FALSE(suite->stringArray("list")) << "a foreign element makes it no text array";
+    EXPECT_EQ(suite->dictionary("spaced"), (DefaultsValue::Dictionary{{"a", DefaultsValue(1)}}));
+    EXPECT_EQ(suite->dictionaryRepresentation().count("nothing"), 0u);
+
+    ASSERT_TRUE(suite->set("new", 1));
+    ASSERT_TRUE(suite->set("spaced", DefaultsValue(DefaultsValue::Dictionary{{"a", DefaultsValue(2)}})));
+    ASSERT_TRUE(suite->remove("new"));
+    const std::string written = brindleaf::testing::readFile(suite->filePath());
+    for (const auto& member : kept) {
+        if (member.rfind("\"spaced\"", 0) == 0) continue;
+        EXPECT_NE(written.find(member.substr(member.find(':') + 1)), std::string::npos) << member;
+    }
+    EXPECT_LE(written.size(), file.size() + 64) << "a rewrite never inflates what it keeps";
+    auto reread = UserDefaults::open("keep", dir.path());
+    EXPECT_EQ(reread->dictionary("spaced"), (DefaultsValue::Dictionary{{"a", DefaultsValue(2)}}));
+    EXPECT_FALSE(reread->object("nothing"));
+    EXPECT_TRUE(reread->object("deep"));
+}
+
+TEST(UserDefaults, NoWriteLeavesAFileTheReaderRefuses) {
+    TempDir dir;
+    auto suite = UserDefaults::open("bounded", dir.path());
+    ASSERT_TRUE(suite->set("k", 1));
+    const std::string before = brindleaf::testing::readFile(suite->filePath());
+
+    EXPECT_FALSE(suite->set("big", std::string(17u << 20, 'x'))) << "larger than the reader's cap";
+    DefaultsValue tooDeep(1);
+    for (std::size_t level = 0; level < DefaultsJSON::maximumNestingDepth; ++level)
+        tooDeep = DefaultsValue(DefaultsValue::Array{tooDeep});
+    EXPECT_FALSE(suite->set("deep", tooDeep));
+    EXPECT_EQ(brindleaf::testing::readFile(suite->filePath()), before);
+
+    DefaultsValue deepest = tooDeep.asArray()->front();
+    ASSERT_TRUE(suite->set("deep", deepest));
+    EXPECT_EQ(UserDefaults::open("bounded", dir.path())->object("deep"), deepest);
+}
+
+TEST(UserDefaults, AFileThatIsNoJSONObjectIsKeptAsideBeforeTheFirstChange) {
+    TempDir dir;
+    dir.write("damaged.json", "{ \"k\": 1, oops");
+    auto suite = UserDefaults::open("damaged", dir.path());
+    EXPECT_TRUE(suite->dictionaryRepresentation().empty());
+    ASSERT_TRUE(suite->set("k", 2));
+    EXPECT_EQ(brindleaf::testing::readFile(dir / "damaged.json.unreadable"), "{ \"k\": 1, oops");
+    EXPECT_EQ(UserDefaults::open("damaged", dir.path())->integer("k"), 2);
+    ASSERT_TRUE(suite->set("k", 3));
+    EXPECT_EQ(brindleaf::testing::readFile(dir / "damaged.json.unreadable"), "{ \"k\": 1, oops");
 }

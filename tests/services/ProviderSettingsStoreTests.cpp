@@ -66,19 +66,30 @@ TEST_F(ProviderSettingsStoreTest, EnabledProvidersMigrateFromOlderLists) {
     };
     const auto full = DefaultsValue::strings({"claude", "codex", "hermes"});
     const Case cases[] = {
-        {"no known list: every live provider is new", DefaultsValue::strings({"codex"}), std::nullopt,
+        {"no known list: every live provider is new",
+         DefaultsValue::strings({"codex"}),
+         std::nullopt,
          {"claude", "codex", "hermes"}},
         {"full known list keeps the choice", DefaultsValue::strings({"codex"}), full, {"codex"}},
-        {"a provider added since the known list is switched on", DefaultsValue::strings({"codex"}),
-         DefaultsValue::strings({"codex", "claude"}), {"codex", "hermes"}},
+        {"a provider added since the known list is switched on",
+         DefaultsValue::strings({"codex"}),
+         DefaultsValue::strings({"codex", "claude"}),
+         {"codex", "hermes"}},
         {"empty list falls back to all", DefaultsValue::strings({}), full, {"claude", "codex", "hermes"}},
         {"unknown ids are dropped", DefaultsValue::strings({"gemini", "hermes"}), full, {"hermes"}},
         {"only unknown ids fall back to all", DefaultsValue::strings({"gemini"}), full, {"claude", "codex", "hermes"}},
         {"a mistyped list counts as absent", DefaultsValue("codex"), full, {"claude", "codex", "hermes"}},
-        {"a mistyped known list counts as absent", DefaultsValue::strings({"claude"}), DefaultsValue(3),
+        {"a mistyped known list counts as absent",
+         DefaultsValue::strings({"claude"}),
+         DefaultsValue(3),
          {"claude", "codex", "hermes"}},
         {"a known list with a number counts as absent",
-         DefaultsValue::strings({"claude"}), DefaultsValue(DefaultsValue::Array{DefaultsValue("codex"), DefaultsValue(1)}),
+         DefaultsValue::strings({"claude"}),
+         DefaultsValue(DefaultsValue::Array{DefaultsValue("codex"), DefaultsValue(1)}),
+         {"claude", "codex", "hermes"}},
+        {"a list with a null element counts as absent",
+         DefaultsValue(DefaultsValue::Array{DefaultsValue("codex"), DefaultsValue(DefaultsValue::Foreign{"null"})}),
+         full,
          {"claude", "codex", "hermes"}},
     };
     for (const auto& c : cases) {
@@ -378,4 +389,16 @@ TEST_F(ProviderSettingsStoreTest, ObserversHearBeforeTheValueIsStored) {
     seen.reset();
     settings->setIconStyle(StatusIconStyle::pulse);
     EXPECT_FALSE(seen);
+}
+
+TEST_F(ProviderSettingsStoreTest, HandWrittenValuesItCannotUseFallBackAndStayInTheFile) {
+    dir_.write("settings.json", R"({"acknowledgedProviderErrors": {"codex": ["a", null]},
+        "statusIconStyle.v1": null, "someoneElses": {"$data": "not base64"}})");
+    auto settings = store();
+    EXPECT_TRUE(settings->acknowledgedErrorMessagesByProviderKey().empty()) << "one foreign element voids them all";
+    EXPECT_EQ(settings->iconStyle(), StatusIconStyle::pulse);
+    settings->setIconStyle(StatusIconStyle::cloud);
+    const std::string written = brindleaf::testing::readFile(dir_ / "settings.json");
+    EXPECT_NE(written.find(R"("someoneElses": {"$data": "not base64"})"), std::string::npos) << written;
+    EXPECT_EQ(suite()->string("statusIconStyle.v1"), "cloud");
 }

@@ -29,9 +29,9 @@ TEST(StaleSessionBaselines, LoadingKeepsIntegerPartsAndSkipsTheRest) {
         "bottom": -9223372036854775808, "list": [1]}})");
     auto defaults = UserDefaults::open("s", dir.path());
     ASSERT_TRUE(defaults);
+    // A negative baseline ("hermes", "bottom") counts as absent.
     EXPECT_EQ(loadClearedStaleBaselines(*defaults),
-              (ClearedStaleBaselines{{"codex", 3}, {"Claude Code", 2}, {"hermes", -1}, {"top", int64Max},
-                                     {"bottom", int64Min}}));
+              (ClearedStaleBaselines{{"codex", 3}, {"Claude Code", 2}, {"top", int64Max}}));
 
     defaults->set(clearedStaleBaselinesKey, DefaultsValue::strings({"codex"}));
     EXPECT_TRUE(loadClearedStaleBaselines(*defaults).empty());
@@ -40,13 +40,18 @@ TEST(StaleSessionBaselines, LoadingKeepsIntegerPartsAndSkipsTheRest) {
 }
 
 TEST(StaleSessionBaselines, HiddenCountIsStaleBeyondTheBaselineNeverNegative) {
-    const ClearedStaleBaselines baselines{{"claude code", 3}, {"Codex", 4}, {"low", int64Min}, {"high", int64Max}};
+    const ClearedStaleBaselines baselines{{"claude code", 3}, {"Codex", 4}, {"low", int64Min},
+                                          {"minus", -5},      {"zero", 0},  {"high", int64Max}};
     EXPECT_EQ(hiddenStaleCountForProvider("Claude Code", 5, baselines), 2);
     EXPECT_EQ(hiddenStaleCountForProvider(" Claude Code\n", 1, baselines), 0);
     EXPECT_EQ(hiddenStaleCountForProvider("Codex", 5, baselines), 5) << "a stored key in other case never matches";
     EXPECT_EQ(hiddenStaleCountForProvider("Hermes", 7, {}), 7);
-    // Extreme stored baselines saturate instead of overflowing.
-    EXPECT_EQ(hiddenStaleCountForProvider("low", 5, baselines), int64Max);
+    // A negative baseline counts as absent; extreme values never overflow.
+    EXPECT_EQ(hiddenStaleCountForProvider("low", 5, baselines), 5);
+    EXPECT_EQ(hiddenStaleCountForProvider("minus", 2, baselines), 2);
+    EXPECT_EQ(hiddenStaleCountForProvider("zero", 2, baselines), 2);
+    EXPECT_EQ(hiddenStaleCountForProvider("zero", int64Min, baselines), 0);
+    EXPECT_EQ(hiddenStaleCountForProvider("Claude Code", int64Min, baselines), 0);
     EXPECT_EQ(hiddenStaleCountForProvider("high", -5, baselines), 0);
     EXPECT_EQ(hiddenStaleCountForProvider("high", int64Max, baselines), 0);
 }

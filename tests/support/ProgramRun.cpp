@@ -75,8 +75,10 @@ ProgramRun runProgram(const std::filesystem::path& program, const std::vector<st
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    if (WIFEXITED(status)) run.exitStatus = WEXITSTATUS(status);
-    else if (WIFSIGNALED(status)) run.exitStatus = 128 + WTERMSIG(status);
+    if (WIFEXITED(status))
+        run.exitStatus = WEXITSTATUS(status);
+    else if (WIFSIGNALED(status))
+        run.exitStatus = 128 + WTERMSIG(status);
     return run;
 }
 

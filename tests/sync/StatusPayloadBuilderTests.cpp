@@ -1,3 +1,4 @@
+#include "services/StaleSessionBaselines.hpp"
 #include "sync/StatusPayloadBuilder.hpp"
 #include "sync/SyncSignature.hpp"
 #include "tests/sync/PayloadFixtures.hpp"
@@ -5,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <unistd.h>
 
 using namespace brindleaf;
@@ -63,6 +65,20 @@ TEST(StatusPayloadBuilder, StaleSourceDecidesEveryStaleCount) {
     EXPECT_EQ(payload.providers[1].ignoredStaleSessions, 0);
     EXPECT_EQ(payload.staleCount, 2);
     EXPECT_EQ(calls, 4); // once per record, once more for the sum
+}
+
+TEST(StatusPayloadBuilder, StaleSumIgnoresNegativeBaselinesAndSaturates) {
+    constexpr int64_t top = std::numeric_limits<int64_t>::max();
+    const ClearedStaleBaselines baselines{{"codex", std::numeric_limits<int64_t>::min()}, {"claude code", -5}};
+    auto cleared = [&](const ProviderSnapshot& p) {
+        return hiddenStaleCountForProvider(p.providerName, p.ignoredStaleSessions, baselines);
+    };
+    auto snapshot = snapshotOf({providerOf("Codex", {}, 5), providerOf("Claude Code", {}, 1)});
+    EXPECT_EQ(buildStatusPayload(snapshot, "Desk", standardPrivacy, cleared).staleCount, 6);
+
+    auto crowded =
+        snapshotOf({providerOf("Codex", {}, top), providerOf("Claude Code", {}, top), providerOf("Hermes", {}, 1)});
+    EXPECT_EQ(build(crowded).staleCount, top);
 }
 
 TEST(StatusPayloadBuilder, PrivacyCapsSessionsAndWithholdsErrors) {

