@@ -9,7 +9,11 @@
 #include "core/UserHomeDirectory.hpp"
 #include "platform/Logger.hpp"
 #include "platform/UserDefaults.hpp"
+#include "services/BuildInfo.hpp"
 #include "services/ProviderSettingsStore.hpp"
+#include "services/SoftwareUpdater.hpp"
+#include "windows/UpdateAlert.hpp"
+#include "windows/UpdateUserDriver.hpp"
 
 #include <QApplication>
 #include <QIcon>
@@ -131,14 +135,41 @@ int run(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
     Logger("App").info("app.launch platform=" + QApplication::platformName().toStdString());
 
-    EventLoopQueue mainQueue;
+    auto mainQueue = std::make_shared<EventLoopQueue>();
     ProviderSettingsStore settings(UserDefaults::standard());
-    TrayStatusItem statusItem(mainQueue);
+    TrayStatusItem statusItem(*mainQueue);
     statusItem.reloadIcons(settings.iconStyle(), settings.iconRenderingMode(), settings.iconSizeOption());
     statusItem.render(AgentStatusSnapshot{});
     SnapshotPoller poller(&statusItem);
 
-    return application.exec();
+    SoftwareUpdater::Options updaterOptions;
+    updaterOptions.mainQueue = mainQueue;
+    updaterOptions.userDriver = std::make_shared<UpdateUserDriver>(std::string(BuildInfo::version()));
+    updaterOptions.alert = std::make_shared<UpdateAlert>();
+    auto updater = SoftwareUpdater::make(std::move(updaterOptions));
+    SoftwareUpdater::setShared(updater);
+    updater->start();
+
+    const std::vector<std::string> arguments(argv, argv + argc);
+    const auto action = LaunchPlan::chooseAction(arguments);
+    mainQueue->postAfter(action.delaySeconds, [action, weakUpdater = std::weak_ptr(updater)] {
+        using Kind = LaunchPlan::LaunchAction::Kind;
+        switch (action.kind) {
+        case Kind::checkForUpdates:
+            if (auto updater = weakUpdater.lock()) updater->checkForUpdates();
+            break;
+        case Kind::showSettings:
+        case Kind::showPopover:
+        case Kind::showGlance:
+        case Kind::showWelcome:
+        case Kind::showWelcomeIfNeeded:
+            break;
+        }
+    });
+
+    const int exitCode = QApplication::exec();
+    SoftwareUpdater::setShared(nullptr);
+    return exitCode;
 }
 
 } // namespace brindleaf::TrayApplication

@@ -1,0 +1,50 @@
+// The built tray application on the X server of the rig.
+#include "tests/app/x11/TrayRig.hpp"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+using namespace brindleaf::testing;
+using ::testing::HasSubstr;
+
+TEST(TrayApplicationTests, TrayIconAppearsInTheTrayHost) {
+    TrayRig rig;
+    rig.startTrayHost();
+    auto& app = rig.startApp();
+    ASSERT_TRUE(waitUntil([&] { return rig.trayIconGeometry().has_value(); }));
+    EXPECT_GT(rig.trayIconGeometry()->width(), 0);
+    EXPECT_TRUE(TrayRig::isRunning(app.pid()));
+}
+
+TEST(TrayApplicationTests, SecondCopyExitsWithOneLine) {
+    TrayRig rig;
+    auto& first = rig.startApp();
+    // The first copy holds the lock once its window exists.
+    ASSERT_TRUE(waitUntil(
+        [&] { return TrayRig::run("xdotool search --name '^Qt Selection Owner for brindleaf$'").size() > 0; }));
+    auto second = rig.runApp({});
+    EXPECT_EQ(second.exitStatus, 0);
+    EXPECT_EQ(second.standardError, "brindleaf: already running for this user\n");
+    EXPECT_TRUE(TrayRig::isRunning(first.pid()));
+}
+
+TEST(TrayApplicationTests, WithoutTrayHostKeepsRunningAndEmbedsWhenOneAppears) {
+    TrayRig rig;
+    auto& app = rig.startApp();
+    ASSERT_TRUE(waitUntil(
+        [&] { return TrayRig::run("xdotool search --name '^Qt Selection Owner for brindleaf$'").size() > 0; }));
+    EXPECT_TRUE(TrayRig::isRunning(app.pid()));
+    rig.startTrayHost();
+    EXPECT_TRUE(waitUntil([&] { return rig.trayIconGeometry().has_value(); }));
+    EXPECT_TRUE(TrayRig::isRunning(app.pid()));
+}
+
+TEST(TrayApplicationTests, WithoutDisplaySaysSoAndFails) {
+    const std::string display = std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "";
+    ::unsetenv("DISPLAY");
+    TrayRig rig;
+    auto run = rig.runApp({});
+    ::setenv("DISPLAY", display.c_str(), 1);
+    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_THAT(run.standardError, HasSubstr("no display"));
+}
