@@ -3,6 +3,7 @@
 #include "app/CodexRuntimeWatchConfiguration.hpp"
 #include "app/CompositionRoot.hpp"
 #include "app/LaunchPlan.hpp"
+#include "app/shell/DesktopSessionMonitor.hpp"
 #include "app/shell/SingleInstance.hpp"
 #include "app/shell/TrayStatusItem.hpp"
 #include "core/Date.hpp"
@@ -141,6 +142,11 @@ int run(int argc, char** argv) {
     statusItem.reloadIcons(settings.iconStyle(), settings.iconRenderingMode(), settings.iconSizeOption());
     statusItem.render(AgentStatusSnapshot{});
     SnapshotPoller poller(&statusItem);
+    // A changed animation state shows at the next render.
+    DesktopSessionMonitor sessionMonitor({
+        [&statusItem](bool suspended) { statusItem.setAnimationSuspended(suspended); },
+        [&statusItem](bool reduce) { statusItem.setReduceMotion(reduce); },
+    });
 
     SoftwareUpdater::Options updaterOptions;
     updaterOptions.mainQueue = mainQueue;
