@@ -1,0 +1,11 @@
+#include "app/PopoverToggle.hpp"
+
+namespace brindleaf {
+
+PopoverToggle::Action PopoverToggle::toggle(bool isOpen, double now) const {
+    if (isOpen) return Action::close;
+    if (closedItselfAt_ && now >= *closedItselfAt_ && now - *closedItselfAt_ < reopenGuard) return Action::none;
+    return Action::open;
+}
+
+} // namespace brindleaf
