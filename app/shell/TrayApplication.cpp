@@ -5,7 +5,7 @@
 #include "app/LaunchPlan.hpp"
 #include "app/shell/DesktopSessionMonitor.hpp"
 #include "app/shell/SingleInstance.hpp"
-#include "app/shell/TrayStatusItem.hpp"
+#include "app/shell/TrayShell.hpp"
 #include "core/Date.hpp"
 #include "core/UserHomeDirectory.hpp"
 #include "platform/Logger.hpp"
@@ -61,7 +61,7 @@ private:
 // Loads a snapshot every 1.5 s off the main thread and hands it to the icon.
 class SnapshotPoller {
 public:
-    explicit SnapshotPoller(TrayStatusItem* item) : item_(item) {
+    explicit SnapshotPoller(TrayShell* item) : item_(item) {
         thread_ = std::thread([this] { loop(); });
     }
     ~SnapshotPoller() {
@@ -90,7 +90,7 @@ private:
         }
     }
 
-    TrayStatusItem* item_;
+    TrayShell* item_;
     std::mutex mutex_;
     std::condition_variable wake_;
     bool stopping_ = false;
@@ -138,10 +138,10 @@ int run(int argc, char** argv) {
 
     auto mainQueue = std::make_shared<EventLoopQueue>();
     ProviderSettingsStore settings(UserDefaults::standard());
-    TrayStatusItem statusItem(*mainQueue);
-    statusItem.reloadIcons(settings.iconStyle(), settings.iconRenderingMode(), settings.iconSizeOption());
-    statusItem.render(AgentStatusSnapshot{});
-    SnapshotPoller poller(&statusItem);
+    TrayShell shell(*mainQueue, settings);
+    auto& statusItem = shell.statusItem();
+    shell.render(AgentStatusSnapshot{});
+    SnapshotPoller poller(&shell);
     // A changed animation state shows at the next render.
     DesktopSessionMonitor sessionMonitor({
         [&statusItem](bool suspended) { statusItem.setAnimationSuspended(suspended); },
@@ -158,14 +158,16 @@ int run(int argc, char** argv) {
 
     const std::vector<std::string> arguments(argv, argv + argc);
     const auto action = LaunchPlan::chooseAction(arguments);
-    mainQueue->postAfter(action.delaySeconds, [action, weakUpdater = std::weak_ptr(updater)] {
+    mainQueue->postAfter(action.delaySeconds, [action, weakUpdater = std::weak_ptr(updater), &shell] {
         using Kind = LaunchPlan::LaunchAction::Kind;
         switch (action.kind) {
         case Kind::checkForUpdates:
             if (auto updater = weakUpdater.lock()) updater->checkForUpdates();
             break;
-        case Kind::showSettings:
         case Kind::showPopover:
+            shell.showPopover();
+            break;
+        case Kind::showSettings:
         case Kind::showGlance:
         case Kind::showWelcome:
         case Kind::showWelcomeIfNeeded:

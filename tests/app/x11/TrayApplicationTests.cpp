@@ -4,6 +4,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 using namespace brindleaf::testing;
 using ::testing::HasSubstr;
 
@@ -47,4 +50,52 @@ TEST(TrayApplicationTests, WithoutDisplaySaysSoAndFails) {
     ::setenv("DISPLAY", display.c_str(), 1);
     EXPECT_EQ(run.exitStatus, 1);
     EXPECT_THAT(run.standardError, HasSubstr("no display"));
+}
+
+namespace {
+
+const std::string popoverTitle = "Brindleaf Dashboard";
+
+// The rig with the tray host and the application's icon in it.
+struct RunningApp {
+    TrayRig rig;
+    QRect icon;
+    explicit RunningApp(const std::vector<std::string>& arguments = {}) {
+        rig.startTrayHost();
+        rig.startApp(arguments);
+        if (waitUntil([&] { return rig.trayIconGeometry().has_value(); })) icon = *rig.trayIconGeometry();
+    }
+    bool popoverShown() const { return rig.isWindowShown(popoverTitle); }
+};
+
+} // namespace
+
+TEST(TrayApplicationTests, LeftClickOpensThePopoverAndASecondClosesIt) {
+    RunningApp app;
+    ASSERT_FALSE(app.icon.isEmpty());
+    TrayRig::click(app.icon, 1);
+    ASSERT_TRUE(waitUntil([&] { return app.popoverShown(); }));
+    TrayRig::click(app.icon, 1);
+    EXPECT_TRUE(waitUntil([&] { return !app.popoverShown(); }));
+}
+
+TEST(TrayApplicationTests, RightClickTogglesThePopover) {
+    RunningApp app;
+    ASSERT_FALSE(app.icon.isEmpty());
+    TrayRig::click(app.icon, 3);
+    ASSERT_TRUE(waitUntil([&] { return app.popoverShown(); }));
+    // Two right clicks within the double-click time are one double click, which
+    // Qt's XEmbed tray reports for the left button only: click as a user would.
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    TrayRig::click(app.icon, 3);
+    EXPECT_TRUE(waitUntil([&] { return !app.popoverShown(); }));
+}
+
+TEST(TrayApplicationTests, HotKeyOneClosesAnOpenPopover) {
+    RunningApp app({"--show-popover"});
+    ASSERT_TRUE(waitUntil([&] { return app.popoverShown(); }));
+    TrayRig::key("ctrl+alt+super+s");
+    EXPECT_TRUE(waitUntil([&] { return !app.popoverShown(); }));
+    TrayRig::key("ctrl+alt+super+s");
+    EXPECT_TRUE(waitUntil([&] { return app.popoverShown(); }));
 }
