@@ -129,6 +129,24 @@ void shootOnX(GalleryOutput& output) {
         writeWorkingSession(home);
         QThread::msleep(5000); // the next poll and a few frames
         saveShot(output, QStringLiteral("working"), *panel);
+        // A click on the icon opens the popup under it.
+        const QRect icon(panel->right() - 24, panel->y(), 24, panel->height());
+        run(QStringLiteral("xdotool"),
+            {QStringLiteral("mousemove"), QString::number(icon.center().x()), QString::number(icon.center().y()),
+             QStringLiteral("click"), QStringLiteral("1")});
+        const bool opened = waitFor([] {
+            return !run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                                    QStringLiteral("--name"), QStringLiteral("^Brindleaf Dashboard$")})
+                        .trimmed()
+                        .isEmpty();
+        });
+        if (opened) {
+            QThread::msleep(500);
+            const QRect screen = QGuiApplication::primaryScreen()->geometry();
+            const QImage shot =
+                QGuiApplication::primaryScreen()->grabWindow(0, screen.right() - 479, 0, 480, 240).toImage();
+            output.savePNG(QStringLiteral("tray/popover-click"), shot);
+        }
     }
     app.terminate();
     app.waitForFinished(5000);
