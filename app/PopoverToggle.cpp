@@ -2,9 +2,10 @@
 
 namespace brindleaf {
 
-PopoverToggle::Action PopoverToggle::toggle(bool isOpen, double now) const {
+PopoverToggle::Action PopoverToggle::toggle(bool isOpen, double now, bool byIconClick) const {
     if (isOpen) return Action::close;
-    if (closedItselfAt_ && now >= *closedItselfAt_ && now - *closedItselfAt_ < reopenGuard) return Action::none;
+    if (byIconClick && closedItselfAt_ && now >= *closedItselfAt_ && now - *closedItselfAt_ < reopenGuard)
+        return Action::none;
     return Action::open;
 }
 

@@ -15,8 +15,8 @@ public:
 
     enum class Action { open, close, none };
 
-    // The click on the icon or hot key 1 at `now` (monotonic seconds).
-    Action toggle(bool isOpen, double now) const;
+    // A click on the icon (`byIconClick`) or hot key 1 at `now` (monotonic seconds).
+    Action toggle(bool isOpen, double now, bool byIconClick) const;
     // The popup closed itself (lost the focus) at `now`.
     void closedItself(double now) { closedItselfAt_ = now; }
 

@@ -44,8 +44,7 @@ void PopoverWindow::changeEvent(QEvent* event) {
 
 void PopoverWindow::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Escape) {
-        hide();
-        emit closedItself();
+        dismiss();
         return;
     }
     QWidget::keyPressEvent(event);

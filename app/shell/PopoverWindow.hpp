@@ -12,7 +12,7 @@ namespace brindleaf {
 // The frameless popup under the tray icon that holds the dashboard. A tool
 // window rather than a Qt popup: a popup grabs the keyboard, and the global
 // hot key must still reach the application while it is open. It closes
-// itself when it loses the focus or on Escape.
+// itself when it loses the focus, and on Escape.
 class PopoverWindow final : public QWidget {
     Q_OBJECT
 public:
@@ -26,7 +26,7 @@ public:
     void dismiss();
 
 signals:
-    // Closed by losing the focus or by Escape, not by the application.
+    // Closed by losing the focus (Escape and the application's own closing do not count).
     void closedItself();
 
 protected:

@@ -19,7 +19,7 @@ TrayShell::TrayShell(MainQueue& mainQueue, ProviderSettingsStore& settings, QObj
     statusItem_.reloadIcons(settings_.iconStyle(), settings_.iconRenderingMode(), settings_.iconSizeOption());
     connect(&statusItem_, &TrayStatusItem::clicked, this, [this](QPoint cursor) {
         lastClick_ = cursor;
-        togglePopover();
+        togglePopover(true);
     });
 
     // The global hot keys are X key grabs: only on X.
@@ -29,7 +29,7 @@ TrayShell::TrayShell(MainQueue& mainQueue, ProviderSettingsStore& settings, QObj
     }
     popoverHotkey_ = std::make_unique<GlobalHotkeyMonitor>(GlobalHotkeyMonitor::toggleHotkeyID, [this] {
         lastClick_ = QCursor::pos();
-        togglePopover();
+        togglePopover(false);
     });
     popoverHotkey_->registerShortcut(settings_.toggleShortcut());
 }
@@ -46,8 +46,8 @@ void TrayShell::render(const AgentStatusSnapshot& snapshot) {
     if (isPopoverShown()) updatePopoverContent();
 }
 
-void TrayShell::togglePopover() {
-    switch (popoverToggle_.toggle(isPopoverShown(), mainQueue_.now())) {
+void TrayShell::togglePopover(bool byIconClick) {
+    switch (popoverToggle_.toggle(isPopoverShown(), mainQueue_.now(), byIconClick)) {
     case PopoverToggle::Action::open:
         showPopover();
         break;

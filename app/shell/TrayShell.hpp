@@ -32,7 +32,7 @@ public:
     TrayStatusItem& statusItem() { return statusItem_; }
 
     // The tray icon's click or hot key 1: closes the open popup, else opens it.
-    void togglePopover();
+    void togglePopover(bool byIconClick);
     void showPopover();
     bool isPopoverShown() const { return popover_ && popover_->isVisible(); }
 

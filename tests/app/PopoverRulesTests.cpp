@@ -28,10 +28,11 @@ TEST(PopoverRulesTests, Placement) {
 
 TEST(PopoverRulesTests, ToggleIgnoresTheClickThatClosedThePopup) {
     PopoverToggle toggle;
-    EXPECT_EQ(toggle.toggle(false, 10.0), PopoverToggle::Action::open);
-    EXPECT_EQ(toggle.toggle(true, 10.1), PopoverToggle::Action::close);
+    EXPECT_EQ(toggle.toggle(false, 10.0, true), PopoverToggle::Action::open);
+    EXPECT_EQ(toggle.toggle(true, 10.1, true), PopoverToggle::Action::close);
     toggle.closedItself(20.0);
-    EXPECT_EQ(toggle.toggle(false, 20.1), PopoverToggle::Action::none);
-    EXPECT_EQ(toggle.toggle(false, 20.0 + PopoverToggle::reopenGuard), PopoverToggle::Action::open);
-    EXPECT_EQ(toggle.toggle(true, 20.1), PopoverToggle::Action::close); // hot key while open
+    EXPECT_EQ(toggle.toggle(false, 20.1, true), PopoverToggle::Action::none);
+    EXPECT_EQ(toggle.toggle(false, 20.1, false), PopoverToggle::Action::open); // the hot key is no click
+    EXPECT_EQ(toggle.toggle(false, 20.0 + PopoverToggle::reopenGuard, true), PopoverToggle::Action::open);
+    EXPECT_EQ(toggle.toggle(true, 20.1, false), PopoverToggle::Action::close); // hot key while open
 }

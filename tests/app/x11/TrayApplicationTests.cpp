@@ -99,3 +99,13 @@ TEST(TrayApplicationTests, HotKeyOneClosesAnOpenPopover) {
     TrayRig::key("ctrl+alt+super+s");
     EXPECT_TRUE(waitUntil([&] { return app.popoverShown(); }));
 }
+
+TEST(TrayApplicationTests, ClosingTheLastWindowDoesNotQuit) {
+    RunningApp app({"--show-popover"});
+    ASSERT_TRUE(waitUntil([&] { return app.popoverShown(); }));
+    TrayRig::key("Escape");
+    ASSERT_TRUE(waitUntil([&] { return !app.popoverShown(); }));
+    // Still there: the hot key opens the popup again.
+    TrayRig::key("ctrl+alt+super+s");
+    EXPECT_TRUE(waitUntil([&] { return app.popoverShown(); }));
+}
