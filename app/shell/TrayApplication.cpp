@@ -157,6 +157,8 @@ int run(int argc, char** argv) {
     updater->start();
 
     const std::vector<std::string> arguments(argv, argv + argc);
+    // Before any window opens; the delayed action below still runs.
+    if (LaunchPlan::wantsSampleData(arguments)) settings.setShowingSampleData(true);
     const auto action = LaunchPlan::chooseAction(arguments);
     mainQueue->postAfter(action.delaySeconds, [action, weakUpdater = std::weak_ptr(updater), &shell] {
         using Kind = LaunchPlan::LaunchAction::Kind;
