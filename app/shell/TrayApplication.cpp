@@ -130,7 +130,7 @@ int run(int argc, char** argv) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("brindleaf"));
     QApplication::setApplicationDisplayName(QStringLiteral("Brindleaf"));
-    QApplication::setDesktopFileName(QStringLiteral("brindleaf"));
+    QApplication::setDesktopFileName(QStringLiteral("com.quorvale.Brindleaf"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/brindleaf.svg")));
     // A tray application: closing its windows does not end it.
     QApplication::setQuitOnLastWindowClosed(false);
