@@ -1,9 +1,11 @@
 #include "tests/app/x11/TrayRig.hpp"
 
+#include <QRegularExpression>
+#include <QString>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <regex>
 #include <sstream>
 #include <sys/wait.h>
 #include <thread>
@@ -93,7 +95,7 @@ ProgramRun TrayRig::runApp(const std::vector<std::string>& arguments) const {
 std::optional<QRect> TrayRig::trayIconGeometry() const {
     // The icon is a window of class "brindleaf" inside trayer's panel.
     std::istringstream tree(run("xwininfo -root -tree"));
-    static const std::regex geometry(R"((\d+)x(\d+)\+-?\d+\+-?\d+\s+\+(-?\d+)\+(-?\d+))");
+    static const QRegularExpression geometry(QStringLiteral(R"((\d+)x(\d+)\+-?\d+\+-?\d+\s+\+(-?\d+)\+(-?\d+))"));
     bool inPanel = false;
     std::size_t panelIndent = 0;
     for (std::string line; std::getline(tree, line);) {
@@ -105,9 +107,10 @@ std::optional<QRect> TrayRig::trayIconGeometry() const {
         }
         if (inPanel && indent <= panelIndent) inPanel = false;
         if (!inPanel || line.find("(\"brindleaf\" \"brindleaf\")") == std::string::npos) continue;
-        std::smatch match;
-        if (!std::regex_search(line, match, geometry)) continue;
-        return QRect(std::stoi(match[3]), std::stoi(match[4]), std::stoi(match[1]), std::stoi(match[2]));
+        const auto match = geometry.match(QString::fromStdString(line));
+        if (!match.hasMatch()) continue;
+        return QRect(match.captured(3).toInt(), match.captured(4).toInt(), match.captured(1).toInt(),
+                     match.captured(2).toInt());
     }
     return std::nullopt;
 }
