@@ -115,6 +115,7 @@ void shootOnX(GalleryOutput& output) {
     environment.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral("libnss_wrapper.so"));
     environment.insert(QStringLiteral("NSS_WRAPPER_PASSWD"), root.path() + "/passwd");
     environment.insert(QStringLiteral("NSS_WRAPPER_GROUP"), QStringLiteral("/etc/group"));
+    environment.insert(QStringLiteral("NSS_WRAPPER_DISABLE_DEEPBIND"), QStringLiteral("1"));
     environment.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("verify_asan_link_order=0:detect_leaks=0"));
     QProcess app;
     app.setProcessEnvironment(environment);

@@ -19,7 +19,9 @@ namespace {
 
 void setVariable(std::vector<std::string>& environment, const std::string& name, const std::string& value) {
     ::setenv(name.c_str(), value.c_str(), 1);
-    environment.push_back(name + "=" + value);
+    const std::string prefix = name + "=";
+    std::erase_if(environment, [&](const std::string& entry) { return entry.rfind(prefix, 0) == 0; });
+    environment.push_back(prefix + value);
 }
 
 } // namespace
@@ -50,6 +52,8 @@ TrayRig::TrayRig() {
     setVariable(environment_, "XDG_RUNTIME_DIR", (root_ / "run").string());
     setVariable(environment_, "NSS_WRAPPER_PASSWD", (root_ / "passwd").string());
     setVariable(environment_, "NSS_WRAPPER_GROUP", (root_ / "group").string());
+    // The sanitizer runtime refuses libraries loaded with RTLD_DEEPBIND.
+    setVariable(environment_, "NSS_WRAPPER_DISABLE_DEEPBIND", "1");
     std::string asan = "verify_asan_link_order=0";
     if (const char* inherited = std::getenv("ASAN_OPTIONS")) asan += std::string(":") + inherited;
     setVariable(environment_, "ASAN_OPTIONS", asan);
