@@ -7,7 +7,8 @@ BUILD ?= build/release
 ASAN_BUILD ?= build/asan
 CMAKE_COMMON = -G Ninja -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
 
-.PHONY: deps configure build run test test-release test-asan bench gallery fuzz format clean
+# `make package` builds the Debian package (build/release/brindleaf_<version>_<arch>.deb).
+.PHONY: deps configure build run package test test-release test-asan bench gallery fuzz format clean
 
 # Every test runs three times in a row (a flaky test shows up here); the tests
 # that need a real X server run one at a time inside a private Xvfb.
@@ -24,8 +25,12 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
+# The tray application on a desktop; the status as text where there is no display.
 run: build
-	$(BUILD)/app/brindleaf --dump-status
+	@if [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ]; then exec $(BUILD)/app/brindleaf; else exec $(BUILD)/app/brindleaf --dump-status; fi
+
+package: build
+	cd $(BUILD) && cpack -G DEB
 
 test-release: build
 	cd $(BUILD) && $(call CTEST_SPLIT,300)

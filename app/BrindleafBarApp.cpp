@@ -164,7 +164,8 @@ int main(int argc, char** argv) {
     std::vector<std::string> arguments(argv, argv + argc);
     auto mode = headlessMode(arguments);
     if (!mode) {
-        // The tray interface is not part of this build yet.
+        // The executable hands launches without a headless mode to the tray
+        // shell (app/shell) before calling this; the Qt-free library has no tray.
         Logger("App").error("app.launch.unavailable reason=no-tray-interface");
         std::fputs("brindleaf: the tray application is not available in this build; run with --dump-status\n",
                    stderr);

@@ -29,8 +29,9 @@ enum class HeadlessMode { selfTestSettingsMigration, dumpStatus, dumpStatusJSON,
 // included) equals exactly.
 std::optional<HeadlessMode> headlessMode(const std::vector<std::string>& arguments);
 
-// Runs the program. A headless mode ends the process itself (flushing
-// standard output first); without one the tray application runs.
+// Runs the headless mode the arguments name, ending the process itself
+// (flushing standard output first). The executable starts the tray
+// application (app/shell) instead when no headless mode is named.
 int main(int argc, char** argv);
 
 // The settings self-test: the enabled providers a fresh store derives from a

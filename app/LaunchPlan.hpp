@@ -1,0 +1,50 @@
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace brindleaf {
+
+// The tray application's launch decisions, free of Qt: the display to run on
+// and the one window a launch opens shortly after start.
+namespace LaunchPlan {
+
+// Where the application can run.
+struct DisplayChoice {
+    bool hasDisplay = false;
+    // The Qt platform to force ("xcb"), absent to leave Qt's own choice.
+    std::optional<std::string> forcedPlatform;
+};
+
+// With both a Wayland and an X display the application runs on X (the global
+// hot keys and the window placement need it), unless QT_QPA_PLATFORM names a
+// platform. Empty variables count as unset.
+DisplayChoice chooseDisplay(const std::map<std::string, std::string>& environment);
+
+// The delayed action a launch schedules, exactly one.
+struct LaunchAction {
+    enum class Kind { showSettings, showPopover, showGlance, showWelcome, checkForUpdates, showWelcomeIfNeeded };
+    Kind kind = Kind::showWelcomeIfNeeded;
+    // showSettings only: the pane's raw value, absent to keep the current tab.
+    std::optional<std::string> settingsPane;
+    double delaySeconds = 0.5;
+};
+
+// The first rule that applies: an argument beginning with "--show-settings"
+// (split at "=", empty pieces dropped, the second piece names the pane),
+// "--show-popover", "--show-glance" (0.8 s each), "--show-welcome" (0.5 s),
+// "--check-for-updates" (0.8 s), else the welcome when due (0.5 s).
+LaunchAction chooseAction(const std::vector<std::string>& arguments);
+
+// Whether the launch turns sample data on ("--sample-data").
+bool wantsSampleData(const std::vector<std::string>& arguments);
+
+// Whether the welcome window opens on a plain launch: always before the
+// welcome was once shown, afterwards only while a needed folder grant is missing.
+bool shouldShowWelcome(bool welcomeShown, bool hasMissingFolderAccess);
+
+} // namespace LaunchPlan
+
+} // namespace brindleaf

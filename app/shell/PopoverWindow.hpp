@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+
+#include <functional>
+
+class QVBoxLayout;
+
+namespace brindleaf {
+
+// The frameless popup under the tray icon that holds the dashboard. A tool
+// window rather than a Qt popup: a popup grabs the keyboard, and the global
+// hot key must still reach the application while it is open. It closes
+// itself when it loses the focus, and on Escape.
+class PopoverWindow final : public QWidget {
+    Q_OBJECT
+public:
+    explicit PopoverWindow(QWidget* parent = nullptr);
+
+    // Puts the content in (the popup owns it); an earlier content is deleted.
+    void setContent(QWidget* content);
+    // Opens at the top-left corner given (screen pixels), activated.
+    void openAt(QPoint topLeft);
+    // Closes it on the application's behalf (no closedItself()).
+    void dismiss();
+
+signals:
+    // Closed by losing the focus (Escape and the application's own closing do not count).
+    void closedItself();
+
+protected:
+    void changeEvent(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    QVBoxLayout* layout_;
+    QPointer<QWidget> content_;
+    bool dismissing_ = false;
+};
+
+} // namespace brindleaf

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "core/AgentStatusSnapshot.hpp"
+#include "platform/Logger.hpp"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace brindleaf {
+
+// The tray icon as the renderer sees it: which of its images to show, the
+// running loop, the tooltip. The tray shell paints it; tests count the calls.
+class StatusItemCanvas {
+public:
+    enum class Image { idle, waiting, runningPlaceholder, firstRunningFrame };
+    virtual ~StatusItemCanvas() = default;
+    virtual void showImage(Image image) = 0;
+    // Starts the running frames at their interval.
+    virtual void playAnimation() = 0;
+    virtual void stopAnimation() = 0;
+    virtual void setTooltip(const std::string& tooltip, const std::string& accessibleValue) = 0;
+};
+
+// Decides what the tray icon shows for a snapshot: the running loop while
+// agents work (its first frame only while the animation is suspended or
+// motion is reduced), otherwise the waiting image when a session needs the
+// user, else the idle image. Nothing is handed to the canvas that it already
+// shows, so a refresh that changes nothing costs no drawing.
+//
+// Main thread only.
+class StatusItemRenderer {
+public:
+    explicit StatusItemRenderer(StatusItemCanvas& canvas) : canvas_(canvas) {}
+
+    // Draws the snapshot, then logs "render.applied".
+    void render(const AgentStatusSnapshot& snapshot);
+    // The icon set changed: the loop stops and the next render shows the new
+    // images even where the kind of image stays the same.
+    void iconsReloaded(bool hasRunningFrames);
+    // Screens asleep or session inactive; the next render applies it.
+    void setAnimationSuspended(bool suspended);
+    // The desktop asks for reduced motion; the next render applies it.
+    void setReduceMotion(bool reduce);
+    bool isAnimationSuspended() const { return suspended_; }
+
+    // "Brindleaf: Working — 2 sessions running · 1 waiting for you".
+    static std::string summary(std::int64_t running, std::int64_t waiting);
+    static std::string tooltip(std::int64_t running, std::int64_t waiting);
+
+private:
+    void show(StatusItemCanvas::Image image);
+    void stop();
+
+    StatusItemCanvas& canvas_;
+    Logger logger_{"Status"};
+    std::optional<StatusItemCanvas::Image> shown_;
+    std::optional<std::string> tooltip_;
+    bool playing_ = false;
+    bool hasRunningFrames_ = true;
+    bool suspended_ = false;
+    bool reduceMotion_ = false;
+};
+
+} // namespace brindleaf

@@ -1,0 +1,69 @@
+#include "app/LaunchPlan.hpp"
+
+#include <gtest/gtest.h>
+
+using namespace brindleaf;
+using Kind = LaunchPlan::LaunchAction::Kind;
+
+TEST(LaunchPlanTests, ActionTable) {
+    struct Row {
+        std::vector<std::string> arguments;
+        Kind kind;
+        std::optional<std::string> pane;
+        double delay;
+    } rows[] = {
+        {{"brindleaf"}, Kind::showWelcomeIfNeeded, std::nullopt, 0.5},
+        {{"brindleaf", "--show-settings"}, Kind::showSettings, std::nullopt, 0.8},
+        {{"brindleaf", "--show-settings="}, Kind::showSettings, std::nullopt, 0.8},
+        {{"brindleaf", "--show-settings=agents"}, Kind::showSettings, "agents", 0.8},
+        {{"brindleaf", "--show-settings==agents"}, Kind::showSettings, "agents", 0.8},
+        {{"brindleaf", "--show-settings=iCloud=x"}, Kind::showSettings, "iCloud", 0.8},
+        {{"brindleaf", "--show-settings=bananas"}, Kind::showSettings, std::nullopt, 0.8},
+        {{"brindleaf", "--show-settingsX=about"}, Kind::showSettings, "about", 0.8},
+        {{"brindleaf", "--show-glance", "--show-settings=about"}, Kind::showSettings, "about", 0.8},
+        {{"brindleaf", "--show-settings=agents", "--show-settings=about"}, Kind::showSettings, "agents", 0.8},
+        {{"brindleaf", "--show-glance", "--show-popover"}, Kind::showPopover, std::nullopt, 0.8},
+        {{"brindleaf", "--show-glance"}, Kind::showGlance, std::nullopt, 0.8},
+        {{"brindleaf", "--sample-data", "--show-welcome"}, Kind::showWelcome, std::nullopt, 0.5},
+        {{"brindleaf", "--check-for-updates", "--show-welcome"}, Kind::showWelcome, std::nullopt, 0.5},
+        {{"brindleaf", "--check-for-updates"}, Kind::checkForUpdates, std::nullopt, 0.8},
+        {{"brindleaf", "--show-popover=1"}, Kind::showWelcomeIfNeeded, std::nullopt, 0.5},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.arguments.back());
+        auto action = LaunchPlan::chooseAction(row.arguments);
+        EXPECT_EQ(action.kind, row.kind);
+        EXPECT_EQ(action.settingsPane, row.pane);
+        EXPECT_DOUBLE_EQ(action.delaySeconds, row.delay);
+    }
+    EXPECT_TRUE(LaunchPlan::wantsSampleData({"brindleaf", "--sample-data", "--show-welcome"}));
+    EXPECT_FALSE(LaunchPlan::wantsSampleData({"brindleaf", "--sample-data=1"}));
+}
+
+TEST(LaunchPlanTests, WelcomeDecision) {
+    EXPECT_TRUE(LaunchPlan::shouldShowWelcome(false, false));
+    EXPECT_TRUE(LaunchPlan::shouldShowWelcome(false, true));
+    EXPECT_TRUE(LaunchPlan::shouldShowWelcome(true, true));
+    EXPECT_FALSE(LaunchPlan::shouldShowWelcome(true, false));
+}
+
+TEST(LaunchPlanTests, DisplayChoice) {
+    struct Row {
+        std::map<std::string, std::string> environment;
+        bool hasDisplay;
+        std::optional<std::string> forced;
+    } rows[] = {
+        {{}, false, std::nullopt},
+        {{{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}}, false, std::nullopt},
+        {{{"DISPLAY", ":0"}}, true, std::nullopt},
+        {{{"WAYLAND_DISPLAY", "wayland-0"}}, true, std::nullopt},
+        {{{"DISPLAY", ":0"}, {"WAYLAND_DISPLAY", "wayland-0"}}, true, "xcb"},
+        {{{"DISPLAY", ":0"}, {"WAYLAND_DISPLAY", "wayland-0"}, {"QT_QPA_PLATFORM", "wayland"}}, true, std::nullopt},
+        {{{"QT_QPA_PLATFORM", "offscreen"}}, true, std::nullopt},
+    };
+    for (const auto& row : rows) {
+        auto choice = LaunchPlan::chooseDisplay(row.environment);
+        EXPECT_EQ(choice.hasDisplay, row.hasDisplay);
+        EXPECT_EQ(choice.forcedPlatform, row.forced);
+    }
+}

@@ -1,0 +1,149 @@
+#include "tests/app/x11/TrayRig.hpp"
+
+#include <QRegularExpression>
+#include <QString>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace brindleaf::testing {
+
+namespace {
+
+void setVariable(std::vector<std::string>& environment, const std::string& name, const std::string& value) {
+    ::setenv(name.c_str(), value.c_str(), 1);
+    const std::string prefix = name + "=";
+    std::erase_if(environment, [&](const std::string& entry) { return entry.rfind(prefix, 0) == 0; });
+    environment.push_back(prefix + value);
+}
+
+} // namespace
+
+bool waitUntil(const std::function<bool()>& condition, double seconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (condition()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return condition();
+}
+
+TrayRig::TrayRig() {
+    const auto home = root_ / "home";
+    std::filesystem::create_directories(home);
+    std::filesystem::create_directories(root_ / "run");
+    std::filesystem::permissions(root_ / "run", std::filesystem::perms::owner_all);
+    root_.write("passwd", "tester:x:" + std::to_string(::getuid()) + ":" + std::to_string(::getgid()) +
+                              ":Tester:" + home.string() + ":/bin/sh\n");
+    root_.write("group", "testers:x:" + std::to_string(::getgid()) + ":\n");
+    // The program and the tools it starts see the rig's environment.
+    for (char** entry = environ; *entry; ++entry) environment_.emplace_back(*entry);
+    setVariable(environment_, "HOME", home.string());
+    setVariable(environment_, "XDG_CONFIG_HOME", (root_ / "config").string());
+    setVariable(environment_, "XDG_DATA_HOME", (root_ / "data").string());
+    setVariable(environment_, "XDG_CACHE_HOME", (root_ / "cache").string());
+    setVariable(environment_, "XDG_RUNTIME_DIR", (root_ / "run").string());
+    setVariable(environment_, "NSS_WRAPPER_PASSWD", (root_ / "passwd").string());
+    setVariable(environment_, "NSS_WRAPPER_GROUP", (root_ / "group").string());
+    // The sanitizer runtime refuses libraries loaded with RTLD_DEEPBIND.
+    setVariable(environment_, "NSS_WRAPPER_DISABLE_DEEPBIND", "1");
+    std::string asan = "verify_asan_link_order=0";
+    if (const char* inherited = std::getenv("ASAN_OPTIONS")) asan += std::string(":") + inherited;
+    setVariable(environment_, "ASAN_OPTIONS", asan);
+    ::unsetenv("QT_QPA_PLATFORM");
+    ::unsetenv("WAYLAND_DISPLAY");
+}
+
+TrayRig::~TrayRig() {
+    apps_.clear();
+    trayHost_.reset();
+}
+
+std::filesystem::path TrayRig::program() {
+    const char* dir = std::getenv("BRINDLEAF_BINARY_DIR");
+    return std::filesystem::path(dir ? dir : "") / "app" / "brindleaf";
+}
+
+void TrayRig::startTrayHost() {
+    trayHost_ = std::make_unique<ChildProcess>(
+        "/usr/bin/trayer", std::vector<std::string>{"trayer", "--edge", "top", "--align", "right", "--widthtype",
+                                                    "pixel", "--width", "200", "--height", "26"});
+    waitUntil([] { return run("xwininfo -root -tree").find("(\"panel\" \"trayer\")") != std::string::npos; });
+}
+
+ChildProcess& TrayRig::startApp(const std::vector<std::string>& arguments) {
+    std::vector<std::string> argv = {program().string()};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    // The user database of the isolated home applies to the program only.
+    ::setenv("LD_PRELOAD", "libnss_wrapper.so", 1);
+    apps_.push_back(std::make_unique<ChildProcess>(program().string(), argv));
+    ::unsetenv("LD_PRELOAD");
+    return *apps_.back();
+}
+
+ProgramRun TrayRig::runApp(const std::vector<std::string>& arguments) const {
+    std::vector<std::string> argv = {program().string()};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    auto environment = environment_;
+    environment.push_back("LD_PRELOAD=libnss_wrapper.so");
+    return runProgram(program(), argv, environment);
+}
+
+std::optional<QRect> TrayRig::trayIconGeometry() const {
+    // The icon is a window of class "brindleaf" inside trayer's panel.
+    std::istringstream tree(run("xwininfo -root -tree"));
+    static const QRegularExpression geometry(QStringLiteral(R"((\d+)x(\d+)\+-?\d+\+-?\d+\s+\+(-?\d+)\+(-?\d+))"));
+    bool inPanel = false;
+    std::size_t panelIndent = 0;
+    for (std::string line; std::getline(tree, line);) {
+        const std::size_t indent = line.find_first_not_of(' ');
+        if (line.find("(\"panel\" \"trayer\")") != std::string::npos) {
+            inPanel = true;
+            panelIndent = indent;
+            continue;
+        }
+        if (inPanel && indent <= panelIndent) inPanel = false;
+        if (!inPanel || line.find("(\"brindleaf\" \"brindleaf\")") == std::string::npos) continue;
+        const auto match = geometry.match(QString::fromStdString(line));
+        if (!match.hasMatch()) continue;
+        return QRect(match.captured(3).toInt(), match.captured(4).toInt(), match.captured(1).toInt(),
+                     match.captured(2).toInt());
+    }
+    return std::nullopt;
+}
+
+bool TrayRig::isWindowShown(const std::string& title) const {
+    auto ids = run("xdotool search --onlyvisible --name '^" + title + "$' 2>/dev/null");
+    return ids.find_first_of("0123456789") != std::string::npos;
+}
+
+bool TrayRig::isRunning(pid_t pid) {
+    int status = 0;
+    return ::waitpid(pid, &status, WNOHANG) == 0;
+}
+
+void TrayRig::click(QRect area, int button) {
+    run("xdotool mousemove " + std::to_string(area.center().x()) + " " + std::to_string(area.center().y()) + " click " +
+        std::to_string(button));
+}
+
+void TrayRig::key(const std::string& keys) { run("xdotool key " + keys); }
+
+std::string TrayRig::run(const std::string& command) {
+    std::string output;
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+        char buffer[4096];
+        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
+        ::pclose(pipe);
+    }
+    return output;
+}
+
+} // namespace brindleaf::testing

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "tests/support/ChildProcess.hpp"
+#include "tests/support/ProgramRun.hpp"
+#include "tests/support/TempDir.hpp"
+
+#include <QPoint>
+#include <QRect>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace brindleaf::testing {
+
+// The end-to-end rig of the tray application on the test's X server: an
+// isolated home (user database, XDG folders and runtime folder of its own),
+// the built program, an XEmbed tray host (trayer) and xdotool.
+class TrayRig {
+public:
+    TrayRig();
+    ~TrayRig();
+
+    static std::filesystem::path program();
+    // Starts the tray host and waits until its panel is mapped.
+    void startTrayHost();
+    // Starts the application (arguments after argument 0).
+    ChildProcess& startApp(const std::vector<std::string>& arguments = {});
+    // Runs the program to its end in the rig's environment.
+    ProgramRun runApp(const std::vector<std::string>& arguments) const;
+
+    // The tray icon's place on the screen, once embedded in the tray host.
+    std::optional<QRect> trayIconGeometry() const;
+    // Whether a window of the application with this exact title is mapped.
+    bool isWindowShown(const std::string& title) const;
+    // Whether the process still runs.
+    static bool isRunning(pid_t pid);
+
+    // Clicks at the centre of a rectangle (button 1 left, 3 right).
+    static void click(QRect area, int button);
+    static void key(const std::string& keys);
+    static std::string run(const std::string& command);
+
+    const TempDir& root() const { return root_; }
+
+private:
+    TempDir root_;
+    std::vector<std::string> environment_;
+    std::unique_ptr<ChildProcess> trayHost_;
+    std::vector<std::unique_ptr<ChildProcess>> apps_;
+};
+
+// Waits for a condition, checking every 50 ms for up to `seconds`.
+bool waitUntil(const std::function<bool()>& condition, double seconds = 20);
+
+} // namespace brindleaf::testing
