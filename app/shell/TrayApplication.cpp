@@ -10,6 +10,7 @@
 #include "core/UserHomeDirectory.hpp"
 #include "platform/Logger.hpp"
 #include "platform/UserDefaults.hpp"
+#include "presentation/QtMainQueue.hpp"
 #include "services/BuildInfo.hpp"
 #include "services/ProviderSettingsStore.hpp"
 #include "services/SoftwareUpdater.hpp"
@@ -34,29 +35,6 @@
 namespace brindleaf::TrayApplication {
 
 namespace {
-
-// Jobs on the Qt event loop of the main thread.
-class EventLoopQueue final : public MainQueue {
-public:
-    void post(Job job) override { QMetaObject::invokeMethod(&context_, std::move(job), Qt::QueuedConnection); }
-    void postAfter(double delaySeconds, Job job) override {
-        const double ms = std::isfinite(delaySeconds) ? std::ceil(std::max(0.0, delaySeconds) * 1000.0) : 0.0;
-        QMetaObject::invokeMethod(
-            &context_,
-            [this, ms, job = std::move(job)]() mutable {
-                QTimer::singleShot(std::chrono::milliseconds(static_cast<long long>(ms)), Qt::PreciseTimer, &context_,
-                                   std::move(job));
-            },
-            Qt::QueuedConnection);
-    }
-    double now() const override {
-        using namespace std::chrono;
-        return duration<double>(steady_clock::now().time_since_epoch()).count();
-    }
-
-private:
-    QObject context_;
-};
 
 // Loads a snapshot every 1.5 s off the main thread and hands it to the icon.
 class SnapshotPoller {
@@ -136,7 +114,7 @@ int run(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
     Logger("App").info("app.launch platform=" + QApplication::platformName().toStdString());
 
-    auto mainQueue = std::make_shared<EventLoopQueue>();
+    auto mainQueue = std::make_shared<QtMainQueue>();
     ProviderSettingsStore settings(UserDefaults::standard());
     TrayShell shell(*mainQueue, settings);
     auto& statusItem = shell.statusItem();
