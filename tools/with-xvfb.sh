@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Runs a command inside a private X server (Xvfb) with a window manager
-# (openbox), for the tests that need a real X server. DISPLAY points at it while
-# the command runs; the server and the window manager end with the command.
+# (openbox) and a private D-Bus session, for the tests that need a real X
+# server. DISPLAY points at it while the command runs; the server, the window
+# manager and the bus end with the command. Without a session bus of its own,
+# every Qt program on the display would autolaunch a bus daemon that outlives
+# it (and holds an inotify instance until the per-user limit runs out).
 set -euo pipefail
 
-for cmd in Xvfb openbox xdpyinfo; do
+for cmd in Xvfb openbox xdpyinfo dbus-run-session; do
   command -v "$cmd" >/dev/null || { echo "with-xvfb: $cmd is missing (run tools/install-deps.sh)" >&2; exit 1; }
 done
 
@@ -40,4 +43,4 @@ for _ in $(seq 1 200); do
   sleep 0.05
 done
 
-"$@"
+dbus-run-session -- "$@"
