@@ -13,6 +13,10 @@ bool FolderAccessControllerQueries::hasAccess(const std::string& providerID) con
     return controller_->hasAccess(providerID);
 }
 
+bool FolderAccessControllerQueries::hasMissingFolders(const std::string& providerID) const {
+    return !controller_->missingFolders(providerID).empty();
+}
+
 void FolderAccessControllerQueries::setOnGrantedFoldersChange(std::function<void()> onChange) {
     if (observer_) controller_->removeObserver(*observer_);
     observer_.reset();

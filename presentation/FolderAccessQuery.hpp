@@ -5,8 +5,8 @@
 namespace brindleaf {
 
 // What the dashboard asks of the folder-access controller, per provider id
-// ("codex", "claude", "hermes"). The controller answers it directly; tests use
-// a fake.
+// ("codex", "claude", "hermes"). The application answers it from the
+// folder-access controller (FolderAccessControllerQueries); tests use a fake.
 class FolderAccessQuery {
 public:
     virtual ~FolderAccessQuery() = default;

@@ -1,92 +1,230 @@
 #include "app/shell/TrayShell.hpp"
 
+#include "app/CodexRuntimeWatchConfiguration.hpp"
+#include "app/CompositionRoot.hpp"
+#include "app/FolderAccessControllerQueries.hpp"
+#include "app/GlobalHotkeyMonitorRegistrar.hpp"
 #include "app/PopoverPlacement.hpp"
+#include "app/StatusDashboardModelSink.hpp"
+#include "app/shell/TrayStatusItemSurface.hpp"
+#include "core/ProviderCatalog.hpp"
 #include "platform/X11KeyGrabber.hpp"
-#include "presentation/StatusItemRenderer.hpp"
+#include "presentation/DashboardPanel.hpp"
+#include "presentation/StatusDashboardModel.hpp"
+#include "presentation/StatusDashboardView.hpp"
+#include "presentation/WindowFocus.hpp"
+#include "services/FileChangeWatcher.hpp"
+#include "services/FolderAccessController.hpp"
 #include "services/GlobalHotkeyMonitor.hpp"
+#include "services/LaunchAtLoginController.hpp"
 #include "services/ProviderSettingsStore.hpp"
+#include "services/SoftwareUpdater.hpp"
+#include "services/StaleSessionBaselines.hpp"
+#include "sync/StatusCloudSyncController.hpp"
+#include "windows/CloudSyncChangeFanOut.hpp"
+#include "windows/FloatingStatusWindow.hpp"
+#include "windows/FloatingStatusWindowController.hpp"
+#include "windows/QtFolderAccessAlertPresenter.hpp"
+#include "windows/QtFolderPicker.hpp"
+#include "windows/SettingsWindowController.hpp"
+#include "windows/WelcomeContent.hpp"
+#include "windows/WelcomeWindowController.hpp"
+#include "windows/X11Desktop.hpp"
 
 #include <QApplication>
 #include <QCursor>
-#include <QPushButton>
 #include <QScreen>
-#include <QVBoxLayout>
 
 namespace brindleaf {
 
-TrayShell::TrayShell(MainQueue& mainQueue, ProviderSettingsStore& settings, QObject* parent)
-    : QObject(parent), mainQueue_(mainQueue), settings_(settings), statusItem_(mainQueue) {
-    statusItem_.reloadIcons(settings_.iconStyle(), settings_.iconRenderingMode(), settings_.iconSizeOption());
+namespace {
+
+// The follow-ups of the dashboard's buttons wait for the popup to be gone.
+constexpr double settingsAfterPopover = 0.15;
+constexpr double accessAfterPopover = 0.15;
+constexpr double floatingWindowAfterPopover = 0.18;
+
+} // namespace
+
+TrayShell::TrayShell(Options options, QObject* parent)
+    : QObject(parent), options_(std::move(options)), statusItem_(*options_.mainQueue) {
+    auto& queue = options_.mainQueue;
+    settings_ = std::make_shared<ProviderSettingsStore>(options_.defaults);
+    folderAccess_ = std::make_shared<FolderAccessController>(
+        options_.defaults, CompositionRoot::isAppSandboxed(), std::make_shared<QtFolderPicker>(),
+        std::make_shared<QtFolderAccessAlertPresenter>(), options_.home);
+    folderQueries_ = std::make_shared<FolderAccessControllerQueries>(folderAccess_);
+    launchAtLogin_ = std::make_shared<LaunchAtLoginController>();
+    StatusCloudSyncController::Options syncOptions;
+    syncOptions.mainQueue = queue;
+    cloudSync_ = StatusCloudSyncController::make(std::move(syncOptions));
+    // Right after the sync controller, so no change of it goes unheard.
+    cloudSyncChanges_ = CloudSyncChangeFanOut::attach(*cloudSync_);
+    model_ =
+        std::make_shared<StatusDashboardModel>(*queue, AgentStatusSnapshot{}, settings_, folderQueries_,
+                                               loadClearedStaleBaselines(*options_.defaults), ProviderCatalog::all());
+
     connect(&statusItem_, &TrayStatusItem::clicked, this, [this](QPoint cursor) {
         lastClick_ = cursor;
         togglePopover(true);
     });
 
-    // The global hot keys are X key grabs: only on X.
-    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
-        keyGrabber_ = std::make_shared<X11KeyGrabber>(mainQueue_);
+    // The global hot keys are X key grabs: only on X. Without a grabber every
+    // registration fails and says so.
+    if (options_.keyGrabs) {
+        keyGrabber_ = std::make_shared<X11KeyGrabber>(*queue);
         GlobalHotkeyMonitor::setKeyGrabber(keyGrabber_);
     }
-    popoverHotkey_ = std::make_unique<GlobalHotkeyMonitor>(GlobalHotkeyMonitor::toggleHotkeyID, [this] {
-        lastClick_ = QCursor::pos();
-        togglePopover(false);
+    QPointer<TrayShell> self(this);
+    popoverHotkey_ = std::make_shared<GlobalHotkeyMonitor>(GlobalHotkeyMonitor::toggleHotkeyID, [self] {
+        if (!self) return;
+        self->lastClick_ = QCursor::pos();
+        self->togglePopover(false);
     });
-    popoverHotkey_->registerShortcut(settings_.toggleShortcut());
+    windowHotkey_ = std::make_shared<GlobalHotkeyMonitor>(GlobalHotkeyMonitor::windowHotkeyID, [self] {
+        if (self) self->toggleFloatingWindow();
+    });
+
+    CodexRuntimeWatchConfiguration codexWatch(options_.environment, options_.home);
+    StatusBarController::Dependencies deps;
+    deps.mainQueue = queue;
+    deps.service = CompositionRoot::makeStatusService(codexWatch.codexHome, codexWatch.sqliteHome, false,
+                                                      CompositionRoot::providerTimeout, options_.home);
+    deps.codexWatchConfiguration = codexWatch;
+    deps.home = options_.home;
+    deps.settings = settings_;
+    deps.folderAccess = folderQueries_;
+    deps.cloudSync = cloudSync_;
+    deps.statusItem = std::make_shared<TrayStatusItemSurface>(statusItem_, settings_);
+    deps.dashboard = std::make_shared<StatusDashboardModelSink>(model_);
+    deps.popoverHotkey = std::make_shared<GlobalHotkeyMonitorRegistrar>(popoverHotkey_);
+    deps.windowHotkey = std::make_shared<GlobalHotkeyMonitorRegistrar>(windowHotkey_);
+    deps.fileWatcher = std::make_shared<FileChangeWatcher>();
+    deps.runtimeLogFileWatcher = std::make_shared<FileChangeWatcher>();
+    deps.sessionActivityFileWatcher = std::make_shared<FileChangeWatcher>();
+    controller_ = StatusBarController::make(std::move(deps));
+    wireDashboardActions();
+
+    if (options_.updater) {
+        updaterObserver_ = options_.updater->addObserver([self] {
+            if (self && self->dashboardView_)
+                self->dashboardView_->setPendingUpdateVersion(self->options_.updater->pendingUpdateVersion());
+        });
+    }
+    folderObserver_ = folderAccess_->addObserver([self] {
+        if (self && self->dashboardView_) self->dashboardView_->scheduleApply();
+    });
 }
 
 TrayShell::~TrayShell() {
+    if (options_.updater) options_.updater->removeObserver(updaterObserver_);
+    folderAccess_->removeObserver(folderObserver_);
+    model_->actions = {};
+    controller_.reset();
     popoverHotkey_.reset();
+    windowHotkey_.reset();
     if (keyGrabber_) GlobalHotkeyMonitor::setKeyGrabber(nullptr);
+    welcome_.reset();
+    settingsWindow_.reset();
+    floating_.reset();
     delete popover_;
 }
 
-void TrayShell::render(const AgentStatusSnapshot& snapshot) {
-    snapshot_ = snapshot;
-    statusItem_.render(snapshot);
-    if (isPopoverShown()) updatePopoverContent();
+// Every action holds the shell weakly: a late click after shutdown does nothing.
+void TrayShell::wireDashboardActions() {
+    QPointer<TrayShell> self(this);
+    std::weak_ptr<StatusBarController> controller = controller_;
+    model_->actions.onRefresh = [controller] {
+        if (auto strong = controller.lock()) strong->requestManualRefresh();
+    };
+    model_->actions.onSignalHealthClear = [controller] {
+        if (auto strong = controller.lock()) strong->clearSignalHealth();
+    };
+    model_->actions.onQuit = [] { QApplication::quit(); };
+    model_->actions.onSettings = [self](std::optional<SettingsPane> pane) {
+        if (!self) return;
+        self->afterClosingPopover(settingsAfterPopover, [self, pane] {
+            if (self) self->showSettings(pane);
+        });
+    };
+    model_->actions.onRequestAccess = [self](const std::string& providerID) {
+        if (!self) return;
+        self->afterClosingPopover(accessAfterPopover, [self, providerID] {
+            if (self) self->requestAccess(providerID);
+        });
+    };
+    model_->actions.onOpenGlanceWindow = [self] {
+        if (!self) return;
+        self->afterClosingPopover(floatingWindowAfterPopover, [self] {
+            if (self) self->showFloatingWindow();
+        });
+    };
+}
+
+void TrayShell::afterClosingPopover(double delay, std::function<void()> action) {
+    closePopover();
+    options_.mainQueue->postAfter(delay, std::move(action));
+}
+
+// Asks for the provider's missing folders in order, stopping at the first refusal.
+void TrayShell::requestAccess(const std::string& providerID) {
+    for (auto folder : folderAccess_->missingFolders(providerID))
+        if (!folderAccess_->requestAccess(folder)) break;
 }
 
 void TrayShell::togglePopover(bool byIconClick) {
-    switch (popoverToggle_.toggle(isPopoverShown(), mainQueue_.now(), byIconClick)) {
+    switch (popoverToggle_.toggle(isPopoverShown(), options_.mainQueue->now(), byIconClick)) {
     case PopoverToggle::Action::open:
         showPopover();
         break;
     case PopoverToggle::Action::close:
-        popover_->dismiss();
+        closePopover();
         break;
     case PopoverToggle::Action::none:
         break;
     }
 }
 
+void TrayShell::closePopover() {
+    if (isPopoverShown()) popover_->dismiss();
+}
+
+void TrayShell::makePopover() {
+    popover_ = new PopoverWindow();
+    connect(popover_, &PopoverWindow::closedItself, this,
+            [this] { popoverToggle_.closedItself(options_.mainQueue->now()); });
+    dashboardView_ = new StatusDashboardView(*model_);
+    dashboardView_->onCheckForUpdates = [updater = options_.updater] {
+        if (updater) updater->checkForUpdates();
+    };
+    if (options_.updater) dashboardView_->setPendingUpdateVersion(options_.updater->pendingUpdateVersion());
+    auto* panel = new DashboardPanel(dashboardView_);
+    // Over a compositor the corners show what lies behind; without one they are cut.
+    const bool translucent = X11Desktop::isX11() && X11Desktop::hasCompositor();
+    if (translucent) popover_->setAttribute(Qt::WA_TranslucentBackground);
+    panel->setRoundedMask(!translucent);
+    popover_->setContent(panel);
+}
+
 void TrayShell::showPopover() {
     if (isPopoverShown()) return;
-    if (!popover_) {
-        popover_ = new PopoverWindow();
-        connect(popover_, &PopoverWindow::closedItself, this,
-                [this] { popoverToggle_.closedItself(mainQueue_.now()); });
-        // Until the dashboard view is in: the summary and the quit button.
-        auto* content = new QWidget();
-        auto* layout = new QVBoxLayout(content);
-        summary_ = new QLabel(content);
-        summary_->setTextFormat(Qt::PlainText);
-        layout->addWidget(summary_);
-        auto* quit = new QPushButton(QStringLiteral("Quit Brindleaf"), content);
-        quit->setObjectName(QStringLiteral("quitButton"));
-        connect(quit, &QPushButton::clicked, qApp, &QApplication::quit);
-        layout->addWidget(quit);
-        content->setMinimumWidth(320);
-        popover_->setContent(content);
-    }
-    updatePopoverContent();
-    popover_->adjustSize();
+    if (!popover_) makePopover();
+    model_->setSnapshot(controller_->snapshot());
+    placePopover();
+    clearInitialFocus(popover_);
+}
 
+void TrayShell::placePopover() {
     const QRect icon = statusItem_.geometry();
-    std::optional<PopoverPlacement::Rect> iconRect;
-    if (!icon.isEmpty()) iconRect = PopoverPlacement::Rect{icon.x(), icon.y(), icon.width(), icon.height()};
     const QPoint anchorPoint = icon.isEmpty() ? lastClick_ : icon.center();
     QScreen* screen = QGuiApplication::screenAt(anchorPoint);
     if (!screen) screen = QGuiApplication::primaryScreen();
+    dashboardView_->setHostScreen(screen);
+    dashboardView_->apply();
+    popover_->adjustSize();
+
+    std::optional<PopoverPlacement::Rect> iconRect;
+    if (!icon.isEmpty()) iconRect = PopoverPlacement::Rect{icon.x(), icon.y(), icon.width(), icon.height()};
     const QRect available = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
     const auto origin =
         PopoverPlacement::origin(iconRect, {lastClick_.x(), lastClick_.y()}, popover_->width(), popover_->height(),
@@ -94,11 +232,81 @@ void TrayShell::showPopover() {
     popover_->openAt(QPoint(origin.x, origin.y));
 }
 
-void TrayShell::updatePopoverContent() {
-    if (!summary_) return;
-    const auto running = static_cast<std::int64_t>(snapshot_.runningSessions().size());
-    const auto waiting = static_cast<std::int64_t>(snapshot_.waitingSessions().size());
-    summary_->setText(QString::fromStdString(StatusItemRenderer::summary(running, waiting)));
+std::optional<QRect> TrayShell::trayIconAnchor() const {
+    const QRect icon = statusItem_.geometry();
+    if (icon.isEmpty()) return std::nullopt;
+    return icon;
+}
+
+bool TrayShell::isFloatingWindowShown() const { return floating_ && floating_->isShown(); }
+
+void TrayShell::toggleFloatingWindow() {
+    if (isFloatingWindowShown()) {
+        floating_->hide();
+        return;
+    }
+    showFloatingWindow();
+}
+
+void TrayShell::showFloatingWindow() {
+    if (isFloatingWindowShown()) return;
+    if (!floating_) floating_ = std::make_unique<FloatingStatusWindowController>(*model_, options_.defaults);
+    model_->setSnapshot(controller_->snapshot());
+    floating_->show(trayIconAnchor());
+}
+
+void TrayShell::showSettings(std::optional<SettingsPane> pane) {
+    if (!settingsWindow_) {
+        SettingsWindowController::Collaborators collaborators;
+        collaborators.settings = settings_;
+        collaborators.dashboardModel = model_;
+        collaborators.folderAccess = folderAccess_;
+        collaborators.launchAtLogin = launchAtLogin_;
+        collaborators.cloudSync = cloudSync_;
+        collaborators.cloudSyncChanges = cloudSyncChanges_;
+        settingsWindow_ = std::make_unique<SettingsWindowController>(std::move(collaborators));
+    }
+    settingsWindow_->show(pane);
+}
+
+void TrayShell::showWelcome() {
+    if (!welcome_) {
+        std::weak_ptr<StatusBarController> controller = controller_;
+        welcome_ = std::make_unique<WelcomeWindowController>(folderAccess_, launchAtLogin_, settings_, [controller] {
+            if (auto strong = controller.lock()) strong->welcomeFinished();
+        });
+    }
+    welcome_->show();
+}
+
+void TrayShell::showWelcomeIfNeeded() {
+    const bool shown = settings_->defaults()->boolValue(std::string(WelcomeContent::shownKey)).value_or(false);
+    if (LaunchPlan::shouldShowWelcome(shown, folderAccess_->hasMissingFolderAccess())) showWelcome();
+}
+
+void TrayShell::runLaunchAction(const LaunchPlan::LaunchAction& action) {
+    using Kind = LaunchPlan::LaunchAction::Kind;
+    switch (action.kind) {
+    case Kind::showSettings:
+        showSettings(action.settingsPane ? settingsPaneFromString(*action.settingsPane) : std::nullopt);
+        break;
+    case Kind::showPopover:
+        lastClick_ = QCursor::pos();
+        showPopover();
+        break;
+    case Kind::showGlance:
+        showFloatingWindow();
+        break;
+    case Kind::showWelcome:
+        showWelcome();
+        break;
+    case Kind::checkForUpdates:
+        if (options_.updater) options_.updater->checkForUpdates();
+        break;
+    case Kind::showWelcomeIfNeeded:
+        showWelcomeIfNeeded();
+        break;
+    }
 }
 
 } // namespace brindleaf

@@ -1,54 +1,131 @@
 #pragma once
 
+#include "app/LaunchPlan.hpp"
 #include "app/PopoverToggle.hpp"
+#include "app/StatusBarController.hpp"
 #include "app/shell/PopoverWindow.hpp"
 #include "app/shell/TrayStatusItem.hpp"
-#include "core/AgentStatusSnapshot.hpp"
-#include "platform/MainQueue.hpp"
+#include "platform/UserDefaults.hpp"
+#include "presentation/QtMainQueue.hpp"
+#include "presentation/SettingsPane.hpp"
 
-#include <QLabel>
 #include <QObject>
 #include <QPointer>
+#include <QRect>
 
+#include <map>
 #include <memory>
+#include <optional>
+#include <string>
 
 namespace brindleaf {
 
+class CloudSyncChangeFanOut;
+class FloatingStatusWindowController;
+class FolderAccessController;
+class FolderAccessControllerQueries;
 class GlobalHotkeyMonitor;
 class KeyGrabber;
+class LaunchAtLoginController;
 class ProviderSettingsStore;
+class SettingsWindowController;
+class SoftwareUpdater;
+class StatusCloudSyncController;
+class StatusDashboardModel;
+class StatusDashboardView;
+class WelcomeWindowController;
 
-// What the user sees of the running application: the tray icon, the popup a
-// click or hot key 1 toggles, and the global hot keys.
+// The running tray application put together: the settings, folder grants,
+// login item, cloud sync, dashboard model, tray icon, hot keys and file
+// watchers around the status bar controller, and the windows they open — the
+// dashboard popup (a click on the icon or hot key 1), the floating window
+// (hot key 2), settings and the first-run welcome.
 //
 // Main thread only.
 class TrayShell final : public QObject {
     Q_OBJECT
 public:
-    TrayShell(MainQueue& mainQueue, ProviderSettingsStore& settings, QObject* parent = nullptr);
+    struct Options {
+        std::shared_ptr<QtMainQueue> mainQueue;
+        // The standard settings suite.
+        std::shared_ptr<UserDefaults> defaults;
+        std::map<std::string, std::string> environment;
+        // The user's real home folder (the agents' folders are below it).
+        std::string home;
+        // Whether the global hot keys can be grabbed (the application runs on X).
+        bool keyGrabs = false;
+        // The updater whose pending version the dashboard offers; may be null.
+        std::shared_ptr<SoftwareUpdater> updater;
+    };
+
+    explicit TrayShell(Options options, QObject* parent = nullptr);
     ~TrayShell() override;
 
-    void render(const AgentStatusSnapshot& snapshot);
+    StatusBarController& controller() { return *controller_; }
     TrayStatusItem& statusItem() { return statusItem_; }
+    StatusDashboardModel& dashboardModel() { return *model_; }
+    ProviderSettingsStore& settings() { return *settings_; }
 
     // The tray icon's click or hot key 1: closes the open popup, else opens it.
     void togglePopover(bool byIconClick);
     void showPopover();
+    void closePopover();
     bool isPopoverShown() const { return popover_ && popover_->isVisible(); }
 
-private:
-    void updatePopoverContent();
+    // Hot key 2: hides the shown floating window, else shows it.
+    void toggleFloatingWindow();
+    // Shows the floating window; one already shown stays as it is.
+    void showFloatingWindow();
+    bool isFloatingWindowShown() const;
 
-    MainQueue& mainQueue_;
-    ProviderSettingsStore& settings_;
+    void showSettings(std::optional<SettingsPane> pane);
+    void showWelcome();
+    // The welcome on a plain launch: before it was once shown, or while a
+    // needed folder grant is missing.
+    void showWelcomeIfNeeded();
+
+    // Runs the launch flag's action (the delay is the caller's).
+    void runLaunchAction(const LaunchPlan::LaunchAction& action);
+
+    // The popup, floating window and settings controllers once made (tests, gallery).
+    PopoverWindow* popover() const { return popover_; }
+    FloatingStatusWindowController* floatingWindow() const { return floating_.get(); }
+    SettingsWindowController* settingsWindow() const { return settingsWindow_.get(); }
+    WelcomeWindowController* welcomeWindow() const { return welcome_.get(); }
+
+private:
+    void wireDashboardActions();
+    void makePopover();
+    void placePopover();
+    std::optional<QRect> trayIconAnchor() const;
+    // Closes the popup, then runs the action `delay` seconds later.
+    void afterClosingPopover(double delay, std::function<void()> action);
+    void requestAccess(const std::string& providerID);
+    void shortcutsChanged();
+
+    Options options_;
+    std::shared_ptr<ProviderSettingsStore> settings_;
+    std::shared_ptr<FolderAccessController> folderAccess_;
+    std::shared_ptr<FolderAccessControllerQueries> folderQueries_;
+    std::shared_ptr<LaunchAtLoginController> launchAtLogin_;
+    std::shared_ptr<StatusCloudSyncController> cloudSync_;
+    std::shared_ptr<CloudSyncChangeFanOut> cloudSyncChanges_;
+    std::shared_ptr<StatusDashboardModel> model_;
     TrayStatusItem statusItem_;
-    AgentStatusSnapshot snapshot_;
+    std::shared_ptr<KeyGrabber> keyGrabber_;
+    std::shared_ptr<GlobalHotkeyMonitor> popoverHotkey_;
+    std::shared_ptr<GlobalHotkeyMonitor> windowHotkey_;
+    std::shared_ptr<StatusBarController> controller_;
+
     PopoverToggle popoverToggle_;
     QPoint lastClick_;
     QPointer<PopoverWindow> popover_;
-    QPointer<QLabel> summary_;
-    std::shared_ptr<KeyGrabber> keyGrabber_;
-    std::unique_ptr<GlobalHotkeyMonitor> popoverHotkey_;
+    QPointer<StatusDashboardView> dashboardView_;
+    std::unique_ptr<FloatingStatusWindowController> floating_;
+    std::unique_ptr<SettingsWindowController> settingsWindow_;
+    std::unique_ptr<WelcomeWindowController> welcome_;
+    std::uint64_t updaterObserver_ = 0;
+    std::uint64_t folderObserver_ = 0;
 };
 
 } // namespace brindleaf
