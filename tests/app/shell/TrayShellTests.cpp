@@ -1,0 +1,122 @@
+#include "app/shell/TrayShell.hpp"
+
+#include "presentation/StatusDashboardModel.hpp"
+#include "tests/support/TempDir.hpp"
+#include "windows/FloatingStatusWindow.hpp"
+#include "windows/FloatingStatusWindowController.hpp"
+#include "windows/SettingsWindowController.hpp"
+#include "windows/WelcomeWindowController.hpp"
+
+#include <QApplication>
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <functional>
+#include <memory>
+
+namespace brindleaf {
+namespace {
+
+QApplication& application() {
+    static int argc = 1;
+    static char name[] = "app_shell_tests";
+    static char* argv[] = {name, nullptr};
+    static QApplication* app = new QApplication(argc, argv);
+    return *app;
+}
+
+// Runs the event loop until the condition holds, for at most 10 seconds.
+bool runUntil(const std::function<bool()>& condition) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > 10000) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+    return true;
+}
+
+// The shell in an empty home of its own, with its settings in memory.
+struct ShellFixture {
+    testing::TempDir dir;
+    std::shared_ptr<UserDefaults> defaults = UserDefaults::inMemory("tray-shell-tests");
+    std::unique_ptr<TrayShell> shell;
+
+    explicit ShellFixture(bool welcomeShown = true) {
+        application();
+        ::setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
+        if (welcomeShown) defaults->set("welcomeShown.v1", true);
+        TrayShell::Options options;
+        options.mainQueue = std::make_shared<QtMainQueue>();
+        options.defaults = defaults;
+        options.home = (dir / "home").string();
+        shell = std::make_unique<TrayShell>(std::move(options));
+    }
+    ~ShellFixture() {
+        shell.reset();
+        QCoreApplication::processEvents();
+    }
+};
+
+TEST(TrayShellTests, SettingsFromThePopupOpenAfterThePopupClosed) {
+    ShellFixture fixture;
+    auto& shell = *fixture.shell;
+    shell.showPopover();
+    ASSERT_TRUE(shell.isPopoverShown());
+
+    shell.dashboardModel().actions.onSettings(SettingsPane::agents);
+    EXPECT_FALSE(shell.isPopoverShown());
+    EXPECT_EQ(shell.settingsWindow(), nullptr);
+    ASSERT_TRUE(runUntil([&] { return shell.settingsWindow() && shell.settingsWindow()->window()->isVisible(); }));
+    EXPECT_EQ(shell.settingsWindow()->selectedPane(), SettingsPane::agents);
+}
+
+TEST(TrayShellTests, FloatingWindowTogglesAndAToggleDuringTheFadeOutShowsItAgain) {
+    ShellFixture fixture;
+    auto& shell = *fixture.shell;
+    shell.toggleFloatingWindow();
+    ASSERT_TRUE(shell.isFloatingWindowShown());
+    shell.toggleFloatingWindow();
+    EXPECT_FALSE(shell.isFloatingWindowShown());
+    ASSERT_TRUE(shell.floatingWindow()->isAnimatingOut());
+
+    shell.toggleFloatingWindow();
+    EXPECT_TRUE(shell.isFloatingWindowShown());
+    // Long after the fade-out would have ended, the window is still there.
+    ASSERT_TRUE(runUntil([&] { return !shell.floatingWindow()->isAnimatingOut(); }));
+    EXPECT_TRUE(shell.floatingWindow()->window()->isVisible());
+
+    // The launch flag never hides it.
+    shell.showFloatingWindow();
+    EXPECT_TRUE(shell.isFloatingWindowShown());
+}
+
+TEST(TrayShellTests, WelcomeOnAPlainLaunchOnlyUntilItWasShown) {
+    for (bool shown : {false, true}) {
+        ShellFixture fixture(shown);
+        fixture.shell->runLaunchAction({LaunchPlan::LaunchAction::Kind::showWelcomeIfNeeded, std::nullopt, 0});
+        auto* welcome = fixture.shell->welcomeWindow();
+        EXPECT_EQ(welcome && welcome->window()->isVisible(), !shown) << "welcome shown before: " << shown;
+    }
+}
+
+TEST(TrayShellTests, LaunchFlagOpensTheSettingsPaneItNames) {
+    ShellFixture fixture;
+    fixture.shell->runLaunchAction({LaunchPlan::LaunchAction::Kind::showSettings, "diagnostics", 0.8});
+    ASSERT_NE(fixture.shell->settingsWindow(), nullptr);
+    EXPECT_EQ(fixture.shell->settingsWindow()->selectedPane(), SettingsPane::diagnostics);
+    // Closing it hides it: the shell and its settings window stay.
+    fixture.shell->settingsWindow()->window()->close();
+    QCoreApplication::processEvents();
+    fixture.shell->runLaunchAction({LaunchPlan::LaunchAction::Kind::showSettings, std::nullopt, 0.8});
+    EXPECT_TRUE(fixture.shell->settingsWindow()->window()->isVisible());
+    EXPECT_EQ(fixture.shell->settingsWindow()->selectedPane(), SettingsPane::diagnostics);
+}
+
+} // namespace
+} // namespace brindleaf
