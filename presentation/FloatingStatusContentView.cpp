@@ -137,12 +137,7 @@ protected:
 
 FloatingStatusContentView::FloatingStatusContentView(StatusDashboardModel& model, std::function<void()> onClose,
                                                      std::function<void(double)> onIdealHeight, QWidget* parent)
-    : QWidget(parent),
-      model_(model),
-      onClose_(std::move(onClose)),
-      onIdealHeight_(std::move(onIdealHeight)),
-      clock_(currentDate),
-      screenshotMode_(isScreenshotMode()) {
+    : ModelBoundView(model, parent), onClose_(std::move(onClose)), onIdealHeight_(std::move(onIdealHeight)) {
     setObjectName("floatingContent");
     setMinimumSize(int(Layout::minimumWidth), int(Layout::minimumHeight));
     auto* outer = new QVBoxLayout(this);
@@ -248,41 +243,17 @@ FloatingStatusContentView::FloatingStatusContentView(StatusDashboardModel& model
 
     scroll_->setWidget(stack_);
 
-    modelObserver_ = model_.addObserver([this](StatusDashboardModel::Property) { scheduleApply(); });
-    settingsObserver_ = model_.settings().addObserver([this](ProviderSettingsStore::Property) { scheduleApply(); });
-    apply();
+    followModel();
 }
 
-FloatingStatusContentView::~FloatingStatusContentView() {
-    model_.removeObserver(modelObserver_);
-    model_.settings().removeObserver(settingsObserver_);
-}
-
-void FloatingStatusContentView::setClock(Clock clock) {
-    clock_ = clock ? std::move(clock) : Clock(currentDate);
-    scheduleApply();
-}
-
-void FloatingStatusContentView::setScreenshotMode(bool on) {
-    screenshotMode_ = on;
-    scheduleApply();
-}
-
-void FloatingStatusContentView::scheduleApply() {
-    if (applyPending_) return;
-    applyPending_ = true;
-    QTimer::singleShot(0, this, [this] {
-        if (applyPending_) apply();
-    });
-}
+FloatingStatusContentView::~FloatingStatusContentView() = default;
 
 void FloatingStatusContentView::changeEvent(QEvent* event) {
     if (event->type() == QEvent::PaletteChange) update();
     QWidget::changeEvent(event);
 }
 
-void FloatingStatusContentView::apply() {
-    applyPending_ = false;
+void FloatingStatusContentView::redraw() {
     const AgentStatusSnapshot& shown = model_.displaySnapshot();
     const auto mood = model_.activityState();
     const auto running = std::int64_t(shown.runningSessions().size());
@@ -293,11 +264,11 @@ void FloatingStatusContentView::apply() {
     pulsingDot_->setVisible(mood == StatusWording::Mood::working);
     static_cast<Header*>(header_)->placeDot();
     title_->setText(qstr(StatusWording::title(mood)));
-    summary_->setText(qstr(StatusWording::summary(mood, running, waiting, std::nullopt, clock_())));
-    notice_->setVisible(model_.settings().isShowingSampleData() && !screenshotMode_);
+    summary_->setText(qstr(StatusWording::summary(mood, running, waiting, std::nullopt, now())));
+    notice_->setVisible(model_.settings().isShowingSampleData() && !isScreenshotMode());
     empty_->setVisible(active == 0);
     list_->setVisible(active > 0);
-    rows_->apply(shown.activeSessions, shown.activeSessions.size(), clock_());
+    rows_->apply(shown.activeSessions, shown.activeSessions.size(), now());
     reportHeight();
 }
 

@@ -1,9 +1,6 @@
 #pragma once
 
-#include "core/Date.hpp"
-#include "presentation/StatusDashboardModel.hpp"
-
-#include <QWidget>
+#include "presentation/ModelBoundView.hpp"
 
 #include <functional>
 #include <memory>
@@ -25,21 +22,12 @@ class SessionRowView;
 // and every active session as a card, or a quiet empty state. It reports the
 // natural height of its content so the window can fit itself to it, and
 // redraws on the next turn after the model or the settings change.
-class FloatingStatusContentView final : public QWidget {
+class FloatingStatusContentView final : public ModelBoundView {
     Q_OBJECT
 public:
-    using Clock = std::function<Date()>;
-
     FloatingStatusContentView(StatusDashboardModel& model, std::function<void()> onClose,
                               std::function<void(double)> onIdealHeight, QWidget* parent = nullptr);
     ~FloatingStatusContentView() override;
-
-    void setClock(Clock clock);
-    // Hides the sample-data notice (the process's --screenshot-mode by default).
-    void setScreenshotMode(bool on);
-
-    void apply();
-    void scheduleApply();
 
     std::vector<SessionRowView*> sessionRows() const;
     // The height of the content, margins included, as last reported.
@@ -48,18 +36,13 @@ public:
 protected:
     void paintEvent(QPaintEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void redraw() override;
 
 private:
     void reportHeight();
 
-    StatusDashboardModel& model_;
     std::function<void()> onClose_;
     std::function<void(double)> onIdealHeight_;
-    StatusDashboardModel::ObserverID modelObserver_ = 0;
-    ProviderSettingsStore::ObserverID settingsObserver_ = 0;
-    Clock clock_;
-    bool screenshotMode_ = false;
-    bool applyPending_ = false;
     double idealHeight_ = 0;
 
     QScrollArea* scroll_ = nullptr;

@@ -204,11 +204,7 @@ struct StatusDashboardView::AgentRowWidgets {
 };
 
 StatusDashboardView::StatusDashboardView(StatusDashboardModel& model, QWidget* parent)
-    : QWidget(parent),
-      model_(model),
-      clock_(currentDate),
-      hostScreen_(QGuiApplication::primaryScreen()),
-      screenshotMode_(isScreenshotMode()) {
+    : ModelBoundView(model, parent), hostScreen_(QGuiApplication::primaryScreen()) {
     setObjectName("statusDashboard");
     setFixedWidth(int(DashboardLayout::width));
     auto* layout = new QVBoxLayout(this);
@@ -241,15 +237,10 @@ StatusDashboardView::StatusDashboardView(StatusDashboardModel& model, QWidget* p
     layout->addWidget(divider(this));
     buildFooter(layout);
 
-    modelObserver_ = model_.addObserver([this](StatusDashboardModel::Property) { scheduleApply(); });
-    // The store announces before it stores: redraw on the next turn.
-    settingsObserver_ = model_.settings().addObserver([this](ProviderSettingsStore::Property) { scheduleApply(); });
-    apply();
+    followModel();
 }
 
 StatusDashboardView::~StatusDashboardView() {
-    model_.removeObserver(modelObserver_);
-    model_.settings().removeObserver(settingsObserver_);
     for (auto* row : agentRows_) delete row;
 }
 
@@ -431,11 +422,6 @@ void StatusDashboardView::run(const std::function<void()>& action) const {
     if (action) action();
 }
 
-void StatusDashboardView::setClock(Clock clock) {
-    clock_ = clock ? std::move(clock) : Clock(currentDate);
-    scheduleApply();
-}
-
 void StatusDashboardView::setHostScreen(QScreen* screen) {
     hostScreen_ = screen;
     hasHostScreen_ = screen != nullptr;
@@ -447,29 +433,15 @@ void StatusDashboardView::setPendingUpdateVersion(std::optional<std::string> ver
     scheduleApply();
 }
 
-void StatusDashboardView::setScreenshotMode(bool on) {
-    screenshotMode_ = on;
-    scheduleApply();
-}
-
-void StatusDashboardView::scheduleApply() {
-    if (applyPending_) return;
-    applyPending_ = true;
-    QTimer::singleShot(0, this, [this] {
-        if (applyPending_) apply();
-    });
-}
-
 void StatusDashboardView::changeEvent(QEvent* event) {
     // Symbols tinted from the palette, and the Hermes accent, follow light and dark.
     if (event->type() == QEvent::PaletteChange) scheduleApply();
     QWidget::changeEvent(event);
 }
 
-void StatusDashboardView::apply() {
-    applyPending_ = false;
+void StatusDashboardView::redraw() {
     const AgentStatusSnapshot& shown = model_.displaySnapshot();
-    banner_->setVisible(model_.settings().isShowingSampleData() && !screenshotMode_);
+    banner_->setVisible(model_.settings().isShowingSampleData() && !isScreenshotMode());
     applyHeader(shown);
     applySessions(shown);
     applyAgents();
@@ -487,7 +459,7 @@ void StatusDashboardView::applyHeader(const AgentStatusSnapshot& shown) {
     static_cast<HeroBadge*>(heroBadge_)->setState(mood, running + waiting);
     heroBadge_->setProperty("count", QVariant::fromValue<qlonglong>(running + waiting));
     heroTitle_->setText(qstr(StatusWording::title(mood)));
-    heroSummary_->setText(qstr(StatusWording::summary(mood, running, waiting, std::nullopt, clock_())));
+    heroSummary_->setText(qstr(StatusWording::summary(mood, running, waiting, std::nullopt, now())));
     const QString shortcut = qstr(model_.settings().windowShortcut().displayString());
     if (shortcut != floatingButtonShortcut_) {
         floatingButtonShortcut_ = shortcut;
@@ -515,7 +487,7 @@ void StatusDashboardView::applySessions(const AgentStatusSnapshot& shown) {
         emptyShowSample_->setPalette(link);
     }
 
-    rows_->apply(sessions, DashboardLayout::maxSessionRows, clock_());
+    rows_->apply(sessions, DashboardLayout::maxSessionRows, now());
 }
 
 void StatusDashboardView::applyAgents() {

@@ -1,7 +1,6 @@
 #pragma once
 
-#include "core/Date.hpp"
-#include "presentation/StatusDashboardModel.hpp"
+#include "presentation/ModelBoundView.hpp"
 
 #include <QPointer>
 #include <QWidget>
@@ -43,29 +42,19 @@ class SymbolIcon;
 //
 // The popup window that holds it belongs to the tray shell (see
 // DashboardPanel for the rounded panel around it). Main thread only.
-class StatusDashboardView final : public QWidget {
+class StatusDashboardView final : public ModelBoundView {
     Q_OBJECT
 public:
-    using Clock = std::function<Date()>;
-
     explicit StatusDashboardView(StatusDashboardModel& model, QWidget* parent = nullptr);
     ~StatusDashboardView() override;
 
-    // The wall clock for relative times (the current time unless set).
-    void setClock(Clock clock);
     // The screen the tray icon is on: its available height caps the scroll
     // area. Null means no screen. The primary screen until set.
     void setHostScreen(QScreen* screen);
     // The version the updater offers; the footer shows "Update to ..." while set.
     void setPendingUpdateVersion(std::optional<std::string> version);
-    // Hides the sample-data banner (the process's --screenshot-mode by default).
-    void setScreenshotMode(bool on);
     // Runs the updater's user-initiated check.
     std::function<void()> onCheckForUpdates;
-
-    // Redraws from the model now / on the next turn of the event loop.
-    void apply();
-    void scheduleApply();
 
     // The session rows shown, in order.
     std::vector<SessionRowView*> sessionRows() const;
@@ -77,6 +66,7 @@ signals:
 
 protected:
     void changeEvent(QEvent* event) override;
+    void redraw() override;
 
 private:
     struct AgentRowWidgets;
@@ -91,15 +81,9 @@ private:
     void resizeScrollArea();
     void run(const std::function<void()>& action) const;
 
-    StatusDashboardModel& model_;
-    StatusDashboardModel::ObserverID modelObserver_ = 0;
-    ProviderSettingsStore::ObserverID settingsObserver_ = 0;
-    Clock clock_;
     QPointer<QScreen> hostScreen_;
     bool hasHostScreen_ = true;
     std::optional<std::string> pendingUpdateVersion_;
-    bool screenshotMode_ = false;
-    bool applyPending_ = false;
 
     QWidget* banner_ = nullptr;
     QWidget* heroBadge_ = nullptr;
