@@ -61,7 +61,7 @@ FUZZ_BUILD ?= build/fuzz
 FUZZ_SECONDS ?= 30
 FUZZERS ?=
 fuzz: deps
-	@bash tools/install-fuzz-deps.sh
+	@bash tools/install-deps.sh --fuzz
 	@CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Debug -DBRINDLEAF_FUZZ=ON > /dev/null
 	@cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzzers
 	tools/run-fuzzers.sh $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZERS)

@@ -1,18 +1,24 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, only those missing.
+# With --fuzz: what `make fuzz` needs beyond them (clang and its runtime
+# libraries: libFuzzer, sanitizers).
 set -euo pipefail
 
-packages=(
-  cmake ninja-build g++ make pkg-config
-  libsqlite3-dev libsimdjson-dev nlohmann-json3-dev libicu-dev
-  libcurl4-openssl-dev libwebp-dev libsystemd-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
-  libnss-wrapper sqlite3
-  qt6-base-dev qt6-svg-dev libgl-dev fonts-dejavu-core
-  libxcb1-dev libxcb-xkb-dev libxkbcommon-dev libxkbcommon-x11-dev
-  desktop-file-utils
-  xvfb xauth openbox trayer xdotool x11-xkb-utils x11-utils dbus-x11 dbus-daemon
-)
+if [ "${1:-}" = "--fuzz" ]; then
+  packages=(clang libclang-rt-dev)
+else
+  packages=(
+    cmake ninja-build g++ make pkg-config
+    libsqlite3-dev libsimdjson-dev nlohmann-json3-dev libicu-dev
+    libcurl4-openssl-dev libwebp-dev libsystemd-dev
+    libgtest-dev libgmock-dev libbenchmark-dev
+    libnss-wrapper sqlite3
+    qt6-base-dev qt6-svg-dev libgl-dev fonts-dejavu-core
+    libxcb1-dev libxcb-xkb-dev libxkbcommon-dev libxkbcommon-x11-dev
+    desktop-file-utils
+    xvfb xauth openbox trayer xdotool x11-xkb-utils x11-utils dbus-x11 dbus-daemon
+  )
+fi
 
 missing=()
 for p in "${packages[@]}"; do
