@@ -6,6 +6,7 @@
 #include "presentation/SessionRowView.hpp"
 #include "presentation/StatusDashboardView.hpp"
 #include "tests/presentation/GuiApplication.hpp"
+#include "tests/support/FontconfigLeakSuppression.hpp"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -19,11 +20,6 @@
 #include <set>
 
 using namespace brindleaf;
-
-// Fontconfig keeps its configuration for the life of the process (Qt never
-// calls FcFini), which the sanitizer build's leak checker would report. Weak,
-// so that other widget tests may say the same.
-extern "C" __attribute__((weak)) const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
 
 namespace {
 

@@ -4,6 +4,7 @@
 #include "presentation/ElidedLabel.hpp"
 #include "presentation/FloatingStatusContentView.hpp"
 #include "presentation/SessionRowView.hpp"
+#include "tests/support/FontconfigLeakSuppression.hpp"
 #include "windows/FloatingStatusWindow.hpp"
 #include "windows/FloatingStatusWindowController.hpp"
 
@@ -15,11 +16,6 @@
 #include <gtest/gtest.h>
 
 using namespace brindleaf;
-
-// Fontconfig keeps its configuration for the life of the process (Qt never
-// calls FcFini), which the sanitizer build's leak checker would report. Weak,
-// so that other widget tests may say the same.
-extern "C" __attribute__((weak)) const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
 
 namespace {
 

@@ -1,3 +1,4 @@
+#include "tests/support/FontconfigLeakSuppression.hpp"
 #include "windows/ShortcutRecorderView.hpp"
 
 #include <QApplication>
@@ -8,11 +9,6 @@
 #include <gtest/gtest.h>
 
 using namespace brindleaf;
-
-// Fontconfig keeps its configuration for the life of the process (Qt never
-// calls FcFini), which the sanitizer build's leak checker would report. Weak,
-// so that other widget tests may say the same.
-extern "C" __attribute__((weak)) const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
 
 namespace {
 

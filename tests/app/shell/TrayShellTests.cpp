@@ -1,6 +1,7 @@
 #include "app/shell/TrayShell.hpp"
 
 #include "presentation/StatusDashboardModel.hpp"
+#include "tests/support/FontconfigLeakSuppression.hpp"
 #include "tests/support/TempDir.hpp"
 #include "windows/FloatingStatusWindow.hpp"
 #include "windows/FloatingStatusWindowController.hpp"

@@ -1,6 +1,7 @@
 // Under a real X server and window manager: the floating window is on every desktop.
 #include "core/ProviderCatalog.hpp"
 #include "platform/ManualMainQueue.hpp"
+#include "tests/support/FontconfigLeakSuppression.hpp"
 #include "windows/FloatingStatusWindow.hpp"
 #include "windows/FloatingStatusWindowController.hpp"
 #include "windows/X11Desktop.hpp"
@@ -11,11 +12,6 @@
 #include <gtest/gtest.h>
 
 using namespace brindleaf;
-
-// Fontconfig keeps its configuration for the life of the process (Qt never
-// calls FcFini), which the sanitizer build's leak checker would report. Weak,
-// so that other widget tests may say the same.
-extern "C" __attribute__((weak)) const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
 
 namespace {
 

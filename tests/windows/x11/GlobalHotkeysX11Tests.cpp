@@ -5,6 +5,7 @@
 #include "platform/X11KeyGrabber.hpp"
 #include "services/GlobalHotkeyMonitor.hpp"
 #include "services/ProviderSettingsStore.hpp"
+#include "tests/support/FontconfigLeakSuppression.hpp"
 #include "windows/ShortcutRecorderView.hpp"
 
 #include <QApplication>
@@ -22,11 +23,6 @@
 #include <thread>
 
 using namespace brindleaf;
-
-// Fontconfig keeps its configuration for the life of the process (Qt never
-// calls FcFini), which the sanitizer build's leak checker would report. Weak,
-// so that other widget tests may say the same.
-extern "C" __attribute__((weak)) const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
 
 namespace {
 
