@@ -83,6 +83,13 @@ TEST(TrayApplicationTests, LeftClickOpensThePopoverAndASecondClosesIt) {
     ASSERT_FALSE(app.icon.isEmpty());
     TrayRig::click(app.icon, 1);
     ASSERT_TRUE(waitUntil([&] { return app.popoverShown(); }));
+    // Under the icon (in the tray host at the screen's top right), on the screen.
+    const auto popover = app.rig.windowGeometry(popoverTitle);
+    ASSERT_TRUE(popover.has_value());
+    EXPECT_GT(popover->top(), app.icon.bottom());
+    EXPECT_LE(popover->left(), app.icon.center().x());
+    EXPECT_GE(popover->right(), app.icon.center().x());
+    EXPECT_TRUE(TrayRig::screenGeometry().contains(*popover)) << popover->x() << "," << popover->y();
     TrayRig::click(app.icon, 1);
     EXPECT_TRUE(waitUntil([&] { return !app.popoverShown(); }));
 }

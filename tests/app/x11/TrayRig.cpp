@@ -29,6 +29,16 @@ void setVariable(std::vector<std::string>& environment, const std::string& name,
     environment.push_back(prefix + value);
 }
 
+// The area of `xwininfo` output: absolute upper-left corner, width and height.
+std::optional<QRect> areaOf(const std::string& info) {
+    static const QRegularExpression area(QStringLiteral(
+        R"(Absolute upper-left X:\s+(-?\d+)\s+Absolute upper-left Y:\s+(-?\d+)[\s\S]*?Width:\s+(\d+)\s+Height:\s+(\d+))"));
+    const auto match = area.match(QString::fromStdString(info));
+    if (!match.hasMatch()) return std::nullopt;
+    return QRect(match.captured(1).toInt(), match.captured(2).toInt(), match.captured(3).toInt(),
+                 match.captured(4).toInt());
+}
+
 } // namespace
 
 bool waitUntil(const std::function<bool()>& condition, double seconds) {
@@ -148,6 +158,15 @@ bool TrayRig::isWindowShown(const std::string& title) const {
     auto ids = run("xdotool search --onlyvisible --name '^" + title + "$' 2>/dev/null");
     return ids.find_first_of("0123456789") != std::string::npos;
 }
+
+std::optional<QRect> TrayRig::windowGeometry(const std::string& title) const {
+    std::istringstream ids(run("xdotool search --onlyvisible --name '^" + title + "$' 2>/dev/null"));
+    std::string id;
+    if (!(ids >> id)) return std::nullopt;
+    return areaOf(run("xwininfo -id " + id));
+}
+
+QRect TrayRig::screenGeometry() { return areaOf(run("xwininfo -root")).value_or(QRect()); }
 
 bool TrayRig::isRunning(pid_t pid) {
     int status = 0;

@@ -43,6 +43,11 @@ public:
     std::optional<QRect> trayIconGeometry() const;
     // Whether a window of the application with this exact title is mapped.
     bool isWindowShown(const std::string& title) const;
+    // The place on the screen of the application's mapped window with this
+    // exact title (without the window manager's frame).
+    std::optional<QRect> windowGeometry(const std::string& title) const;
+    // The whole screen.
+    static QRect screenGeometry();
     // Whether the process still runs.
     static bool isRunning(pid_t pid);
     // Asks the window manager to close the application's window with this
