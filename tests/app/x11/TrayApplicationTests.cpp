@@ -55,14 +55,22 @@ TEST(TrayApplicationTests, WithoutDisplaySaysSoAndFails) {
 namespace {
 
 const std::string popoverTitle = "Brindleaf Dashboard";
+const std::string floatingTitle = "Brindleaf";
+const std::string welcomeTitle = "Welcome to Brindleaf";
+const std::string popoverHotKey = "ctrl+alt+super+s";
+// The floating window's default shortcut: control, option and command with A.
+const std::string windowHotKey = "ctrl+alt+super+a";
 
 // The rig with the tray host and the application's icon in it.
 struct RunningApp {
     TrayRig rig;
     QRect icon;
-    explicit RunningApp(const std::vector<std::string>& arguments = {}) {
+    pid_t pid = -1;
+    explicit RunningApp(const std::vector<std::string>& arguments = {},
+                        TrayRig::Welcome welcome = TrayRig::Welcome::alreadyShown)
+        : rig(welcome) {
         rig.startTrayHost();
-        rig.startApp(arguments);
+        pid = rig.startApp(arguments).pid();
         if (waitUntil([&] { return rig.trayIconGeometry().has_value(); })) icon = *rig.trayIconGeometry();
     }
     bool popoverShown() const { return rig.isWindowShown(popoverTitle); }
@@ -75,6 +83,13 @@ TEST(TrayApplicationTests, LeftClickOpensThePopoverAndASecondClosesIt) {
     ASSERT_FALSE(app.icon.isEmpty());
     TrayRig::click(app.icon, 1);
     ASSERT_TRUE(waitUntil([&] { return app.popoverShown(); }));
+    // Under the icon (in the tray host at the screen's top right), on the screen.
+    const auto popover = app.rig.windowGeometry(popoverTitle);
+    ASSERT_TRUE(popover.has_value());
+    EXPECT_GT(popover->top(), app.icon.bottom());
+    EXPECT_LE(popover->left(), app.icon.center().x());
+    EXPECT_GE(popover->right(), app.icon.center().x());
+    EXPECT_TRUE(TrayRig::screenGeometry().contains(*popover)) << popover->x() << "," << popover->y();
     TrayRig::click(app.icon, 1);
     EXPECT_TRUE(waitUntil([&] { return !app.popoverShown(); }));
 }
@@ -94,9 +109,9 @@ TEST(TrayApplicationTests, RightClickTogglesThePopover) {
 TEST(TrayApplicationTests, HotKeyOneClosesAnOpenPopover) {
     RunningApp app({"--show-popover"});
     ASSERT_TRUE(waitUntil([&] { return app.popoverShown(); }));
-    TrayRig::key("ctrl+alt+super+s");
+    TrayRig::key(popoverHotKey);
     EXPECT_TRUE(waitUntil([&] { return !app.popoverShown(); }));
-    TrayRig::key("ctrl+alt+super+s");
+    TrayRig::key(popoverHotKey);
     EXPECT_TRUE(waitUntil([&] { return app.popoverShown(); }));
 }
 
@@ -106,6 +121,53 @@ TEST(TrayApplicationTests, ClosingTheLastWindowDoesNotQuit) {
     TrayRig::key("Escape");
     ASSERT_TRUE(waitUntil([&] { return !app.popoverShown(); }));
     // Still there: the hot key opens the popup again.
-    TrayRig::key("ctrl+alt+super+s");
+    TrayRig::key(popoverHotKey);
     EXPECT_TRUE(waitUntil([&] { return app.popoverShown(); }));
+}
+
+TEST(TrayApplicationTests, HotKeyTwoTogglesTheFloatingWindow) {
+    RunningApp app;
+    ASSERT_FALSE(app.icon.isEmpty());
+    TrayRig::key(windowHotKey);
+    ASSERT_TRUE(waitUntil([&] { return app.rig.isWindowShown(floatingTitle); }));
+    TrayRig::key(windowHotKey);
+    EXPECT_TRUE(waitUntil([&] { return !app.rig.isWindowShown(floatingTitle); }));
+}
+
+TEST(TrayApplicationTests, SettingsFlagOpensItsTabAndClosingSettingsDoesNotQuit) {
+    RunningApp app({"--show-settings=agents"});
+    ASSERT_TRUE(waitUntil([&] { return app.rig.isWindowShown("Agents"); }));
+    ASSERT_TRUE(app.rig.closeWindow("Agents"));
+    ASSERT_TRUE(waitUntil([&] { return !app.rig.isWindowShown("Agents"); }));
+    EXPECT_TRUE(TrayRig::isRunning(app.pid));
+    TrayRig::key(popoverHotKey);
+    EXPECT_TRUE(waitUntil([&] { return app.popoverShown(); }));
+}
+
+TEST(TrayApplicationTests, PopoverAndGlanceFlagsTogetherOpenOnlyThePopover) {
+    RunningApp app({"--show-popover", "--show-glance"});
+    ASSERT_TRUE(waitUntil([&] { return app.popoverShown(); }));
+    EXPECT_FALSE(app.rig.isWindowShown(floatingTitle));
+}
+
+TEST(TrayApplicationTests, WelcomeOpensOnTheFirstRunOnly) {
+    RunningApp app({}, TrayRig::Welcome::due);
+    ASSERT_TRUE(waitUntil([&] { return app.rig.isWindowShown(welcomeTitle); }));
+    EXPECT_EQ(app.rig.storedBool("welcomeShown.v1"), std::nullopt);
+    ASSERT_TRUE(app.rig.closeWindow(welcomeTitle));
+    ASSERT_TRUE(waitUntil([&] { return app.rig.storedBool("welcomeShown.v1") == true; }));
+
+    app.rig.stopApps();
+    ASSERT_TRUE(waitUntil([&] { return !app.rig.trayIconGeometry(); }));
+    app.rig.startApp();
+    ASSERT_TRUE(waitUntil([&] { return app.rig.trayIconGeometry().has_value(); }));
+    // The icon shows once the main loop runs, which starts the welcome's
+    // half-second timer; let it fall due, then make the loop go round twice
+    // (open and close the popup) so a due welcome would be on the screen.
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    TrayRig::key(popoverHotKey);
+    ASSERT_TRUE(waitUntil([&] { return app.popoverShown(); }));
+    TrayRig::key(popoverHotKey);
+    ASSERT_TRUE(waitUntil([&] { return !app.popoverShown(); }));
+    EXPECT_FALSE(app.rig.isWindowShown(welcomeTitle));
 }

@@ -1,11 +1,16 @@
 #include "tests/app/x11/TrayRig.hpp"
 
+#include "platform/DefaultsJSON.hpp"
+
 #include <QRegularExpression>
 #include <QString>
+
+#include <xcb/xcb.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <sstream>
 #include <sys/wait.h>
 #include <thread>
@@ -24,6 +29,16 @@ void setVariable(std::vector<std::string>& environment, const std::string& name,
     environment.push_back(prefix + value);
 }
 
+// The area of `xwininfo` output: absolute upper-left corner, width and height.
+std::optional<QRect> areaOf(const std::string& info) {
+    static const QRegularExpression area(QStringLiteral(
+        R"(Absolute upper-left X:\s+(-?\d+)\s+Absolute upper-left Y:\s+(-?\d+)[\s\S]*?Width:\s+(\d+)\s+Height:\s+(\d+))"));
+    const auto match = area.match(QString::fromStdString(info));
+    if (!match.hasMatch()) return std::nullopt;
+    return QRect(match.captured(1).toInt(), match.captured(2).toInt(), match.captured(3).toInt(),
+                 match.captured(4).toInt());
+}
+
 } // namespace
 
 bool waitUntil(const std::function<bool()>& condition, double seconds) {
@@ -35,7 +50,7 @@ bool waitUntil(const std::function<bool()>& condition, double seconds) {
     return condition();
 }
 
-TrayRig::TrayRig() {
+TrayRig::TrayRig(Welcome welcome) {
     const auto home = root_ / "home";
     std::filesystem::create_directories(home);
     std::filesystem::create_directories(root_ / "run");
@@ -59,6 +74,24 @@ TrayRig::TrayRig() {
     setVariable(environment_, "ASAN_OPTIONS", asan);
     ::unsetenv("QT_QPA_PLATFORM");
     ::unsetenv("WAYLAND_DISPLAY");
+    if (welcome == Welcome::alreadyShown) {
+        std::filesystem::create_directories(settingsFile().parent_path());
+        std::ofstream(settingsFile()) << "{\"welcomeShown.v1\":true}\n";
+    }
+}
+
+std::filesystem::path TrayRig::settingsFile() const {
+    return root_ / "config" / "brindleaf" / "com.quorvale.Brindleaf.json";
+}
+
+std::optional<bool> TrayRig::storedBool(const std::string& key) const {
+    std::ifstream file(settingsFile());
+    const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const auto document = DefaultsJSON::read(text);
+    if (!document) return std::nullopt;
+    const auto found = document->values.find(key);
+    if (found == document->values.end() || !found->second.asBool()) return std::nullopt;
+    return *found->second.asBool();
 }
 
 TrayRig::~TrayRig() {
@@ -87,6 +120,8 @@ ChildProcess& TrayRig::startApp(const std::vector<std::string>& arguments) {
     ::unsetenv("LD_PRELOAD");
     return *apps_.back();
 }
+
+void TrayRig::stopApps() { apps_.clear(); }
 
 ProgramRun TrayRig::runApp(const std::vector<std::string>& arguments) const {
     std::vector<std::string> argv = {program().string()};
@@ -124,9 +159,51 @@ bool TrayRig::isWindowShown(const std::string& title) const {
     return ids.find_first_of("0123456789") != std::string::npos;
 }
 
+std::optional<QRect> TrayRig::windowGeometry(const std::string& title) const {
+    std::istringstream ids(run("xdotool search --onlyvisible --name '^" + title + "$' 2>/dev/null"));
+    std::string id;
+    if (!(ids >> id)) return std::nullopt;
+    return areaOf(run("xwininfo -id " + id));
+}
+
+QRect TrayRig::screenGeometry() { return areaOf(run("xwininfo -root")).value_or(QRect()); }
+
 bool TrayRig::isRunning(pid_t pid) {
     int status = 0;
     return ::waitpid(pid, &status, WNOHANG) == 0;
+}
+
+bool TrayRig::closeWindow(const std::string& title) const {
+    std::istringstream ids(run("xdotool search --onlyvisible --name '^" + title + "$' 2>/dev/null"));
+    xcb_window_t window = 0;
+    if (!(ids >> window)) return false;
+    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+    if (xcb_connection_has_error(connection)) {
+        xcb_disconnect(connection);
+        return false;
+    }
+    static constexpr std::string_view name = "_NET_CLOSE_WINDOW";
+    xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(
+        connection, xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(name.size()), name.data()), nullptr);
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
+    const bool sent = atom && screen;
+    if (sent) {
+        // The window manager's close: it sends the window WM_DELETE_WINDOW.
+        xcb_client_message_event_t message{};
+        message.response_type = XCB_CLIENT_MESSAGE;
+        message.format = 32;
+        message.window = window;
+        message.type = atom->atom;
+        message.data.data32[0] = XCB_CURRENT_TIME;
+        message.data.data32[1] = 2; // from a pager: as the user asked
+        xcb_send_event(connection, 0, screen->root,
+                       XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                       reinterpret_cast<const char*>(&message));
+        xcb_flush(connection);
+    }
+    std::free(atom);
+    xcb_disconnect(connection);
+    return sent;
 }
 
 void TrayRig::click(QRect area, int button) {

@@ -21,7 +21,12 @@ namespace brindleaf::testing {
 // the built program, an XEmbed tray host (trayer) and xdotool.
 class TrayRig {
 public:
-    TrayRig();
+    // Whether the home's settings already say the first-run welcome was
+    // shown. Left out, every launch opens the welcome window half a second
+    // after start, which takes the focus from whatever else is open.
+    enum class Welcome { alreadyShown, due };
+
+    explicit TrayRig(Welcome welcome = Welcome::alreadyShown);
     ~TrayRig();
 
     static std::filesystem::path program();
@@ -31,13 +36,27 @@ public:
     ChildProcess& startApp(const std::vector<std::string>& arguments = {});
     // Runs the program to its end in the rig's environment.
     ProgramRun runApp(const std::vector<std::string>& arguments) const;
+    // Ends every application the rig started.
+    void stopApps();
 
     // The tray icon's place on the screen, once embedded in the tray host.
     std::optional<QRect> trayIconGeometry() const;
     // Whether a window of the application with this exact title is mapped.
     bool isWindowShown(const std::string& title) const;
+    // The place on the screen of the application's mapped window with this
+    // exact title (without the window manager's frame).
+    std::optional<QRect> windowGeometry(const std::string& title) const;
+    // The whole screen.
+    static QRect screenGeometry();
     // Whether the process still runs.
     static bool isRunning(pid_t pid);
+    // Asks the window manager to close the application's window with this
+    // exact title, as its close button does; false when there is none.
+    bool closeWindow(const std::string& title) const;
+    // The standard settings suite of the rig's home.
+    std::filesystem::path settingsFile() const;
+    // A boolean of that suite as stored now; absent when missing or not a boolean.
+    std::optional<bool> storedBool(const std::string& key) const;
 
     // Clicks at the centre of a rectangle (button 1 left, 3 right).
     static void click(QRect area, int button);
