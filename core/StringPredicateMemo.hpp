@@ -11,10 +11,13 @@ namespace brindleaf {
 
 // Remembers a yes/no test on texts (process command lines), keyed by the exact
 // text. Emptied whole when a new answer would be stored while it holds more
-// than 8192; the predicate runs outside the lock.
+// than 8192, or when the new text would take the remembered texts past 4 MiB
+// (a build's compiler and linker command lines run to many kilobytes each); a
+// text longer than that is never remembered. The predicate runs outside the lock.
 class StringPredicateMemo {
 public:
     static constexpr std::size_t emptyingThreshold = 8192;
+    static constexpr std::size_t textBudget = 4 * 1024 * 1024;
 
     explicit StringPredicateMemo(std::function<bool(std::string_view)> predicate);
     StringPredicateMemo(const StringPredicateMemo&) = delete;
@@ -22,8 +25,9 @@ public:
 
     bool evaluate(std::string_view text);
 
-    // The number of remembered answers.
+    // The number of remembered answers, and the bytes of their texts.
     std::size_t count() const;
+    std::size_t textBytes() const;
 
 private:
     struct Hash {
@@ -34,6 +38,7 @@ private:
     const std::function<bool(std::string_view)> predicate_;
     mutable std::mutex lock_;
     std::unordered_map<std::string, bool, Hash, std::equal_to<>> cache_;
+    std::size_t textBytes_ = 0;
 };
 
 } // namespace brindleaf

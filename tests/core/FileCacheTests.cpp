@@ -281,6 +281,29 @@ TEST(StringPredicateMemoTests, remembersAnswersAndEmptiesWholeWhenFull) {
     EXPECT_EQ(calls.load(), before + 2);
 }
 
+TEST(StringPredicateMemoTests, longTextsEmptyItBeforeTheirBytesPassTheBudget) {
+    int calls = 0;
+    StringPredicateMemo memo([&](std::string_view) {
+        ++calls;
+        return false;
+    });
+    const std::string link(64 * 1024, 'o');
+    for (int i = 0; i < 200; ++i) {
+        memo.evaluate(std::to_string(i) + link);
+        ASSERT_LE(memo.textBytes(), StringPredicateMemo::textBudget);
+    }
+    EXPECT_GT(memo.count(), 1u);
+    EXPECT_LT(memo.count(), 64u);
+    // A text beyond the budget is tested every time, and empties nothing.
+    const std::size_t held = memo.count();
+    const std::string huge(StringPredicateMemo::textBudget + 1, 'x');
+    calls = 0;
+    memo.evaluate(huge);
+    memo.evaluate(huge);
+    EXPECT_EQ(calls, 2);
+    EXPECT_EQ(memo.count(), held);
+}
+
 TEST(StringPredicateMemoTests, predicateRunsOutsideTheLockAndConcurrentUseAgrees) {
     std::mutex gate;
     std::condition_variable released;
