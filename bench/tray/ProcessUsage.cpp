@@ -45,11 +45,22 @@ std::optional<double> cpuSeconds(pid_t pid) {
     return line->cpuSeconds;
 }
 
-std::optional<long> residentKiB(pid_t pid) {
+std::optional<Resident> resident(pid_t pid) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(in, line);)
-        if (line.starts_with("VmRSS:")) return std::stol(line.substr(6));
-    return std::nullopt;
+    Resident found;
+    bool any = false;
+    for (std::string line; std::getline(in, line);) {
+        if (line.starts_with("VmRSS:")) {
+            found.total = std::stol(line.substr(6));
+            any = true;
+        } else if (line.starts_with("RssAnon:")) {
+            found.anonymous = std::stol(line.substr(8));
+        } else if (line.starts_with("RssFile:")) {
+            found.fileBacked = std::stol(line.substr(8));
+        }
+    }
+    if (!any) return std::nullopt;
+    return found;
 }
 
 std::vector<ThreadTime> threadTimes(pid_t pid) {

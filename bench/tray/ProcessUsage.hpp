@@ -20,8 +20,14 @@ struct ThreadTime {
 
 // User + system time of every thread of the process so far (/proc/<pid>/stat).
 std::optional<double> cpuSeconds(pid_t pid);
-// VmRSS of /proc/<pid>/status, in KiB.
-std::optional<long> residentKiB(pid_t pid);
+// Resident memory (/proc/<pid>/status), in KiB: VmRSS and its anonymous and
+// file-backed parts (RssAnon, RssFile).
+struct Resident {
+    long total = 0;
+    long anonymous = 0;
+    long fileBacked = 0;
+};
+std::optional<Resident> resident(pid_t pid);
 // User + system time of each thread (/proc/<pid>/task/*/stat).
 std::vector<ThreadTime> threadTimes(pid_t pid);
 // Per thread: its time in `after` less its time in `before` (threads started

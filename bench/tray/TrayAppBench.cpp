@@ -1,11 +1,12 @@
 // brindleaf-tray-bench: what the running tray application costs on the typical
 // home. Runs inside an X server (tools/with-xvfb.sh; `make bench-tray`):
 //   idle:    the real program on a home whose sessions all ended weeks ago;
-//            CPU share of one core over 2 minutes, resident memory at minute 2.
+//            CPU share of one core over 2 minutes, resident memory every
+//            minute (to minute 10 with --long).
 //   working: the real program on a fresh home with its processes running and
 //            a Claude Code transcript written to every 3 s (the icon animates);
-//            CPU share over 2 minutes, resident memory at minute 2 and, with
-//            --long, at minute 10.
+//            CPU share over 2 minutes, resident memory every minute (to
+//            minute 10 with --long).
 //   latency: in this process, the tray application's composition on the
 //            offscreen platform: from appending a line to a shown session's
 //            transcript to "render.applied", p50 and p95.
@@ -41,7 +42,7 @@ struct Arguments {
     std::string program;
     std::filesystem::path work;
     std::set<std::string> runs = {"idle", "working", "latency"};
-    bool longRun = false;        // the working run lasts 10 minutes
+    bool longRun = false;        // both runs last 10 minutes
     double measureSeconds = 120; // the CPU window
     int appends = 40;
 };
@@ -111,7 +112,7 @@ private:
 struct ProcessRun {
     double cpuSeconds = 0;
     double wallSeconds = 0;
-    std::vector<std::pair<int, long>> residentByMinute; // minute, KiB
+    std::vector<std::pair<int, ProcessUsage::Resident>> residentByMinute;
     std::vector<ProcessUsage::ThreadTime> threads;
     bool iconShown = false;
     bool exited = false;
@@ -145,11 +146,11 @@ ProcessRun measureProgram(TrayAppRig& rig, const std::string& program, double me
             measured = true;
         }
         sleepUntil(at);
-        if (auto rss = ProcessUsage::residentKiB(pid)) run.residentByMinute.emplace_back(minute, *rss);
-        std::fprintf(stderr, "  minute %d: %s\n", minute,
-                     run.residentByMinute.empty()
-                         ? "?"
-                         : (std::to_string(mib(run.residentByMinute.back().second)) + " MiB").c_str());
+        if (auto rss = ProcessUsage::resident(pid)) {
+            run.residentByMinute.emplace_back(minute, *rss);
+            std::fprintf(stderr, "  minute %d: %.2f MiB (anonymous %.2f MiB)\n", minute, mib(rss->total),
+                         mib(rss->anonymous));
+        }
     }
     if (!measured) {
         sleepUntil(measureEnd);
@@ -170,22 +171,23 @@ void printProcessRun(const std::string& name, const ProcessRun& run, double targ
                 run.cpuSeconds * 1000, run.wallSeconds, percent, targetPercent,
                 percent <= targetPercent ? "met" : "MISSED", run.iconShown ? "" : " [tray icon not seen]",
                 run.exited ? " [program exited early]" : "");
-    std::printf("%s: resident memory by minute:", name.c_str());
-    for (const auto& [minute, kib] : run.residentByMinute) std::printf(" %d:%.1f MiB", minute, mib(kib));
+    std::printf("%s: resident memory by minute (MiB, anonymous in brackets):", name.c_str());
+    for (const auto& [minute, rss] : run.residentByMinute)
+        std::printf(" %d:%.2f (%.2f)", minute, mib(rss.total), mib(rss.anonymous));
     std::printf("\n");
-    long at2 = 0, last = 0;
+    std::optional<ProcessUsage::Resident> at2;
+    ProcessUsage::Resident last;
     int lastMinute = 0;
-    for (const auto& [minute, kib] : run.residentByMinute) {
-        if (minute == 2) at2 = kib;
-        last = kib;
+    for (const auto& [minute, rss] : run.residentByMinute) {
+        if (minute == 2) at2 = rss;
+        last = rss;
         lastMinute = minute;
     }
     if (at2 && lastMinute > 2)
-        std::printf("%s: resident memory minute 2 -> %d: %.1f -> %.1f MiB (%+.1f MiB); %.1f MB of <= 80 MB\n",
-                    name.c_str(), lastMinute, mib(at2), mib(last), mib(last - at2), double(last) * 1024 / 1e6);
-    else if (last)
-        std::printf("%s: resident memory at minute %d: %.1f MB of <= 80 MB\n", name.c_str(), lastMinute,
-                    double(last) * 1024 / 1e6);
+        std::printf("%s: resident memory minute 2 -> %d: %.2f -> %.2f MiB (%+.2f MiB, anonymous %+.2f MiB); "
+                    "%.1f MB of <= 80 MB\n",
+                    name.c_str(), lastMinute, mib(at2->total), mib(last.total), mib(last.total - at2->total),
+                    mib(last.anonymous - at2->anonymous), double(last.total) * 1024 / 1e6);
     std::printf("%s: CPU by thread:", name.c_str());
     int shown = 0;
     for (const auto& thread : run.threads) {
@@ -281,7 +283,9 @@ int main(int argc, char** argv) {
             rig.writeTypicalHome(currentDate() - 28 * 86400.0);
             std::printf("idle: %s\n", statusHeadline(rig, arguments.program).c_str());
             std::fflush(stdout);
-            printProcessRun("idle", measureProgram(rig, arguments.program, arguments.measureSeconds, 2), 0.2);
+            printProcessRun(
+                "idle", measureProgram(rig, arguments.program, arguments.measureSeconds, arguments.longRun ? 10 : 2),
+                0.2);
         }
         if (arguments.runs.count("working")) {
             TrayAppRig rig(arguments.work / "working");
