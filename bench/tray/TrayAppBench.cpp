@@ -45,6 +45,8 @@ struct Arguments {
     bool longRun = false;        // both runs last 10 minutes
     double measureSeconds = 120; // the CPU window
     int appends = 40;
+    int minutes = 0;         // 0: 2, or 10 with --long
+    double writeSeconds = 3; // spacing of the working run's transcript writes; 0: none
 };
 
 double monotonicNow() {
@@ -87,13 +89,14 @@ std::string statusHeadline(TrayAppRig& rig, const std::string& program) {
 // stays working.
 class TranscriptWriter {
 public:
-    explicit TranscriptWriter(std::string transcript) : transcript_(std::move(transcript)) {
-        thread_ = std::thread([this] {
+    TranscriptWriter(std::string transcript, double spacingSeconds) : transcript_(std::move(transcript)) {
+        const int ticks = std::max(1, int(spacingSeconds * 10));
+        thread_ = std::thread([this, ticks] {
             for (int i = 0; !stop_; ++i) {
                 std::ofstream(transcript_, std::ios::app)
                     << R"({"type":"user","message":{"role":"user","content":"keep going )" << i << R"("},"timestamp":")"
                     << claudebench::isoTime(currentDate()) << "\"}\n";
-                for (int tick = 0; tick < 30 && !stop_; ++tick)
+                for (int tick = 0; tick < ticks && !stop_; ++tick)
                     std::this_thread::sleep_for(std::chrono::milliseconds(100));
             }
         });
@@ -214,7 +217,7 @@ double percentile(std::vector<double> values, double p) {
 
 int usage() {
     std::fprintf(stderr, "usage: brindleaf-tray-bench --brindleaf=PATH [--work=DIR] [--runs=idle,working,latency] "
-                         "[--long] [--measure-seconds=N] [--appends=N]\n");
+                         "[--long] [--minutes=N] [--write-seconds=S] [--measure-seconds=N] [--appends=N]\n");
     return 2;
 }
 
@@ -244,6 +247,10 @@ std::optional<Arguments> parse(int argc, char** argv) {
             arguments.longRun = true;
         } else if (auto v = value("--measure-seconds")) {
             arguments.measureSeconds = std::max(5.0, std::atof(v->c_str()));
+        } else if (auto v = value("--minutes")) {
+            arguments.minutes = std::max(2, std::atoi(v->c_str()));
+        } else if (auto v = value("--write-seconds")) {
+            arguments.writeSeconds = std::max(0.0, std::atof(v->c_str()));
         } else if (auto v = value("--appends")) {
             arguments.appends = std::max(1, std::atoi(v->c_str()));
         } else {
@@ -262,6 +269,7 @@ int main(int argc, char** argv) {
     if (!parsed) return usage();
     const Arguments& arguments = *parsed;
     std::filesystem::create_directories(arguments.work);
+    const int runMinutes = arguments.minutes ? arguments.minutes : arguments.longRun ? 10 : 2;
     std::printf("brindleaf-tray-bench: %s", shell("uptime").c_str());
     std::fflush(stdout);
 
@@ -283,9 +291,7 @@ int main(int argc, char** argv) {
             rig.writeTypicalHome(currentDate() - 28 * 86400.0);
             std::printf("idle: %s\n", statusHeadline(rig, arguments.program).c_str());
             std::fflush(stdout);
-            printProcessRun(
-                "idle", measureProgram(rig, arguments.program, arguments.measureSeconds, arguments.longRun ? 10 : 2),
-                0.2);
+            printProcessRun("idle", measureProgram(rig, arguments.program, arguments.measureSeconds, runMinutes), 0.2);
         }
         if (arguments.runs.count("working")) {
             TrayAppRig rig(arguments.work / "working");
@@ -293,11 +299,11 @@ int main(int argc, char** argv) {
             LiveProcessSet processes(home);
             auto transcript = newestTranscript(home);
             std::optional<TranscriptWriter> writer;
-            if (transcript) writer.emplace(*transcript);
+            if (transcript && arguments.writeSeconds > 0) writer.emplace(*transcript, arguments.writeSeconds);
             std::this_thread::sleep_for(std::chrono::seconds(1));
             std::printf("working: %s\n", statusHeadline(rig, arguments.program).c_str());
             std::fflush(stdout);
-            auto run = measureProgram(rig, arguments.program, arguments.measureSeconds, arguments.longRun ? 10 : 2);
+            auto run = measureProgram(rig, arguments.program, arguments.measureSeconds, runMinutes);
             std::printf("working (at the end): %s\n", statusHeadline(rig, arguments.program).c_str());
             printProcessRun("working", run, 2.0);
         }
