@@ -8,7 +8,7 @@ ASAN_BUILD ?= build/asan
 CMAKE_COMMON = -G Ninja -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
 
 # `make package` builds the Debian package (build/release/brindleaf_<version>_<arch>.deb).
-.PHONY: deps configure build run package test test-release test-asan bench gallery fuzz format clean
+.PHONY: deps configure build run package test test-release test-asan bench bench-tray gallery fuzz format clean
 
 # Every test runs three times in a row (a flaky test shows up here); the tests
 # that need a real X server run one at a time inside a private Xvfb.
@@ -49,6 +49,14 @@ test: test-release test-asan
 bench: configure
 	@cmake --build $(BUILD) -j $(JOBS) --target brindleaf_bench brindleaf brindleaf-make-home
 	$(BUILD)/bench/brindleaf_bench --fresh-homes --brindleaf=$(BUILD)/app/brindleaf $(BENCH_ARGS)
+
+# The running tray application on the typical home inside a private X server
+# with a tray host: CPU when idle and when working, resident memory, append to
+# "render.applied" (about 8 minutes; TRAY_BENCH_ARGS=--long keeps both runs
+# of the program for 10 minutes, about 24 minutes in all).
+bench-tray: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target brindleaf-tray-bench brindleaf
+	$(CURDIR)/tools/with-xvfb.sh $(BUILD)/bench/brindleaf-tray-bench --brindleaf=$(BUILD)/app/brindleaf $(TRAY_BENCH_ARGS)
 
 GALLERY ?= build/gallery
 gallery: configure

@@ -1,0 +1,346 @@
+// brindleaf-tray-bench: what the running tray application costs on the typical
+// home. Runs inside an X server (tools/with-xvfb.sh; `make bench-tray`):
+//   idle:    the real program on a home whose sessions all ended weeks ago;
+//            CPU share of one core over 2 minutes, resident memory every
+//            minute (to minute 10 with --long).
+//   working: the real program on a fresh home with its processes running and
+//            a Claude Code transcript written to every 3 s (the icon animates);
+//            CPU share over 2 minutes, resident memory every minute (to
+//            minute 10 with --long).
+//   latency: in this process, the tray application's composition on the
+//            offscreen platform: from appending a line to a shown session's
+//            transcript to "render.applied", p50 and p95.
+#include "app/FileWatchTargets.hpp"
+#include "bench/ClaudeBenchTranscripts.hpp"
+#include "bench/generator/LiveProcessSet.hpp"
+#include "bench/tray/ProcessUsage.hpp"
+#include "bench/tray/TrayAppRig.hpp"
+#include "bench/tray/TrayLatencyRun.hpp"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <set>
+#include <string>
+#include <thread>
+
+using namespace brindleaf;
+using namespace brindleaf::bench;
+
+namespace {
+
+struct Arguments {
+    std::string program;
+    std::filesystem::path work;
+    std::set<std::string> runs = {"idle", "working", "latency"};
+    bool longRun = false;        // both runs last 10 minutes
+    double measureSeconds = 120; // the CPU window
+    int appends = 40;
+    int minutes = 0;         // 0: 2, or 10 with --long
+    double writeSeconds = 3; // spacing of the working run's transcript writes; 0: none
+};
+
+double monotonicNow() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+void sleepUntil(double when) {
+    while (monotonicNow() < when) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+}
+
+std::string shell(const std::string& command) {
+    std::string output;
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+        char buffer[4096];
+        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
+        ::pclose(pipe);
+    }
+    return output;
+}
+
+bool waitFor(const std::function<bool()>& condition, double seconds) {
+    const double deadline = monotonicNow() + seconds;
+    while (monotonicNow() < deadline) {
+        if (condition()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return condition();
+}
+
+double mib(long kib) { return double(kib) / 1024.0; }
+
+// The first line of `brindleaf --dump-status` that names the overall state.
+std::string statusHeadline(TrayAppRig& rig, const std::string& program) {
+    const std::string text = rig.run(program, {"--dump-status"}, "dump-status");
+    std::string first = text.substr(0, text.find('\n'));
+    return first.size() > 160 ? first.substr(0, 160) : first;
+}
+
+// Appends a user prompt to the transcript every few seconds: its session
+// stays working.
+class TranscriptWriter {
+public:
+    TranscriptWriter(std::string transcript, double spacingSeconds) : transcript_(std::move(transcript)) {
+        const int ticks = std::max(1, int(spacingSeconds * 10));
+        thread_ = std::thread([this, ticks] {
+            for (int i = 0; !stop_; ++i) {
+                std::ofstream(transcript_, std::ios::app)
+                    << R"({"type":"user","message":{"role":"user","content":"keep going )" << i << R"("},"timestamp":")"
+                    << claudebench::isoTime(currentDate()) << "\"}\n";
+                for (int tick = 0; tick < ticks && !stop_; ++tick)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
+        });
+    }
+    ~TranscriptWriter() {
+        stop_ = true;
+        thread_.join();
+    }
+
+private:
+    std::string transcript_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+struct ProcessRun {
+    double cpuSeconds = 0;
+    double wallSeconds = 0;
+    std::vector<std::pair<int, ProcessUsage::Resident>> residentByMinute;
+    std::vector<ProcessUsage::ThreadTime> threads;
+    bool iconShown = false;
+    bool exited = false;
+};
+
+// Starts the program, measures CPU over [settle, settle + measureSeconds] and
+// resident memory every minute until `minutes`.
+ProcessRun measureProgram(TrayAppRig& rig, const std::string& program, double measureSeconds, int minutes) {
+    ProcessRun run;
+    const double settle = 15;
+    const double startedAt = monotonicNow();
+    const pid_t pid = rig.start(program, {}, "brindleaf");
+    run.iconShown =
+        waitFor([] { return shell("xwininfo -root -tree").find("(\"brindleaf\" \"brindleaf\")") != std::string::npos; },
+                settle);
+    sleepUntil(startedAt + settle);
+    const auto threadsBefore = ProcessUsage::threadTimes(pid);
+    const auto cpuBefore = ProcessUsage::cpuSeconds(pid);
+    const double measureFrom = monotonicNow();
+    double measureEnd = measureFrom + measureSeconds;
+    bool measured = false;
+    const int lastMinute = std::max(minutes, int(std::ceil((settle + measureSeconds) / 60)));
+    for (int minute = 1; minute <= lastMinute; ++minute) {
+        const double at = startedAt + 60.0 * minute;
+        if (!measured && measureEnd <= at) {
+            sleepUntil(measureEnd);
+            const auto cpuAfter = ProcessUsage::cpuSeconds(pid);
+            run.wallSeconds = monotonicNow() - measureFrom;
+            if (cpuBefore && cpuAfter) run.cpuSeconds = *cpuAfter - *cpuBefore;
+            run.threads = ProcessUsage::threadDeltas(threadsBefore, ProcessUsage::threadTimes(pid));
+            measured = true;
+        }
+        sleepUntil(at);
+        if (auto rss = ProcessUsage::resident(pid)) {
+            run.residentByMinute.emplace_back(minute, *rss);
+            std::fprintf(stderr, "  minute %d: %.2f MiB (anonymous %.2f MiB)\n", minute, mib(rss->total),
+                         mib(rss->anonymous));
+        }
+    }
+    if (!measured) {
+        sleepUntil(measureEnd);
+        const auto cpuAfter = ProcessUsage::cpuSeconds(pid);
+        run.wallSeconds = monotonicNow() - measureFrom;
+        if (cpuBefore && cpuAfter) run.cpuSeconds = *cpuAfter - *cpuBefore;
+        run.threads = ProcessUsage::threadDeltas(threadsBefore, ProcessUsage::threadTimes(pid));
+    }
+    int status = 0;
+    run.exited = ::waitpid(pid, &status, WNOHANG) != 0;
+    rig.stop(pid);
+    return run;
+}
+
+void printProcessRun(const std::string& name, const ProcessRun& run, double targetPercent) {
+    const double percent = run.wallSeconds > 0 ? run.cpuSeconds / run.wallSeconds * 100 : 0;
+    std::printf("%s: CPU %.0f ms over %.0f s = %.3f %% of one core (target <= %.1f %%: %s)%s%s\n", name.c_str(),
+                run.cpuSeconds * 1000, run.wallSeconds, percent, targetPercent,
+                percent <= targetPercent ? "met" : "MISSED", run.iconShown ? "" : " [tray icon not seen]",
+                run.exited ? " [program exited early]" : "");
+    std::printf("%s: resident memory by minute (MiB, anonymous in brackets):", name.c_str());
+    for (const auto& [minute, rss] : run.residentByMinute)
+        std::printf(" %d:%.2f (%.2f)", minute, mib(rss.total), mib(rss.anonymous));
+    std::printf("\n");
+    std::optional<ProcessUsage::Resident> at2;
+    ProcessUsage::Resident last;
+    int lastMinute = 0;
+    for (const auto& [minute, rss] : run.residentByMinute) {
+        if (minute == 2) at2 = rss;
+        last = rss;
+        lastMinute = minute;
+    }
+    if (at2 && lastMinute > 2)
+        std::printf("%s: resident memory minute 2 -> %d: %.2f -> %.2f MiB (%+.2f MiB, anonymous %+.2f MiB); "
+                    "%.1f MB of <= 80 MB\n",
+                    name.c_str(), lastMinute, mib(at2->total), mib(last.total), mib(last.total - at2->total),
+                    mib(last.anonymous - at2->anonymous), double(last.total) * 1024 / 1e6);
+    std::printf("%s: CPU by thread:", name.c_str());
+    int shown = 0;
+    for (const auto& thread : run.threads) {
+        if (shown++ == 8 || thread.cpuSeconds <= 0) break;
+        std::printf(" %s[%d] %.0f ms;", thread.name.c_str(), thread.tid, thread.cpuSeconds * 1000);
+    }
+    std::printf("\n");
+    std::fflush(stdout);
+}
+
+std::optional<std::string> newestTranscript(const GeneratedHome& home) {
+    auto transcripts =
+        FileWatchTargets::recentClaudeTranscriptFiles((home.claudeHome() / "projects").string(), currentDate());
+    if (transcripts.empty()) return std::nullopt;
+    return transcripts.front();
+}
+
+double percentile(std::vector<double> values, double p) {
+    if (values.empty()) return NAN;
+    std::sort(values.begin(), values.end());
+    auto index = static_cast<std::size_t>(std::ceil(p * double(values.size())));
+    return values[std::min(index == 0 ? 0 : index - 1, values.size() - 1)];
+}
+
+int usage() {
+    std::fprintf(stderr, "usage: brindleaf-tray-bench --brindleaf=PATH [--work=DIR] [--runs=idle,working,latency] "
+                         "[--long] [--minutes=N] [--write-seconds=S] [--measure-seconds=N] [--appends=N]\n");
+    return 2;
+}
+
+std::optional<Arguments> parse(int argc, char** argv) {
+    Arguments arguments;
+    arguments.work = std::filesystem::read_symlink("/proc/self/exe").parent_path() / "tray-bench";
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&](const std::string& name) -> std::optional<std::string> {
+            if (arg.starts_with(name + "=")) return arg.substr(name.size() + 1);
+            return std::nullopt;
+        };
+        if (auto v = value("--brindleaf")) {
+            arguments.program = std::filesystem::absolute(*v).string();
+        } else if (auto v = value("--work")) {
+            arguments.work = std::filesystem::absolute(*v);
+        } else if (auto v = value("--runs")) {
+            arguments.runs.clear();
+            std::string list = *v;
+            for (std::size_t at = 0; at <= list.size();) {
+                auto comma = list.find(',', at);
+                if (comma == std::string::npos) comma = list.size();
+                arguments.runs.insert(list.substr(at, comma - at));
+                at = comma + 1;
+            }
+        } else if (arg == "--long") {
+            arguments.longRun = true;
+        } else if (auto v = value("--measure-seconds")) {
+            arguments.measureSeconds = std::max(5.0, std::atof(v->c_str()));
+        } else if (auto v = value("--minutes")) {
+            arguments.minutes = std::max(2, std::atoi(v->c_str()));
+        } else if (auto v = value("--write-seconds")) {
+            arguments.writeSeconds = std::max(0.0, std::atof(v->c_str()));
+        } else if (auto v = value("--appends")) {
+            arguments.appends = std::max(1, std::atoi(v->c_str()));
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (arguments.program.empty() && (arguments.runs.count("idle") || arguments.runs.count("working")))
+        return std::nullopt;
+    return arguments;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    auto parsed = parse(argc, argv);
+    if (!parsed) return usage();
+    const Arguments& arguments = *parsed;
+    std::filesystem::create_directories(arguments.work);
+    const int runMinutes = arguments.minutes ? arguments.minutes : arguments.longRun ? 10 : 2;
+    std::printf("brindleaf-tray-bench: %s", shell("uptime").c_str());
+    std::fflush(stdout);
+
+    if (arguments.runs.count("idle") || arguments.runs.count("working")) {
+        if (!std::getenv("DISPLAY")) {
+            std::fprintf(stderr, "brindleaf-tray-bench: no DISPLAY; run it inside tools/with-xvfb.sh\n");
+            return 1;
+        }
+        const pid_t trayer = startProcess(
+            "/usr/bin/trayer",
+            {"--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "200", "--height", "26"}, nullptr,
+            arguments.work / "trayer.log");
+        if (!waitFor([] { return shell("xwininfo -root -tree").find("\"trayer\"") != std::string::npos; }, 20))
+            std::fprintf(stderr, "brindleaf-tray-bench: the tray host did not appear\n");
+
+        if (arguments.runs.count("idle")) {
+            TrayAppRig rig(arguments.work / "idle");
+            // Every date four weeks back: no session is active.
+            rig.writeTypicalHome(currentDate() - 28 * 86400.0);
+            std::printf("idle: %s\n", statusHeadline(rig, arguments.program).c_str());
+            std::fflush(stdout);
+            printProcessRun("idle", measureProgram(rig, arguments.program, arguments.measureSeconds, runMinutes), 0.2);
+        }
+        if (arguments.runs.count("working")) {
+            TrayAppRig rig(arguments.work / "working");
+            const GeneratedHome home = rig.writeTypicalHome(currentDate());
+            LiveProcessSet processes(home);
+            auto transcript = newestTranscript(home);
+            std::optional<TranscriptWriter> writer;
+            if (transcript && arguments.writeSeconds > 0) writer.emplace(*transcript, arguments.writeSeconds);
+            std::this_thread::sleep_for(std::chrono::seconds(1));
+            std::printf("working: %s\n", statusHeadline(rig, arguments.program).c_str());
+            std::fflush(stdout);
+            auto run = measureProgram(rig, arguments.program, arguments.measureSeconds, runMinutes);
+            std::printf("working (at the end): %s\n", statusHeadline(rig, arguments.program).c_str());
+            printProcessRun("working", run, 2.0);
+        }
+        stopProcess(trayer);
+    }
+
+    if (arguments.runs.count("latency")) {
+        TrayAppRig rig(arguments.work / "latency");
+        const GeneratedHome home = rig.writeTypicalHome(currentDate());
+        LiveProcessSet processes(home);
+        auto transcript = newestTranscript(home);
+        if (!transcript) {
+            std::fprintf(stderr, "brindleaf-tray-bench: no recent transcript in the home\n");
+            return 1;
+        }
+        // Whatever the shell writes goes below the rig.
+        for (const char* name : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR"})
+            ::setenv(name, rig.environment().at(name).c_str(), 1);
+        TrayLatencyRun latency;
+        latency.home = home.root.string();
+        latency.environment = rig.environment();
+        latency.environment.erase("LD_PRELOAD");
+        latency.transcript = *transcript;
+        latency.appends = arguments.appends;
+        const auto result = latency.run();
+        const double p50 = percentile(result.changeRendered, 0.5), p95 = percentile(result.changeRendered, 0.95);
+        std::printf("latency: %zu of %d appends rendered; routes:", result.changeRendered.size(), arguments.appends);
+        for (const auto& [route, count] : result.routes) std::printf(" %s %d", route.c_str(), count);
+        std::printf("; last render: %s\n", result.lastRenderLine.c_str());
+        std::printf("latency: append -> render.applied of a refresh started after the change: p50 %.0f ms, p95 %.0f "
+                    "ms, max %.0f ms (target p50 <= 500, p95 <= 800: %s)\n",
+                    p50 * 1000, p95 * 1000, percentile(result.changeRendered, 1.0) * 1000,
+                    p50 <= 0.5 && p95 <= 0.8 && result.missed == 0 ? "met" : "MISSED");
+        std::printf("latency: append -> next render.applied: p50 %.0f ms, p95 %.0f ms, max %.0f ms\n",
+                    percentile(result.nextRender, 0.5) * 1000, percentile(result.nextRender, 0.95) * 1000,
+                    percentile(result.nextRender, 1.0) * 1000);
+    }
+    std::printf("brindleaf-tray-bench: done; %s", shell("uptime").c_str());
+    return 0;
+}
