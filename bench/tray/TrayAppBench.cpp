@@ -16,6 +16,7 @@
 #include "bench/tray/ProcessUsage.hpp"
 #include "bench/tray/TrayAppRig.hpp"
 #include "bench/tray/TrayLatencyRun.hpp"
+#include "tests/support/ProgramRun.hpp"
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -55,16 +56,6 @@ double monotonicNow() {
 
 void sleepUntil(double when) {
     while (monotonicNow() < when) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-}
-
-std::string shell(const std::string& command) {
-    std::string output;
-    if (FILE* pipe = ::popen(command.c_str(), "r")) {
-        char buffer[4096];
-        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
-        ::pclose(pipe);
-    }
-    return output;
 }
 
 bool waitFor(const std::function<bool()>& condition, double seconds) {
@@ -128,9 +119,12 @@ ProcessRun measureProgram(TrayAppRig& rig, const std::string& program, double me
     const double settle = 15;
     const double startedAt = monotonicNow();
     const pid_t pid = rig.start(program, {}, "brindleaf");
-    run.iconShown =
-        waitFor([] { return shell("xwininfo -root -tree").find("(\"brindleaf\" \"brindleaf\")") != std::string::npos; },
-                settle);
+    run.iconShown = waitFor(
+        [] {
+            return testing::shellOutput("xwininfo -root -tree").find("(\"brindleaf\" \"brindleaf\")") !=
+                   std::string::npos;
+        },
+        settle);
     sleepUntil(startedAt + settle);
     const auto threadsBefore = ProcessUsage::threadTimes(pid);
     const auto cpuBefore = ProcessUsage::cpuSeconds(pid);
@@ -270,7 +264,7 @@ int main(int argc, char** argv) {
     const Arguments& arguments = *parsed;
     std::filesystem::create_directories(arguments.work);
     const int runMinutes = arguments.minutes ? arguments.minutes : arguments.longRun ? 10 : 2;
-    std::printf("brindleaf-tray-bench: %s", shell("uptime").c_str());
+    std::printf("brindleaf-tray-bench: %s", testing::shellOutput("uptime").c_str());
     std::fflush(stdout);
 
     if (arguments.runs.count("idle") || arguments.runs.count("working")) {
@@ -282,7 +276,9 @@ int main(int argc, char** argv) {
             "/usr/bin/trayer",
             {"--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "200", "--height", "26"}, nullptr,
             arguments.work / "trayer.log");
-        if (!waitFor([] { return shell("xwininfo -root -tree").find("\"trayer\"") != std::string::npos; }, 20))
+        if (!waitFor(
+                [] { return testing::shellOutput("xwininfo -root -tree").find("\"trayer\"") != std::string::npos; },
+                20))
             std::fprintf(stderr, "brindleaf-tray-bench: the tray host did not appear\n");
 
         if (arguments.runs.count("idle")) {
@@ -341,6 +337,6 @@ int main(int argc, char** argv) {
                     percentile(result.nextRender, 0.5) * 1000, percentile(result.nextRender, 0.95) * 1000,
                     percentile(result.nextRender, 1.0) * 1000);
     }
-    std::printf("brindleaf-tray-bench: done; %s", shell("uptime").c_str());
+    std::printf("brindleaf-tray-bench: done; %s", testing::shellOutput("uptime").c_str());
     return 0;
 }

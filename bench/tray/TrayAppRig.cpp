@@ -1,6 +1,7 @@
 #include "bench/tray/TrayAppRig.hpp"
 
 #include "bench/generator/HomeRecipe.hpp"
+#include "tests/support/ProgramRun.hpp"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -18,17 +19,6 @@ extern char** environ;
 
 namespace brindleaf::bench {
 
-namespace {
-
-std::vector<char*> pointers(std::vector<std::string>& texts) {
-    std::vector<char*> out;
-    for (auto& text : texts) out.push_back(text.data());
-    out.push_back(nullptr);
-    return out;
-}
-
-} // namespace
-
 pid_t startProcess(const std::string& program, const std::vector<std::string>& arguments,
                    const std::map<std::string, std::string>* environment, const std::filesystem::path& log) {
     std::vector<std::string> argv = {program};
@@ -38,8 +28,8 @@ pid_t startProcess(const std::string& program, const std::vector<std::string>& a
         for (const auto& [name, value] : *environment) envp.push_back(name + "=" + value);
     else
         for (char** entry = environ; *entry; ++entry) envp.emplace_back(*entry);
-    auto argvPointers = pointers(argv);
-    auto envPointers = pointers(envp);
+    auto argvPointers = testing::cStringArray(argv);
+    auto envPointers = testing::cStringArray(envp);
     const pid_t parent = ::getpid();
     const pid_t pid = ::fork();
     if (pid < 0) throw std::runtime_error("fork failed");

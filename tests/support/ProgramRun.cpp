@@ -1,6 +1,7 @@
 #include "tests/support/ProgramRun.hpp"
 
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
@@ -10,16 +11,22 @@
 
 namespace brindleaf::testing {
 
-namespace {
-
-std::vector<char*> pointers(std::vector<std::string>& texts) {
+std::vector<char*> cStringArray(std::vector<std::string>& texts) {
     std::vector<char*> out;
     for (auto& text : texts) out.push_back(text.data());
     out.push_back(nullptr);
     return out;
 }
 
-} // namespace
+std::string shellOutput(const std::string& command) {
+    std::string output;
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+        char buffer[4096];
+        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
+        ::pclose(pipe);
+    }
+    return output;
+}
 
 ProgramRun runProgram(const std::filesystem::path& program, const std::vector<std::string>& arguments,
                       const std::vector<std::string>& environment) {
@@ -36,8 +43,8 @@ ProgramRun runProgram(const std::filesystem::path& program, const std::vector<st
     std::vector<std::string> argv = arguments;
     if (argv.empty()) argv.push_back(program.string());
     std::vector<std::string> envp = environment;
-    auto argvPointers = pointers(argv);
-    auto envPointers = pointers(envp);
+    auto argvPointers = cStringArray(argv);
+    auto envPointers = cStringArray(envp);
 
     pid_t pid = -1;
     int spawnError = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argvPointers.data(), envPointers.data());

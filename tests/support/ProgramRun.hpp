@@ -19,4 +19,12 @@ struct ProgramRun {
 ProgramRun runProgram(const std::filesystem::path& program, const std::vector<std::string>& arguments,
                       const std::vector<std::string>& environment);
 
+// The texts as the NULL-ended array of C strings that exec and spawn take; it
+// points into `texts`, which must outlive it.
+std::vector<char*> cStringArray(std::vector<std::string>& texts);
+
+// What a shell command line printed on standard output; empty when it could
+// not be run.
+std::string shellOutput(const std::string& command);
+
 } // namespace brindleaf::testing

@@ -213,14 +213,6 @@ void TrayRig::click(QRect area, int button) {
 
 void TrayRig::key(const std::string& keys) { run("xdotool key " + keys); }
 
-std::string TrayRig::run(const std::string& command) {
-    std::string output;
-    if (FILE* pipe = ::popen(command.c_str(), "r")) {
-        char buffer[4096];
-        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
-        ::pclose(pipe);
-    }
-    return output;
-}
+std::string TrayRig::run(const std::string& command) { return shellOutput(command); }
 
 } // namespace brindleaf::testing
