@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include <sys/stat.h>
 
 using namespace brindleaf;
@@ -68,6 +70,12 @@ TEST_F(ClaudeScan, MissingProjectsFolderIsCompleteAndUnreadableOneIsAnError) {
 }
 
 TEST_F(ClaudeScan, FreshPromptWithItsEngineIsWorking) {
+    // The scan without a reader of its own sees every process on the machine,
+    // among them the engines that tests running alongside resume by their
+    // session ids: this session's id is this test process's own.
+    char ownSid[40];
+    std::snprintf(ownSid, sizeof ownSid, "0b6f2d4e-1111-4a2b-9c3d-%012x", unsigned(getpid()));
+    const std::string sid = ownSid;
     ChildProcess engine("/bin/sleep", {"claude", "60"}, cwd);
     Transcript t(sid, cwd);
     t.noise(now - 40).prompt("Fix checkout totals\nwith tax", now - 30).assistantText("msg_1", "ok", now - 29);
@@ -101,13 +109,16 @@ TEST_F(ClaudeScan, PendingToolUseAroundTheStaleWindow) {
     home.registerEngine(engine.pid(), sid);
     for (const auto& [idle, shown] : std::vector<std::pair<double, bool>>{{900, true}, {901, false}}) {
         Transcript t(sid, cwd);
-        t.prompt("migrate", now - idle - 5).toolUse("msg_1", "toolu_1", "Bash", {{"command", "make migrate"}}, now - idle);
+        t.prompt("migrate", now - idle - 5)
+            .toolUse("msg_1", "toolu_1", "Bash", {{"command", "make migrate"}}, now - idle);
         home.transcript(cwd, sid, t, now - idle);
         ClaudeStatusProvider provider(home.config(), ownProcesses);
         const auto snapshot = provider.snapshot(now);
         EXPECT_EQ(snapshot.activeSessions.size(), shown ? 1u : 0u) << idle;
         EXPECT_EQ(snapshot.ignoredStaleSessions, shown ? 0 : 1) << idle;
-        if (shown) { EXPECT_EQ(snapshot.activeSessions[0].evidence, "Claude transcript has pending tool use"); }
+        if (shown) {
+            EXPECT_EQ(snapshot.activeSessions[0].evidence, "Claude transcript has pending tool use");
+        }
     }
 }
 
@@ -171,16 +182,21 @@ TEST_F(ClaudeScan, ScheduledWakeupsKeepTheLoopShownFor900Seconds) {
     for (const auto& [pastDue, shown] : std::vector<std::pair<double, bool>>{{900, true}, {901, false}}) {
         Transcript t(sid, cwd);
         const Date scheduledAt = now - pastDue - 300;
-        t.prompt("/loop watch CI", scheduledAt - 5).toolUse("msg_1", "toolu_w", "ScheduleWakeup", {{"delaySeconds", 300}}, scheduledAt - 1);
-        t.userBlocks(json::array({{{"tool_use_id", "toolu_w"}, {"type", "tool_result"}, {"content", "Wakeup scheduled (in 300s)"}}}),
-                     scheduledAt);
+        t.prompt("/loop watch CI", scheduledAt - 5)
+            .toolUse("msg_1", "toolu_w", "ScheduleWakeup", {{"delaySeconds", 300}}, scheduledAt - 1);
+        t.userBlocks(
+            json::array(
+                {{{"tool_use_id", "toolu_w"}, {"type", "tool_result"}, {"content", "Wakeup scheduled (in 300s)"}}}),
+            scheduledAt);
         t.assistantText("msg_2", "Sleeping until then.", scheduledAt + 1);
         home.transcript(cwd, sid, t, scheduledAt + 1);
         ClaudeStatusProvider provider(home.config(), noProcesses()); // verdict unknown
         const auto snapshot = provider.snapshot(now);
         ASSERT_EQ(snapshot.activeSessions.size(), shown ? 1u : 0u) << pastDue;
         EXPECT_EQ(snapshot.ignoredStaleSessions, 0);
-        if (shown) { EXPECT_EQ(snapshot.activeSessions[0].evidence, "Claude loop sleeping until scheduled wakeup"); }
+        if (shown) {
+            EXPECT_EQ(snapshot.activeSessions[0].evidence, "Claude loop sleeping until scheduled wakeup");
+        }
     }
 }
 
@@ -188,7 +204,8 @@ TEST_F(ClaudeScan, SubagentsGetRowsWithTheirOwnProfiles) {
     ChildProcess engine("/bin/sleep", {"claude", "60"}, cwd);
     Transcript t(sid, cwd);
     t.prompt("review the codebase", now - 60);
-    t.toolUse("msg_1", "toolu_a", "Task", {{"description", std::string(100, 'r')}, {"subagent_type", "Explore"}}, now - 50);
+    t.toolUse("msg_1", "toolu_a", "Task", {{"description", std::string(100, 'r')}, {"subagent_type", "Explore"}},
+              now - 50);
     t.toolUse("msg_1", "toolu_b", "Task", {{"description", "Check tests"}, {"model", "sonnet"}}, now - 50);
     t.record({{"type", "ai-title"}, {"aiTitle", "Codebase review"}, {"sessionId", sid}}, false);
     home.transcript(cwd, sid, t, now - 50);
@@ -196,7 +213,8 @@ TEST_F(ClaudeScan, SubagentsGetRowsWithTheirOwnProfiles) {
     const auto subagentDir = home.projectDir(cwd) / sid / "subagents";
     Transcript side(sid, cwd);
     side.sidechain(true).prompt("explore", now - 49).assistantText("msg_s", "found it", now - 40);
-    side.assistantBlock("msg_s2", {{"type", "text"}, {"text", "more"}}, now - 40, "claude-haiku-4-5", {{"effort", "low"}});
+    side.assistantBlock("msg_s2", {{"type", "text"}, {"text", "more"}}, now - 40, "claude-haiku-4-5",
+                        {{"effort", "low"}});
     home.write(subagentDir / "agent-a1.jsonl", side.text(), now - 40);
     home.write(subagentDir / "agent-a1.meta.json", R"({"agentType":"Explore","toolUseId":"toolu_a"})");
 
@@ -219,7 +237,8 @@ TEST_F(ClaudeScan, SubagentsGetRowsWithTheirOwnProfiles) {
               SessionRuntimeProfile("claude-haiku-4-5", "low", SessionRuntimeProfileSource::claudeTranscript));
     const auto second = row(snapshot, sid + ":toolu_b");
     ASSERT_TRUE(second);
-    EXPECT_EQ(second->runtimeProfile, SessionRuntimeProfile("sonnet", std::nullopt, SessionRuntimeProfileSource::claudeTaskRequest));
+    EXPECT_EQ(second->runtimeProfile,
+              SessionRuntimeProfile("sonnet", std::nullopt, SessionRuntimeProfileSource::claudeTaskRequest));
     EXPECT_EQ(snapshot.ignoredStaleSessions, 0);
 }
 
@@ -229,7 +248,8 @@ Transcript backgroundLaunch(const std::string& cwd, Date launchedAt) {
     Transcript t(sid, cwd);
     t.prompt("start the dev server", launchedAt - 5);
     t.toolUse("msg_1", "toolu_s", "Bash",
-              {{"command", "npm run dev"}, {"description", "Start dev server"}, {"run_in_background", true}}, launchedAt);
+              {{"command", "npm run dev"}, {"description", "Start dev server"}, {"run_in_background", true}},
+              launchedAt);
     t.toolResult("toolu_s", "Command running in background with ID: bg1", launchedAt);
     t.assistantText("msg_2", "The server is starting.", launchedAt + 10);
     return t;
@@ -239,7 +259,8 @@ Transcript backgroundLaunch(const std::string& cwd, Date launchedAt) {
 
 TEST_F(ClaudeScan, BackgroundShellRunsWhileItsOutputChangesAndItsShellLives) {
     // The engine runs the task's shell below itself.
-    ChildProcess engine("/bin/bash", {"claude", "-c", "exec -a 'shell-snap''shots/snapshot-bash.sh' sleep 30 & wait"}, cwd);
+    ChildProcess engine("/bin/bash", {"claude", "-c", "exec -a 'shell-snap''shots/snapshot-bash.sh' sleep 30 & wait"},
+                        cwd);
     ASSERT_TRUE(waitForCommand("shell-snapshots/"));
     home.transcript(cwd, sid, backgroundLaunch(cwd, now - 7200), now - 7190);
     const auto output = home.tasksTemp() / "claude-0" / home.projectDir(cwd).filename() / sid / "tasks" / "bg1.output";
@@ -358,12 +379,13 @@ TEST_F(ClaudeScan, ListingSkipsHiddenLinksAndOtherSuffixesAndReusesItsWalk) {
 }
 
 TEST(ClaudeEngineLiveness, CommandLinesKeysAndResumeArguments) {
-    for (const char* engine : {"/usr/local/bin/claude --resume x", "claude", "claude 60", "node /opt/lib/claude-code/cli.js",
-                               "/home/u/.local/bin/claude", "/x/claudex /y/claude"})
+    for (const char* engine : {"/usr/local/bin/claude --resume x", "claude", "claude 60",
+                               "node /opt/lib/claude-code/cli.js", "/home/u/.local/bin/claude", "/x/claudex /y/claude"})
         EXPECT_TRUE(isClaudeEngineCommand(engine)) << engine;
     for (const char* other : {"claudette", "/opt/claude/bin/tool", "Claude", "/usr/bin/claude2"})
         EXPECT_FALSE(isClaudeEngineCommand(other)) << other;
-    EXPECT_FALSE(ClaudeEngineLivenessIndex::isEngineProcessCommand("/Applications/X.app/Contents/Helpers/disclaimer claude"));
+    EXPECT_FALSE(
+        ClaudeEngineLivenessIndex::isEngineProcessCommand("/Applications/X.app/Contents/Helpers/disclaimer claude"));
     EXPECT_EQ(ClaudeEngineLivenessIndex::projectKey("/a b/\xc3\xbc/my_app.v2/\xf0\x9f\x98\x80"), "-a-b---my-app-v2---");
     EXPECT_EQ(ClaudeEngineLivenessIndex::resumeSessionID("claude  --resume   abc"), "abc");
     EXPECT_EQ(ClaudeEngineLivenessIndex::resumeSessionID("claude --resume=def --resume ghi"), "def");
@@ -377,7 +399,10 @@ TEST(ClaudeEngineLiveness, VerdictsClaimsAndShellTasks) {
     const std::vector<S> samples{
         {.pid = 10, .parentPID = 1, .residentMemoryBytes = 100, .command = "claude", .cwd = "/w/a"},
         {.pid = 11, .parentPID = 1, .residentMemoryBytes = 100, .command = "claude --resume s2", .cwd = "/w/a"},
-        {.pid = 12, .parentPID = 10, .residentMemoryBytes = 5, .command = "/bin/zsh -c source ~/.claude/shell-snapshots/s.sh"},
+        {.pid = 12,
+         .parentPID = 10,
+         .residentMemoryBytes = 5,
+         .command = "/bin/zsh -c source ~/.claude/shell-snapshots/s.sh"},
         {.pid = 13, .parentPID = 1, .command = "claude"},
     };
     const auto index = ClaudeEngineLivenessIndex::build(samples, {{10, "s1"}, {99, "dead"}});
@@ -413,7 +438,8 @@ TEST(ClaudeEngineLiveness, VerdictsClaimsAndShellTasks) {
     elsewhere.transcript.path = "/p/-w-y/e.jsonl";
     older.engineKey = newer.engineKey = ClaudeEngineKey{"-w-x", std::nullopt};
     elsewhere.engineKey = ClaudeEngineKey{"-w-y", std::nullopt};
-    const auto single = ClaudeEngineLivenessIndex::build({{.pid = 20, .parentPID = 1, .command = "claude", .cwd = "/w/x"}}, {});
+    const auto single =
+        ClaudeEngineLivenessIndex::build({{.pid = 20, .parentPID = 1, .command = "claude", .cwd = "/w/x"}}, {});
     EXPECT_EQ(ClaudeStatusProvider::engineClaimedTranscripts({older, newer, elsewhere}, single),
               (std::set<std::string>{"/p/-w-x/new.jsonl"}));
 }
