@@ -1,6 +1,7 @@
 #include "platform/X11KeyGrabber.hpp"
 
 #include "platform/ManualMainQueue.hpp"
+#include "tests/support/OtherX11Client.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -61,33 +62,6 @@ protected:
     std::vector<std::uint32_t> pressed;
 };
 
-// A second X client, holding a key of its own.
-class OtherClient {
-public:
-    OtherClient() : connection_(xcb_connect(nullptr, nullptr)) {
-        root_ = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data->root;
-    }
-    ~OtherClient() { xcb_disconnect(connection_); }
-
-    void grabWithAnyModifiers(const char* keyName) {
-        xkb_x11_setup_xkb_extension(connection_, XKB_X11_MIN_MAJOR_XKB_VERSION, XKB_X11_MIN_MINOR_XKB_VERSION,
-                                    XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS, nullptr, nullptr, nullptr, nullptr);
-        xkb_context* context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
-        xkb_keymap* keymap = xkb_x11_keymap_new_from_device(
-            context, connection_, xkb_x11_get_core_keyboard_device_id(connection_), XKB_KEYMAP_COMPILE_NO_FLAGS);
-        const auto keycode = static_cast<xcb_keycode_t>(xkb_keymap_key_by_name(keymap, keyName));
-        xkb_keymap_unref(keymap);
-        xkb_context_unref(context);
-        auto cookie = xcb_grab_key_checked(connection_, 0, root_, XCB_MOD_MASK_ANY, keycode, XCB_GRAB_MODE_ASYNC,
-                                           XCB_GRAB_MODE_ASYNC);
-        ASSERT_EQ(xcb_request_check(connection_, cookie), nullptr);
-    }
-
-private:
-    xcb_connection_t* connection_;
-    xcb_window_t root_ = 0;
-};
-
 } // namespace
 
 TEST_F(X11KeyGrabberTest, ChordFiresOnceAlsoWithNumLockOrCapsLockOn) {
@@ -127,7 +101,7 @@ TEST_F(X11KeyGrabberTest, TwoIdsOnOneChordKeepTheGrabUntilBothLetGo) {
 
 TEST_F(X11KeyGrabberTest, AChordHeldByAnotherClientIsRefusedWithBadAccessAndNothingStaysGrabbed) {
     {
-        OtherClient other;
+        brindleaf::testing::OtherX11Client other;
         other.grabWithAnyModifiers("AC02");
         EXPECT_EQ(grabber->grab(1, chordS).status, KeyGrabResult::badAccess);
     }

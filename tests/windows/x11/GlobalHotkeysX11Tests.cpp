@@ -6,6 +6,7 @@
 #include "services/GlobalHotkeyMonitor.hpp"
 #include "services/ProviderSettingsStore.hpp"
 #include "tests/support/FontconfigLeakSuppression.hpp"
+#include "tests/support/OtherX11Client.hpp"
 #include "windows/ShortcutRecorderView.hpp"
 
 #include <QApplication>
@@ -36,31 +37,6 @@ QApplication& application() {
 }
 
 void run(const std::string& command) { ASSERT_EQ(std::system(command.c_str()), 0) << command; }
-
-// A second X client, holding every variant of one key.
-class OtherClient {
-public:
-    OtherClient() : connection_(xcb_connect(nullptr, nullptr)) {}
-    ~OtherClient() { xcb_disconnect(connection_); }
-
-    void grabWithAnyModifiers(const char* keyName) {
-        xkb_x11_setup_xkb_extension(connection_, XKB_X11_MIN_MAJOR_XKB_VERSION, XKB_X11_MIN_MINOR_XKB_VERSION,
-                                    XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS, nullptr, nullptr, nullptr, nullptr);
-        xkb_context* context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
-        xkb_keymap* keymap = xkb_x11_keymap_new_from_device(
-            context, connection_, xkb_x11_get_core_keyboard_device_id(connection_), XKB_KEYMAP_COMPILE_NO_FLAGS);
-        const auto keycode = static_cast<xcb_keycode_t>(xkb_keymap_key_by_name(keymap, keyName));
-        xkb_keymap_unref(keymap);
-        xkb_context_unref(context);
-        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data->root;
-        auto cookie = xcb_grab_key_checked(connection_, 0, root, XCB_MOD_MASK_ANY, keycode, XCB_GRAB_MODE_ASYNC,
-                                           XCB_GRAB_MODE_ASYNC);
-        ASSERT_EQ(xcb_request_check(connection_, cookie), nullptr);
-    }
-
-private:
-    xcb_connection_t* connection_;
-};
 
 // The application's hot keys on the X server of the test rig: the settings
 // store, the two monitors re-registered together on every stored change, and
@@ -160,7 +136,7 @@ TEST_F(GlobalHotkeysX11Test, ResettingThroughAMomentOfEqualShortcutsKeepsBothGra
 
 TEST_F(GlobalHotkeysX11Test, AChordHeldByAnotherClientIsLoggedAndShownByTheRecorder) {
     application();
-    OtherClient other;
+    brindleaf::testing::OtherX11Client other;
     other.grabWithAnyModifiers("AC02");
     registerBoth();
     EXPECT_TRUE(logged("hotkey.register.failed id=1 status=10"));
