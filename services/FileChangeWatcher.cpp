@@ -47,6 +47,8 @@ struct FileChangeWatcher::State {
         int watch = -1;
         bool isDirectory = false;
         bool triggersChange = false; // a watched path; otherwise the folder above one, which only binds again
+        dev_t device = 0;            // the file watched, links followed
+        ino_t inode = 0;
     };
 
     State(EventSourceFactory makeSource, std::chrono::milliseconds rebindDelay, Now now)
@@ -229,9 +231,9 @@ void FileChangeWatcher::State::run() {
     }
 }
 
-// Replaces the list, keeping every watch whose file stays watched: the kernel
-// hands out the same watch for the same file, and only the watches no longer
-// needed are ended, so nothing written to a path that stays is missed.
+// Replaces the list, keeping every watch whose path stays on the same file
+// and ending only the watches no longer needed, so that nothing written to a
+// path that stays is missed.
 void FileChangeWatcher::State::apply(Command command) {
     if (command.stop) {
         cancelAll();
@@ -277,14 +279,29 @@ void FileChangeWatcher::State::cancelAll() {
     rebindDue.reset();
 }
 
-// Binds every watched path that exists and every folder above one, keeping the
-// watches whose file is unchanged (the kernel hands out the same watch for the
-// same file), so that no change falls between dropping a watch and adding it
-// again; a file replaced by another gets a watch of its own and the old one
-// ends. Returns the watched paths that exist now and did not at the last
+// Binds every watched path that exists and every folder above one. A path
+// still on the file it was bound to keeps its watch untouched: asking the
+// kernel again for a watch it holds briefly loses the changes of a folder's
+// entries, and dropping one and adding it again loses what falls in between.
+// A file replaced by another gets a watch of its own (the same file by
+// another path shares it) and the old one ends. A kept watch whose file was
+// deleted and its inode number reused is ended by the kernel, which binds
+// again. Returns the watched paths that exist now and did not at the last
 // binding.
 std::vector<std::string> FileChangeWatcher::State::bind() {
     std::map<std::string, Binding> next;
+    auto install = [&](const std::string& path, const struct stat& info, bool triggersChange) {
+        Binding binding{-1, S_ISDIR(info.st_mode), triggersChange, info.st_dev, info.st_ino};
+        auto held = bindings.find(path);
+        if (held != bindings.end() && held->second.device == info.st_dev && held->second.inode == info.st_ino) {
+            binding.watch = held->second.watch;
+        } else if (auto watch = source->watchPath(path)) {
+            binding.watch = *watch;
+        } else {
+            return;
+        }
+        next[path] = binding;
+    };
     std::set<std::string> nowExisting;
     std::vector<std::string> appeared;
     for (const std::string& path : watchedPaths) {
@@ -292,7 +309,7 @@ std::vector<std::string> FileChangeWatcher::State::bind() {
         if (::stat(path.c_str(), &info) != 0) continue;
         nowExisting.insert(path);
         if (!existing.count(path)) appeared.push_back(path);
-        if (auto watch = source->watchPath(path)) next[path] = Binding{*watch, S_ISDIR(info.st_mode), true};
+        install(path, info, true);
     }
     std::set<std::string> parents;
     for (const std::string& path : watchedPaths) {
@@ -302,7 +319,7 @@ std::vector<std::string> FileChangeWatcher::State::bind() {
     for (const std::string& parent : parents) {
         struct stat info {};
         if (::stat(parent.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) continue;
-        if (auto watch = source->watchPath(parent)) next[parent] = Binding{*watch, true, false};
+        install(parent, info, false);
     }
 
     std::set<int> kept;
