@@ -97,6 +97,11 @@ int FakeFileEventSource::readCalls() const {
     return readCalls_;
 }
 
+size_t FakeFileEventSource::queuedCount() const {
+    std::lock_guard lock(mutex_);
+    return queued_.size();
+}
+
 void FakeFileEventSource::signalLocked() {
     uint64_t one = 1;
     if (wakeFd_ >= 0 && ::write(wakeFd_, &one, sizeof one) < 0) one = 0; // the counter is full: already readable

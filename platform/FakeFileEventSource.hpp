@@ -40,6 +40,8 @@ public:
 
     int unwatchCalls() const;
     int readCalls() const;
+    // Events queued and not read yet.
+    size_t queuedCount() const;
 
 private:
     void signalLocked();

@@ -8,8 +8,12 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
+#include <atomic>
+#include <condition_variable>
 #include <filesystem>
+#include <map>
+#include <mutex>
+#include <set>
 
 namespace brindleaf {
 
@@ -25,22 +29,96 @@ std::string childOf(const std::string& folder, const std::string& name) {
     return folder == "/" ? "/" + name : folder + "/" + name;
 }
 
+bool exists(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0;
+}
+
 } // namespace
 
-FileChangeWatcher::FileChangeWatcher(EventSourceFactory makeSource, std::chrono::milliseconds rebindDelay)
-    : makeSource_(std::move(makeSource)), rebindDelay_(rebindDelay) {}
+struct FileChangeWatcher::State {
+    struct Command {
+        bool stop = false;
+        bool fromWatcherThread = false; // asked for from inside the callback
+        std::vector<std::string> paths;
+        Callback onChange;
+    };
+    struct Binding {
+        int watch = -1;
+        bool isDirectory = false;
+        bool triggersChange = false; // a watched path; otherwise the folder above one, which only binds again
+        dev_t device = 0;            // the file watched, links followed
+        ino_t inode = 0;
+    };
+
+    State(EventSourceFactory makeSource, std::chrono::milliseconds rebindDelay, Now now)
+        : makeSource(std::move(makeSource)), rebindDelay(rebindDelay), now(std::move(now)) {}
+    ~State() {
+        if (wakeFd >= 0) ::close(wakeFd);
+    }
+
+    bool onWatcherThread() const { return threadID.load() == std::this_thread::get_id(); }
+    void run();
+    bool isExiting();
+    void markHandled(uint64_t ticket);
+    void apply(Command command);
+    void cancelAll();
+    std::vector<std::string> bind();
+    void rebind();
+    void readEvents();
+    void deliver(const std::vector<std::string>& paths);
+    void wake();
+
+    // Shared with callers, under mutex.
+    const EventSourceFactory makeSource;
+    const std::chrono::milliseconds rebindDelay;
+    const Now now;
+    std::mutex mutex;
+    std::condition_variable handledChanged;
+    std::optional<Command> pending;
+    uint64_t requested = 0;
+    uint64_t handled = 0;
+    bool exiting = false;
+    bool unavailable = false;
+    int wakeFd = -1; // set before the thread starts
+    std::atomic<std::thread::id> threadID{};
+    std::atomic<uint64_t> rebinds{0};
+
+    // Touched only on the watcher's thread (source: set before it starts).
+    std::unique_ptr<FileEventSource> source;
+    std::vector<std::string> watchedPaths; // sorted, without duplicates
+    std::set<std::string> watchedSet;
+    std::set<std::string> boundTo;  // the watched paths and every folder above them
+    std::set<std::string> existing; // the watched paths that existed at the last binding
+    std::map<std::string, Binding> bindings;
+    std::multimap<int, std::string> pathsByWatch;
+    std::shared_ptr<const Callback> callback;
+    std::optional<Clock::time_point> rebindDue;
+    uint64_t generation = 0; // changes whenever the callback is replaced or dropped
+};
+
+FileChangeWatcher::FileChangeWatcher(EventSourceFactory makeSource, std::chrono::milliseconds rebindDelay, Now now)
+    : state_(std::make_shared<State>(std::move(makeSource), rebindDelay, now ? std::move(now) : Now(Clock::now))) {}
 
 FileChangeWatcher::~FileChangeWatcher() {
     FileChangeWatcher::stop();
     {
-        std::lock_guard lock(mutex_);
-        exiting_ = true;
-        ++requested_;
+        std::lock_guard lock(state_->mutex);
+        state_->exiting = true;
+        ++state_->requested;
+        state_->wake();
     }
-    wake();
-    if (thread_.joinable()) thread_.join();
-    if (wakeFd_ >= 0) ::close(wakeFd_);
+    if (!thread_.joinable()) return;
+    // From inside the callback the thread cannot wait for itself: it ends on
+    // its own once the callback returns, keeping the state alive until then.
+    if (state_->onWatcherThread()) {
+        thread_.detach();
+    } else {
+        thread_.join();
+    }
 }
+
+uint64_t FileChangeWatcher::rebindCount() const { return state_->rebinds.load(); }
 
 std::optional<std::string> FileChangeWatcher::normalisedPath(const std::string& path) {
     if (path.empty() || path.front() != '/' || path.find('\0') != std::string::npos) return std::nullopt;
@@ -50,183 +128,241 @@ std::optional<std::string> FileChangeWatcher::normalisedPath(const std::string& 
 }
 
 void FileChangeWatcher::watch(std::vector<std::string> paths, Callback onChange) {
-    std::lock_guard lock(mutex_);
-    if (unavailable_) return;
+    State& state = *state_;
+    std::lock_guard lock(state.mutex);
+    if (state.unavailable) return;
     if (!thread_.joinable()) {
-        source_ = makeSource_ ? makeSource_() : InotifyFileEventSource::create();
-        wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-        if (!source_ || wakeFd_ < 0) {
+        state.source = state.makeSource ? state.makeSource() : InotifyFileEventSource::create();
+        state.wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+        if (!state.source || state.wakeFd < 0) {
             // Without change notifications the poll alone notices changes.
-            unavailable_ = true;
-            source_.reset();
+            state.unavailable = true;
+            state.source.reset();
             return;
         }
-        thread_ = std::thread([this] { run(); });
+        thread_ = std::thread([shared = state_] { shared->run(); });
     }
-    pending_ = Command{false, std::move(paths), std::move(onChange)};
-    ++requested_;
-    wake();
+    state.pending = State::Command{false, state.onWatcherThread(), std::move(paths), std::move(onChange)};
+    ++state.requested;
+    state.wake();
 }
 
 void FileChangeWatcher::stop() {
-    if (threadID_.load() == std::this_thread::get_id()) {
-        // From inside the callback: the thread is ours, cancel here and now.
+    State& state = *state_;
+    if (state.onWatcherThread()) {
+        // From inside the callback: the thread is ours, end the watches here
+        // and now. A watch() the callback asked for before is dropped with
+        // them; one from another thread is still carried out afterwards.
         {
-            std::lock_guard lock(mutex_);
-            pending_.reset();
-            handled_ = requested_;
+            std::lock_guard lock(state.mutex);
+            if (state.pending && state.pending->fromWatcherThread) state.pending.reset();
         }
-        handledChanged_.notify_all();
-        cancelAll();
+        state.cancelAll();
         return;
     }
-    std::unique_lock lock(mutex_);
+    std::unique_lock lock(state.mutex);
     if (!thread_.joinable()) return;
-    pending_ = Command{true, {}, {}};
-    const uint64_t ticket = ++requested_;
-    wake();
-    handledChanged_.wait(lock, [&] { return handled_ >= ticket; });
+    state.pending = State::Command{true, false, {}, {}};
+    const uint64_t ticket = ++state.requested;
+    state.wake();
+    state.handledChanged.wait(lock, [&] { return state.handled >= ticket; });
 }
 
-void FileChangeWatcher::wake() {
+void FileChangeWatcher::State::wake() {
     uint64_t one = 1;
-    if (wakeFd_ >= 0 && ::write(wakeFd_, &one, sizeof one) < 0) one = 0; // full: already readable
+    if (wakeFd >= 0 && ::write(wakeFd, &one, sizeof one) < 0) one = 0; // full: already readable
 }
 
-void FileChangeWatcher::run() {
-    threadID_.store(std::this_thread::get_id());
+bool FileChangeWatcher::State::isExiting() {
+    std::lock_guard lock(mutex);
+    return exiting;
+}
+
+void FileChangeWatcher::State::markHandled(uint64_t ticket) {
+    {
+        std::lock_guard lock(mutex);
+        handled = std::max(handled, ticket);
+    }
+    handledChanged.notify_all();
+}
+
+void FileChangeWatcher::State::run() {
+    threadID.store(std::this_thread::get_id());
     for (;;) {
         int timeout = -1;
-        if (rebindDue_) {
-            auto left = std::chrono::ceil<std::chrono::milliseconds>(*rebindDue_ - Clock::now()).count();
+        if (rebindDue) {
+            auto left = std::chrono::ceil<std::chrono::milliseconds>(*rebindDue - now()).count();
             timeout = static_cast<int>(std::clamp<long long>(left, 0, 60'000));
         }
-        pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {source_->descriptor(), POLLIN, 0}};
-        if (::poll(fds, 2, timeout) < 0 && errno != EINTR) fds[1].revents = 0;
+        pollfd fds[2] = {{wakeFd, POLLIN, 0}, {source->descriptor(), POLLIN, 0}};
+        if (::poll(fds, 2, timeout) < 0) fds[0].revents = fds[1].revents = 0;
 
         if (fds[0].revents & POLLIN) {
             uint64_t count = 0;
-            if (::read(wakeFd_, &count, sizeof count) < 0) count = 0; // drained already
+            if (::read(wakeFd, &count, sizeof count) < 0) count = 0; // drained already
         }
         std::optional<Command> command;
         uint64_t ticket = 0;
-        bool exiting = false;
+        bool stopping = false;
         {
-            std::lock_guard lock(mutex_);
-            command.swap(pending_);
-            ticket = requested_;
-            exiting = exiting_;
+            std::lock_guard lock(mutex);
+            command.swap(pending);
+            ticket = requested;
+            stopping = exiting;
         }
-        if (command) apply(std::move(*command));
-        {
-            std::lock_guard lock(mutex_);
-            handled_ = std::max(handled_, ticket);
+        if (command && !command->stop) {
+            // What changed before the list is replaced is reported first, to
+            // the callback it was watched for; the callback may end it all.
+            readEvents();
+            stopping = isExiting();
         }
-        handledChanged_.notify_all();
-        if (exiting) {
+        if (stopping) {
             cancelAll();
+            markHandled(ticket);
             return;
         }
-        if (fds[1].revents) readEvents();
-        if (rebindDue_ && Clock::now() >= *rebindDue_) {
-            rebindDue_.reset();
-            deliver(bind(true));
+        if (command) {
+            apply(std::move(*command));
+        } else if (fds[1].revents) {
+            readEvents();
         }
+        markHandled(ticket);
+        if (rebindDue && now() >= *rebindDue) rebind();
     }
 }
 
-void FileChangeWatcher::apply(Command command) {
-    cancelAll();
-    if (command.stop) return;
+// Replaces the list, keeping every watch whose path stays on the same file
+// and ending only the watches no longer needed, so that nothing written to a
+// path that stays is missed.
+void FileChangeWatcher::State::apply(Command command) {
+    if (command.stop) {
+        cancelAll();
+        return;
+    }
+    std::set<std::string> paths;
     for (const std::string& path : command.paths) {
-        if (auto normal = normalisedPath(path)) watchedSet_.insert(std::move(*normal));
+        if (auto normal = normalisedPath(path)) paths.insert(std::move(*normal));
     }
-    watchedPaths_.assign(watchedSet_.begin(), watchedSet_.end());
-    for (const std::string& path : watchedPaths_) {
-        for (std::string step = path; boundTo_.insert(step).second && step != "/";) step = parentOf(step);
+    // A path new to the list that exists now is not reported; one that stays
+    // keeps its last answer, so that one that appeared meanwhile is.
+    std::set<std::string> existed;
+    for (const std::string& path : paths) {
+        if (watchedSet.count(path) ? existing.count(path) > 0 : exists(path)) existed.insert(path);
     }
-    if (command.onChange) callback_ = std::make_shared<const Callback>(std::move(command.onChange));
-    bind(false);
+    watchedSet = std::move(paths);
+    watchedPaths.assign(watchedSet.begin(), watchedSet.end());
+    boundTo.clear();
+    for (const std::string& path : watchedPaths) {
+        for (std::string step = path; boundTo.insert(step).second && step != "/";) step = parentOf(step);
+    }
+    existing = std::move(existed);
+    ++generation;
+    callback = command.onChange ? std::make_shared<const Callback>(std::move(command.onChange)) : nullptr;
+    rebindDue.reset(); // the binding below is the one a pending rebinding waited for
+    deliver(bind());
 }
 
-void FileChangeWatcher::cancelAll() {
-    ++generation_;
+void FileChangeWatcher::State::cancelAll() {
+    ++generation;
     int last = -1;
-    for (const auto& [watch, path] : pathsByWatch_) {
-        if (watch != last) source_->unwatch(watch);
+    for (const auto& [watch, path] : pathsByWatch) {
+        if (watch != last) source->unwatch(watch);
         last = watch;
     }
-    bindings_.clear();
-    pathsByWatch_.clear();
-    watchedPaths_.clear();
-    watchedSet_.clear();
-    boundTo_.clear();
-    existing_.clear();
-    callback_.reset();
-    rebindDue_.reset();
+    bindings.clear();
+    pathsByWatch.clear();
+    watchedPaths.clear();
+    watchedSet.clear();
+    boundTo.clear();
+    existing.clear();
+    callback.reset();
+    rebindDue.reset();
 }
 
-// Binds every watched path that exists and every folder above one, keeping the
-// watches whose file is unchanged (the kernel hands out the same watch for the
-// same file), so that no change falls between dropping a watch and adding it
+// Binds every watched path that exists and every folder above one. A path
+// still on the file it was bound to keeps its watch untouched: asking the
+// kernel again for a watch it holds briefly loses the changes of a folder's
+// entries, and dropping one and adding it again loses what falls in between.
+// A file replaced by another gets a watch of its own (the same file by
+// another path shares it) and the old one ends. A kept watch whose file was
+// deleted and its inode number reused is ended by the kernel, which binds
 // again. Returns the watched paths that exist now and did not at the last
-// binding when `reportAppeared`.
-std::vector<std::string> FileChangeWatcher::bind(bool reportAppeared) {
+// binding.
+std::vector<std::string> FileChangeWatcher::State::bind() {
     std::map<std::string, Binding> next;
-    std::set<std::string> existing;
+    auto install = [&](const std::string& path, const struct stat& info, bool triggersChange) {
+        Binding binding{-1, S_ISDIR(info.st_mode), triggersChange, info.st_dev, info.st_ino};
+        auto held = bindings.find(path);
+        if (held != bindings.end() && held->second.device == info.st_dev && held->second.inode == info.st_ino) {
+            binding.watch = held->second.watch;
+        } else if (auto watch = source->watchPath(path)) {
+            binding.watch = *watch;
+        } else {
+            return;
+        }
+        next[path] = binding;
+    };
+    std::set<std::string> nowExisting;
     std::vector<std::string> appeared;
-    for (const std::string& path : watchedPaths_) {
+    for (const std::string& path : watchedPaths) {
         struct stat info {};
         if (::stat(path.c_str(), &info) != 0) continue;
-        existing.insert(path);
-        if (reportAppeared && !existing_.count(path)) appeared.push_back(path);
-        if (auto watch = source_->watchPath(path)) next[path] = Binding{*watch, S_ISDIR(info.st_mode), true};
+        nowExisting.insert(path);
+        if (!existing.count(path)) appeared.push_back(path);
+        install(path, info, true);
     }
     std::set<std::string> parents;
-    for (const std::string& path : watchedPaths_) {
+    for (const std::string& path : watchedPaths) {
         std::string parent = parentOf(path);
-        if (!watchedSet_.count(parent)) parents.insert(std::move(parent));
+        if (!watchedSet.count(parent)) parents.insert(std::move(parent));
     }
     for (const std::string& parent : parents) {
         struct stat info {};
         if (::stat(parent.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) continue;
-        if (auto watch = source_->watchPath(parent)) next[parent] = Binding{*watch, true, false};
+        install(parent, info, false);
     }
 
     std::set<int> kept;
     for (const auto& [path, binding] : next) kept.insert(binding.watch);
     std::set<int> released;
-    for (const auto& [watch, path] : pathsByWatch_) {
-        if (!kept.count(watch) && released.insert(watch).second) source_->unwatch(watch);
+    for (const auto& [watch, path] : pathsByWatch) {
+        if (!kept.count(watch) && released.insert(watch).second) source->unwatch(watch);
     }
-    bindings_ = std::move(next);
-    pathsByWatch_.clear();
-    for (const auto& [path, binding] : bindings_) pathsByWatch_.emplace(binding.watch, path);
-    existing_ = std::move(existing);
-    if (reportAppeared) ++rebinds_;
+    bindings = std::move(next);
+    pathsByWatch.clear();
+    for (const auto& [path, binding] : bindings) pathsByWatch.emplace(binding.watch, path);
+    existing = std::move(nowExisting);
     return appeared;
 }
 
-void FileChangeWatcher::readEvents() {
-    FileEventSource::ReadResult result = source_->read();
+// Binds again after a change that may have replaced watched files or folders
+// on the way to them, and reports the watched paths that appeared.
+void FileChangeWatcher::State::rebind() {
+    rebindDue.reset();
+    ++rebinds;
+    deliver(bind());
+}
+
+void FileChangeWatcher::State::readEvents() {
+    FileEventSource::ReadResult result = source->read();
     std::vector<std::string> reports;
     std::set<std::string> reported;
     auto report = [&](const std::string& path) {
         if (reported.insert(path).second) reports.push_back(path);
     };
-    bool rebind = false;
+    bool rebindNeeded = false;
     for (const FileEventSource::Event& event : result.events) {
-        auto [first, last] = pathsByWatch_.equal_range(event.watch);
+        auto [first, last] = pathsByWatch.equal_range(event.watch);
         if (event.watchEnded) {
             // The kernel ended a watch we still hold (the file is gone): bind again.
-            for (auto it = first; it != last; ++it) bindings_.erase(it->second);
-            if (first != last) rebind = true;
-            pathsByWatch_.erase(first, last);
+            for (auto it = first; it != last; ++it) bindings.erase(it->second);
+            if (first != last) rebindNeeded = true;
+            pathsByWatch.erase(first, last);
             continue;
         }
         for (auto it = first; it != last; ++it) {
             const std::string& path = it->second;
-            const Binding& binding = bindings_.at(path);
+            const Binding& binding = bindings.at(path);
             switch (event.kind) {
             case FileEventSource::Kind::EntryChanged:
                 if (binding.triggersChange && binding.isDirectory) report(childOf(path, event.name));
@@ -235,7 +371,7 @@ void FileChangeWatcher::readEvents() {
                 std::string child = childOf(path, event.name);
                 if (binding.triggersChange && binding.isDirectory) report(child);
                 // Only a watched entry, or a folder on the way to one, changes what must be bound.
-                if (boundTo_.count(child)) rebind = true;
+                if (boundTo.count(child)) rebindNeeded = true;
                 break;
             }
             case FileEventSource::Kind::FolderChanged:
@@ -243,31 +379,33 @@ void FileChangeWatcher::readEvents() {
                 break;
             case FileEventSource::Kind::FolderGone:
                 if (binding.triggersChange) report(path);
-                rebind = true;
+                rebindNeeded = true;
                 break;
             }
         }
     }
     if (result.overflowed) {
         // Changes were lost: bind again now and report everything that exists.
-        bind(true);
-        for (const std::string& path : watchedPaths_) {
-            if (existing_.count(path)) report(path);
+        ++rebinds;
+        bind();
+        for (const std::string& path : watchedPaths) {
+            if (existing.count(path)) report(path);
         }
-        rebind = false;
-        rebindDue_.reset();
+        rebindNeeded = false;
+        rebindDue.reset();
     }
-    if (rebind && !rebindDue_) rebindDue_ = Clock::now() + rebindDelay_;
+    // Timed from the first event of a burst: later ones do not postpone it.
+    if (rebindNeeded && !rebindDue) rebindDue = now() + rebindDelay;
     deliver(reports);
 }
 
-void FileChangeWatcher::deliver(const std::vector<std::string>& paths) {
-    const uint64_t generation = generation_;
-    std::shared_ptr<const Callback> callback = callback_;
-    if (!callback) return;
+void FileChangeWatcher::State::deliver(const std::vector<std::string>& paths) {
+    const uint64_t current = generation;
+    std::shared_ptr<const Callback> target = callback;
+    if (!target) return;
     for (const std::string& path : paths) {
-        if (generation_ != generation) return; // stopped or replaced from inside the callback
-        (*callback)(path);
+        if (generation != current) return; // stopped, or the watcher destroyed, from inside the callback
+        (*target)(path);
     }
 }
 

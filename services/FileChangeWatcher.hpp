@@ -1,15 +1,10 @@
 #pragma once
 
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -28,41 +23,51 @@ class FileEventSource; // platform/FileEventSource.hpp
 // entry of a watched folder reports that entry's path; the folder itself
 // reports its own attribute changes and its removal. Deletions, creations and
 // renames of watched paths or of folders on the way to them bind the watches
-// again 0.2 seconds after the first of a burst, keeping every watch whose file
-// is unchanged. When the kernel lost events, every watched
-// path that exists is reported. Paths on network and FUSE file systems are not
-// watched (the poll covers them); paths that are not absolute are ignored.
+// again 0.2 seconds after the first event of a burst (later events of the
+// burst do not move that time), keeping every watch whose file is unchanged.
+// When the kernel lost events, every watched path that exists is reported.
+// Paths on network and FUSE file systems are not watched (the poll covers
+// them); paths that are not absolute are ignored.
 //
 // A thread of its own, started by the first watch(), waits for the kernel's
 // events and calls the callback; owners hop to their own thread themselves.
-// virtual so that a fake can stand in for it. Never destroy a watcher from
-// inside its own callback.
+// The callback may call watch() and stop(), and may destroy the watcher.
+// virtual so that a fake can stand in for it.
 class FileChangeWatcher {
 public:
     using Callback = std::function<void(const std::string& path)>;
     // Makes the event source; the inotify one when not given. A null source
     // (inotify unavailable) watches nothing.
     using EventSourceFactory = std::function<std::unique_ptr<FileEventSource>()>;
+    using Clock = std::chrono::steady_clock;
+    // The clock the rebinding delay is measured on; the monotonic clock when
+    // not given. It is read whenever an event or a call wakes the watcher.
+    using Now = std::function<Clock::time_point()>;
 
     static constexpr std::chrono::milliseconds defaultRebindDelay{200};
 
     explicit FileChangeWatcher(EventSourceFactory makeSource = {},
-                               std::chrono::milliseconds rebindDelay = defaultRebindDelay);
+                               std::chrono::milliseconds rebindDelay = defaultRebindDelay, Now now = {});
     // Calls stop().
     virtual ~FileChangeWatcher();
     FileChangeWatcher(const FileChangeWatcher&) = delete;
     FileChangeWatcher& operator=(const FileChangeWatcher&) = delete;
 
     // Replaces the watched paths and the callback; returns at once, the
-    // watches are bound on the watcher's thread. Paths that exist now are not
+    // watches are bound on the watcher's thread. Changes queued before are
+    // reported first (to the callback they were watched for); the watches of
+    // paths that stay, on the same file, are kept, so nothing written to them
+    // meanwhile is missed. Paths new to the list that exist now are not
     // reported; duplicates count once.
     virtual void watch(std::vector<std::string> paths, Callback onChange);
     // Ends every watch and drops the callback; when it returns, the callback
-    // is not called any more. Synchronous; safe from inside the callback.
+    // is not called any more. Synchronous. From inside the callback it ends
+    // the watches at once; a watch() another thread asked for meanwhile still
+    // follows.
     virtual void stop();
 
     // How many times the watches were bound again after a change or lost events.
-    uint64_t rebindCount() const { return rebinds_.load(); }
+    uint64_t rebindCount() const;
 
     // The form a path is watched and reported under: absolute, without "."
     // and ".." components, repeated or trailing slashes; absent for a text
@@ -70,52 +75,12 @@ public:
     static std::optional<std::string> normalisedPath(const std::string& path);
 
 private:
-    struct Command {
-        bool stop = false;
-        std::vector<std::string> paths;
-        Callback onChange;
-    };
-    struct Binding {
-        int watch = -1;
-        bool isDirectory = false;
-        bool triggersChange = false; // a watched path; otherwise the folder above one, which only binds again
-    };
-    using Clock = std::chrono::steady_clock;
-
-    void run();
-    void apply(Command command);
-    void cancelAll();
-    std::vector<std::string> bind(bool reportAppeared);
-    void readEvents();
-    void deliver(const std::vector<std::string>& paths);
-    void wake();
-
-    // Shared with callers, under mutex_.
-    EventSourceFactory makeSource_;
-    const std::chrono::milliseconds rebindDelay_;
-    std::mutex mutex_;
-    std::condition_variable handledChanged_;
-    std::optional<Command> pending_;
-    uint64_t requested_ = 0;
-    uint64_t handled_ = 0;
-    bool exiting_ = false;
-    bool unavailable_ = false;
-    std::thread thread_;
-    int wakeFd_ = -1;
-    std::atomic<std::thread::id> threadID_{};
-    std::atomic<uint64_t> rebinds_{0};
-
-    // Touched only on the watcher's thread.
-    std::unique_ptr<FileEventSource> source_;
-    std::vector<std::string> watchedPaths_; // sorted, without duplicates
-    std::set<std::string> watchedSet_;
-    std::set<std::string> boundTo_;  // the watched paths and every folder above them
-    std::set<std::string> existing_; // the watched paths that existed at the last binding
-    std::map<std::string, Binding> bindings_;
-    std::multimap<int, std::string> pathsByWatch_;
-    std::shared_ptr<const Callback> callback_;
-    std::optional<Clock::time_point> rebindDue_;
-    uint64_t generation_ = 0; // changes whenever the watched set is cancelled
+    // Everything the watcher's thread touches. The thread holds it too, so
+    // that a watcher destroyed from inside its callback leaves the thread
+    // something to finish on.
+    struct State;
+    std::shared_ptr<State> state_;
+    std::thread thread_; // under the state's mutex
 };
 
 } // namespace brindleaf

@@ -1,5 +1,6 @@
 #include "services/LaunchAtLoginController.hpp"
 
+#include "core/TextUtils.hpp"
 #include "platform/AtomicFile.hpp"
 #include "platform/DesktopEntry.hpp"
 #include "platform/Logger.hpp"
@@ -9,6 +10,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <sys/stat.h>
 #include <system_error>
 
 namespace brindleaf {
@@ -26,7 +28,10 @@ std::string describe(const std::filesystem::path& path, int error) {
 
 enum class EntryState { missing, shown, hidden };
 
+// Only a file is an entry: a folder (or anything else) of that name is none.
 EntryState entryState(const std::filesystem::path& path) {
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error)) return EntryState::missing;
     std::ifstream in(path, std::ios::binary);
     if (!in) return EntryState::missing;
     std::ostringstream contents;
@@ -37,6 +42,39 @@ EntryState entryState(const std::filesystem::path& path) {
         return EntryState::hidden;
     }
     return EntryState::shown;
+}
+
+bool isFile(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+constexpr std::string_view kDeletedSuffix = " (deleted)";
+
+// The program the entry runs, from the running executable's path as
+// /proc/self/exe reads it. Once a package upgrade has replaced the running
+// file, the link reads "<path> (deleted)" and the new file at <path> is the
+// program to start. Absent, with `failure` set, when nothing is there to run
+// or the path is not UTF-8 (an entry is UTF-8 text and its launcher would not
+// find a path written otherwise).
+std::optional<std::string> programToRun(const std::string& executable, std::string& failure) {
+    if (executable.empty()) {
+        failure = "the running program's path is unknown";
+        return std::nullopt;
+    }
+    std::string program = executable;
+    if (program.ends_with(kDeletedSuffix) && !isFile(program)) {
+        program.resize(program.size() - kDeletedSuffix.size());
+        if (!isFile(program)) {
+            failure = repairUTF8(program) + ": the running program was removed and nothing replaced it";
+            return std::nullopt;
+        }
+    }
+    if (!isValidUTF8(program)) {
+        failure = repairUTF8(program) + ": the running program's path is not valid UTF-8";
+        return std::nullopt;
+    }
+    return program;
 }
 
 } // namespace
@@ -96,7 +134,9 @@ void LaunchAtLoginController::setEnabled(bool enabled) {
 std::optional<std::string> LaunchAtLoginController::writeEntry(bool hidden) const {
     const std::filesystem::path path = userEntryPath();
     if (path.empty()) return std::string("no home folder for the autostart entry");
-    if (locations_.executablePath.empty()) return std::string("the running program's path is unknown");
+    std::string failure;
+    std::optional<std::string> program = programToRun(locations_.executablePath, failure);
+    if (!program) return failure;
     std::error_code error;
     std::filesystem::create_directories(locations_.userAutostartFolder, error);
     if (error) return locations_.userAutostartFolder.string() + ": " + error.message();
@@ -105,7 +145,7 @@ std::optional<std::string> LaunchAtLoginController::writeEntry(bool hidden) cons
                            "Type=Application\n"
                            "Name=Brindleaf\n"
                            "Exec=" +
-                           DesktopEntry::escapeValue(DesktopEntry::execCommand({locations_.executablePath})) +
+                           DesktopEntry::escapeValue(DesktopEntry::execCommand({*program})) +
                            "\n"
                            "Terminal=false\n";
     contents += hidden ? "Hidden=true\n" : "X-GNOME-Autostart-enabled=true\n";
@@ -117,6 +157,8 @@ std::optional<std::string> LaunchAtLoginController::removeEntry() const {
     const std::filesystem::path path = userEntryPath();
     if (path.empty()) return std::nullopt;
     std::error_code error;
+    // A folder of that name is no entry: there is nothing of ours to remove.
+    if (std::filesystem::is_directory(std::filesystem::symlink_status(path, error))) return std::nullopt;
     std::filesystem::remove(path, error);
     if (error) return path.string() + ": " + error.message();
     return std::nullopt;

@@ -14,7 +14,7 @@ namespace brindleaf {
 // Whether the application starts when the user logs in: an XDG autostart
 // entry "com.quorvale.Brindleaf.desktop" in the user's autostart folder
 // ($XDG_CONFIG_HOME/autostart, ~/.config/autostart when unset). The item is
-// enabled when the user's entry exists and is not hidden ("Hidden=true" or
+// enabled when the user's entry is a file and is not hidden ("Hidden=true" or
 // "X-GNOME-Autostart-enabled=false"); without a user entry, a same-named entry
 // in a system autostart folder ($XDG_CONFIG_DIRS/autostart) counts, and
 // switching it off writes a hidden user entry over it. The registration lives
@@ -30,7 +30,9 @@ public:
     struct Locations {
         std::filesystem::path userAutostartFolder;
         std::vector<std::filesystem::path> systemAutostartFolders; // first one first
-        std::string executablePath;                                // what the entry runs
+        // The running executable as /proc/self/exe reads it; the entry runs
+        // it, or the file that replaced it when it reads "<path> (deleted)".
+        std::string executablePath;
 
         // From the XDG variables, and the running executable with links resolved.
         static Locations fromEnvironment();

@@ -8,12 +8,15 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <deque>
 #include <fstream>
+#include <map>
 #include <mutex>
 #include <set>
 #include <sstream>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace brindleaf;
 using brindleaf::testing::TempDir;
@@ -38,6 +41,19 @@ public:
     bool waitFor(const fs::path& path, size_t times = 1) {
         std::unique_lock lock(mutex_);
         return changed_.wait_for(lock, kPatience, [&] { return countLocked(path) >= times; });
+    }
+    // The paths not reported within the patience.
+    std::vector<fs::path> missing(const std::vector<fs::path>& paths) {
+        std::unique_lock lock(mutex_);
+        auto absent = [&] {
+            std::vector<fs::path> left;
+            for (const auto& path : paths) {
+                if (countLocked(path) == 0) left.push_back(path);
+            }
+            return left;
+        };
+        changed_.wait_for(lock, kPatience, [&] { return absent().empty(); });
+        return absent();
     }
     size_t count(const fs::path& path) const {
         std::lock_guard lock(mutex_);
@@ -105,6 +121,30 @@ protected:
         return inodes;
     }
 
+    // The kernel's watch descriptor of each watched inode.
+    std::map<unsigned long, int> kernelWatchIDs() const {
+        std::map<unsigned long, int> ids;
+        std::ifstream in("/proc/self/fdinfo/" + std::to_string(descriptor_));
+        for (std::string line; std::getline(in, line);) {
+            auto at = line.find(" ino:");
+            if (!line.starts_with("inotify wd:") || at == std::string::npos) continue;
+            ids[std::stoul(line.substr(at + 5), nullptr, 16)] = std::stoi(line.substr(11), nullptr, 16);
+        }
+        return ids;
+    }
+
+    // Watches `paths` with a callback of its own and waits until it is in
+    // place: a write to `probe` reaches it (earlier writes may still go to
+    // the callback before).
+    void watchAndSettle(FileChangeWatcher& watcher, const std::vector<fs::path>& paths, const fs::path& probe) {
+        Reports& reports = settled_.emplace_back();
+        watcher.watch(strings(paths), reports.callback());
+        ASSERT_TRUE(eventually([&] {
+            append(probe);
+            return reports.count(probe) > 0;
+        }));
+    }
+
     static unsigned long inodeOf(const fs::path& path) {
         struct stat info {};
         return ::stat(path.c_str(), &info) == 0 ? info.st_ino : 0;
@@ -132,6 +172,7 @@ protected:
 
     TempDir dir_;
     int descriptor_ = -1;
+    std::deque<Reports> settled_;
 };
 
 } // namespace
@@ -229,13 +270,15 @@ TEST_F(InotifyWatcherTest, SecondWatchReplacesTheFirst) {
     watcher->watch(strings({first}), before.callback());
     if (descriptor_ < 0) GTEST_SKIP() << "inotify unavailable";
     ASSERT_TRUE(kernelWatchesBecome({first}));
+    // Written before the list is replaced: reported, to the callback it was watched for.
+    append(first);
     watcher->watch(strings({second}), after.callback());
     ASSERT_TRUE(kernelWatchesBecome({second}));
 
     append(first);
     append(second);
     ASSERT_TRUE(after.waitFor(second));
-    EXPECT_EQ(before.all(), std::vector<std::string>{});
+    EXPECT_EQ(before.all(), std::vector<std::string>{first.string()});
     EXPECT_EQ(after.all(), std::vector<std::string>{second.string()});
 }
 
@@ -249,7 +292,15 @@ TEST_F(InotifyWatcherTest, AppendInsideWatchedFolderReportsTheFile) {
     ASSERT_TRUE(kernelWatchesBecome({project}));
     append(transcript);
     EXPECT_TRUE(reports.waitFor(transcript));
+    // A new transcript is reported under its own path, and so are its writes,
+    // through the folder's watch: nothing is bound again.
+    auto created = dir_.write("projects/-work-app/second.jsonl", "{}\n");
+    ASSERT_TRUE(reports.waitFor(created));
+    size_t seen = reports.count(created);
+    append(created);
+    EXPECT_TRUE(reports.waitFor(created, seen + 1));
     EXPECT_EQ(reports.count(project), 0u);
+    EXPECT_EQ(watcher->rebindCount(), 0u);
 }
 
 TEST_F(InotifyWatcherTest, StopFromInsideTheCallbackReturnsAndEndsEveryWatch) {
@@ -278,6 +329,123 @@ TEST_F(InotifyWatcherTest, StopFromInsideTheCallbackReturnsAndEndsEveryWatch) {
     watcher->stop(); // from outside as well: nothing left to end
     std::lock_guard lock(mutex);
     EXPECT_EQ(calls, 1);
+}
+
+TEST_F(InotifyWatcherTest, StopFromInsideTheCallbackKeepsAWatchAnotherThreadAskedForMeanwhile) {
+    auto first = dir_.write("a/first.json", "1");
+    auto second = dir_.write("b/second.json", "2");
+    auto watcher = makeWatcher();
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool inCallback = false;
+    bool watchAsked = false;
+    int firstCalls = 0;
+    watcher->watch(strings({first}), [&](const std::string&) {
+        std::unique_lock lock(mutex);
+        ++firstCalls;
+        inCallback = true;
+        changed.notify_all();
+        changed.wait_for(lock, kPatience, [&] { return watchAsked; });
+        lock.unlock();
+        watcher->stop();
+    });
+    if (descriptor_ < 0) GTEST_SKIP() << "inotify unavailable";
+    ASSERT_TRUE(kernelWatchesBecome({first}));
+    append(first);
+    {
+        std::unique_lock lock(mutex);
+        ASSERT_TRUE(changed.wait_for(lock, kPatience, [&] { return inCallback; }));
+    }
+    Reports after;
+    watcher->watch(strings({second}), after.callback());
+    {
+        std::lock_guard lock(mutex);
+        watchAsked = true;
+    }
+    changed.notify_all();
+    ASSERT_TRUE(kernelWatchesBecome({second}));
+    append(first);
+    append(second);
+    EXPECT_TRUE(after.waitFor(second));
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(firstCalls, 1);
+}
+
+TEST_F(InotifyWatcherTest, DestroyedFromInsideItsCallbackEndsEveryWatchAndItsThread) {
+    auto file = dir_.write("state.json", "{}");
+    auto watcher = makeWatcher();
+    std::mutex mutex;
+    std::condition_variable done;
+    bool destroyed = false;
+    watcher->watch(strings({file}), [&](const std::string&) {
+        watcher.reset();
+        std::lock_guard lock(mutex);
+        destroyed = true;
+        done.notify_all();
+    });
+    if (descriptor_ < 0) GTEST_SKIP() << "inotify unavailable";
+    ASSERT_TRUE(kernelWatchesBecome({file}));
+    append(file);
+    {
+        std::unique_lock lock(mutex);
+        ASSERT_TRUE(done.wait_for(lock, kPatience, [&] { return destroyed; }));
+    }
+    EXPECT_TRUE(kernelWatches().empty());
+    // The thread ends on its own and closes the inotify instance.
+    EXPECT_TRUE(eventually([&] {
+        char target[64] = {};
+        auto link = "/proc/self/fd/" + std::to_string(descriptor_);
+        return ::readlink(link.c_str(), target, sizeof target - 1) < 0 || std::string(target) != "anon_inode:inotify";
+    }));
+}
+
+TEST_F(InotifyWatcherTest, AppendsWhileTheSameListIsWatchedAgainAreAllReported) {
+    std::vector<fs::path> files;
+    for (int i = 0; i < 200; ++i) files.push_back(dir_.write("sessions/" + std::to_string(i) + ".jsonl", ""));
+    const std::vector<fs::path> list = {dir_ / "sessions", files[0]};
+    auto watcher = makeWatcher();
+    Reports reports;
+    watcher->watch(strings(list), reports.callback());
+    if (descriptor_ < 0) GTEST_SKIP() << "inotify unavailable";
+    ASSERT_TRUE(kernelWatchesBecome(list));
+    for (const auto& file : files) {
+        append(file);
+        watcher->watch(strings(list), reports.callback());
+    }
+    EXPECT_EQ(reports.missing(files), std::vector<fs::path>{});
+}
+
+TEST_F(InotifyWatcherTest, WatchingAgainKeepsTheKernelWatchOfEveryUnchangedFileAndEndsTheRest) {
+    if (!InotifyFileEventSource::create()) GTEST_SKIP() << "inotify unavailable";
+    auto folder = dir_ / "sessions";
+    auto file = dir_.write("sessions/a.jsonl", "");
+    auto log = dir_.write("logs/b.sqlite", "");
+    const std::vector<fs::path> list = {folder, file, folder / "later.json"};
+    auto watcher = makeWatcher();
+    watchAndSettle(*watcher, list, file);
+    ASSERT_TRUE(kernelWatchesBecome(list));
+    const auto before = kernelWatchIDs();
+    watchAndSettle(*watcher, list, file);
+    EXPECT_EQ(kernelWatchIDs(), before);
+
+    // A file replaced by another gets a watch of its own; the old one ends.
+    const unsigned long oldInode = inodeOf(file);
+    replaceByRename(file, "new\n");
+    watchAndSettle(*watcher, list, file);
+    ASSERT_TRUE(kernelWatchesBecome(list));
+    auto after = kernelWatchIDs();
+    EXPECT_EQ(after.count(oldInode), 0u);
+    EXPECT_EQ(after.at(inodeOf(folder)), before.at(inodeOf(folder)));
+
+    // Paths left out of the list leave no watch behind, however often.
+    for (int round = 0; round < 3; ++round) {
+        watchAndSettle(*watcher, {log}, log);
+        ASSERT_TRUE(kernelWatchesBecome({log})) << round;
+        watchAndSettle(*watcher, list, file);
+        ASSERT_TRUE(kernelWatchesBecome(list)) << round;
+    }
+    watcher->stop();
+    EXPECT_TRUE(kernelWatches().empty());
 }
 
 TEST_F(InotifyWatcherTest, KernelWatchesFollowTheWatchedSetThroughRebinds) {
@@ -331,4 +499,46 @@ TEST(FileChangeWatcherTests, LostEventsReportEveryWatchedPathThatExists) {
     events->queueOverflow();
     ASSERT_TRUE(reports.waitFor(other));
     EXPECT_EQ(reports.all(), (std::vector<std::string>{present.string(), other.string()}));
+}
+
+TEST(FileChangeWatcherTests, OneRebindPerBurstTimedFromItsFirstEvent) {
+    struct Step {
+        int atMs;
+        bool event; // a rename in the folder above the watched file
+        uint64_t rebinds;
+    };
+    const std::vector<std::vector<Step>> cases = {
+        {{0, true, 0}, {199, false, 0}, {200, false, 1}},
+        {{0, true, 0}, {150, true, 0}, {200, false, 1}, {349, false, 1}, {1000, false, 1}},
+        {{0, true, 0}, {100, true, 0}, {199, true, 0}, {200, false, 1}, {1000, false, 1}},
+        {{0, true, 0}, {200, false, 1}, {300, true, 1}, {499, false, 1}, {500, false, 2}},
+    };
+    for (size_t c = 0; c < cases.size(); ++c) {
+        SCOPED_TRACE(c);
+        TempDir dir;
+        auto file = dir.write("state.json", "{}");
+        const std::string folder = dir.path().string();
+        FakeFileEventSource* events = nullptr;
+        std::atomic<int> nowMs{0};
+        FileChangeWatcher watcher(
+            [&] {
+                auto source = std::make_unique<FakeFileEventSource>();
+                events = source.get();
+                return source;
+            },
+            200ms, [&] { return FileChangeWatcher::Clock::time_point(std::chrono::milliseconds(nowMs.load())); });
+        watcher.watch({file.string()}, [](const std::string&) {});
+        ASSERT_TRUE(eventually([&] { return events->watchOf(folder).has_value(); }));
+        for (const Step& step : cases[c]) {
+            nowMs = step.atMs;
+            if (step.event) events->queue(folder, FileEventSource::Kind::EntryMoved, "state.json");
+            // Two more reads, one after the other: the turn that read the step's
+            // event (or noticed the clock) has finished.
+            for (int round = 0; round < 2; ++round) {
+                events->queue(folder, FileEventSource::Kind::EntryChanged, "unrelated.txt");
+                ASSERT_TRUE(eventually([&] { return events->queuedCount() == 0; }));
+            }
+            EXPECT_EQ(watcher.rebindCount(), step.rebinds) << "at " << step.atMs << " ms";
+        }
+    }
 }

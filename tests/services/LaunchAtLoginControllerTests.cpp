@@ -1,5 +1,6 @@
 #include "services/LaunchAtLoginController.hpp"
 
+#include "core/TextUtils.hpp"
 #include "platform/DesktopEntry.hpp"
 #include "platform/Logger.hpp"
 #include "platform/MemoryLogSink.hpp"
@@ -37,6 +38,29 @@ protected:
                           {"PATH=/usr/bin:/bin"});
     }
 
+    // A program that leaves the file "ran" in the test's folder when started.
+    fs::path writeProgram(const fs::path& program) const {
+        writeFile(program, "#!/bin/sh\necho ran > \"$MARKER\"\n");
+        fs::permissions(program, fs::perms::owner_all);
+        return program;
+    }
+
+    // Starts the user entry's command as a launcher would, which undoes "%%"
+    // and then the quoting, the shell's double-quote rule; whether the program ran.
+    bool entryStartsTheProgram() const {
+        fs::path marker = dir_ / "ran";
+        fs::remove(marker);
+        auto exec = DesktopEntry::value(readFile(userEntry()), "Exec");
+        if (!exec) return false;
+        std::string command;
+        for (size_t i = 0; i < exec->size(); ++i) {
+            command.push_back((*exec)[i]);
+            if ((*exec)[i] == '%') ++i;
+        }
+        auto run = runProgram("/bin/sh", {"sh", "-c", command}, {"MARKER=" + marker.string()});
+        return run.exitStatus == 0 && fs::exists(marker);
+    }
+
     TempDir dir_;
     std::shared_ptr<MemoryLogSink> log_ = std::make_shared<MemoryLogSink>();
 };
@@ -46,11 +70,7 @@ protected:
 TEST_F(LaunchAtLoginTest, EnabledEntryValidatesAndRunsTheProgramWhateverItsPath) {
     for (const std::string folder : {"plain", "Brind leaf 100%", "q\"uote $HOME `x` back\\slash it's"}) {
         SCOPED_TRACE(folder);
-        fs::path program = dir_ / folder / "brindleaf";
-        fs::path marker = dir_ / "ran";
-        writeFile(program, "#!/bin/sh\necho ran > \"$MARKER\"\n");
-        fs::permissions(program, fs::perms::owner_all);
-        fs::remove(marker);
+        fs::path program = writeProgram(dir_ / folder / "brindleaf");
 
         LaunchAtLoginController controller(locations(program.string()));
         EXPECT_FALSE(controller.isEnabled());
@@ -63,17 +83,7 @@ TEST_F(LaunchAtLoginTest, EnabledEntryValidatesAndRunsTheProgramWhateverItsPath)
         EXPECT_EQ(validation.exitStatus, 0) << validation.standardOutput << validation.standardError;
         EXPECT_EQ(validation.standardOutput.find("error"), std::string::npos) << validation.standardOutput;
 
-        // A launcher undoes "%%" and then the quoting, which is the shell's double-quote rule.
-        auto exec = DesktopEntry::value(readFile(userEntry()), "Exec");
-        ASSERT_TRUE(exec);
-        std::string command;
-        for (size_t i = 0; i < exec->size(); ++i) {
-            command.push_back((*exec)[i]);
-            if ((*exec)[i] == '%') ++i;
-        }
-        auto run = runProgram("/bin/sh", {"sh", "-c", command}, {"MARKER=" + marker.string()});
-        EXPECT_EQ(run.exitStatus, 0) << *exec << run.standardError;
-        EXPECT_TRUE(fs::exists(marker)) << *exec;
+        EXPECT_TRUE(entryStartsTheProgram()) << readFile(userEntry());
 
         controller.setEnabled(false);
         EXPECT_FALSE(controller.isEnabled());
@@ -154,4 +164,63 @@ TEST_F(LaunchAtLoginTest, FailedChangesSayWhatFailedAndShowTheStateOnDisk) {
     EXPECT_FALSE(controller.isEnabled());
     EXPECT_EQ(controller.lastErrorMessage(), std::nullopt);
     EXPECT_EQ(announcements, 4);
+}
+
+TEST_F(LaunchAtLoginTest, ARunningProgramReplacedByAnUpgradeIsStartedFromItsPath) {
+    const fs::path installed = dir_ / "usr/bin/brindleaf";
+    struct Case {
+        std::string executable;               // as /proc/self/exe reads
+        std::optional<fs::path> program;      // the file written before, if any
+        std::optional<std::string> entryRuns; // absent: refused, nothing written
+    };
+    const Case cases[] = {
+        {installed.string() + " (deleted)", installed, installed.string()},
+        {installed.string() + " (deleted)", std::nullopt, std::nullopt},
+        // A program whose own name ends that way runs under it.
+        {installed.string() + " (deleted)", fs::path(installed.string() + " (deleted)"),
+         installed.string() + " (deleted)"},
+        // Not UTF-8: no launcher would find it in an entry.
+        {(dir_ / "usr/bin\xff/brindleaf").string(), dir_ / "usr/bin\xff/brindleaf", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.executable);
+        fs::remove_all(dir_ / "usr");
+        fs::remove(userEntry());
+        log_->clear();
+        if (c.program) writeProgram(*c.program);
+        LaunchAtLoginController controller(locations(c.executable));
+        controller.setEnabled(true);
+        EXPECT_EQ(controller.isEnabled(), c.entryRuns.has_value());
+        if (!c.entryRuns) {
+            EXPECT_FALSE(fs::exists(userEntry()));
+            EXPECT_EQ(controller.lastErrorMessage(), "Brindleaf couldn’t be added to your login items.");
+            ASSERT_EQ(log_->messages().size(), 1u);
+            EXPECT_TRUE(isValidUTF8(log_->messages()[0])) << log_->messages()[0];
+            continue;
+        }
+        EXPECT_EQ(controller.lastErrorMessage(), std::nullopt);
+        EXPECT_EQ(DesktopEntry::value(readFile(userEntry()), "Exec"), DesktopEntry::execCommand({*c.entryRuns}));
+        EXPECT_EQ(validate(userEntry()).exitStatus, 0);
+        EXPECT_TRUE(entryStartsTheProgram()) << readFile(userEntry());
+    }
+}
+
+TEST_F(LaunchAtLoginTest, AFolderInPlaceOfTheEntryIsNoEntry) {
+    fs::create_directories(userEntry());
+    LaunchAtLoginController controller(locations());
+    EXPECT_FALSE(controller.isEnabled());
+    controller.setEnabled(true);
+    EXPECT_FALSE(controller.isEnabled());
+    EXPECT_EQ(controller.lastErrorMessage(), "Brindleaf couldn’t be added to your login items.");
+    controller.setEnabled(false);
+    EXPECT_FALSE(controller.isEnabled());
+    EXPECT_EQ(controller.lastErrorMessage(), std::nullopt);
+    EXPECT_TRUE(fs::is_directory(userEntry()));
+
+    // A system entry counts while the user's place holds a folder, and so
+    // does a later one while an earlier system place holds a folder.
+    fs::create_directories(dir_ / "xdg/autostart/com.quorvale.Brindleaf.desktop");
+    writeFile(systemEntry(), kSystemEntry);
+    controller.refresh();
+    EXPECT_TRUE(controller.isEnabled());
 }
