@@ -19,7 +19,7 @@ inline constexpr std::string_view staleFooter =
 inline constexpr std::string_view resetCountTitle = "Reset Count";
 inline constexpr std::string_view errorsHeader = "Errors";
 inline constexpr std::string_view errorsFooter = "Problems reading an agent’s status. Marking them as read hides the "
-                                                 "warning in the menu bar panel until the problem changes.";
+                                                 "warning in the tray panel until the problem changes.";
 inline constexpr std::string_view noErrorsText = "No errors.";
 inline constexpr std::string_view newMark = "New";
 inline constexpr std::string_view markAllTitle = "Mark All as Read";

@@ -57,17 +57,17 @@ GeneralSettingsPane::GeneralSettingsPane(std::shared_ptr<ProviderSettingsStore> 
     login->addWidget(loginError_);
     layout->addWidget(login);
 
-    auto* menuBar = new FormSection(qstr(menuBarHeader));
+    auto* trayIcon = new FormSection(qstr(trayIconHeader));
     style_ = makePicker(styleChoices, "iconStyle");
     color_ = makePicker(renderingModeChoices, "iconColor");
     size_ = makePicker(sizeChoices, "iconSize");
-    menuBar->addRow(qstr(iconPickerTitle), style_);
-    menuBar->addRow(qstr(colorPickerTitle), color_);
-    menuBar->addRow(qstr(sizePickerTitle), size_);
+    trayIcon->addRow(qstr(iconPickerTitle), style_);
+    trayIcon->addRow(qstr(colorPickerTitle), color_);
+    trayIcon->addRow(qstr(sizePickerTitle), size_);
     preview_ = new MenuBarIconPreview;
     preview_->setObjectName("iconPreview");
-    menuBar->addRow(qstr(previewTitle), preview_);
-    layout->addWidget(menuBar);
+    trayIcon->addRow(qstr(previewTitle), preview_);
+    layout->addWidget(trayIcon);
 
     auto* shortcuts = new FormSection(qstr(shortcutsHeader), qstr(shortcutsFooter));
     ProviderSettingsStore* store = settings_.get();

@@ -7,6 +7,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QLabel>
 #include <QToolBar>
 #include <gtest/gtest.h>
 
@@ -88,6 +89,17 @@ TEST_F(SettingsWindowTest, NoControlIsFocusedAfterShowingOrSwitchingTabs) {
         EXPECT_EQ(preview->isAnimating(), std::string(name) == "general") << "the preview runs only while shown";
     }
     EXPECT_EQ(controller.window()->windowTitle(), "General");
+}
+
+TEST_F(SettingsWindowTest, TheTrayIsNamedWhereTheIconAndItsPanelLive) {
+    SettingsWindowController controller(collaborators());
+    controller.show();
+    QStringList texts;
+    for (auto* label : controller.window()->findChildren<QLabel*>()) texts << label->text();
+    EXPECT_TRUE(texts.contains("Tray Icon"));
+    EXPECT_TRUE(texts.contains("Show Tray Panel"));
+    EXPECT_TRUE(texts.join('\n').contains("hides the warning in the tray panel until"));
+    EXPECT_FALSE(texts.join('\n').contains("menu bar", Qt::CaseInsensitive));
 }
 
 TEST_F(SettingsWindowTest, ClosingTheWindowDoesNotQuit) {
