@@ -86,7 +86,12 @@ GeneralSettingsPane::GeneralSettingsPane(std::shared_ptr<ProviderSettingsStore> 
     layout->addWidget(shortcuts);
     layout->addStretch(1);
 
-    connect(openAtLogin_, &QCheckBox::toggled, this, [this](bool on) { launchAtLogin_->setEnabled(on); });
+    // The controller tells only of a change: a refused change that leaves its
+    // state as it was is not told, so the box is set from it after each attempt.
+    connect(openAtLogin_, &QCheckBox::toggled, this, [this](bool on) {
+        launchAtLogin_->setEnabled(on);
+        showLoginState();
+    });
     connect(style_, &QComboBox::activated, this,
             [this] { settings_->setIconStyle(static_cast<StatusIconStyle>(style_->currentData().toInt())); });
     connect(color_, &QComboBox::activated, this, [this] {
@@ -111,7 +116,7 @@ GeneralSettingsPane::~GeneralSettingsPane() {
     launchAtLogin_->removeObserver(loginObserver_);
 }
 
-void GeneralSettingsPane::refresh() {
+void GeneralSettingsPane::showLoginState() {
     {
         const QSignalBlocker block(openAtLogin_);
         openAtLogin_->setChecked(
@@ -120,7 +125,10 @@ void GeneralSettingsPane::refresh() {
     const auto& error = launchAtLogin_->lastErrorMessage();
     loginError_->setText(error ? QString::fromStdString(*error) : QString());
     loginError_->setVisible(error.has_value());
+}
 
+void GeneralSettingsPane::refresh() {
+    showLoginState();
     select(style_, settings_->iconStyle());
     select(color_, settings_->iconRenderingMode());
     select(size_, settings_->iconSizeOption());

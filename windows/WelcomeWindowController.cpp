@@ -129,7 +129,12 @@ void WelcomeWindowController::makeWindow() {
     options->setSpacing(8);
     openAtLogin_ = new QCheckBox(qstr(openAtLoginTitle));
     openAtLogin_->setObjectName("openAtLogin");
-    connect(openAtLogin_, &QCheckBox::toggled, this, [this](bool on) { launchAtLogin_->setEnabled(on); });
+    // A refused change that leaves the state as it was is not told: the switch
+    // shows the controller's state after each attempt.
+    connect(openAtLogin_, &QCheckBox::toggled, this, [this](bool on) {
+        launchAtLogin_->setEnabled(on);
+        refresh();
+    });
     options->addWidget(openAtLogin_);
     auto* syncRow = new QHBoxLayout;
     auto* cloud = new QLabel;
