@@ -36,6 +36,18 @@ std::vector<ErrorItem> errorItems(const StatusDashboardModel& model) {
     return items;
 }
 
+Shown shown(const StatusDashboardModel& model) {
+    Shown result;
+    for (const ProviderDescriptor& provider : model.visibleProviders()) {
+        result.staleRows.push_back({provider.id, provider.displayName, hiddenStaleCountText(model, provider)});
+    }
+    result.canResetCount = model.hiddenStaleCount() != 0;
+    result.errors = errorItems(model);
+    for (const ErrorItem& item : result.errors) result.canMarkAllAsRead = result.canMarkAllAsRead || !item.isRead;
+    result.isShowingSampleData = model.settings().isShowingSampleData();
+    return result;
+}
+
 void markAllAsRead(const StatusDashboardModel& model) {
     for (const ProviderDescriptor& provider : model.visibleProviders()) {
         model.settings().acknowledgeErrors(provider.displayName, shownErrors(model, provider));

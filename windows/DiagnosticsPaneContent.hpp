@@ -19,7 +19,7 @@ inline constexpr std::string_view staleFooter =
 inline constexpr std::string_view resetCountTitle = "Reset Count";
 inline constexpr std::string_view errorsHeader = "Errors";
 inline constexpr std::string_view errorsFooter = "Problems reading an agent’s status. Marking them as read hides the "
-                                                 "warning in the menu bar panel until the problem changes.";
+                                                 "warning in the tray panel until the problem changes.";
 inline constexpr std::string_view noErrorsText = "No errors.";
 inline constexpr std::string_view newMark = "New";
 inline constexpr std::string_view markAllTitle = "Mark All as Read";
@@ -36,10 +36,34 @@ struct ErrorItem {
     bool operator==(const ErrorItem&) const = default;
 };
 
+// One hidden-stale-count row: an enabled provider and its count as text.
+struct StaleRow {
+    std::string providerID;
+    std::string providerName;
+    std::string count;
+
+    bool operator==(const StaleRow&) const = default;
+};
+
+// Everything the pane shows. The pane compares it with what it shows now and
+// changes nothing when the two are equal, so a poll that brings the same
+// state keeps a selection, the focus and a press on a button.
+struct Shown {
+    std::vector<StaleRow> staleRows;
+    bool canResetCount = false;
+    std::vector<ErrorItem> errors; // none: "No errors." and no "Mark All as Read"
+    bool canMarkAllAsRead = false; // some error is not read yet
+    bool isShowingSampleData = false;
+
+    bool operator==(const Shown&) const = default;
+};
+
 // The hidden stale count of an enabled provider as text ("0" without a snapshot).
 std::string hiddenStaleCountText(const StatusDashboardModel& model, const ProviderDescriptor& provider);
 // The displayed errors of the enabled providers whose folders may be read, in order.
 std::vector<ErrorItem> errorItems(const StatusDashboardModel& model);
+// What the pane shows for the model's displayed snapshot and the settings.
+Shown shown(const StatusDashboardModel& model);
 // Acknowledges every listed error, per provider.
 void markAllAsRead(const StatusDashboardModel& model);
 

@@ -1,7 +1,6 @@
 #include "windows/DiagnosticsSettingsPane.hpp"
 
 #include "presentation/PlatformStyle.hpp"
-#include "windows/DiagnosticsPaneContent.hpp"
 #include "windows/FormSection.hpp"
 
 #include <QCheckBox>
@@ -17,15 +16,10 @@ namespace brindleaf {
 
 namespace {
 
-QString qstr(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+using DiagnosticsPaneContent::ErrorItem;
+using DiagnosticsPaneContent::StaleRow;
 
-void clear(QWidget* holder) {
-    QLayout* layout = holder->layout();
-    while (QLayoutItem* item = layout->takeAt(0)) {
-        delete item->widget();
-        delete item;
-    }
-}
+QString qstr(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 
 QWidget* buttonRow(QPushButton* button) {
     auto* row = new QWidget;
@@ -44,12 +38,47 @@ QWidget* holder() {
     return widget;
 }
 
+void setText(QLabel* label, const std::string& text) {
+    const QString value = QString::fromStdString(text);
+    if (label->text() != value) label->setText(value);
+}
+
+// Puts one row per item into the holder, in the items' order: the row of an
+// id that was shown before is kept and updated, a new id gets a new row, and
+// the rows of ids no longer listed are deleted.
+template <typename Item, typename Key, typename Make, typename Update>
+void placeRows(QWidget* holder, std::map<std::string, QWidget*>& rows, const std::vector<Item>& items, Key key,
+               Make make, Update update) {
+    auto* layout = static_cast<QVBoxLayout*>(holder->layout());
+    std::map<std::string, QWidget*> placed;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        std::string id = key(items[i]);
+        QWidget* row = nullptr;
+        if (auto found = rows.find(id); found != rows.end()) {
+            row = found->second;
+            rows.erase(found);
+        } else {
+            row = make(items[i]);
+        }
+        update(row, items[i]);
+        const int position = static_cast<int>(i);
+        if (layout->indexOf(row) != position) {
+            layout->removeWidget(row);
+            layout->insertWidget(position, row);
+        }
+        placed.emplace(std::move(id), row);
+    }
+    for (const auto& [id, row] : rows) delete row;
+    rows = std::move(placed);
+}
+
 } // namespace
 
 DiagnosticsSettingsPane::DiagnosticsSettingsPane(std::shared_ptr<ProviderSettingsStore> settings,
                                                  std::shared_ptr<StatusDashboardModel> dashboardModel, QWidget* parent)
     : QWidget(parent), settings_(std::move(settings)), model_(std::move(dashboardModel)) {
     using namespace DiagnosticsPaneContent;
+    const ThemeColor secondary = ThemeColor::system(ThemeColor::Role::secondaryLabel);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(20, 20, 20, 20);
     layout->setSpacing(16);
@@ -64,8 +93,16 @@ DiagnosticsSettingsPane::DiagnosticsSettingsPane(std::shared_ptr<ProviderSetting
     layout->addWidget(stale);
 
     auto* errors = new FormSection(qstr(errorsHeader), qstr(errorsFooter));
+    noErrors_ = makeLabel(qstr(noErrorsText), TextStyle::body, secondary);
+    noErrors_->setObjectName("noErrors");
+    errors->addWidget(noErrors_);
     errorRows_ = holder();
     errors->addWidget(errorRows_);
+    markAll_ = new QPushButton(qstr(markAllTitle));
+    markAll_->setObjectName("markAllAsRead");
+    connect(markAll_, &QPushButton::clicked, this, [this] { markAllAsRead(*model_); });
+    markAllRow_ = buttonRow(markAll_);
+    errors->addWidget(markAllRow_);
     layout->addWidget(errors);
 
     auto* sample = new FormSection({}, qstr(sampleDataFooter));
@@ -94,69 +131,80 @@ DiagnosticsSettingsPane::~DiagnosticsSettingsPane() {
 }
 
 void DiagnosticsSettingsPane::refresh() {
-    using namespace DiagnosticsPaneContent;
+    DiagnosticsPaneContent::Shown now = DiagnosticsPaneContent::shown(*model_);
+    if (shown_ == now) return;
+
+    placeRows(
+        staleRows_, staleRowsByID_, now.staleRows, [](const StaleRow& row) { return row.providerID; },
+        [this](const StaleRow& row) { return makeStaleRow(row); },
+        [](QWidget* widget, const StaleRow& row) {
+            setText(widget->findChild<QLabel*>("staleName"), row.providerName);
+            setText(widget->findChild<QLabel*>("stale-" + QString::fromStdString(row.providerID)), row.count);
+        });
+    resetCount_->setEnabled(now.canResetCount);
+
+    placeRows(
+        errorRows_, errorRowsByID_, now.errors, [](const ErrorItem& item) { return item.id; },
+        [this](const ErrorItem& item) { return makeErrorRow(item); },
+        [](QWidget* widget, const ErrorItem& item) {
+            setText(widget->findChild<QLabel*>("providerName"), item.providerName);
+            setText(widget->findChild<QLabel*>("errorMessage"), item.message);
+            widget->findChild<QLabel*>("newMark")->setVisible(!item.isRead);
+        });
+    noErrors_->setVisible(now.errors.empty());
+    errorRows_->setVisible(!now.errors.empty());
+    markAllRow_->setVisible(!now.errors.empty());
+    markAll_->setEnabled(now.canMarkAllAsRead);
+
+    {
+        const QSignalBlocker block(sampleData_);
+        sampleData_->setChecked(now.isShowingSampleData);
+    }
+    shown_ = std::move(now);
+}
+
+QWidget* DiagnosticsSettingsPane::makeStaleRow(const StaleRow& row) {
+    auto* widget = new QWidget;
+    auto* layout = new QHBoxLayout(widget);
+    layout->setContentsMargins(0, 0, 0, 0);
+    QLabel* name = makeLabel({});
+    name->setObjectName("staleName");
+    layout->addWidget(name);
+    layout->addStretch(1);
+    QLabel* count = makeLabel({});
+    // Digits of one width (Qt 6.4 sets no font features): the fixed-pitch system font.
+    QFont digits = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    digits.setPixelSize(static_cast<int>(textStyleSize(TextStyle::body)));
+    count->setFont(digits);
+    count->setObjectName(QString::fromStdString("stale-" + row.providerID));
+    layout->addWidget(count);
+    return widget;
+}
+
+QWidget* DiagnosticsSettingsPane::makeErrorRow(const ErrorItem& item) {
     const ThemeColor secondary = ThemeColor::system(ThemeColor::Role::secondaryLabel);
-
-    clear(staleRows_);
-    for (const ProviderDescriptor& provider : model_->visibleProviders()) {
-        auto* row = new QWidget;
-        auto* rowLayout = new QHBoxLayout(row);
-        rowLayout->setContentsMargins(0, 0, 0, 0);
-        rowLayout->addWidget(makeLabel(QString::fromStdString(provider.displayName)));
-        rowLayout->addStretch(1);
-        QLabel* count = makeLabel(QString::fromStdString(hiddenStaleCountText(*model_, provider)));
-        // Digits of one width (Qt 6.4 sets no font features): the fixed-pitch system font.
-        QFont digits = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-        digits.setPixelSize(static_cast<int>(textStyleSize(TextStyle::body)));
-        count->setFont(digits);
-        count->setObjectName(QString::fromStdString("stale-" + provider.id));
-        rowLayout->addWidget(count);
-        staleRows_->layout()->addWidget(row);
-    }
-    resetCount_->setEnabled(model_->hiddenStaleCount() != 0);
-
-    clear(errorRows_);
-    const std::vector<ErrorItem> items = errorItems(*model_);
-    if (items.empty()) {
-        QLabel* none = makeLabel(qstr(noErrorsText), TextStyle::body, secondary);
-        none->setObjectName("noErrors");
-        errorRows_->layout()->addWidget(none);
-    } else {
-        bool anyUnread = false;
-        for (const ErrorItem& item : items) {
-            auto* row = new QWidget;
-            row->setObjectName(QString::fromStdString(item.id));
-            auto* stack = new QVBoxLayout(row);
-            stack->setContentsMargins(0, 0, 0, 0);
-            stack->setSpacing(3);
-            auto* head = new QHBoxLayout;
-            QLabel* name = makeLabel(QString::fromStdString(item.providerName));
-            name->setFont(PlatformStyle::font(TextStyle::body, QFont::DemiBold));
-            head->addWidget(name);
-            if (!item.isRead) {
-                QLabel* mark =
-                    makeLabel(qstr(newMark), TextStyle::caption, ThemeColor::system(ThemeColor::Role::orange));
-                mark->setObjectName("newMark");
-                head->addWidget(mark);
-                anyUnread = true;
-            }
-            head->addStretch(1);
-            stack->addLayout(head);
-            QLabel* message = makeLabel(QString::fromStdString(item.message), TextStyle::caption, secondary, true);
-            message->setObjectName("errorMessage");
-            message->setTextInteractionFlags(Qt::TextSelectableByMouse);
-            stack->addWidget(message);
-            errorRows_->layout()->addWidget(row);
-        }
-        auto* markAll = new QPushButton(qstr(markAllTitle));
-        markAll->setObjectName("markAllAsRead");
-        markAll->setEnabled(anyUnread);
-        connect(markAll, &QPushButton::clicked, this, [this] { markAllAsRead(*model_); });
-        errorRows_->layout()->addWidget(buttonRow(markAll));
-    }
-
-    const QSignalBlocker block(sampleData_);
-    sampleData_->setChecked(settings_->isShowingSampleData());
+    auto* widget = new QWidget;
+    widget->setObjectName(QString::fromStdString(item.id));
+    auto* stack = new QVBoxLayout(widget);
+    stack->setContentsMargins(0, 0, 0, 0);
+    stack->setSpacing(3);
+    auto* head = new QHBoxLayout;
+    QLabel* name = makeLabel({});
+    name->setObjectName("providerName");
+    name->setFont(PlatformStyle::font(TextStyle::body, QFont::DemiBold));
+    head->addWidget(name);
+    QLabel* mark = makeLabel(qstr(DiagnosticsPaneContent::newMark), TextStyle::caption,
+                             ThemeColor::system(ThemeColor::Role::orange));
+    mark->setObjectName("newMark");
+    head->addWidget(mark);
+    head->addStretch(1);
+    stack->addLayout(head);
+    // Selectable, so the text can be copied.
+    QLabel* message = makeLabel({}, TextStyle::caption, secondary, true);
+    message->setObjectName("errorMessage");
+    message->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    stack->addWidget(message);
+    return widget;
 }
 
 } // namespace brindleaf

@@ -15,14 +15,14 @@ namespace brindleaf {
 namespace GeneralPaneContent {
 
 inline constexpr std::string_view openAtLoginTitle = "Open at Login";
-inline constexpr std::string_view menuBarHeader = "Menu Bar";
+inline constexpr std::string_view trayIconHeader = "Tray Icon";
 inline constexpr std::string_view iconPickerTitle = "Icon";
 inline constexpr std::string_view colorPickerTitle = "Color";
 inline constexpr std::string_view sizePickerTitle = "Size";
 inline constexpr std::string_view previewTitle = "Preview";
 inline constexpr std::string_view shortcutsHeader = "Keyboard Shortcuts";
 inline constexpr std::string_view shortcutsFooter = "These shortcuts work in any app.";
-inline constexpr std::string_view panelShortcutTitle = "Show Menu Bar Panel";
+inline constexpr std::string_view panelShortcutTitle = "Show Tray Panel";
 inline constexpr std::string_view windowShortcutTitle = "Show Floating Window";
 
 inline constexpr std::array<std::pair<std::string_view, StatusIconStyle>, 2> styleChoices = {

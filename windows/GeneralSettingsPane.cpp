@@ -57,17 +57,17 @@ GeneralSettingsPane::GeneralSettingsPane(std::shared_ptr<ProviderSettingsStore> 
     login->addWidget(loginError_);
     layout->addWidget(login);
 
-    auto* menuBar = new FormSection(qstr(menuBarHeader));
+    auto* trayIcon = new FormSection(qstr(trayIconHeader));
     style_ = makePicker(styleChoices, "iconStyle");
     color_ = makePicker(renderingModeChoices, "iconColor");
     size_ = makePicker(sizeChoices, "iconSize");
-    menuBar->addRow(qstr(iconPickerTitle), style_);
-    menuBar->addRow(qstr(colorPickerTitle), color_);
-    menuBar->addRow(qstr(sizePickerTitle), size_);
+    trayIcon->addRow(qstr(iconPickerTitle), style_);
+    trayIcon->addRow(qstr(colorPickerTitle), color_);
+    trayIcon->addRow(qstr(sizePickerTitle), size_);
     preview_ = new MenuBarIconPreview;
     preview_->setObjectName("iconPreview");
-    menuBar->addRow(qstr(previewTitle), preview_);
-    layout->addWidget(menuBar);
+    trayIcon->addRow(qstr(previewTitle), preview_);
+    layout->addWidget(trayIcon);
 
     auto* shortcuts = new FormSection(qstr(shortcutsHeader), qstr(shortcutsFooter));
     ProviderSettingsStore* store = settings_.get();
@@ -86,7 +86,12 @@ GeneralSettingsPane::GeneralSettingsPane(std::shared_ptr<ProviderSettingsStore> 
     layout->addWidget(shortcuts);
     layout->addStretch(1);
 
-    connect(openAtLogin_, &QCheckBox::toggled, this, [this](bool on) { launchAtLogin_->setEnabled(on); });
+    // The controller tells only of a change: a refused change that leaves its
+    // state as it was is not told, so the box is set from it after each attempt.
+    connect(openAtLogin_, &QCheckBox::toggled, this, [this](bool on) {
+        launchAtLogin_->setEnabled(on);
+        showLoginState();
+    });
     connect(style_, &QComboBox::activated, this,
             [this] { settings_->setIconStyle(static_cast<StatusIconStyle>(style_->currentData().toInt())); });
     connect(color_, &QComboBox::activated, this, [this] {
@@ -111,7 +116,7 @@ GeneralSettingsPane::~GeneralSettingsPane() {
     launchAtLogin_->removeObserver(loginObserver_);
 }
 
-void GeneralSettingsPane::refresh() {
+void GeneralSettingsPane::showLoginState() {
     {
         const QSignalBlocker block(openAtLogin_);
         openAtLogin_->setChecked(
@@ -120,7 +125,10 @@ void GeneralSettingsPane::refresh() {
     const auto& error = launchAtLogin_->lastErrorMessage();
     loginError_->setText(error ? QString::fromStdString(*error) : QString());
     loginError_->setVisible(error.has_value());
+}
 
+void GeneralSettingsPane::refresh() {
+    showLoginState();
     select(style_, settings_->iconStyle());
     select(color_, settings_->iconRenderingMode());
     select(size_, settings_->iconSizeOption());

@@ -36,6 +36,9 @@ public:
     void refresh();
 
 private:
+    // The login switch and its message as the login-item controller has them.
+    void showLoginState();
+
     std::shared_ptr<ProviderSettingsStore> settings_;
     std::shared_ptr<LaunchAtLoginController> launchAtLogin_;
     ProviderSettingsStore::ObserverID settingsObserver_ = 0;

@@ -8,6 +8,7 @@
 #include "services/SoftwareUpdater.hpp"
 #include "windows/AboutSettingsPane.hpp"
 #include "windows/AgentsSettingsPane.hpp"
+#include "windows/BringToFront.hpp"
 #include "windows/CloudSyncSettingsPane.hpp"
 #include "windows/DiagnosticsSettingsPane.hpp"
 #include "windows/GeneralSettingsPane.hpp"
@@ -40,9 +41,7 @@ void SettingsWindowController::show(std::optional<SettingsPane> pane) {
     if (!window_) makeWindow();
     if (pane) select(*pane);
     if (collaborators_.launchAtLogin) collaborators_.launchAtLogin->refresh();
-    window_->show();
-    window_->raise();
-    window_->activateWindow();
+    bringToFront(window_.get());
     clearInitialFocus(window_.get());
 }
 

@@ -22,7 +22,8 @@ class StatusDashboardModel;
 
 // The one preferences window: a tool bar of five exclusive tabs (General,
 // Agents, Sync, Diagnostics, About) over the selected pane, each pane 520
-// wide, the window as tall as the selected pane and titled after its tab.
+// wide, the window as tall as the selected pane and titled after its tab,
+// with no minimize button.
 // Built on the first show and kept when closed (closing only hides it, and
 // never quits the application); no control is focused after a show or a
 // change of tab.
@@ -53,7 +54,8 @@ public:
     ~SettingsWindowController() override;
 
     // Shows the window (built on first use) on the given pane, or on the tab
-    // last selected; reads the login-item state again; raises and activates it.
+    // last selected; reads the login-item state again; restores it when it is
+    // minimized, raises and activates it.
     void show(std::optional<SettingsPane> pane = std::nullopt);
 
     // Absent until the first show.

@@ -6,6 +6,7 @@
 #include "services/FolderAccessController.hpp"
 #include "services/LaunchAtLoginController.hpp"
 #include "services/ProviderSettingsStore.hpp"
+#include "windows/BringToFront.hpp"
 #include "windows/FolderAccessLine.hpp"
 #include "windows/FormSection.hpp"
 #include "windows/GeneralPaneContent.hpp"
@@ -50,9 +51,7 @@ WelcomeWindowController::~WelcomeWindowController() {
 void WelcomeWindowController::show() {
     if (!window_) makeWindow();
     refresh();
-    window_->show();
-    window_->raise();
-    window_->activateWindow();
+    bringToFront(window_.get());
     clearInitialFocus(window_.get());
 }
 
@@ -129,7 +128,12 @@ void WelcomeWindowController::makeWindow() {
     options->setSpacing(8);
     openAtLogin_ = new QCheckBox(qstr(openAtLoginTitle));
     openAtLogin_->setObjectName("openAtLogin");
-    connect(openAtLogin_, &QCheckBox::toggled, this, [this](bool on) { launchAtLogin_->setEnabled(on); });
+    // A refused change that leaves the state as it was is not told: the switch
+    // shows the controller's state after each attempt.
+    connect(openAtLogin_, &QCheckBox::toggled, this, [this](bool on) {
+        launchAtLogin_->setEnabled(on);
+        refresh();
+    });
     options->addWidget(openAtLogin_);
     auto* syncRow = new QHBoxLayout;
     auto* cloud = new QLabel;
@@ -154,7 +158,7 @@ void WelcomeWindowController::makeWindow() {
     connect(sample, &QPushButton::clicked, this, &WelcomeWindowController::showSampleData);
     connect(doneButton, &QPushButton::clicked, this, &WelcomeWindowController::done);
 
-    // 480 wide with the padding inside; as tall as the content.
+    // 480 wide with the padding inside; as tall as the content, and fixed.
     window->setFixedWidth(480);
 
     // Every close ends in QDialog::finished (the close button rejects, Escape
@@ -164,6 +168,7 @@ void WelcomeWindowController::makeWindow() {
     loginObserver_ = launchAtLogin_->addObserver([this] { refresh(); });
 
     window->adjustSize();
+    window->setFixedHeight(window->height());
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
         window->move(screen->availableGeometry().center() - window->rect().center());
     }

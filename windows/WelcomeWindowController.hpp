@@ -19,7 +19,8 @@ class ProviderSettingsStore;
 
 // The first-run welcome window: what Brindleaf does, the folder grants while
 // confined, open at login, and "Show Sample Data" or "Done". A non-modal
-// dialog, built on the first show and kept; Done is its default button.
+// dialog of a fixed size without a minimize button, built on the first show
+// and kept; Done is its default button.
 // Every close (the close button, Escape, either button) ends the onboarding
 // on a later turn of the event loop: "welcomeShown.v1" is stored true in the
 // settings' defaults suite and onFinish runs, once per close. Closing never
@@ -40,7 +41,8 @@ public:
                             QObject* parent = nullptr);
     ~WelcomeWindowController() override;
 
-    // Shows the window (built on first use), raised, with no control focused.
+    // Shows the window (built on first use), restored when it is minimized,
+    // raised, with no control focused.
     void show();
     // Absent until the first show.
     QDialog* window() const { return window_.get(); }

@@ -11,6 +11,8 @@
 
 #include <QCheckBox>
 #include <QLabel>
+#include <QMouseEvent>
+#include <QPointer>
 #include <QPushButton>
 #include <gtest/gtest.h>
 
@@ -22,12 +24,20 @@ class PaneTest : public ::testing::Test {
 protected:
     void SetUp() override { brindleaf::testing::windowsApplication(); }
 
-    void showErrors(std::vector<std::string> codexErrors, std::int64_t codexStale = 0) {
+    // A refresh's snapshot, checked at the given time.
+    void showErrors(std::vector<std::string> codexErrors, std::int64_t codexStale = 0, double checkedAt = 100) {
         fixture.model->setSnapshot(AgentStatusSnapshot::make(
-            {ProviderSnapshot::make("Codex", std::nullopt, std::nullopt, {}, codexStale, 100, std::move(codexErrors)),
-             ProviderSnapshot::make("Claude Code", std::nullopt, std::nullopt, {}, 0, 100, {"claude broke"})},
-            100));
+            {ProviderSnapshot::make("Codex", std::nullopt, std::nullopt, {}, codexStale, checkedAt,
+                                    std::move(codexErrors)),
+             ProviderSnapshot::make("Claude Code", std::nullopt, std::nullopt, {}, 0, checkedAt, {"claude broke"})},
+            checkedAt));
         fixture.drain();
+    }
+    static void sendMouse(QWidget* widget, QEvent::Type type) {
+        const QPointF at = QRectF(widget->rect()).center();
+        QMouseEvent event(type, at, widget->mapToGlobal(at), Qt::LeftButton,
+                          type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(widget, &event);
     }
     static std::vector<std::string> ids(const std::vector<DiagnosticsPaneContent::ErrorItem>& items) {
         std::vector<std::string> result;
@@ -43,15 +53,16 @@ TEST_F(PaneTest, DiagnosticsListsErrorsByPositionAndMarksThemAllRead) {
     fixture.settings->setProvider(true, ProviderCatalog::all()[1]);
     DiagnosticsSettingsPane pane(fixture.settings, fixture.model);
     fixture.drain();
-    EXPECT_NE(pane.findChild<QLabel*>("noErrors"), nullptr);
-    EXPECT_EQ(pane.findChild<QPushButton*>("markAllAsRead"), nullptr);
+    EXPECT_FALSE(pane.findChild<QLabel*>("noErrors")->isHidden());
+    EXPECT_FALSE(pane.findChild<QPushButton*>("markAllAsRead")->isVisibleTo(&pane)) << "no button without errors";
 
     fixture.settings->acknowledgeErrors("Codex", {"b"});
     showErrors({"a", "b", "a"});
     EXPECT_EQ(ids(DiagnosticsPaneContent::errorItems(*fixture.model)),
               (std::vector<std::string>{"codex-0-a", "codex-1-b read", "codex-2-a", "claude-0-claude broke"}));
     EXPECT_EQ(pane.findChild<QWidget*>("codex-0-a")->findChild<QLabel*>("newMark")->text(), "New");
-    EXPECT_EQ(pane.findChild<QWidget*>("codex-1-b")->findChild<QLabel*>("newMark"), nullptr);
+    EXPECT_TRUE(pane.findChild<QWidget*>("codex-1-b")->findChild<QLabel*>("newMark")->isHidden());
+    EXPECT_TRUE(pane.findChild<QLabel*>("noErrors")->isHidden());
     EXPECT_EQ(pane.findChild<QWidget*>("codex-0-a")->findChild<QLabel*>("errorMessage")->textFormat(), Qt::PlainText);
 
     fixture.folderQuery->withoutAccess = {"claude"};
@@ -64,6 +75,43 @@ TEST_F(PaneTest, DiagnosticsListsErrorsByPositionAndMarksThemAllRead) {
     EXPECT_EQ(ids(DiagnosticsPaneContent::errorItems(*fixture.model)),
               (std::vector<std::string>{"codex-0-a read", "codex-1-b read", "codex-2-a read"}));
     EXPECT_FALSE(pane.findChild<QPushButton*>("markAllAsRead")->isEnabled());
+}
+
+TEST_F(PaneTest, DiagnosticsKeepsSelectionFocusAndAPressThroughUnchangedUpdatesAndShowsAChangedError) {
+    fixture.settings->setProvider(true, ProviderCatalog::all()[0]);
+    fixture.settings->setProvider(false, ProviderCatalog::all()[1]); // Codex's errors alone
+    DiagnosticsSettingsPane pane(fixture.settings, fixture.model);
+    pane.show();
+    showErrors({"disk <b>full</b>"});
+    QPointer<QLabel> message = pane.findChild<QWidget*>("codex-0-disk <b>full</b>")->findChild<QLabel*>("errorMessage");
+    QPointer<QPushButton> markAll = pane.findChild<QPushButton*>("markAllAsRead");
+    message->setSelection(5, 3);
+    ASSERT_EQ(message->selectedText(), "<b>");
+    markAll->setFocus();
+    sendMouse(markAll, QEvent::MouseButtonPress);
+
+    showErrors({"disk <b>full</b>"}, 0, 101.5); // the next poll finds the same
+    ASSERT_TRUE(message) << "the row is kept";
+    EXPECT_EQ(message->selectedText(), "<b>");
+    ASSERT_TRUE(markAll);
+    EXPECT_EQ(pane.focusWidget(), markAll.data());
+    sendMouse(markAll, QEvent::MouseButtonRelease);
+    fixture.drain();
+    EXPECT_TRUE(fixture.settings->isErrorAcknowledged("Codex", "disk <b>full</b>")) << "the click spanned the poll";
+    EXPECT_TRUE(message->parentWidget()->findChild<QLabel*>("newMark")->isHidden());
+
+    showErrors({"disk full again"}, 0, 103);
+    EXPECT_FALSE(message) << "the old error's row is gone";
+    QWidget* changed = pane.findChild<QWidget*>("codex-0-disk full again");
+    ASSERT_NE(changed, nullptr);
+    EXPECT_EQ(changed->findChild<QLabel*>("errorMessage")->text(), "disk full again");
+    EXPECT_FALSE(changed->findChild<QLabel*>("newMark")->isHidden());
+    EXPECT_TRUE(markAll->isEnabled());
+
+    showErrors({}, 0, 104);
+    EXPECT_EQ(pane.findChild<QWidget*>("codex-0-disk full again"), nullptr);
+    EXPECT_FALSE(pane.findChild<QLabel*>("noErrors")->isHidden());
+    EXPECT_FALSE(markAll->isVisibleTo(&pane));
 }
 
 TEST_F(PaneTest, DiagnosticsStaleCountsAndSampleSwitch) {

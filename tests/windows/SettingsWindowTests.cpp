@@ -2,11 +2,13 @@
 
 #include "tests/windows/WindowsTestSupport.hpp"
 #include "windows/GeneralPaneContent.hpp"
+#include "windows/GeneralSettingsPane.hpp"
 #include "windows/MenuBarIconPreview.hpp"
 
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QLabel>
 #include <QToolBar>
 #include <gtest/gtest.h>
 
@@ -88,6 +90,33 @@ TEST_F(SettingsWindowTest, NoControlIsFocusedAfterShowingOrSwitchingTabs) {
         EXPECT_EQ(preview->isAnimating(), std::string(name) == "general") << "the preview runs only while shown";
     }
     EXPECT_EQ(controller.window()->windowTitle(), "General");
+}
+
+TEST_F(SettingsWindowTest, OpenAtLoginShowsTheControllersStateAfterEveryRefusedChange) {
+    auto refusing = brindleaf::testing::refusingLaunchAtLogin(fixture.dir);
+    GeneralSettingsPane pane(fixture.settings, refusing);
+    auto* openAtLogin = pane.findChild<QCheckBox*>("openAtLogin");
+    auto* error = pane.findChild<QLabel*>("loginError");
+    for (int attempt = 1; attempt <= 2; ++attempt) {
+        SCOPED_TRACE(attempt);
+        openAtLogin->click();
+        settle();
+        EXPECT_FALSE(refusing->isEnabled());
+        EXPECT_FALSE(openAtLogin->isChecked()) << "nothing was registered";
+        EXPECT_FALSE(error->isHidden());
+        EXPECT_EQ(error->text().toStdString(), LaunchAtLoginController::addFailedMessage);
+    }
+}
+
+TEST_F(SettingsWindowTest, TheTrayIsNamedWhereTheIconAndItsPanelLive) {
+    SettingsWindowController controller(collaborators());
+    controller.show();
+    QStringList texts;
+    for (auto* label : controller.window()->findChildren<QLabel*>()) texts << label->text();
+    EXPECT_TRUE(texts.contains("Tray Icon"));
+    EXPECT_TRUE(texts.contains("Show Tray Panel"));
+    EXPECT_TRUE(texts.join('\n').contains("hides the warning in the tray panel until"));
+    EXPECT_FALSE(texts.join('\n').contains("menu bar", Qt::CaseInsensitive));
 }
 
 TEST_F(SettingsWindowTest, ClosingTheWindowDoesNotQuit) {

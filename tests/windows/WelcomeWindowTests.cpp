@@ -21,12 +21,14 @@ class WelcomeWindowTest : public ::testing::Test {
 protected:
     void SetUp() override { brindleaf::testing::windowsApplication(); }
 
-    std::unique_ptr<WelcomeWindowController> controller(bool sandboxed) {
+    std::unique_ptr<WelcomeWindowController> controller(
+        bool sandboxed, std::shared_ptr<LaunchAtLoginController> launchAtLogin = nullptr) {
         std::filesystem::create_directories(fixture.dir / "home/.codex");
         folderAccess = std::make_shared<FolderAccessController>(fixture.defaults, sandboxed, picker, nullptr,
                                                                 (fixture.dir / "home").string());
-        return std::make_unique<WelcomeWindowController>(folderAccess, fixture.launchAtLogin, fixture.settings,
-                                                         [this] { ++finishes; });
+        return std::make_unique<WelcomeWindowController>(folderAccess,
+                                                         launchAtLogin ? launchAtLogin : fixture.launchAtLogin,
+                                                         fixture.settings, [this] { ++finishes; });
     }
     bool shownRecorded() const { return fixture.defaults->boolValue("welcomeShown.v1").value_or(false); }
 
@@ -101,6 +103,24 @@ TEST_F(WelcomeWindowTest, ConfinedShowsTheFolderLinesAndTheLoginSwitch) {
     EXPECT_FALSE(login->isChecked());
     login->click();
     EXPECT_TRUE(fixture.launchAtLogin->isEnabled());
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(WelcomeWindowTest, OpenAtLoginShowsTheControllersStateAfterEveryRefusedChange) {
+    auto refusing = brindleaf::testing::refusingLaunchAtLogin(fixture.dir);
+    auto welcome = controller(false, refusing);
+    welcome->show();
+    auto* openAtLogin = welcome->window()->findChild<QCheckBox*>("openAtLogin");
+    for (int attempt = 1; attempt <= 2; ++attempt) {
+        SCOPED_TRACE(attempt);
+        openAtLogin->click();
+        settle();
+        EXPECT_FALSE(refusing->isEnabled());
+        EXPECT_FALSE(openAtLogin->isChecked()) << "nothing was registered";
+    }
 }
 
 } // namespace

@@ -1,8 +1,16 @@
 #include "tests/windows/WindowsTestSupport.hpp"
 
+#include "tests/support/IsolatedUserFolders.hpp"
+
 #include <QCoreApplication>
 
 namespace brindleaf::testing {
+
+namespace {
+// Set before main: every test of this binary, however it makes its
+// QApplication, writes only below a temporary folder.
+const IsolatedUserFolders isolatedUserFolders;
+} // namespace
 
 QApplication& windowsApplication() {
     static int argc = 1;

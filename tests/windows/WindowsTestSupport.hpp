@@ -33,6 +33,14 @@ struct SettingsFixture {
         LaunchAtLoginController::Locations{dir / "autostart", {}, "/usr/bin/brindleaf"});
 };
 
+// A login-item controller that cannot write its entry: its autostart folder
+// would have to be made below a plain file.
+inline std::shared_ptr<LaunchAtLoginController> refusingLaunchAtLogin(const TempDir& dir) {
+    writeFile(dir / "blocked", "");
+    return std::make_shared<LaunchAtLoginController>(
+        LaunchAtLoginController::Locations{dir / "blocked/autostart", {}, "/usr/bin/brindleaf"});
+}
+
 // Answers per provider id as the test sets it.
 class FakeFolderAccessQuery final : public FolderAccessQuery {
 public:
