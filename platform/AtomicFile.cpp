@@ -11,12 +11,19 @@ namespace brindleaf::AtomicFile {
 
 namespace {
 
-bool writeAll(int fd, std::string_view text) {
+constexpr std::string_view temporaryInfix = ".tmp-";
+
+bool writeAll(int fd, std::string_view text, const WriteFunction& write) {
     std::size_t written = 0;
     while (written < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
+        const ssize_t n = write ? write(fd, text.data() + written, text.size() - written)
+                                : ::write(fd, text.data() + written, text.size() - written);
         if (n < 0) {
             if (errno == EINTR) continue;
+            return false;
+        }
+        if (n == 0) {
+            errno = EIO;
             return false;
         }
         written += static_cast<std::size_t>(n);
@@ -24,16 +31,21 @@ bool writeAll(int fd, std::string_view text) {
     return true;
 }
 
+std::string temporaryPrefix(const std::filesystem::path& path) {
+    std::string prefix = ".";
+    prefix.append(path.filename().string()).append(temporaryInfix);
+    return prefix;
+}
+
 } // namespace
 
-std::optional<Failure> replaceContents(const std::filesystem::path& path, std::string_view contents) {
-    std::string name = ".";
-    name.append(path.filename().string()).append(".tmp-XXXXXX");
-    std::string temporary = (path.parent_path() / name).string();
+std::optional<Failure> replaceContents(const std::filesystem::path& path, std::string_view contents,
+                                       const WriteFunction& write) {
+    std::string temporary = (path.parent_path() / (temporaryPrefix(path) + "XXXXXX")).string();
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0) return Failure{Failure::Step::createTemporary, errno};
     std::optional<Failure> failure;
-    if (::fchmod(fd, 0600) != 0 || !writeAll(fd, contents) || ::fsync(fd) != 0)
+    if (::fchmod(fd, 0600) != 0 || !writeAll(fd, contents, write) || ::fsync(fd) != 0)
         failure = Failure{Failure::Step::write, errno};
     if (::close(fd) != 0 && !failure) failure = Failure{Failure::Step::write, errno};
     if (!failure && ::rename(temporary.c_str(), path.c_str()) != 0) failure = Failure{Failure::Step::replace, errno};

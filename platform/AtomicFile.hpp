@@ -1,8 +1,11 @@
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string_view>
+#include <sys/types.h>
 
 namespace brindleaf::AtomicFile {
 
@@ -13,10 +16,15 @@ struct Failure {
     int error;
 };
 
+// Writes bytes to a file descriptor as ::write does (a short count, or -1 with
+// errno set). Empty: ::write itself. Tests pass one that runs out of space.
+using WriteFunction = std::function<ssize_t(int fd, const char* data, std::size_t size)>;
+
 // Replaces `path` with `contents` through a temporary file (mode 0600) in the
 // same folder, flushed to disk and renamed over it: a reader sees the old file
 // or the new one, never a part. The folder must exist. On failure the
 // temporary file is removed and `path` is untouched.
-std::optional<Failure> replaceContents(const std::filesystem::path& path, std::string_view contents);
+std::optional<Failure> replaceContents(const std::filesystem::path& path, std::string_view contents,
+                                       const WriteFunction& write = {});
 
 } // namespace brindleaf::AtomicFile

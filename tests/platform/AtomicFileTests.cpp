@@ -1,4 +1,5 @@
 #include "platform/AtomicFile.hpp"
+#include "platform/AtomicFileSpaceLimit.hpp"
 #include "tests/support/TempDir.hpp"
 
 #include <gtest/gtest.h>
@@ -48,4 +49,27 @@ TEST(AtomicFile, ReportsTheFailedStepAndLeavesNothingBehind) {
     EXPECT_EQ(failure->step, AtomicFile::Failure::Step::replace);
     EXPECT_TRUE(std::filesystem::is_directory(dir / "taken"));
     EXPECT_EQ(entryCount(dir.path()), 1u);
+}
+
+TEST(AtomicFile, AFullDiskFailsTheWriteAndKeepsTheOldFile) {
+    // The old file stays until the rename, so a replacement needs room for both.
+    const std::string old = "old contents", replacement = "the new contents";
+    struct Case {
+        std::uintmax_t capacity;
+        bool written;
+    };
+    for (const Case& c : {Case{old.size() + replacement.size(), true}, Case{old.size() + replacement.size() - 1, false},
+                          Case{old.size(), false}}) {
+        TempDir dir;
+        const auto path = dir.write("state.json", old);
+        AtomicFileSpaceLimit disk(dir.path(), c.capacity);
+        auto failure = AtomicFile::replaceContents(path, replacement, disk.writeFunction());
+        EXPECT_EQ(!failure, c.written) << c.capacity;
+        EXPECT_EQ(readFile(path), c.written ? replacement : old) << c.capacity;
+        if (failure) {
+            EXPECT_EQ(failure->step, AtomicFile::Failure::Step::write);
+            EXPECT_EQ(failure->error, ENOSPC);
+        }
+        EXPECT_EQ(entryCount(dir.path()), 1u) << "no partly written temporary file is left";
+    }
 }
