@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <filesystem>
 #include <functional>
@@ -26,5 +27,14 @@ using WriteFunction = std::function<ssize_t(int fd, const char* data, std::size_
 // temporary file is removed and `path` is untouched.
 std::optional<Failure> replaceContents(const std::filesystem::path& path, std::string_view contents,
                                        const WriteFunction& write = {});
+
+// The temporary files replaceContents makes for `path` ("." + its name +
+// ".tmp-" + six letters or digits) that a process killed between writing and
+// renaming left behind: removes those whose modification time lies more than
+// `minimumAge` before `now`. Only regular files are removed; a file dated
+// after `now` is kept. Returns how many were removed. Call it only while no
+// writer of `path` can be between the two steps (under the writers' lock).
+std::size_t removeAbandonedTemporaries(const std::filesystem::path& path, std::chrono::system_clock::time_point now,
+                                       std::chrono::seconds minimumAge);
 
 } // namespace brindleaf::AtomicFile

@@ -131,7 +131,14 @@ std::shared_ptr<UserDefaults> UserDefaults::open(const std::string& suiteName, c
         ::close(fd);
         return nullptr;
     }
+    // Every writer holds the lock from its temporary file to the rename, so
+    // what is left now was abandoned; the age spares writers that ignore locks.
+    const auto now = std::chrono::system_clock::now();
+    std::size_t removed = 0;
+    for (const auto& written : {suiteName + ".json", suiteName + std::string(unreadableSuffix)})
+        removed += AtomicFile::removeAbandonedTemporaries(folder / written, now, abandonedTemporaryAge);
     unlock(fd);
+    if (removed > 0) log().info("defaults.temporary.removed suite=" + suiteName + " count=" + std::to_string(removed));
     return std::shared_ptr<UserDefaults>(new UserDefaults(suiteName, folder, fd, std::move(write)));
 }
 

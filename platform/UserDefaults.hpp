@@ -4,6 +4,7 @@
 #include "platform/DefaultsJSON.hpp"
 #include "platform/DefaultsValue.hpp"
 
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -33,7 +34,9 @@ namespace brindleaf {
 // Nothing set is lost when the file cannot be written (a full disk, a
 // read-only folder): the change is kept as unsaved, reads answer with it,
 // re-reading the file does not drop it, and every unsaved change is written
-// with the next write that succeeds (or saveUnsavedChanges()).
+// with the next write that succeeds (or saveUnsavedChanges()). Opening a
+// suite removes the temporary files of its earlier writers that were killed
+// between writing and renaming, once they are a minute old.
 //
 // Safe to use from several threads.
 class UserDefaults {
@@ -94,6 +97,9 @@ public:
     bool hasUnsavedChanges() const;
     // Writes the unsaved changes, if any; true when none is left.
     bool saveUnsavedChanges();
+
+    // Temporary files younger than this may belong to a writer at work.
+    static constexpr std::chrono::seconds abandonedTemporaryAge{60};
 
 private:
     struct FileSignature {

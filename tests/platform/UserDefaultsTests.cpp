@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -344,4 +345,21 @@ TEST(UserDefaults, ChangesAFullDiskRefusedHoldThroughRereadsAndAreWrittenWithThe
     EXPECT_FALSE(reread->object("gone"));
     EXPECT_EQ(reread->integer("other"), 7);
     EXPECT_EQ(reread->integer("later"), 1);
+}
+
+TEST(UserDefaults, OpeningRemovesTheSuitesAbandonedTemporaryFiles) {
+    TempDir dir;
+    const double hourAgo =
+        double(std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+                   .count()) -
+        3600;
+    const std::vector<std::string> abandoned{".kept.json.tmp-a1B2c3", ".kept.json.unreadable.tmp-Zz9yX8"};
+    const std::vector<std::string> others{".other.json.tmp-a1B2c3", ".kept.json.tmp-fresh1", "kept.json"};
+    for (const auto& name : abandoned) brindleaf::testing::setFileTime(dir.write(name, "{}"), hourAgo);
+    for (const auto& name : others) dir.write(name, "{}");
+    brindleaf::testing::setFileTime(dir / ".other.json.tmp-a1B2c3", hourAgo);
+
+    ASSERT_TRUE(UserDefaults::open("kept", dir.path()));
+    for (const auto& name : abandoned) EXPECT_FALSE(std::filesystem::exists(dir / name)) << name;
+    for (const auto& name : others) EXPECT_TRUE(std::filesystem::exists(dir / name)) << name;
 }
