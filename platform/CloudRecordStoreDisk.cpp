@@ -118,11 +118,11 @@ std::optional<std::string> readWholeFile(const fs::path& path) {
 }
 
 // Writes the file through a temporary file renamed over it.
-void writeFileAtomically(const fs::path& path, const std::string& contents) {
+void writeFileAtomically(const fs::path& path, const std::string& contents, const AtomicFile::WriteFunction& write) {
     std::error_code ec;
     fs::create_directories(path.parent_path(), ec);
     if (ec) throw errorFromErrno(ec.value(), "cannot create " + path.parent_path().string());
-    auto failure = AtomicFile::replaceContents(path, contents);
+    auto failure = AtomicFile::replaceContents(path, contents, write);
     if (!failure) return;
     switch (failure->step) {
     case AtomicFile::Failure::Step::createTemporary:
@@ -268,7 +268,8 @@ void checkName(const std::string& name, const char* what) {
 
 } // namespace
 
-CloudRecordStoreDisk::CloudRecordStoreDisk(std::filesystem::path folder) : folder_(std::move(folder)) {}
+CloudRecordStoreDisk::CloudRecordStoreDisk(std::filesystem::path folder, AtomicFile::WriteFunction write)
+    : folder_(std::move(folder)), write_(std::move(write)) {}
 
 std::string CloudRecordStoreDisk::encodedName(const std::string& name) {
     static constexpr char hex[] = "0123456789ABCDEF";
@@ -369,7 +370,8 @@ CloudModifyResult CloudRecordStoreDisk::modifyRecords(const std::vector<CloudRec
             continue;
         }
         try {
-            writeFileAtomically(entry.path, recordToJSON(*entry.merged).dump(-1, ' ', false, json::error_handler_t::replace));
+            writeFileAtomically(
+                entry.path, recordToJSON(*entry.merged).dump(-1, ' ', false, json::error_handler_t::replace), write_);
             result.saveResults.insert_or_assign(entry.name, std::nullopt);
         } catch (const CloudRecordStoreError& error) {
             result.saveResults.insert_or_assign(entry.name, error);
@@ -411,7 +413,7 @@ void CloudRecordStoreDisk::saveSubscription(const CloudQuerySubscription& subscr
         throw CloudRecordStoreError(CloudErrorCode::invalidArguments, "empty record type");
     DatabaseLock lock(folder_, true);
     writeFileAtomically(folder_ / "subscriptions" / (encodedName(subscription.subscriptionID) + ".json"),
-                        subscriptionToJSON(subscription).dump(-1, ' ', false, json::error_handler_t::replace));
+                        subscriptionToJSON(subscription).dump(-1, ' ', false, json::error_handler_t::replace), write_);
 }
 
 void CloudRecordStoreDisk::deleteSubscription(const std::string& subscriptionID) {

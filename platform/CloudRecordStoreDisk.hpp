@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/AtomicFile.hpp"
 #include "platform/CloudRecordStore.hpp"
 
 #include <filesystem>
@@ -23,7 +24,8 @@ namespace brindleaf {
 class CloudRecordStoreDisk final : public CloudRecordStore {
 public:
     // `folder` is the database's own folder; it is created on the first change.
-    explicit CloudRecordStoreDisk(std::filesystem::path folder);
+    // `write` stands in for ::write when files are written (tests run it out of space).
+    explicit CloudRecordStoreDisk(std::filesystem::path folder, AtomicFile::WriteFunction write = {});
 
     const std::filesystem::path& folder() const { return folder_; }
 
@@ -41,6 +43,7 @@ public:
 
 private:
     std::filesystem::path folder_;
+    AtomicFile::WriteFunction write_;
 };
 
 } // namespace brindleaf

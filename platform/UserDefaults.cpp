@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <limits>
+#include <string>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -109,7 +110,8 @@ std::shared_ptr<UserDefaults> UserDefaults::open(const std::string& suiteName) {
     return open(suiteName, defaultFolder());
 }
 
-std::shared_ptr<UserDefaults> UserDefaults::open(const std::string& suiteName, const std::filesystem::path& folder) {
+std::shared_ptr<UserDefaults> UserDefaults::open(const std::string& suiteName, const std::filesystem::path& folder,
+                                                 AtomicFile::WriteFunction write) {
     if (!isUsableSuiteName(suiteName) || folder.empty()) return nullptr;
     std::error_code error;
     std::filesystem::create_directories(folder, error);
@@ -129,16 +131,27 @@ std::shared_ptr<UserDefaults> UserDefaults::open(const std::string& suiteName, c
         ::close(fd);
         return nullptr;
     }
+    // Every writer holds the lock from its temporary file to the rename, so
+    // what is left now was abandoned; the age spares writers that ignore locks.
+    const auto now = std::chrono::system_clock::now();
+    std::size_t removed = 0;
+    for (const auto& written : {suiteName + ".json", suiteName + std::string(unreadableSuffix)})
+        removed += AtomicFile::removeAbandonedTemporaries(folder / written, now, abandonedTemporaryAge);
     unlock(fd);
-    return std::shared_ptr<UserDefaults>(new UserDefaults(suiteName, folder, fd));
+    if (removed > 0) log().info("defaults.temporary.removed suite=" + suiteName + " count=" + std::to_string(removed));
+    return std::shared_ptr<UserDefaults>(new UserDefaults(suiteName, folder, fd, std::move(write)));
 }
 
 std::shared_ptr<UserDefaults> UserDefaults::inMemory(const std::string& suiteName) {
-    return std::shared_ptr<UserDefaults>(new UserDefaults(suiteName, {}, -1));
+    return std::shared_ptr<UserDefaults>(new UserDefaults(suiteName, {}, -1, {}));
 }
 
-UserDefaults::UserDefaults(std::string suiteName, std::filesystem::path folder, int lockDescriptor)
-    : suiteName_(std::move(suiteName)), folder_(std::move(folder)), lockDescriptor_(lockDescriptor) {
+UserDefaults::UserDefaults(std::string suiteName, std::filesystem::path folder, int lockDescriptor,
+                           AtomicFile::WriteFunction write)
+    : suiteName_(std::move(suiteName)),
+      folder_(std::move(folder)),
+      lockDescriptor_(lockDescriptor),
+      write_(std::move(write)) {
     if (!folder_.empty()) filePath_ = folder_ / (suiteName_ + ".json");
 }
 
@@ -186,60 +199,84 @@ bool UserDefaults::refreshLocked(bool force) const {
     return true;
 }
 
-bool UserDefaults::writeLocked(const DefaultsValue::Dictionary& values) {
+void UserDefaults::logWriteFailure(const std::string& error, bool retry) {
+    // Unsaved changes may be retried often while a disk stays full: a retry
+    // that fails as the one before it is not logged again.
+    if (retry && writeFailure_ == error) return;
+    writeFailure_ = error;
+    std::string keys;
+    for (const auto& [key, value] : unsaved_) keys += (keys.empty() ? "" : ",") + key;
+    log().error("defaults.write.failed suite=" + suiteName_ + " error=" + error + " unsaved=" + keys);
+}
+
+UserDefaults::SaveResult UserDefaults::writeLocked(const DefaultsValue::Dictionary& values, bool retry) {
     const std::string text = DefaultsJSON::write(values, &document_);
     if (text.size() > maximumSuiteFileSize) {
         log().error("defaults.write.failed suite=" + suiteName_ + " error=too-large");
-        return false;
+        return SaveResult::tooLarge;
     }
     if (unreadableText_) {
         const auto aside = folder_ / (suiteName_ + std::string(unreadableSuffix));
-        if (auto failure = AtomicFile::replaceContents(aside, *unreadableText_)) {
-            log().error("defaults.write.failed suite=" + suiteName_ + " error=" + errnoText(failure->error));
-            return false;
+        if (auto failure = AtomicFile::replaceContents(aside, *unreadableText_, write_)) {
+            logWriteFailure(errnoText(failure->error), retry);
+            return SaveResult::failed;
         }
         log().info("defaults.unreadable.kept suite=" + suiteName_ + " path=" + aside.string());
     }
-    if (auto failure = AtomicFile::replaceContents(filePath_, text)) {
-        log().error("defaults.write.failed suite=" + suiteName_ + " error=" + errnoText(failure->error));
-        return false;
+    if (auto failure = AtomicFile::replaceContents(filePath_, text, write_)) {
+        logWriteFailure(errnoText(failure->error), retry);
+        return SaveResult::failed;
     }
     unreadableText_.reset();
-    return true;
+    if (writeFailure_) {
+        log().notice("defaults.write.recovered suite=" + suiteName_);
+        writeFailure_.reset();
+    }
+    return SaveResult::saved;
 }
 
-template <typename Change>
-bool UserDefaults::change(Change&& apply) {
-    std::lock_guard guard(mutex_);
+UserDefaults::SaveResult UserDefaults::saveLocked(bool retry) {
+    if (unsaved_.empty()) return SaveResult::saved;
     if (filePath_.empty()) {
-        apply(document_.values);
-        return true;
+        for (auto& [key, value] : unsaved_) {
+            if (value)
+                document_.values.insert_or_assign(key, std::move(*value));
+            else
+                document_.values.erase(key);
+        }
+        unsaved_.clear();
+        return SaveResult::saved;
     }
     if (!lockExclusive(lockDescriptor_)) {
         log().error("defaults.lock.failed suite=" + suiteName_ + " error=" + errnoText(errno));
-        return false;
+        return SaveResult::failed;
     }
     // Always read again under the lock: a signature can repeat across quick
     // replacements (inode reuse, coarse timestamps), a fresh read cannot.
     if (!refreshLocked(true)) {
         unlock(lockDescriptor_);
-        return false;
+        return SaveResult::failed;
     }
     DefaultsValue::Dictionary updated = document_.values;
-    apply(updated);
-    bool ok = true;
+    for (const auto& [key, value] : unsaved_) {
+        if (value)
+            updated.insert_or_assign(key, *value);
+        else
+            updated.erase(key);
+    }
+    SaveResult result = SaveResult::saved;
     if (updated != document_.values) {
-        ok = writeLocked(updated);
-        // The texts read stay valid for the values left as they were.
-        for (auto it = document_.texts.begin(); it != document_.texts.end();) {
-            auto now = updated.find(it->first);
-            if (now == updated.end() || !(now->second == document_.values[it->first]))
-                it = document_.texts.erase(it);
-            else
-                ++it;
-        }
-        document_.values = std::move(updated);
-        if (ok) {
+        result = writeLocked(updated, retry);
+        if (result == SaveResult::saved) {
+            // The texts read stay valid for the values left as they were.
+            for (auto it = document_.texts.begin(); it != document_.texts.end();) {
+                auto now = updated.find(it->first);
+                if (now == updated.end() || !(now->second == document_.values[it->first]))
+                    it = document_.texts.erase(it);
+                else
+                    ++it;
+            }
+            document_.values = std::move(updated);
             // What is now on disk is exactly document_.
             signature_.reset();
             struct stat info {};
@@ -249,13 +286,41 @@ bool UserDefaults::change(Change&& apply) {
             }
         }
     }
+    if (result == SaveResult::saved) unsaved_.clear();
     unlock(lockDescriptor_);
-    return ok;
+    return result;
+}
+
+bool UserDefaults::change(const std::string& key, std::optional<DefaultsValue> value) {
+    std::lock_guard guard(mutex_);
+    std::optional<std::optional<DefaultsValue>> before;
+    if (auto it = unsaved_.find(key); it != unsaved_.end()) before = it->second;
+    unsaved_.insert_or_assign(key, std::move(value));
+    const SaveResult result = saveLocked(false);
+    if (result == SaveResult::tooLarge) {
+        // Kept, a value the file can never hold would hold every later change back.
+        if (before)
+            unsaved_.insert_or_assign(key, std::move(*before));
+        else
+            unsaved_.erase(key);
+    }
+    return result == SaveResult::saved;
+}
+
+bool UserDefaults::hasUnsavedChanges() const {
+    std::lock_guard guard(mutex_);
+    return !unsaved_.empty();
+}
+
+bool UserDefaults::saveUnsavedChanges() {
+    std::lock_guard guard(mutex_);
+    return saveLocked(true) == SaveResult::saved;
 }
 
 std::optional<DefaultsValue> UserDefaults::object(const std::string& key) const {
     std::lock_guard guard(mutex_);
     refreshLocked();
+    if (auto unsaved = unsaved_.find(key); unsaved != unsaved_.end()) return unsaved->second;
     auto it = document_.values.find(key);
     // A value this program does not understand is kept, but reads as absent.
     if (it == document_.values.end() || it->second.isForeign()) return std::nullopt;
@@ -311,6 +376,12 @@ DefaultsValue::Dictionary UserDefaults::dictionaryRepresentation() const {
     for (const auto& [key, value] : document_.values) {
         if (!value.isForeign()) values.emplace_hint(values.end(), key, value);
     }
+    for (const auto& [key, value] : unsaved_) {
+        if (value)
+            values.insert_or_assign(key, *value);
+        else
+            values.erase(key);
+    }
     return values;
 }
 
@@ -321,17 +392,16 @@ bool UserDefaults::set(const std::string& key, DefaultsValue value) {
         log().error("defaults.write.failed suite=" + suiteName_ + " error=too-deep");
         return false;
     }
-    return change([&](DefaultsValue::Dictionary& values) { values[key] = std::move(value); });
+    return change(key, std::move(value));
 }
 
-bool UserDefaults::remove(const std::string& key) {
-    return change([&](DefaultsValue::Dictionary& values) { values.erase(key); });
-}
+bool UserDefaults::remove(const std::string& key) { return change(key, std::nullopt); }
 
 bool UserDefaults::removePersistentDomain() {
     std::lock_guard guard(mutex_);
     document_ = {};
     unreadableText_.reset();
+    unsaved_.clear();
     if (filePath_.empty()) return true;
     if (!lockExclusive(lockDescriptor_)) {
         log().error("defaults.lock.failed suite=" + suiteName_ + " error=" + errnoText(errno));

@@ -1,9 +1,12 @@
 #pragma once
 
+#include "platform/AtomicFile.hpp"
 #include "platform/DefaultsJSON.hpp"
 #include "platform/DefaultsValue.hpp"
 
+#include <chrono>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -28,6 +31,13 @@ namespace brindleaf {
 // is not a JSON object at all is kept beside the suite as
 // "<suite>.json.unreadable" before the suite is written anew.
 //
+// Nothing set is lost when the file cannot be written (a full disk, a
+// read-only folder): the change is kept as unsaved, reads answer with it,
+// re-reading the file does not drop it, and every unsaved change is written
+// with the next write that succeeds (or saveUnsavedChanges()). Opening a
+// suite removes the temporary files of its earlier writers that were killed
+// between writing and renaming, once they are a minute old.
+//
 // Safe to use from several threads.
 class UserDefaults {
 public:
@@ -41,8 +51,10 @@ public:
     // Opens a suite in the default folder; nullptr when the name is not a usable
     // file name or the folder cannot be created or locked.
     static std::shared_ptr<UserDefaults> open(const std::string& suiteName);
-    // Opens a suite in the given folder (created when missing).
-    static std::shared_ptr<UserDefaults> open(const std::string& suiteName, const std::filesystem::path& folder);
+    // Opens a suite in the given folder (created when missing); `write` stands
+    // in for ::write when the suite's file is written (tests run it out of space).
+    static std::shared_ptr<UserDefaults> open(const std::string& suiteName, const std::filesystem::path& folder,
+                                              AtomicFile::WriteFunction write = {});
     // A suite that is never written to disk.
     static std::shared_ptr<UserDefaults> inMemory(const std::string& suiteName);
 
@@ -74,12 +86,20 @@ public:
     DefaultsValue::Dictionary dictionaryRepresentation() const;
 
     // Stores a value; returns false when the suite's file could not be written
-    // (the change then holds in this object until the file changes on disk),
-    // and refuses a value nested deeper than the file format allows.
+    // (the change is then kept as unsaved, see above), and refuses a value
+    // nested deeper than the file format allows (nothing is kept then).
     bool set(const std::string& key, DefaultsValue value);
     bool remove(const std::string& key);
-    // Forgets every value and deletes the suite's file.
+    // Forgets every value, unsaved ones included, and deletes the suite's file.
     bool removePersistentDomain();
+
+    // Whether changes are waiting for the file to take them.
+    bool hasUnsavedChanges() const;
+    // Writes the unsaved changes, if any; true when none is left.
+    bool saveUnsavedChanges();
+
+    // Temporary files younger than this may belong to a writer at work.
+    static constexpr std::chrono::seconds abandonedTemporaryAge{60};
 
 private:
     struct FileSignature {
@@ -92,24 +112,35 @@ private:
         bool operator==(const FileSignature&) const = default;
     };
 
-    UserDefaults(std::string suiteName, std::filesystem::path folder, int lockDescriptor);
+    UserDefaults(std::string suiteName, std::filesystem::path folder, int lockDescriptor,
+                 AtomicFile::WriteFunction write);
 
     // Brings document_ up to date with the file (mutex_ held); `force` reads the
     // file even when its signature is unchanged. False when the file exists
     // but cannot be read (document_ then keeps what was read last).
     bool refreshLocked(bool force = false) const;
-    bool writeLocked(const DefaultsValue::Dictionary& values);
-    template <typename Change> bool change(Change&& apply);
+    enum class SaveResult { saved, failed, tooLarge };
+    SaveResult writeLocked(const DefaultsValue::Dictionary& values, bool retry);
+    // Writes the file with the unsaved changes over what it holds now (mutex_
+    // held); `retry` when no new change came with this attempt.
+    SaveResult saveLocked(bool retry);
+    bool change(const std::string& key, std::optional<DefaultsValue> value);
+    void logWriteFailure(const std::string& error, bool retry);
 
     std::string suiteName_;
     std::filesystem::path folder_;
     std::filesystem::path filePath_;
     int lockDescriptor_ = -1;
+    AtomicFile::WriteFunction write_;
 
     mutable std::mutex mutex_;
-    mutable DefaultsJSON::Document document_;           // the values as last read or written
+    mutable DefaultsJSON::Document document_;           // the file's values as last read or written
     mutable std::optional<std::string> unreadableText_; // the file's text when it was no JSON object
     mutable std::optional<FileSignature> signature_;
+    // Changes the file has not taken yet, by key; absent for a removal.
+    std::map<std::string, std::optional<DefaultsValue>> unsaved_;
+    // The error of the failing writes since the last one that succeeded.
+    std::optional<std::string> writeFailure_;
 };
 
 } // namespace brindleaf

@@ -280,7 +280,10 @@ void ProviderSettingsStore::pruneAcknowledgedErrors(
                               std::inserter(stillReported, stillReported.end()));
         if (!stillReported.empty()) kept.emplace(providerKey, std::move(stillReported));
     }
-    if (kept == acknowledged_) return;
+    if (kept == acknowledged_) {
+        saveUnsavedChanges();
+        return;
+    }
     announce(Property::acknowledgedErrorMessagesByProviderKey);
     acknowledged_ = std::move(kept);
     persistAcknowledgedErrors();
@@ -292,6 +295,10 @@ void ProviderSettingsStore::persistAcknowledgedErrors() {
         if (!texts.empty()) stored.emplace(providerKey, sortedStrings(texts));
     }
     defaults_->set(acknowledgedErrorsKey, DefaultsValue(std::move(stored)));
+}
+
+bool ProviderSettingsStore::saveUnsavedChanges() {
+    return !defaults_->hasUnsavedChanges() || defaults_->saveUnsavedChanges();
 }
 
 ProviderSettingsStore::ObserverID ProviderSettingsStore::addObserver(Observer observer) {

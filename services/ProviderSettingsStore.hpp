@@ -24,6 +24,10 @@ enum class ShortcutChangeResult { accepted, needsModifier, duplicate };
 // writes each change through to its defaults suite at once. Observers hear of
 // a change before it is stored.
 //
+// A change the suite's file cannot take (a full disk) still holds: the value
+// stays in effect here and in the suite, which writes it with its next write
+// that succeeds; pruning, which runs after every applied refresh, tries again.
+//
 // Used from one thread at a time (the main thread of the application).
 class ProviderSettingsStore {
 public:
@@ -109,9 +113,12 @@ public:
     bool isErrorAcknowledged(const std::string& providerName, const std::string& error) const;
     void acknowledgeErrors(const std::string& providerName, const std::vector<std::string>& errors);
     // Keeps only the acknowledgements whose error each provider (by display
-    // name) still reports.
+    // name) still reports, and writes any change the file refused before.
     void pruneAcknowledgedErrors(const std::vector<std::pair<std::string, std::vector<std::string>>>& currentErrors);
     void persistAcknowledgedErrors();
+
+    // Writes the changes the suite's file refused so far; true when none is left.
+    bool saveUnsavedChanges();
 
     ObserverID addObserver(Observer observer);
     void removeObserver(ObserverID id);

@@ -8,6 +8,8 @@ namespace brindleaf::CloudKitStatusErrorPresenter {
 namespace {
 
 const char* const fallbackMessage = "The status couldn\u2019t be updated.";
+// The record store is kept on this computer's own disk.
+const char* const noSpaceMessage = "There isn\u2019t enough space on this computer for the status record.";
 
 } // namespace
 
@@ -22,7 +24,7 @@ std::string message(const std::exception& error) {
         case CloudErrorCode::notAuthenticated: return "Sign in to iCloud on this device to see your Mac\u2019s status.";
         case CloudErrorCode::permissionFailure: return "Brindleaf doesn\u2019t have permission to use iCloud.";
         case CloudErrorCode::unknownItem: return "Your Mac hasn\u2019t shared a status yet.";
-        case CloudErrorCode::quotaExceeded: return "Your iCloud storage is full.";
+        case CloudErrorCode::quotaExceeded: return noSpaceMessage;
         default: break;
         }
     }

@@ -1,9 +1,11 @@
+#include "platform/AtomicFileSpaceLimit.hpp"
 #include "platform/UserDefaults.hpp"
 #include "tests/support/TempDir.hpp"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -285,6 +287,7 @@ TEST(UserDefaults, NoWriteLeavesAFileTheReaderRefuses) {
     const std::string before = brindleaf::testing::readFile(suite->filePath());
 
     EXPECT_FALSE(suite->set("big", std::string(17u << 20, 'x'))) << "larger than the reader's cap";
+    EXPECT_FALSE(suite->hasUnsavedChanges()) << "a value the file can never hold is not kept for later";
     DefaultsValue tooDeep(1);
     for (std::size_t level = 0; level < DefaultsJSON::maximumNestingDepth; ++level)
         tooDeep = DefaultsValue(DefaultsValue::Array{tooDeep});
@@ -306,4 +309,57 @@ TEST(UserDefaults, AFileThatIsNoJSONObjectIsKeptAsideBeforeTheFirstChange) {
     EXPECT_EQ(UserDefaults::open("damaged", dir.path())->integer("k"), 2);
     ASSERT_TRUE(suite->set("k", 3));
     EXPECT_EQ(brindleaf::testing::readFile(dir / "damaged.json.unreadable"), "{ \"k\": 1, oops");
+}
+
+TEST(UserDefaults, ChangesAFullDiskRefusedHoldThroughRereadsAndAreWrittenWithTheNextWrite) {
+    TempDir dir;
+    AtomicFileSpaceLimit disk(dir.path(), 1 << 20);
+    auto suite = UserDefaults::open("full", dir.path(), disk.writeFunction());
+    ASSERT_TRUE(suite->set("statusIconStyle.v1", "pulse"));
+    ASSERT_TRUE(suite->set("cloudSyncEnabled", true));
+    ASSERT_TRUE(suite->set("gone", 1));
+    const std::string before = brindleaf::testing::readFile(suite->filePath());
+    disk.fillUp();
+
+    EXPECT_FALSE(suite->set("statusIconStyle.v1", "cloud"));
+    EXPECT_FALSE(suite->set("cloudSyncEnabled", false));
+    EXPECT_FALSE(suite->remove("gone"));
+    EXPECT_TRUE(suite->hasUnsavedChanges());
+    EXPECT_EQ(brindleaf::testing::readFile(suite->filePath()), before);
+    // Another writer changes the file: reading it again keeps what is unsaved here.
+    ASSERT_TRUE(UserDefaults::open("full", dir.path())->set("other", 7));
+    EXPECT_EQ(suite->integer("other"), 7);
+    EXPECT_EQ(suite->string("statusIconStyle.v1"), "cloud");
+    EXPECT_EQ(suite->boolValue("cloudSyncEnabled"), false);
+    EXPECT_FALSE(suite->object("gone"));
+    EXPECT_EQ(suite->dictionaryRepresentation().count("gone"), 0u);
+    EXPECT_FALSE(suite->saveUnsavedChanges()) << "the disk is still full";
+
+    // Room again: the next write takes every unsaved change along.
+    disk.setCapacity(1 << 20);
+    ASSERT_TRUE(suite->set("later", 1));
+    EXPECT_FALSE(suite->hasUnsavedChanges());
+    auto reread = UserDefaults::open("full", dir.path());
+    EXPECT_EQ(reread->string("statusIconStyle.v1"), "cloud");
+    EXPECT_EQ(reread->boolValue("cloudSyncEnabled"), false);
+    EXPECT_FALSE(reread->object("gone"));
+    EXPECT_EQ(reread->integer("other"), 7);
+    EXPECT_EQ(reread->integer("later"), 1);
+}
+
+TEST(UserDefaults, OpeningRemovesTheSuitesAbandonedTemporaryFiles) {
+    TempDir dir;
+    const double hourAgo =
+        double(std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+                   .count()) -
+        3600;
+    const std::vector<std::string> abandoned{".kept.json.tmp-a1B2c3", ".kept.json.unreadable.tmp-Zz9yX8"};
+    const std::vector<std::string> others{".other.json.tmp-a1B2c3", ".kept.json.tmp-fresh1", "kept.json"};
+    for (const auto& name : abandoned) brindleaf::testing::setFileTime(dir.write(name, "{}"), hourAgo);
+    for (const auto& name : others) dir.write(name, "{}");
+    brindleaf::testing::setFileTime(dir / ".other.json.tmp-a1B2c3", hourAgo);
+
+    ASSERT_TRUE(UserDefaults::open("kept", dir.path()));
+    for (const auto& name : abandoned) EXPECT_FALSE(std::filesystem::exists(dir / name)) << name;
+    for (const auto& name : others) EXPECT_TRUE(std::filesystem::exists(dir / name)) << name;
 }

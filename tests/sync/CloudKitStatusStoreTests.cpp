@@ -91,7 +91,8 @@ TEST(CloudKitStatusStore, SaveSendsChangedKeysAndFailsWithTheRecordsOwnError) {
     EXPECT_EQ(records->lastSavedChangedKeys()[0].size(), 9u);
 
     records->failNextRecordSave("current", CloudRecordStoreError(CloudErrorCode::quotaExceeded));
-    EXPECT_EQ(presented([&] { store.save(fullPayload()); }), "Your iCloud storage is full.");
+    EXPECT_EQ(presented([&] { store.save(fullPayload()); }),
+              "There isn\u2019t enough space on this computer for the status record.");
 
     records->failNext(Op::fetchRecord, CloudRecordStoreError(CloudErrorCode::notAuthenticated));
     EXPECT_EQ(presented([&] { store.save(fullPayload()); }),

@@ -1,11 +1,15 @@
 #include "sync/StatusCloudSyncController.hpp"
 
+#include "platform/AtomicFileSpaceLimit.hpp"
+#include "platform/CloudRecordStoreDisk.hpp"
 #include "platform/CloudRecordStoreFake.hpp"
 #include "platform/Logger.hpp"
 #include "platform/ManualMainQueue.hpp"
 #include "platform/MemoryLogSink.hpp"
+#include "services/ProviderSettingsStore.hpp"
 #include "sync/CloudKitStatusStore.hpp"
 #include "sync/CloudKitStatusStoreError.hpp"
+#include "tests/support/TempDir.hpp"
 #include "tests/sync/PayloadFixtures.hpp"
 
 #include <gtest/gtest.h>
@@ -295,4 +299,61 @@ TEST_F(SyncControllerTest, DefaultWorkerRunsStoreCallsOffTheMainQueue) {
     }
     EXPECT_TRUE(controller->didEnsureSubscription());
     EXPECT_EQ(controller->mirrorHealth().lastSucceededGeneration, 1);
+}
+
+// The settings store and the sync controller on one full disk, joined the way
+// the status bar controller joins them: a change of the sync setting switches
+// the controller in a main-queue job, and every applied refresh prunes.
+TEST_F(SyncControllerTest, OnAFullDiskSyncSwitchedOffStaysOffAndTheSettingReachesTheFileWhenRoomFrees) {
+    TempDir dir;
+    AtomicFileSpaceLimit disk(dir.path(), 1 << 20);
+    auto records = std::make_shared<CloudRecordStoreDisk>(dir / "cloud", disk.writeFunction());
+    const auto recordFile = dir / "cloud" / "records" / "current.json";
+    auto openSettings = [&] {
+        return std::make_unique<ProviderSettingsStore>(
+            UserDefaults::open("settings", dir / "config", disk.writeFunction()));
+    };
+    auto settings = openSettings();
+    auto controller =
+        makeController(std::make_shared<CloudKitStatusStore>(CloudKitStatusConfiguration::standard(), records));
+    controller->setEnabled(settings->isCloudSyncEnabled());
+    settings->addObserver([&](ProviderSettingsStore::Property property) {
+        if (property != ProviderSettingsStore::Property::isCloudSyncEnabled) return;
+        mainQueue->post([&] { controller->setEnabled(settings->isCloudSyncEnabled()); });
+    });
+    auto refresh = [&](const std::string& title, Date at) {
+        settings->pruneAcknowledgedErrors({});
+        controller->submit(snapshot(title, at), rawStaleSessionSource());
+        settle();
+    };
+
+    disk.fillUp();
+    refresh("A", referenceDate);
+    EXPECT_EQ(controller->mirrorHealth().lastFailureMessage,
+              "There isn\u2019t enough space on this computer for the status record.");
+    EXPECT_FALSE(std::filesystem::exists(recordFile));
+    disk.setCapacity(1 << 20);
+    refresh("A", referenceDate + 1);
+    ASSERT_TRUE(std::filesystem::exists(recordFile));
+    EXPECT_FALSE(controller->mirrorHealth().lastFailureMessage);
+
+    disk.fillUp();
+    settings->setIconStyle(StatusIconStyle::cloud);
+    settings->setCloudSyncEnabled(false);
+    settle();
+    EXPECT_FALSE(std::filesystem::exists(recordFile)) << "switching off deletes the record";
+    EXPECT_TRUE(settings->defaults()->hasUnsavedChanges());
+    controller->submit(snapshot("B", referenceDate + 30), rawStaleSessionSource());
+    settle();
+    EXPECT_FALSE(std::filesystem::exists(recordFile)) << "no record while switching off is unsaved";
+
+    // The deleted record freed room: the next refresh writes both settings,
+    // and a later launch keeps sync off.
+    refresh("C", referenceDate + 60);
+    EXPECT_FALSE(settings->defaults()->hasUnsavedChanges());
+    EXPECT_FALSE(std::filesystem::exists(recordFile));
+    settings.reset();
+    auto relaunched = openSettings();
+    EXPECT_FALSE(relaunched->isCloudSyncEnabled());
+    EXPECT_EQ(relaunched->iconStyle(), StatusIconStyle::cloud);
 }
