@@ -53,16 +53,26 @@ X11TraySelection::~X11TraySelection() {
 
 int X11TraySelection::fileDescriptor() const { return connection_ ? xcb_get_file_descriptor(connection_) : -1; }
 
-void X11TraySelection::refreshOwner() {
-    if (!connection_ || selection_ == XCB_ATOM_NONE) return;
+std::uint32_t X11TraySelection::askOwner() const {
     xcb_get_selection_owner_reply_t* reply =
         xcb_get_selection_owner_reply(connection_, xcb_get_selection_owner(connection_, selection_), nullptr);
-    owner_ = reply ? reply->owner : 0;
+    const std::uint32_t owner = reply ? reply->owner : 0;
     std::free(reply);
-    // Its end is the tray's end. Should it be gone already, the destroy event
-    // is lost and the owner is asked again at the next event.
-    if (owner_ != 0) selectStructureEvents(connection_, owner_);
-    xcb_flush(connection_);
+    return owner;
+}
+
+void X11TraySelection::refreshOwner() {
+    if (!connection_ || selection_ == XCB_ATOM_NONE) return;
+    // Its end is the tray's end. Asked again after listening to it: once the
+    // server has seen the request to listen (the second answer comes after
+    // it), a destroy cannot slip by unseen.
+    for (std::uint32_t owner = askOwner();;) {
+        owner_ = owner;
+        if (owner_ == 0) break;
+        selectStructureEvents(connection_, owner_);
+        owner = askOwner();
+        if (owner == owner_) break;
+    }
 }
 
 bool X11TraySelection::readEvents() {

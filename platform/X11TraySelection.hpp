@@ -31,6 +31,7 @@ public:
 
 private:
     void refreshOwner();
+    std::uint32_t askOwner() const;
 
     xcb_connection_t* connection_ = nullptr;
     std::uint32_t root_ = 0;
