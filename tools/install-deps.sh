@@ -16,7 +16,8 @@ else
     qt6-base-dev qt6-svg-dev libgl-dev fonts-dejavu-core
     libxcb1-dev libxcb-xkb-dev libxkbcommon-dev libxkbcommon-x11-dev
     desktop-file-utils
-    xvfb xauth openbox trayer xdotool x11-xkb-utils x11-utils dbus-x11 dbus-daemon
+    xvfb xauth openbox trayer xdotool x11-xkb-utils x11-utils dbus-x11 dbus-daemon dbus-bin
+    lxqt-panel systemd
   )
 fi
 

@@ -79,6 +79,7 @@ int run(int argc, char** argv) {
     options.environment = environment;
     options.home = UserHomeDirectory::path();
     options.keyGrabs = QGuiApplication::platformName() == QLatin1String("xcb");
+    options.watchTrayHosts = true;
     options.updater = updater;
     TrayShell shell(std::move(options));
     auto& statusItem = shell.statusItem();

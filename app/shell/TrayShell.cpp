@@ -33,6 +33,7 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QDBusConnection>
 #include <QScreen>
 
 namespace brindleaf {
@@ -47,7 +48,11 @@ constexpr double floatingWindowAfterPopover = 0.18;
 } // namespace
 
 TrayShell::TrayShell(Options options, QObject* parent)
-    : QObject(parent), options_(std::move(options)), statusItem_(*options_.mainQueue) {
+    : QObject(parent),
+      options_(std::move(options)),
+      statusItem_(*options_.mainQueue,
+                  options_.watchTrayHosts ? std::optional(QDBusConnection::sessionBus()) : std::nullopt,
+                  options_.watchTrayHosts && options_.keyGrabs) {
     auto& queue = options_.mainQueue;
     settings_ = std::make_shared<ProviderSettingsStore>(options_.defaults);
     folderAccess_ = std::make_shared<FolderAccessController>(
@@ -64,8 +69,11 @@ TrayShell::TrayShell(Options options, QObject* parent)
         std::make_shared<StatusDashboardModel>(*queue, AgentStatusSnapshot{}, settings_, folderQueries_,
                                                loadClearedStaleBaselines(*options_.defaults), ProviderCatalog::all());
 
-    connect(&statusItem_, &TrayStatusItem::clicked, this, [this](QPoint cursor) {
-        lastClick_ = cursor;
+    connect(&statusItem_, &TrayStatusItem::clicked, this, [this](QPoint pointer, std::optional<QPoint> host) {
+        std::optional<TrayActivationAnchor::Point> hostPosition;
+        if (host) hostPosition = TrayActivationAnchor::Point{host->x(), host->y()};
+        const auto anchor = anchor_.activated(hostPosition, {pointer.x(), pointer.y()});
+        lastClick_ = QPoint(anchor.x, anchor.y);
         togglePopover(true);
     });
 
@@ -78,7 +86,7 @@ TrayShell::TrayShell(Options options, QObject* parent)
     QPointer<TrayShell> self(this);
     popoverHotkey_ = std::make_shared<GlobalHotkeyMonitor>(GlobalHotkeyMonitor::toggleHotkeyID, [self] {
         if (!self) return;
-        self->lastClick_ = QCursor::pos();
+        self->anchorWithoutActivation();
         self->togglePopover(false);
     });
     windowHotkey_ = std::make_shared<GlobalHotkeyMonitor>(GlobalHotkeyMonitor::windowHotkeyID, [self] {
@@ -238,6 +246,12 @@ std::optional<QRect> TrayShell::trayIconAnchor() const {
     return icon;
 }
 
+void TrayShell::anchorWithoutActivation() {
+    const QPoint pointer = QCursor::pos();
+    const auto anchor = anchor_.withoutActivation({pointer.x(), pointer.y()});
+    lastClick_ = QPoint(anchor.x, anchor.y);
+}
+
 bool TrayShell::isFloatingWindowShown() const { return floating_ && floating_->isShown(); }
 
 void TrayShell::toggleFloatingWindow() {
@@ -291,7 +305,7 @@ void TrayShell::runLaunchAction(const LaunchPlan::LaunchAction& action) {
         showSettings(action.settingsPane ? settingsPaneFromString(*action.settingsPane) : std::nullopt);
         break;
     case Kind::showPopover:
-        lastClick_ = QCursor::pos();
+        anchorWithoutActivation();
         showPopover();
         break;
     case Kind::showGlance:

@@ -3,6 +3,7 @@
 #include "app/LaunchPlan.hpp"
 #include "app/PopoverToggle.hpp"
 #include "app/StatusBarController.hpp"
+#include "app/TrayActivationAnchor.hpp"
 #include "app/shell/PopoverWindow.hpp"
 #include "app/shell/TrayStatusItem.hpp"
 #include "platform/UserDefaults.hpp"
@@ -54,6 +55,10 @@ public:
         std::string home;
         // Whether the global hot keys can be grabbed (the application runs on X).
         bool keyGrabs = false;
+        // Whether the tray icon follows the desktop's tray hosts (a
+        // StatusNotifierItem host on the session bus, an XEmbed tray on X when
+        // `keyGrabs`); without, it is Qt's tray icon only.
+        bool watchTrayHosts = false;
         // The updater whose pending version the dashboard offers; may be null.
         std::shared_ptr<SoftwareUpdater> updater;
     };
@@ -101,6 +106,9 @@ private:
     // Closes the popup, then runs the action `delay` seconds later.
     void afterClosingPopover(double delay, std::function<void()> action);
     void requestAccess(const std::string& providerID);
+    // The popup opens without a click on the icon: anchored where the icon was
+    // last clicked, or at the pointer before any click.
+    void anchorWithoutActivation();
     void shortcutsChanged();
 
     Options options_;
@@ -118,6 +126,8 @@ private:
     std::shared_ptr<StatusBarController> controller_;
 
     PopoverToggle popoverToggle_;
+    TrayActivationAnchor anchor_;
+    // Where the popup is anchored when the tray does not say where the icon is.
     QPoint lastClick_;
     QPointer<PopoverWindow> popover_;
     QPointer<StatusDashboardView> dashboardView_;

@@ -1,30 +1,48 @@
 #pragma once
 
+#include "app/TrayHostChoice.hpp"
+#include "app/shell/TrayIconBackend.hpp"
 #include "core/AgentStatusSnapshot.hpp"
 #include "platform/MainQueue.hpp"
+#include "presentation/Appearance.hpp"
 #include "presentation/StatusIconFactory.hpp"
+#include "presentation/StatusIconSink.hpp"
 #include "presentation/StatusItemRenderer.hpp"
-#include "presentation/SystemTrayIconSink.hpp"
 #include "presentation/TrayIconAnimator.hpp"
 
+#include <QDBusConnection>
 #include <QObject>
 #include <QPoint>
 #include <QRect>
-#include <QSystemTrayIcon>
 
 #include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
+
+class QSystemTrayIcon;
 
 namespace brindleaf {
 
+class TrayHostMonitor;
+
 // The tray icon of the running application: the icon factory's images, the
-// running loop and the tooltip, as the renderer decides. Shown at once even
-// without a tray host (Qt embeds it when one appears); that case is logged once.
+// running loop and the tooltip, as the renderer decides, in whichever tray the
+// desktop has. Over a StatusNotifierItem host it is our own item on the session
+// bus; otherwise Qt's XEmbed tray icon (which embeds itself once a tray
+// appears). Watching the hosts, it moves the icon when a tray comes or goes
+// (TrayHostChoice). Every template image goes out tinted for the panel's
+// appearance, the running frames too. With no tray at start, that is logged once.
 //
 // Main thread only.
 class TrayStatusItem final : public QObject, private StatusItemCanvas {
     Q_OBJECT
 public:
-    TrayStatusItem(MainQueue& mainQueue, QObject* parent = nullptr);
+    // Qt's tray icon only; no host is watched.
+    explicit TrayStatusItem(MainQueue& mainQueue, QObject* parent = nullptr);
+    // With a bus: watches it for a StatusNotifierWatcher and, with `watchX11`,
+    // the X server for an XEmbed tray. Without one: as above.
+    TrayStatusItem(MainQueue& mainQueue, std::optional<QDBusConnection> bus, bool watchX11, QObject* parent = nullptr);
     ~TrayStatusItem() override;
 
     // Takes the icon set of the settings; the next render shows it.
@@ -32,28 +50,60 @@ public:
     void render(const AgentStatusSnapshot& snapshot);
     void setAnimationSuspended(bool suspended);
     void setReduceMotion(bool reduce);
+    // The panel's appearance changed (the application palette follows it).
+    void setAppearance(Appearance appearance);
 
     // The icon's place on the screen; empty where the tray does not say.
     QRect geometry() const;
-    QSystemTrayIcon* trayIcon() const { return trayIcon_; }
+    // The tray in use.
+    TrayHostChoice::Tray tray() const { return tray_; }
+    // Qt's tray icon while it is in use, else null.
+    QSystemTrayIcon* trayIcon() const;
     const StatusItemRenderer& renderer() const { return renderer_; }
+    const TrayIconAnimator& animator() const { return animator_; }
 
 signals:
-    // A click on the icon (any button): the popover opens or closes. `cursor`
-    // is the pointer at the click.
-    void clicked(QPoint cursor);
+    // A click on the icon (any button): the popover opens or closes. `pointer`
+    // is the pointer at the click; `hostPosition` the place the tray passed
+    // with it, if any.
+    void clicked(QPoint pointer, std::optional<QPoint> hostPosition);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    class FrameSink final : public StatusIconSink {
+    public:
+        explicit FrameSink(TrayStatusItem& item) : item_(item) {}
+        void showIcon(const StatusIconImageRef& image) override;
+
+    private:
+        TrayStatusItem& item_;
+    };
+
     void showImage(Image image) override;
     void playAnimation() override;
     void stopAnimation() override;
     void setTooltip(const std::string& tooltip, const std::string& accessibleValue) override;
 
-    QSystemTrayIcon* trayIcon_;
-    SystemTrayIconSink sink_;
+    void hostsChanged();
+    void useTray(TrayHostChoice::Tray tray);
+    void showStill();
+    StatusIconImageRef tinted(const StatusIconImageRef& image);
+
+    std::optional<QDBusConnection> bus_;
+    TrayHostMonitor* monitor_ = nullptr;
+    TrayHostChoice::Tray tray_ = TrayHostChoice::Tray::none;
+    std::unique_ptr<TrayIconBackend> backend_;
+    FrameSink frameSink_{*this};
     TrayIconAnimator animator_;
     StatusItemRenderer renderer_{*this};
     const StatusIconFactory::IconSet* icons_ = nullptr;
+    Appearance appearance_ = Appearance::light;
+    // The still image showing (untinted), null while the loop plays.
+    StatusIconImageRef still_;
+    std::vector<std::pair<StatusIconImageRef, StatusIconImageRef>> tintedStills_;
+    QString toolTip_;
 };
 
 } // namespace brindleaf

@@ -7,6 +7,10 @@
 //            a Claude Code transcript written to every 3 s (the icon animates);
 //            CPU share over 2 minutes, resident memory every minute (to
 //            minute 10 with --long).
+//   trays:   the working run once over XEmbed (trayer) and once over
+//            StatusNotifierItem (lxqt-panel), side by side: CPU of the
+//            application, the host, the session bus daemon and the X server,
+//            and the session bus traffic.
 //   latency: in this process, the tray application's composition on the
 //            offscreen platform: from appending a line to a shown session's
 //            transcript to "render.applied", p50 and p95.
@@ -15,6 +19,7 @@
 #include "bench/generator/LiveProcessSet.hpp"
 #include "bench/tray/ProcessUsage.hpp"
 #include "bench/tray/TrayAppRig.hpp"
+#include "bench/tray/TrayDesktopCost.hpp"
 #include "bench/tray/TrayLatencyRun.hpp"
 #include "tests/support/ProgramRun.hpp"
 
@@ -42,7 +47,7 @@ namespace {
 struct Arguments {
     std::string program;
     std::filesystem::path work;
-    std::set<std::string> runs = {"idle", "working", "latency"};
+    std::set<std::string> runs = {"idle", "working", "trays", "latency"};
     bool longRun = false;        // both runs last 10 minutes
     double measureSeconds = 120; // the CPU window
     int appends = 40;
@@ -210,8 +215,9 @@ double percentile(std::vector<double> values, double p) {
 }
 
 int usage() {
-    std::fprintf(stderr, "usage: brindleaf-tray-bench --brindleaf=PATH [--work=DIR] [--runs=idle,working,latency] "
-                         "[--long] [--minutes=N] [--write-seconds=S] [--measure-seconds=N] [--appends=N]\n");
+    std::fprintf(stderr,
+                 "usage: brindleaf-tray-bench --brindleaf=PATH [--work=DIR] [--runs=idle,working,trays,latency] "
+                 "[--long] [--minutes=N] [--write-seconds=S] [--measure-seconds=N] [--appends=N]\n");
     return 2;
 }
 
@@ -251,7 +257,8 @@ std::optional<Arguments> parse(int argc, char** argv) {
             return std::nullopt;
         }
     }
-    if (arguments.program.empty() && (arguments.runs.count("idle") || arguments.runs.count("working")))
+    if (arguments.program.empty() &&
+        (arguments.runs.count("idle") || arguments.runs.count("working") || arguments.runs.count("trays")))
         return std::nullopt;
     return arguments;
 }
@@ -304,6 +311,43 @@ int main(int argc, char** argv) {
             printProcessRun("working", run, 2.0);
         }
         stopProcess(trayer);
+    }
+
+    if (arguments.runs.count("trays")) {
+        if (!std::getenv("DISPLAY")) {
+            std::fprintf(stderr, "brindleaf-tray-bench: no DISPLAY; run it inside tools/with-xvfb.sh\n");
+            return 1;
+        }
+        TrayAppRig rig(arguments.work / "trays");
+        const GeneratedHome home = rig.writeTypicalHome(currentDate());
+        LiveProcessSet processes(home);
+        auto transcript = newestTranscript(home);
+        std::optional<TranscriptWriter> writer;
+        if (transcript && arguments.writeSeconds > 0) writer.emplace(*transcript, arguments.writeSeconds);
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        std::printf("trays: %s\n", statusHeadline(rig, arguments.program).c_str());
+        std::vector<TrayDesktopCost> costs;
+        for (TrayKind kind : {TrayKind::xembed, TrayKind::statusNotifier})
+            costs.push_back(measureTrayDesktop(rig, arguments.program, kind, 15, arguments.measureSeconds));
+        std::printf("trays (at the end): %s\n", statusHeadline(rig, arguments.program).c_str());
+        std::printf("| tray | app | host | bus daemon | desktop (app + host + bus) | X server | bus traffic | "
+                    "messages/s | target |\n|---|---|---|---|---|---|---|---|---|\n");
+        for (const auto& cost : costs) {
+            const auto percent = [&](double cpu) { return cost.seconds > 0 ? cpu / cost.seconds * 100 : 0; };
+            const double desktop = percent(cost.app + cost.host + cost.bus);
+            const double kbPerSecond = cost.seconds > 0 ? cost.busBytes / cost.seconds / 1000 : 0;
+            const bool sni = cost.tray.rfind("Status", 0) == 0;
+            std::printf("| %s | %.2f %% | %.2f %% | %.2f %% | %.2f %% | %.2f %% | %.2f KB/s | %.1f | %s |%s%s\n",
+                        cost.tray.c_str(), percent(cost.app), percent(cost.host), percent(cost.bus), desktop,
+                        percent(cost.xServer), kbPerSecond, cost.seconds > 0 ? cost.busMessages / cost.seconds : 0,
+                        !sni                                ? ""
+                        : desktop <= 2 && kbPerSecond <= 10 ? "<= 2 %, <= 10 KB/s: met"
+                                                            : "MISSED",
+                        cost.iconSeen ? "" : " [icon not seen]", cost.exited ? " [program exited early]" : "");
+        }
+        std::printf("trays: over %.0f s each, after 15 s of settling; CPU as a share of one core\n",
+                    costs.empty() ? 0 : costs.front().seconds);
+        std::fflush(stdout);
     }
 
     if (arguments.runs.count("latency")) {

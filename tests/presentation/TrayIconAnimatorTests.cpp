@@ -53,6 +53,32 @@ TEST(IconFrameSchedule, IndexAndInterval) {
     EXPECT_NEAR(IconFrameSchedule::nextFrameTime(0.35, 0, 0.1), 0.4, 1e-9);
 }
 
+TEST(IconFrameSchedule, ReducedLoopKeepsTheLoopsLength) {
+    using V = std::vector<std::size_t>;
+    struct Case {
+        std::size_t count;
+        double interval, maxRate;
+        V frames;
+        double shownFor;
+    } cases[] = {
+        {16, 0.1, 0, V{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}, 0.1},  // no limit
+        {16, 0.1, 10, V{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}, 0.1}, // slow enough
+        {16, 0.1, 2.5, V{0, 4, 8, 12}, 0.4},
+        {16, 0.1, 2.4, V{0, 5, 10}, 1.6 / 3},
+        {16, 0.1, 5, V{0, 2, 4, 6, 8, 10, 12, 14}, 0.2},
+        {12, 0.1, 2.5, V{0, 4, 8}, 0.4},
+        {16, 0.1, 0.1, V{0}, 1.6}, // at least one frame
+        {1, 0.1, 2.5, V{0}, 0.1},
+        {0, 0.1, 2.5, V{}, 0.1},
+        {16, 0.0, 2.5, V{0, 4, 8, 12}, 0.4}, // a bad interval is 0.1 s
+    };
+    for (const auto& c : cases) {
+        const auto loop = IconFrameSchedule::reducedLoop(c.count, c.interval, c.maxRate);
+        EXPECT_EQ(loop.frames, c.frames) << c.count << " at " << c.maxRate;
+        EXPECT_NEAR(loop.interval, c.shownFor, 1e-9) << c.count << " at " << c.maxRate;
+    }
+}
+
 TEST(TrayIconAnimator, ShowsEachFrameOnceOnTimeAndSleepsWhenStopped) {
     ManualMainQueue queue(100);
     RecordingSink sink;

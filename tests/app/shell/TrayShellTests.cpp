@@ -22,12 +22,12 @@
 namespace brindleaf {
 namespace {
 
-QApplication& application() {
+// One application for the whole binary, whichever test makes it first.
+void application() {
     static int argc = 1;
     static char name[] = "app_shell_tests";
     static char* argv[] = {name, nullptr};
-    static QApplication* app = new QApplication(argc, argv);
-    return *app;
+    if (!qApp) new QApplication(argc, argv);
 }
 
 // Runs the event loop until the condition holds, for at most 10 seconds.

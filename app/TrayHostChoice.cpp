@@ -1,0 +1,25 @@
+#include "app/TrayHostChoice.hpp"
+
+namespace brindleaf::TrayHostChoice {
+
+Tray choose(Tray current, Hosts hosts) {
+    if (hosts.watcher && (hosts.watcherHasHost || !hosts.xembedOwner)) return Tray::statusNotifier;
+    if (hosts.xembedOwner) return Tray::xembed;
+    return current == Tray::none ? Tray::xembed : current;
+}
+
+bool anyHost(Hosts hosts) { return hosts.watcherHasHost || hosts.xembedOwner; }
+
+std::string_view name(Tray tray) {
+    switch (tray) {
+    case Tray::none:
+        return "none";
+    case Tray::statusNotifier:
+        return "statusNotifier";
+    case Tray::xembed:
+        return "xembed";
+    }
+    return "none";
+}
+
+} // namespace brindleaf::TrayHostChoice

@@ -1,0 +1,82 @@
+#pragma once
+
+#include "app/shell/StatusNotifierPixmap.hpp"
+#include "app/shell/TrayIconBackend.hpp"
+
+#include <QDBusConnection>
+#include <QObject>
+#include <QString>
+
+#include <utility>
+#include <vector>
+
+class QDBusServiceWatcher;
+
+namespace brindleaf {
+
+class StatusNotifierItemAdaptor;
+
+// The status icon as a StatusNotifierItem of our own on the session bus
+// (service "org.kde.StatusNotifierItem-<pid>-<n>", object
+// "/StatusNotifierItem"), registered with the org.kde.StatusNotifierWatcher
+// and again whenever a watcher takes the name (a panel restarting).
+//
+// Still images go out at 1x and 2x; a frame of the running loop at the
+// screen's scale only, and the loop at no more than `framesPerSecond`: every
+// frame is a NewIcon signal after which the host reads the pixmaps again.
+// Pixmaps are encoded once per image. Title and Id are the product name. Any
+// click the host reports (Activate, SecondaryActivate, ContextMenu) goes to the
+// activation handler with the position the host passed.
+//
+// Main thread only.
+class StatusNotifierItem final : public QObject, public TrayIconBackend {
+    Q_OBJECT
+public:
+    static const QString productName;    // "Brindleaf"
+    static const QString watcherService; // "org.kde.StatusNotifierWatcher"
+    static constexpr double framesPerSecond = 2.5;
+
+    // `frameScale`: the device pixel ratio whose image a running frame sends (1 or 2).
+    StatusNotifierItem(QDBusConnection bus, qreal frameScale, ActivationHandler onActivation,
+                       QObject* parent = nullptr);
+    ~StatusNotifierItem() override;
+
+    // Whether the service and object are on the bus.
+    bool isExported() const { return exported_; }
+    const QString& serviceName() const { return service_; }
+
+    void showIcon(const StatusIconImageRef& image) override;
+    void showFrame(const StatusIconImageRef& image) override;
+    void setToolTip(const QString& toolTip) override;
+    QRect geometry() const override { return {}; }
+    double maxFramesPerSecond() const override { return framesPerSecond; }
+
+    // What the adaptor answers and does.
+    const StatusNotifierPixmaps& iconPixmaps() const { return pixmaps_; }
+    StatusNotifierToolTip toolTipValue() const;
+    void activate(int x, int y);
+
+private:
+    void registerWithWatcher();
+    void show(const StatusIconImageRef& image, bool allSizes);
+
+    QDBusConnection bus_;
+    qreal frameScale_;
+    ActivationHandler onActivation_;
+    StatusNotifierItemAdaptor* adaptor_;
+    QDBusServiceWatcher* watcher_ = nullptr;
+    QString service_;
+    bool exported_ = false;
+    StatusNotifierPixmaps pixmaps_;
+    QString toolTip_;
+    StatusIconImageRef shown_;
+    bool shownAllSizes_ = false;
+    struct Encoded {
+        StatusIconImageRef image;
+        bool allSizes = false;
+        StatusNotifierPixmaps pixmaps;
+    };
+    std::vector<Encoded> encoded_;
+};
+
+} // namespace brindleaf

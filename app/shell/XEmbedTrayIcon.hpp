@@ -1,0 +1,36 @@
+#pragma once
+
+#include "app/shell/TrayIconBackend.hpp"
+#include "presentation/SystemTrayIconSink.hpp"
+
+#include <QSystemTrayIcon>
+
+namespace brindleaf {
+
+// The status icon as Qt's system tray icon, which Qt embeds into an XEmbed tray
+// (now, or when one appears). It shows itself with its first image.
+//
+// Make it only while no StatusNotifierWatcher is on the session bus: Qt
+// decides once per process, on its first tray icon, whether its tray icons
+// go over D-Bus, and keeps to it.
+class XEmbedTrayIcon final : public TrayIconBackend {
+public:
+    explicit XEmbedTrayIcon(ActivationHandler onActivation);
+    ~XEmbedTrayIcon() override;
+    XEmbedTrayIcon(const XEmbedTrayIcon&) = delete;
+    XEmbedTrayIcon& operator=(const XEmbedTrayIcon&) = delete;
+
+    void showIcon(const StatusIconImageRef& image) override;
+    void showFrame(const StatusIconImageRef& image) override { showIcon(image); }
+    void setToolTip(const QString& toolTip) override { icon_->setToolTip(toolTip); }
+    QRect geometry() const override { return icon_->geometry(); }
+    double maxFramesPerSecond() const override { return 0; }
+
+    QSystemTrayIcon* trayIcon() const { return icon_; }
+
+private:
+    QSystemTrayIcon* icon_;
+    SystemTrayIconSink sink_;
+};
+
+} // namespace brindleaf

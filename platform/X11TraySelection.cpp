@@ -1,0 +1,113 @@
+#include "platform/X11TraySelection.hpp"
+
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <string>
+
+namespace brindleaf {
+
+namespace {
+
+xcb_atom_t internAtom(xcb_connection_t* connection, const std::string& name) {
+    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
+        connection, xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(name.size()), name.c_str()), nullptr);
+    const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+    std::free(reply);
+    return atom;
+}
+
+void selectStructureEvents(xcb_connection_t* connection, xcb_window_t window) {
+    const std::uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+    xcb_change_window_attributes(connection, window, XCB_CW_EVENT_MASK, &mask);
+}
+
+} // namespace
+
+X11TraySelection::X11TraySelection(const char* displayName) {
+    int screenNumber = 0;
+    xcb_connection_t* connection = xcb_connect(displayName, &screenNumber);
+    if (!connection || xcb_connection_has_error(connection)) {
+        if (connection) xcb_disconnect(connection);
+        return;
+    }
+    xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(connection));
+    for (int i = 0; i < screenNumber && screens.rem > 0; ++i) xcb_screen_next(&screens);
+    if (screens.rem == 0) {
+        xcb_disconnect(connection);
+        return;
+    }
+    connection_ = connection;
+    root_ = screens.data->root;
+    selection_ = internAtom(connection_, "_NET_SYSTEM_TRAY_S" + std::to_string(screenNumber));
+    manager_ = internAtom(connection_, "MANAGER");
+    // A new tray's MANAGER message goes to the root window's structure listeners.
+    selectStructureEvents(connection_, root_);
+    refreshOwner();
+    readEvents();
+}
+
+X11TraySelection::~X11TraySelection() {
+    if (connection_) xcb_disconnect(connection_);
+}
+
+int X11TraySelection::fileDescriptor() const { return connection_ ? xcb_get_file_descriptor(connection_) : -1; }
+
+std::uint32_t X11TraySelection::askOwner() const {
+    xcb_get_selection_owner_reply_t* reply =
+        xcb_get_selection_owner_reply(connection_, xcb_get_selection_owner(connection_, selection_), nullptr);
+    const std::uint32_t owner = reply ? reply->owner : 0;
+    std::free(reply);
+    return owner;
+}
+
+void X11TraySelection::refreshOwner() {
+    if (!connection_ || selection_ == XCB_ATOM_NONE) return;
+    // Its end is the tray's end. Asked again after listening to it: once the
+    // server has seen the request to listen (the second answer comes after
+    // it), a destroy cannot slip by unseen.
+    for (std::uint32_t owner = askOwner();;) {
+        owner_ = owner;
+        if (owner_ == 0) break;
+        selectStructureEvents(connection_, owner_);
+        owner = askOwner();
+        if (owner == owner_) break;
+    }
+}
+
+bool X11TraySelection::readEvents() {
+    if (!connection_) return false;
+    const bool hadOwner = hasOwner();
+    bool ask = false;
+    // The owner's reply can queue events behind it: read until none is left.
+    for (;;) {
+        while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
+            switch (event->response_type & ~0x80) {
+            case XCB_CLIENT_MESSAGE: {
+                auto* message = reinterpret_cast<xcb_client_message_event_t*>(event);
+                if (message->type == manager_ && message->format == 32 && message->data.data32[1] == selection_)
+                    ask = true;
+                break;
+            }
+            case XCB_DESTROY_NOTIFY:
+                if (reinterpret_cast<xcb_destroy_notify_event_t*>(event)->window == owner_) ask = true;
+                break;
+            default:
+                break;
+            }
+            std::free(event);
+        }
+        if (xcb_connection_has_error(connection_)) {
+            xcb_disconnect(connection_);
+            connection_ = nullptr;
+            owner_ = 0;
+            break;
+        }
+        if (!ask) break;
+        ask = false;
+        refreshOwner();
+    }
+    return hadOwner != hasOwner();
+}
+
+} // namespace brindleaf

@@ -1,0 +1,301 @@
+// Our StatusNotifierItem and the tray icon on a private session bus, read back
+// over the bus as a host reads them.
+#include "app/shell/StatusNotifierItem.hpp"
+#include "app/shell/TrayStatusItem.hpp"
+#include "platform/ManualMainQueue.hpp"
+#include "presentation/PlatformStyle.hpp"
+#include "tests/support/PrivateSessionBus.hpp"
+
+#include <QApplication>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusPendingCall>
+#include <QDBusVariant>
+#include <QElapsedTimer>
+#include <QSystemTrayIcon>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+namespace brindleaf {
+
+// A stand-in for a panel's watcher: keeps the items that register.
+class FakeStatusNotifierWatcher final : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
+    Q_PROPERTY(bool IsStatusNotifierHostRegistered READ hostRegistered)
+public:
+    explicit FakeStatusNotifierWatcher(const QString& address)
+        : connection_(QDBusConnection::connectToBus(address, QStringLiteral("watcher-%1").arg(++count_))) {
+        connection_.registerObject(QStringLiteral("/StatusNotifierWatcher"), this,
+                                   QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties);
+        connection_.registerService(StatusNotifierItem::watcherService);
+    }
+    ~FakeStatusNotifierWatcher() override {
+        connection_.unregisterService(StatusNotifierItem::watcherService);
+        QDBusConnection::disconnectFromBus(connection_.name());
+    }
+    bool hostRegistered() const { return true; }
+    QStringList items;
+
+public slots:
+    void RegisterStatusNotifierItem(const QString& service) { items.push_back(service); }
+
+private:
+    static inline int count_ = 0;
+    QDBusConnection connection_;
+};
+
+namespace {
+
+void ensureApplication() {
+    static int argc = 1;
+    static char name[] = "app_shell_tests";
+    static char* argv[] = {name, nullptr};
+    if (!qApp) new QApplication(argc, argv);
+}
+
+bool runUntil(const std::function<bool()>& condition) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > 10000) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(2);
+    }
+    return true;
+}
+
+// A private bus, this process's connection to it and a host's connection.
+struct Bus {
+    testing::PrivateSessionBus daemon;
+    QDBusConnection app;
+    QDBusConnection host;
+    static inline int count = 0;
+    Bus()
+        : app(QDBusConnection::connectToBus(QString::fromStdString(daemon.address()),
+                                            QStringLiteral("app-%1").arg(++count))),
+          host(QDBusConnection::connectToBus(QString::fromStdString(daemon.address()),
+                                             QStringLiteral("host-%1").arg(count))) {
+        ensureApplication();
+        registerStatusNotifierTypes();
+    }
+    ~Bus() {
+        QDBusConnection::disconnectFromBus(app.name());
+        QDBusConnection::disconnectFromBus(host.name());
+    }
+    QString address() const { return QString::fromStdString(daemon.address()); }
+
+    // A property of the item as a host reads it; invalid when the read fails.
+    QVariant property(const QString& service, const QString& name) const {
+        auto call =
+            QDBusMessage::createMethodCall(service, QStringLiteral("/StatusNotifierItem"),
+                                           QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+        call << QStringLiteral("org.kde.StatusNotifierItem") << name;
+        const QDBusMessage reply = wait(call);
+        if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return {};
+        return reply.arguments().front().value<QDBusVariant>().variant();
+    }
+    StatusNotifierPixmaps pixmaps(const QString& service) const {
+        const QVariant value = property(service, QStringLiteral("IconPixmap"));
+        return qdbus_cast<StatusNotifierPixmaps>(value.value<QDBusArgument>());
+    }
+    bool call(const QString& service, const QString& method, const QVariantList& arguments) const {
+        auto message = QDBusMessage::createMethodCall(service, QStringLiteral("/StatusNotifierItem"),
+                                                      QStringLiteral("org.kde.StatusNotifierItem"), method);
+        message.setArguments(arguments);
+        return wait(message).type() == QDBusMessage::ReplyMessage;
+    }
+    // The item answers on this thread: wait for the reply turning the event loop.
+    QDBusMessage wait(const QDBusMessage& message) const {
+        QDBusPendingCall pending = host.asyncCall(message);
+        runUntil([&] { return pending.isFinished(); });
+        return pending.reply();
+    }
+};
+
+StatusIconImageRef solidImage(QColor colour, bool isTemplate = false) {
+    auto image = std::make_shared<StatusIconImage>();
+    image->pointSize = QSize(3, 2);
+    image->at1x = QImage(3, 2, QImage::Format_ARGB32_Premultiplied);
+    image->at1x.fill(colour);
+    image->at2x = QImage(6, 4, QImage::Format_ARGB32_Premultiplied);
+    image->at2x.fill(colour);
+    image->at2x.setDevicePixelRatio(2);
+    image->isTemplate = isTemplate;
+    return image;
+}
+
+AgentStatusSnapshot snapshotOf(AgentRunState state, int running, int waiting) {
+    AgentStatusSnapshot snapshot;
+    snapshot.state = state;
+    for (int i = 0; i < running + waiting; ++i) {
+        AgentSession session;
+        session.id = std::to_string(i);
+        session.needsUserAttention = i >= running;
+        snapshot.activeSessions.push_back(session);
+    }
+    return snapshot;
+}
+
+// The mean grey of the visible pixels (alpha above 100); -1 without any.
+int meanInk(const QImage& image) {
+    const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
+    long sum = 0, count = 0;
+    for (int y = 0; y < argb.height(); ++y)
+        for (int x = 0; x < argb.width(); ++x)
+            if (qAlpha(argb.pixel(x, y)) > 100) {
+                sum += qGray(argb.pixel(x, y));
+                ++count;
+            }
+    return count ? static_cast<int>(sum / count) : -1;
+}
+
+} // namespace
+
+TEST(StatusNotifierItemTests, RegistersWithEachWatcherThatTakesTheName) {
+    Bus bus;
+    ASSERT_TRUE(bus.daemon.isReady());
+    StatusNotifierItem item(bus.app, 1, {});
+    ASSERT_TRUE(item.isExported());
+    EXPECT_TRUE(item.serviceName().startsWith(QStringLiteral("org.kde.StatusNotifierItem-")));
+    for (int round = 0; round < 2; ++round) {
+        // The panel starts after the item, or restarts.
+        FakeStatusNotifierWatcher watcher(bus.address());
+        EXPECT_TRUE(runUntil([&] { return watcher.items == QStringList{item.serviceName()}; })) << round;
+    }
+}
+
+TEST(StatusNotifierItemTests, HostsReadTheProductNameAndNoMenu) {
+    Bus bus;
+    StatusNotifierItem item(bus.app, 1, {});
+    const QString service = item.serviceName();
+    EXPECT_EQ(bus.property(service, QStringLiteral("Id")).toString(), QStringLiteral("Brindleaf"));
+    EXPECT_EQ(bus.property(service, QStringLiteral("Title")).toString(), QStringLiteral("Brindleaf"));
+    EXPECT_EQ(bus.property(service, QStringLiteral("ItemIsMenu")).toBool(), false);
+    EXPECT_EQ(bus.property(service, QStringLiteral("IconThemePath")).toString(), QString());
+    // No menu: hosts send a right click as ContextMenu.
+    EXPECT_FALSE(bus.property(service, QStringLiteral("Menu")).isValid());
+    item.setToolTip(QStringLiteral("Brindleaf: Idle — No agents are running."));
+    const auto toolTip =
+        qdbus_cast<StatusNotifierToolTip>(bus.property(service, QStringLiteral("ToolTip")).value<QDBusArgument>());
+    EXPECT_EQ(toolTip.title, QStringLiteral("Brindleaf: Idle — No agents are running."));
+}
+
+TEST(StatusNotifierItemTests, StillImagesGoAtBothSizesAndFramesAtTheScreensScale) {
+    Bus bus;
+    const QColor orange(255, 128, 0, 255);
+    struct Case {
+        qreal frameScale;
+        bool frame;
+        std::vector<QSize> sizes;
+    } cases[] = {
+        {1, false, {QSize(3, 2), QSize(6, 4)}},
+        {2, false, {QSize(3, 2), QSize(6, 4)}},
+        {1, true, {QSize(3, 2)}},
+        {2, true, {QSize(6, 4)}},
+    };
+    for (const auto& c : cases) {
+        StatusNotifierItem item(bus.app, c.frameScale, {});
+        const auto image = solidImage(orange);
+        c.frame ? item.showFrame(image) : item.showIcon(image);
+        const auto pixmaps = bus.pixmaps(item.serviceName());
+        ASSERT_EQ(pixmaps.size(), static_cast<qsizetype>(c.sizes.size())) << c.frameScale << c.frame;
+        for (std::size_t i = 0; i < c.sizes.size(); ++i) {
+            EXPECT_EQ(QSize(pixmaps[i].width, pixmaps[i].height), c.sizes[i]);
+            // ARGB32 in network byte order: alpha, red, green, blue.
+            EXPECT_EQ(pixmaps[i].pixels.left(4), QByteArray::fromHex("ffff8000"));
+            EXPECT_EQ(pixmaps[i].toImage().pixel(0, 0), orange.rgba());
+        }
+    }
+}
+
+TEST(StatusNotifierItemTests, EveryClickReachesTheHandlerWithTheHostsPosition) {
+    Bus bus;
+    std::vector<std::optional<QPoint>> clicks;
+    StatusNotifierItem item(bus.app, 1, [&](std::optional<QPoint> position) { clicks.push_back(position); });
+    const QString service = item.serviceName();
+    EXPECT_TRUE(bus.call(service, QStringLiteral("Activate"), {10, 20}));
+    EXPECT_TRUE(bus.call(service, QStringLiteral("SecondaryActivate"), {11, 21}));
+    EXPECT_TRUE(bus.call(service, QStringLiteral("ContextMenu"), {12, 22}));
+    EXPECT_TRUE(bus.call(service, QStringLiteral("Scroll"), {120, QStringLiteral("vertical")}));
+    ASSERT_TRUE(runUntil([&] { return clicks.size() >= 3; }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(clicks, (std::vector<std::optional<QPoint>>{QPoint(10, 20), QPoint(11, 21), QPoint(12, 22)}));
+}
+
+// Idle, waiting and the first running frame (reduced motion), as each tray
+// shows them under a dark palette: light, as the running frames are.
+TEST(TrayStatusItemTests, EveryTemplateImageIsLightOnADarkPanelOnBothTrays) {
+    Bus bus;
+    FakeStatusNotifierWatcher watcher(bus.address());
+    ManualMainQueue queue;
+    const QPalette before = QApplication::palette();
+    QApplication::setPalette(PlatformStyle::darkPalette());
+    for (bool overBus : {false, true}) {
+        TrayStatusItem item(queue, overBus ? std::optional(bus.app) : std::nullopt, false);
+        ASSERT_EQ(item.tray(), overBus ? TrayHostChoice::Tray::statusNotifier : TrayHostChoice::Tray::xembed);
+        item.reloadIcons(StatusIconStyle::pulse, StatusIconRenderingMode::monochrome, StatusIconSizeOption::medium);
+        item.setReduceMotion(true);
+        const auto shown = [&]() -> QImage {
+            if (!overBus) {
+                const QIcon icon = item.trayIcon()->icon();
+                return icon.pixmap(icon.availableSizes().value(0)).toImage();
+            }
+            const auto service = QStringLiteral("org.kde.StatusNotifierItem-%1-").arg(::getpid());
+            for (const auto& name : bus.app.interface()->registeredServiceNames().value())
+                if (name.startsWith(service)) return bus.pixmaps(name).value(0).toImage();
+            return {};
+        };
+        const struct {
+            AgentRunState state;
+            int running, waiting;
+            const char* image;
+        } cases[] = {
+            {AgentRunState::complete, 0, 0, "idle"},
+            {AgentRunState::complete, 0, 1, "waiting"},
+            {AgentRunState::inProgress, 1, 0, "first running frame"},
+        };
+        for (const auto& c : cases) {
+            item.render(snapshotOf(c.state, c.running, c.waiting));
+            const QImage image = shown();
+            ASSERT_FALSE(image.isNull()) << c.image << " over the bus: " << overBus;
+            EXPECT_GT(meanInk(image), 200) << c.image << " over the bus: " << overBus;
+        }
+    }
+    QApplication::setPalette(before);
+}
+
+TEST(TrayStatusItemTests, MovesToAWatcherThatAppearsAndPlaysFewerFramesThere) {
+    Bus bus;
+    ManualMainQueue queue;
+    TrayStatusItem item(queue, bus.app, false);
+    item.reloadIcons(StatusIconStyle::pulse, StatusIconRenderingMode::monochrome, StatusIconSizeOption::medium);
+    item.render(snapshotOf(AgentRunState::inProgress, 1, 0));
+    EXPECT_EQ(item.tray(), TrayHostChoice::Tray::xembed);
+    EXPECT_EQ(item.animator().frames().size(), 16u);
+
+    auto watcher = std::make_unique<FakeStatusNotifierWatcher>(bus.address());
+    ASSERT_TRUE(runUntil([&] { return item.tray() == TrayHostChoice::Tray::statusNotifier; }));
+    EXPECT_EQ(item.trayIcon(), nullptr);
+    // The running loop goes on over the bus at 2.5 frames a second: four
+    // frames of the same 1.6 s loop, each at the screen's scale only.
+    ASSERT_TRUE(runUntil([&] { return watcher->items.size() == 1; }));
+    EXPECT_EQ(item.animator().frames().size(), 4u);
+    EXPECT_DOUBLE_EQ(item.animator().frameInterval(), 0.4);
+    const auto pixmaps = bus.pixmaps(watcher->items.front());
+    ASSERT_EQ(pixmaps.size(), 1);
+    EXPECT_EQ(QSize(pixmaps[0].width, pixmaps[0].height), QSize(23, 16));
+
+    // The panel goes; with no other tray the item stays for its return.
+    watcher.reset();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(item.tray(), TrayHostChoice::Tray::statusNotifier);
+}
+
+} // namespace brindleaf
+
+#include "StatusNotifierItemTests.moc"

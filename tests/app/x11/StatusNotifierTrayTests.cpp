@@ -1,0 +1,97 @@
+// The built tray application with a StatusNotifierItem host (LXQt's panel) on
+// a private session bus, read over the bus as the host reads it.
+#include "tests/app/x11/StatusNotifierHost.hpp"
+#include "tests/app/x11/TrayRig.hpp"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+using namespace brindleaf::testing;
+
+namespace {
+
+const std::string popoverTitle = "Brindleaf Dashboard";
+const std::string popoverHotKey = "ctrl+alt+super+s";
+
+// The host on its bus, the application started before it, and the icon once
+// the panel shows it.
+struct HostAndApp {
+    StatusNotifierHost host;
+    TrayRig rig;
+    std::string item;
+    QRect icon;
+    HostAndApp() {
+        rig.startApp();
+        // The application runs (its first window exists) before the panel starts.
+        waitUntil([] { return !TrayRig::run("xdotool search --name '^Qt Selection Owner for brindleaf$'").empty(); });
+        host.start();
+        if (waitUntil([&] { return host.brindleafItem().has_value(); })) item = *host.brindleafItem();
+        if (waitUntil([&] { return host.iconArea().has_value(); })) icon = *host.iconArea();
+    }
+    bool popoverShown() const { return rig.isWindowShown(popoverTitle); }
+};
+
+// The mean grey of the opaque pixels; -1 without any.
+int meanInk(const QImage& image) {
+    long sum = 0, count = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (qAlpha(image.pixel(x, y)) > 100) sum += qGray(image.pixel(x, y)), ++count;
+    return count ? static_cast<int>(sum / count) : -1;
+}
+
+} // namespace
+
+TEST(StatusNotifierTrayTests, HostStartedAfterTheApplicationShowsTheIconAtBothScales) {
+    HostAndApp app;
+    ASSERT_FALSE(app.item.empty()) << "registered: " << app.host.registeredItems().size();
+    EXPECT_EQ(app.host.itemProperty(app.item, "Title"), "s \"Brindleaf\"\n");
+    EXPECT_FALSE(app.icon.isEmpty());
+    // The idle pulse, medium: 23 x 16 and 46 x 32, tinted for the rig's light
+    // palette (black at 85 %).
+    const auto pixmaps = app.host.itemPixmaps(app.item);
+    ASSERT_EQ(pixmaps.size(), 2u);
+    EXPECT_EQ(pixmaps[0].size(), QSize(23, 16));
+    EXPECT_EQ(pixmaps[1].size(), QSize(46, 32));
+    for (const auto& pixmap : pixmaps) {
+        EXPECT_LT(meanInk(pixmap), 40);
+        int maxAlpha = 0;
+        for (int y = 0; y < pixmap.height(); ++y)
+            for (int x = 0; x < pixmap.width(); ++x) maxAlpha = std::max(maxAlpha, qAlpha(pixmap.pixel(x, y)));
+        EXPECT_NEAR(maxAlpha, 217, 2);
+    }
+}
+
+TEST(StatusNotifierTrayTests, HotKeyAfterAClickOpensThePopupWhereTheClickDid) {
+    HostAndApp app;
+    ASSERT_FALSE(app.icon.isEmpty());
+    TrayRig::click(app.icon, 1);
+    ASSERT_TRUE(waitUntil([&] { return app.popoverShown(); }));
+    const auto clicked = app.rig.windowGeometry(popoverTitle);
+    ASSERT_TRUE(clicked.has_value());
+    // Under the icon.
+    EXPECT_GT(clicked->top(), app.icon.bottom());
+    EXPECT_LE(clicked->left(), app.icon.center().x());
+    TrayRig::key("Escape");
+    ASSERT_TRUE(waitUntil([&] { return !app.popoverShown(); }));
+
+    // The pointer elsewhere: the hot key's popup still opens at the icon.
+    TrayRig::run("xdotool mousemove 700 600");
+    TrayRig::key(popoverHotKey);
+    ASSERT_TRUE(waitUntil([&] { return app.popoverShown(); }));
+    EXPECT_EQ(app.rig.windowGeometry(popoverTitle), clicked);
+}
+
+TEST(StatusNotifierTrayTests, RightClickTogglesThePopup) {
+    HostAndApp app;
+    ASSERT_FALSE(app.icon.isEmpty());
+    TrayRig::click(app.icon, 3);
+    ASSERT_TRUE(waitUntil([&] { return app.popoverShown(); }));
+    // Two clicks within the double-click time are one double click: click as a
+    // user would.
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    TrayRig::click(app.icon, 3);
+    EXPECT_TRUE(waitUntil([&] { return !app.popoverShown(); }));
+}
