@@ -1,5 +1,6 @@
 // Background tasks of Claude Code sessions: launches carried across scans, the
 // one-time deep pass at start-up and the per-task liveness test.
+#include "core/ActivityAge.hpp"
 #include "core/FileStat.hpp"
 #include "providers/claude/ClaudeStatusProvider.hpp"
 
@@ -39,7 +40,7 @@ void ClaudeStatusProvider::coldStartDeepScanOf(const ScanItems& items, Date now)
     const std::string variant = std::to_string(ClaudeTranscriptAnalyzer::deepMaxBytes);
     std::vector<const ScanItem*> recent;
     for (const auto& item : items) {
-        if (now - item->analyzed.lastActivity <= config_.backgroundTaskWindow) recent.push_back(item.get());
+        if (activityAge(now, item->analyzed.lastActivity) <= config_.backgroundTaskWindow) recent.push_back(item.get());
     }
     std::vector<ClaudeTranscriptState> deepStates(recent.size());
     std::atomic<size_t> next{0};
@@ -202,7 +203,7 @@ bool ClaudeStatusProvider::isBackgroundTaskStillRunning(const std::string& taskI
                                                         const AnalyzedTranscript& transcript,
                                                         const std::string& sessionID,
                                                         std::optional<std::vector<std::string>>& tempFolderNames) {
-    if (now > launchedAt + config_.backgroundTaskWindow) return false;
+    if (activityAge(now, launchedAt) > config_.backgroundTaskWindow) return false;
     // An id that cannot name a file is no task this system can follow.
     if (!isSafePathComponent(taskID)) return false;
     if (localTaskIDs.count(taskID) && index.shellTaskVerdict(transcript.engineKey) == std::optional<bool>(false))
@@ -210,7 +211,7 @@ bool ClaudeStatusProvider::isBackgroundTaskStillRunning(const std::string& taskI
     if (!tempFolderNames) tempFolderNames = tempFolders();
     const auto latest = latestActivity(transcript.transcript.path, sessionID, taskID, *tempFolderNames);
     if (!latest) return true;
-    return now - *latest <= config_.backgroundWorkerQuietWindow;
+    return activityAge(now, *latest) <= config_.backgroundWorkerQuietWindow;
 }
 
 std::optional<Date> ClaudeStatusProvider::latestTaskActivity(const std::string& transcriptPath,
