@@ -86,3 +86,39 @@ TEST(ClaudeFutureActivity, EveryWindowHoldsActivityAheadOnlyWithinTheSkew) {
         EXPECT_EQ(background.evidence, fresh ? "Claude working on a background task" : "") << ahead;
     }
 }
+
+TEST(ClaudeFutureActivity, ALaunchOnlyTheStartUpPassSawOutlivesTheClockGoingBackAndForth) {
+    // The launch lies beyond the regular tail: only the deep pass at start-up
+    // finds it. At every step the long-running provider shows what one started
+    // at that moment shows.
+    const Date now = wholeNow();
+    ClaudeHome home;
+    const std::string cwd = home.workDir("shop");
+    const Date launchedAt = now - 2 * 3600;
+    Transcript t(sid, cwd);
+    t.prompt("start the dev server", launchedAt - 5);
+    t.toolUse("msg_1", "toolu_s", "Bash", {{"command", "npm run dev"}, {"run_in_background", true}}, launchedAt);
+    t.toolResult("toolu_s", "Command running in background with ID: bg1", launchedAt);
+    for (int i = 0; i < 120; ++i) {
+        t.prompt("question " + std::to_string(i), launchedAt + 100 + i * 10);
+        t.assistantText("msg_r" + std::to_string(i), std::string(1500, 'a'), launchedAt + 105 + i * 10);
+    }
+    home.transcript(cwd, sid, t, now - 60);
+    ASSERT_GT(t.text().size(), ClaudeTranscriptAnalyzer::defaultMaxBytes);
+    home.write(home.tasksTemp() / "claude-0" / home.projectDir(cwd).filename() / sid / "tasks" / "bg1.output", "x",
+               now - 60);
+
+    ClaudeStatusProvider running(home.config(), fixedProcesses({}));
+    struct Step {
+        const char* name;
+        Date at;
+        bool shown;
+    };
+    for (const Step& step : {Step{"true time", now, true}, Step{"3 hours back", now - 3 * 3600, false},
+                             Step{"back to the true time", now + 2, true}, Step{"3 hours ahead", now + 3 * 3600, false},
+                             Step{"back again", now + 4, true}}) {
+        ClaudeStatusProvider fresh(home.config(), fixedProcesses({}));
+        EXPECT_EQ(fresh.snapshot(step.at).activeSessions.size(), step.shown ? 1u : 0u) << step.name;
+        EXPECT_EQ(running.snapshot(step.at).activeSessions.size(), step.shown ? 1u : 0u) << step.name;
+    }
+}
