@@ -1,5 +1,7 @@
 #include "core/RunStateLedger.hpp"
 
+#include "core/ActivityAge.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -35,6 +37,14 @@ RunStateLedger::RunStateLedger(double strongActiveLeaseInterval)
     : strongActiveLeaseInterval_(strongActiveLeaseInterval) {}
 
 void RunStateLedger::apply(const std::vector<ProviderSnapshot>& providerSnapshots, Date now) {
+    if (std::isfinite(now)) {
+        if (latestNow_ && isDatedInFuture(*latestNow_, now)) {
+            forgetFutureEntries(now);
+            latestNow_ = now;
+        } else if (!latestNow_ || now > *latestNow_) {
+            latestNow_ = now;
+        }
+    }
     expireUnits(now);
     std::vector<const RunEvidence*> order;
     for (const auto& snapshot : providerSnapshots) {
@@ -59,6 +69,17 @@ void RunStateLedger::expireUnits(Date now) {
     }
 }
 
+void RunStateLedger::forgetFutureEntries(Date now) {
+    for (auto provider = units_.begin(); provider != units_.end();) {
+        std::erase_if(provider->second, [&](const auto& entry) {
+            const Unit& unit = entry.second;
+            return isDatedInFuture(unit.observedAt, now) || isDatedInFuture(unit.recordedAt, now);
+        });
+        provider = provider->second.empty() ? units_.erase(provider) : std::next(provider);
+    }
+    std::erase_if(providerScans_, [&](const auto& entry) { return isDatedInFuture(entry.second.scannedAt, now); });
+}
+
 void RunStateLedger::record(const RunEvidence& evidence, Date now) {
     switch (evidence.strength) {
     case RunEvidenceStrength::healthOnly:
@@ -76,12 +97,22 @@ void RunStateLedger::record(const RunEvidence& evidence, Date now) {
     case RunEvidenceStrength::strongActive: {
         SessionUnits& sessions = units_[evidence.provider];
         auto it = sessions.find(evidence.sessionID);
-        if (it != sessions.end() && it->second.observedAt > evidence.observedAt) return;
+        if (it != sessions.end() && it->second.observedAt > evidence.observedAt) {
+            // A scan that found nothing running closed the unit at its own
+            // time. A later scan that reports the session running again is
+            // newer news than that, however old the session's last activity.
+            const Unit& held = it->second;
+            const bool reportedAgain = evidence.strength == RunEvidenceStrength::strongActive &&
+                                       held.completedByProviderScan && now > held.observedAt;
+            if (!reportedAgain) return;
+        }
         Unit& unit = it != sessions.end() ? it->second : sessions[evidence.sessionID];
         unit.session = evidence.session;
         unit.strength = evidence.strength;
         unit.observedAt = evidence.observedAt;
         unit.reason = evidence.reason;
+        unit.completedByProviderScan = false;
+        unit.recordedAt = now;
         if (evidence.strength == RunEvidenceStrength::strongActive) {
             unit.state = UnitState::active;
             unit.expiresAt = evidence.expiresAt ? *evidence.expiresAt : now + strongActiveLeaseInterval_;
@@ -106,6 +137,8 @@ void RunStateLedger::record(const RunEvidence& evidence, Date now) {
         unit.observedAt = evidence.observedAt;
         unit.expiresAt = evidence.expiresAt;
         unit.reason = evidence.reason;
+        unit.completedByProviderScan = false;
+        unit.recordedAt = now;
         return;
     }
     }
@@ -116,11 +149,15 @@ void RunStateLedger::completeProviderUnits(const std::string& provider, Date sca
     if (found == units_.end()) return;
     for (auto& [sessionID, unit] : found->second) {
         if (unit.observedAt > scanTime) continue;
+        // A session that had completed on its own evidence stays ordered by
+        // that: a later scan's report of older activity does not reopen it.
+        unit.completedByProviderScan = unit.state != UnitState::complete || unit.completedByProviderScan;
         unit.state = UnitState::complete;
         unit.strength = RunEvidenceStrength::strongComplete;
         unit.observedAt = scanTime;
         unit.expiresAt.reset();
         unit.reason = reason;
+        unit.recordedAt = scanTime;
     }
 }
 

@@ -24,6 +24,18 @@ namespace brindleaf {
 // nothing running completes the provider's units. The committed snapshot shows
 // only active units whose lease has not ended.
 //
+// A unit is normally ordered by the time of the activity it reports. A unit
+// that a scan finding nothing running closed is ordered by that scan's time
+// instead: a session that a later scan reports running again on strong
+// evidence is shown again, however old its own last activity (its folder may
+// only have been away for a moment, or the program was stopped).
+//
+// When the wall clock is found to have gone back by more than
+// `futureActivitySkew`, every unit recorded or observed after the new now, and
+// every scan time after it, is forgotten: dated in what is now the future, such
+// an entry would otherwise outrank, or outlast, everything the scans report
+// until the clock has caught up.
+//
 // A plain value without a lock of its own; its owner serialises access.
 class RunStateLedger {
 public:
@@ -53,6 +65,11 @@ public:
         Date observedAt = 0;
         std::optional<Date> expiresAt;
         std::string reason;
+        // Closed by a scan of its provider that found nothing running; then
+        // `observedAt` is that scan's time.
+        bool completedByProviderScan = false;
+        // The ledger's now when the unit was last set.
+        Date recordedAt = 0;
     };
 
     explicit RunStateLedger(double strongActiveLeaseInterval = 5);
@@ -70,6 +87,9 @@ public:
 
     // Inner steps, public so that callers and tests can drive them one by one.
     void expireUnits(Date now);
+    // Forgets every unit recorded or observed, and every scan time, more than
+    // `futureActivitySkew` after `now`.
+    void forgetFutureEntries(Date now);
     void record(const RunEvidence& evidence, Date now);
     void completeProviderUnits(const std::string& provider, Date scanTime, const std::string& reason);
     std::optional<std::string> completeReason(const std::string& provider) const;
@@ -102,6 +122,9 @@ private:
                         std::vector<AgentSession>* reported) const;
 
     double strongActiveLeaseInterval_;
+    // The latest now an apply was given; a later apply whose now lies well
+    // before it finds the clock gone back.
+    std::optional<Date> latestNow_;
     std::unordered_map<std::string, SessionUnits> units_;
     std::unordered_map<std::string, ProviderScan> providerScans_;
 };

@@ -40,6 +40,21 @@ bool fileExists(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0;
 }
 
+// SQLite opens the database and, to read it, the "-wal", "-shm" and "-journal"
+// files beside it. Opening a FIFO, a socket or a device can block for good (a
+// FIFO until some writer opens it), and the scan that asked would never
+// return. stat() does not block: any such file there (after symbolic links)
+// is refused before SQLite opens a thing. What is absent, and a folder (whose
+// open fails at once), are left to SQLite.
+void refuseSpecialFiles(const std::string& path) {
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
+        const std::string name = path + suffix;
+        struct stat st {};
+        if (::stat(name.c_str(), &st) != 0 || S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) continue;
+        throw SQLiteReaderError(SQLiteReaderError::Kind::cannotOpen, name + " is not a regular file");
+    }
+}
+
 } // namespace
 
 SQLiteReader::Rows SQLiteReader::execute(const std::string& sql, const std::string& fileName, int flags) {
@@ -84,6 +99,7 @@ SQLiteReader::Rows SQLiteReader::execute(const std::string& sql, const std::stri
 }
 
 SQLiteReader::Rows SQLiteReader::query(const std::string& sql) const {
+    refuseSpecialFiles(path_);
     try {
         return execute(sql, path_, readOnlyFlags);
     } catch (const SQLiteReaderError& error) {

@@ -28,7 +28,10 @@ public:
 
     // Runs the first statement of `sql` against the reader's path; when the
     // ordinary open cannot open the file and no "-wal" file is beside it, the
-    // statement is retried once through the immutable URI.
+    // statement is retried once through the immutable URI. A database, or a
+    // "-wal", "-shm" or "-journal" file beside it, that is a FIFO, a socket
+    // or a device raises cannotOpen before anything is opened: opening it
+    // could block for good.
     Rows query(const std::string& sql) const;
 
     // The column names of a table ("pragma table_info(TABLE)"); a missing

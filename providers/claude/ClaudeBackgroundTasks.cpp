@@ -1,5 +1,6 @@
 // Background tasks of Claude Code sessions: launches carried across scans, the
 // one-time deep pass at start-up and the per-task liveness test.
+#include "core/ActivityAge.hpp"
 #include "core/FileStat.hpp"
 #include "providers/claude/ClaudeStatusProvider.hpp"
 
@@ -31,6 +32,16 @@ void ClaudeStatusProvider::coldStartDeepScan(const std::vector<AnalyzedTranscrip
 void ClaudeStatusProvider::coldStartDeepScanOf(const ScanItems& items, Date now) {
     {
         std::lock_guard<std::mutex> guard(carryoverLock_);
+        if (latestCarryoverScanAt_ && isDatedInFuture(*latestCarryoverScanAt_, now)) {
+            // The clock went back: what was carried was judged with a clock
+            // ahead of this one. Start over as at start-up.
+            carriedBackgroundLaunches_.clear();
+            carriedLocalTaskIDs_.clear();
+            didColdStartDeepScan_ = false;
+            latestCarryoverScanAt_ = now;
+        } else if (!latestCarryoverScanAt_ || now > *latestCarryoverScanAt_) {
+            latestCarryoverScanAt_ = now;
+        }
         if (didColdStartDeepScan_) return;
         didColdStartDeepScan_ = true;
     }
@@ -39,6 +50,8 @@ void ClaudeStatusProvider::coldStartDeepScanOf(const ScanItems& items, Date now)
     const std::string variant = std::to_string(ClaudeTranscriptAnalyzer::deepMaxBytes);
     std::vector<const ScanItem*> recent;
     for (const auto& item : items) {
+        // Transcripts dated ahead of the clock are read too: their launches
+        // are kept until the clock has caught up (runningTasks).
         if (now - item->analyzed.lastActivity <= config_.backgroundTaskWindow) recent.push_back(item.get());
     }
     std::vector<ClaudeTranscriptState> deepStates(recent.size());
@@ -130,6 +143,7 @@ ClaudeStatusProvider::BackgroundLaunches ClaudeStatusProvider::runningTasks(cons
                                                                             const EngineLivenessIndex& index, Date now) {
     std::lock_guard<std::mutex> guard(carryoverLock_);
     std::optional<std::vector<std::string>> tempFolderNames; // listed once per call, when first needed
+    std::vector<std::pair<std::string, std::string>> ahead;  // session and task ids that cannot be told yet
     for (const auto& item : items) {
         const AnalyzedTranscript& transcript = item->analyzed;
         const std::string& sessionID = item->sessionID;
@@ -157,12 +171,14 @@ ClaudeStatusProvider::BackgroundLaunches ClaudeStatusProvider::runningTasks(cons
             if (auto it = pending.find(taskID); it != pending.end() && it->second <= settledAt) pending.erase(it);
         }
         for (auto it = pending.begin(); it != pending.end();) {
-            if (isBackgroundTaskStillRunning(it->first, it->second, now, localIDs, index, transcript, sessionID,
-                                             tempFolderNames)) {
-                ++it;
-            } else {
+            const std::optional<bool> running = isBackgroundTaskStillRunning(
+                it->first, it->second, now, localIDs, index, transcript, sessionID, tempFolderNames);
+            if (running == std::optional<bool>(false)) {
                 it = pending.erase(it);
+                continue;
             }
+            if (!running) ahead.emplace_back(sessionID, it->first);
+            ++it;
         }
         std::set<std::string> keptLocal;
         for (const auto& id : localIDs) {
@@ -193,23 +209,34 @@ ClaudeStatusProvider::BackgroundLaunches ClaudeStatusProvider::runningTasks(cons
         std::erase_if(carriedBackgroundLaunches_, [&](const auto& entry) { return !sessionIDs.count(entry.first); });
         std::erase_if(carriedLocalTaskIDs_, [&](const auto& entry) { return !sessionIDs.count(entry.first); });
     }
-    return carriedBackgroundLaunches_;
+    if (ahead.empty()) return carriedBackgroundLaunches_;
+    // Kept for when the clock has caught up, but not running now.
+    BackgroundLaunches running = carriedBackgroundLaunches_;
+    for (const auto& [sessionID, taskID] : ahead) {
+        auto found = running.find(sessionID);
+        if (found == running.end()) continue;
+        found->second.erase(taskID);
+        if (found->second.empty()) running.erase(found);
+    }
+    return running;
 }
 
-bool ClaudeStatusProvider::isBackgroundTaskStillRunning(const std::string& taskID, Date launchedAt, Date now,
-                                                        const std::set<std::string>& localTaskIDs,
-                                                        const EngineLivenessIndex& index,
-                                                        const AnalyzedTranscript& transcript,
-                                                        const std::string& sessionID,
-                                                        std::optional<std::vector<std::string>>& tempFolderNames) {
-    if (now > launchedAt + config_.backgroundTaskWindow) return false;
+std::optional<bool> ClaudeStatusProvider::isBackgroundTaskStillRunning(
+    const std::string& taskID, Date launchedAt, Date now, const std::set<std::string>& localTaskIDs,
+    const EngineLivenessIndex& index, const AnalyzedTranscript& transcript, const std::string& sessionID,
+    std::optional<std::vector<std::string>>& tempFolderNames) {
     // An id that cannot name a file is no task this system can follow.
     if (!isSafePathComponent(taskID)) return false;
+    // Launched, or last heard of, ahead of the clock (it was set back since):
+    // there is no telling now.
+    if (isDatedInFuture(launchedAt, now)) return std::nullopt;
+    if (now > launchedAt + config_.backgroundTaskWindow) return false;
     if (localTaskIDs.count(taskID) && index.shellTaskVerdict(transcript.engineKey) == std::optional<bool>(false))
         return false;
     if (!tempFolderNames) tempFolderNames = tempFolders();
     const auto latest = latestActivity(transcript.transcript.path, sessionID, taskID, *tempFolderNames);
     if (!latest) return true;
+    if (isDatedInFuture(*latest, now)) return std::nullopt;
     return now - *latest <= config_.backgroundWorkerQuietWindow;
 }
 

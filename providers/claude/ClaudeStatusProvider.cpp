@@ -1,5 +1,6 @@
 #include "providers/claude/ClaudeStatusProvider.hpp"
 
+#include "core/ActivityAge.hpp"
 #include "core/ProcessResourceSampler.hpp"
 #include "core/SafeFileReader.hpp"
 #include "core/TextUtils.hpp"
@@ -130,7 +131,10 @@ ProviderSnapshot ClaudeStatusProvider::scanProjects(const std::string& projectsP
         const AnalyzedTranscript& transcript = items[i]->analyzed;
         const ClaudeTranscriptState& state = transcript.state;
         const std::string& sessionID = items[i]->sessionID;
-        const bool wakeup = state.scheduledWakeupAt && now <= *state.scheduledWakeupAt + config_.stalePendingToolWindow;
+        // A wakeup scheduled in a transcript dated in the future says nothing about now.
+        const bool wakeup = state.scheduledWakeupAt &&
+                            now <= *state.scheduledWakeupAt + config_.stalePendingToolWindow &&
+                            !isDatedInFuture(transcript.lastActivity, now);
         const AnalyzedTranscript* mainTranscript = nullptr;
         if (mainOf[i] != std::string::npos) mainTranscript = &items[mainOf[i]]->analyzed;
         std::optional<SessionRuntimeProfile> profile = state.runtimeProfile;
@@ -138,13 +142,13 @@ ProviderSnapshot ClaudeStatusProvider::scanProjects(const std::string& projectsP
         bool background = false;
         if (auto it = running.find(sessionID); it != running.end()) {
             for (const auto& [taskID, launchedAt] : it->second) {
-                if (now <= launchedAt + config_.backgroundTaskWindow) background = true;
+                if (activityAge(now, launchedAt) <= config_.backgroundTaskWindow) background = true;
             }
         }
 
         if (state.isBlockedByApiError) continue;
         const bool isClaimed = claimed[i] != 0;
-        const double idle = now - transcript.lastActivity;
+        const double idle = activityAge(now, transcript.lastActivity);
         std::string evidence;
         bool needsUser = false;
 

@@ -171,10 +171,13 @@ private:
         std::shared_ptr<const Registry> registry;
     };
 
-    bool isBackgroundTaskStillRunning(const std::string& taskID, Date launchedAt, Date now,
-                                      const std::set<std::string>& localTaskIDs, const EngineLivenessIndex& index,
-                                      const AnalyzedTranscript& transcript, const std::string& sessionID,
-                                      std::optional<std::vector<std::string>>& tempRootEntries);
+    // True, false, or absent when there is no telling now: the launch or the
+    // task's last output is dated ahead of the clock (it was set back since).
+    std::optional<bool> isBackgroundTaskStillRunning(const std::string& taskID, Date launchedAt, Date now,
+                                                     const std::set<std::string>& localTaskIDs,
+                                                     const EngineLivenessIndex& index,
+                                                     const AnalyzedTranscript& transcript, const std::string& sessionID,
+                                                     std::optional<std::vector<std::string>>& tempRootEntries);
 
     // The steps of a scan; `watched_` has been refreshed by the caller.
     // The scan from the listing on, once the projects folder is known to be readable.
@@ -218,6 +221,7 @@ private:
     std::map<std::string, std::set<std::string>> carriedLocalTaskIDs_;
     std::mutex carryoverLock_;
     bool didColdStartDeepScan_ = false;
+    std::optional<Date> latestCarryoverScanAt_; // the latest scan time the carried launches were judged at
     const std::string projectsPrefix_; // "<claude home>/projects/"
     WatchedFileStat watched_;
     std::shared_ptr<const TranscriptList> lastListed_; // under transcriptListLock_

@@ -1,6 +1,7 @@
 // The verdict on one candidate thread: working, finished or stale.
 #include "providers/codex/CodexStatusProvider.hpp"
 
+#include "core/ActivityAge.hpp"
 #include "core/TextUtils.hpp"
 
 #include <limits>
@@ -62,7 +63,7 @@ CodexStatusProvider::CandidateDecision CodexStatusProvider::decideCandidate(cons
     std::optional<RolloutTailState> tail;
     if (candidate.rolloutPath) tail = rolloutAnalyzer_.state(*candidate.rolloutPath, fileStat_.info(*candidate.rolloutPath));
     const std::optional<Date> latest = codex::latestDate(tail ? tail->lastEventAt : std::nullopt, candidate.updatedAt);
-    const double age = latest ? now - *latest : std::numeric_limits<double>::infinity();
+    const double age = latest ? activityAge(now, *latest) : std::numeric_limits<double>::infinity();
 
     const auto activeSession = [&](std::string evidence, bool needsUser) {
         AgentSessionFields fields;

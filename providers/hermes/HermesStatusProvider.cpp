@@ -1,5 +1,6 @@
 #include "providers/hermes/HermesStatusProvider.hpp"
 
+#include "core/ActivityAge.hpp"
 #include "core/FileStat.hpp"
 #include "core/ProcessResourceSampler.hpp"
 #include "core/SQLiteReaderError.hpp"
@@ -102,7 +103,10 @@ std::vector<HermesChildProcess> HermesStatusProvider::loadChildProcessEntries(co
 bool HermesStatusProvider::isOfficialProbeSuppressed(Date now) {
     std::lock_guard<std::mutex> guard(officialProbeLock_);
     if (!officialProbeSuppressedUntil_) return false;
-    if (now < *officialProbeSuppressedUntil_) return true;
+    // A pause that ends further ahead than it ever lasts was set before the
+    // clock went back: it is over.
+    const Date until = *officialProbeSuppressedUntil_;
+    if (now < until && until - now <= officialProbeFailureBackoff_) return true;
     officialProbeSuppressedUntil_.reset();
     return false;
 }
@@ -295,7 +299,7 @@ private:
 
     double ageOf(const HermesSessionCandidate& candidate) const {
         if (!candidate.lastActivityAt) return std::numeric_limits<double>::infinity();
-        return now_ - *candidate.lastActivityAt;
+        return activityAge(now_, *candidate.lastActivityAt);
     }
 
     // How long a signal of this kind stays meaningful.
@@ -304,7 +308,7 @@ private:
     }
 
     bool signalIsCurrent(const HermesRuntimeSignal& signal) const {
-        return signal.kind != Kind::turnEnded && now_ - signal.timestamp <= signalWindow(signal.kind);
+        return signal.kind != Kind::turnEnded && activityAge(now_, signal.timestamp) <= signalWindow(signal.kind);
     }
 
     // The first hit of `lookup` on the candidate, then its ancestors.

@@ -147,10 +147,10 @@ TEST_F(LedgerTest, WeakEvidenceCarriesItsOwnTwentySecondLease) {
     EXPECT_EQ(committed.activeSessions[0].evidenceLeaseExpiresAt, T + 32);
 }
 
-TEST_F(LedgerTest, ScanCompletionCompletesOlderUnitsAndIsNotUndoneByOlderEvidence) {
+TEST_F(LedgerTest, ScanCompletionCompletesOlderUnitsAndIsNotUndoneByOlderEvidenceOfItsOwnRefresh) {
     refresh({scan("Codex",
-                  {live("Codex", "old", pendingTool, T - 10), live("Codex", "future", pendingTool, T + 60),
-                   live("Codex", "weak", recentActivity, T - 2)},
+                  {live("Codex", "old", pendingTool, T - 10), live("Codex", "older", pendingTool, T - 20),
+                   live("Codex", "future", pendingTool, T + 60), live("Codex", "weak", recentActivity, T - 2)},
                   T - 1)},
             T - 1);
     // Nothing running at T: every unit observed at or before T completes;
@@ -168,11 +168,21 @@ TEST_F(LedgerTest, ScanCompletionCompletesOlderUnitsAndIsNotUndoneByOlderEvidenc
     EXPECT_EQ(ledger.providerSuccessfulScan("Codex"), T);
     EXPECT_EQ(ledger.unit("Codex", "__provider_scan__"), nullptr);
 
-    // Strong evidence older than the completion is ignored, equal time is taken.
-    committed = refresh({scan("Codex", {live("Codex", "old", pendingTool, T - 1)}, T + 1)}, T + 1);
-    EXPECT_EQ(shownIDs(committed), IDs{"future"});
-    committed = refresh({scan("Codex", {live("Codex", "old", pendingTool, T)}, T + 1)}, T + 1);
-    EXPECT_EQ(shownIDs(committed), (IDs{"future", "old"}));
+    // Recorded in the completion's own refresh, strong evidence older than the
+    // completion is ignored, equal time is taken.
+    const auto strongItem = [](const std::string& id, Date at) {
+        return RunEvidence::derive("Codex", AgentRunState::inProgress, std::nullopt,
+                                   {live("Codex", id, pendingTool, at)}, at, {})[0];
+    };
+    ledger.record(strongItem("older", T - 1), T);
+    EXPECT_EQ(unitState("Codex", "older"), RunStateLedger::UnitState::complete);
+    ledger.record(strongItem("old", T), T);
+    EXPECT_EQ(unitState("Codex", "old"), RunStateLedger::UnitState::active);
+
+    // A later scan that reports a session running again is newer news than the
+    // completion, however old the session's own activity.
+    committed = refresh({scan("Codex", {live("Codex", "older", pendingTool, T - 20)}, T + 1)}, T + 1);
+    EXPECT_EQ(shownIDs(committed), (IDs{"future", "old", "older"}));
 
     // Weak evidence observed exactly at a complete unit's time is ignored; a
     // moment later it reactivates the unit.
@@ -211,14 +221,14 @@ TEST_F(LedgerTest, EqualTimesApplyHealthWeakStrongThenCompletion) {
 }
 
 TEST_F(LedgerTest, CommittedSessionsAreNewestFirstAndStatesFollowShownSessionsOnly) {
-    auto committed = refresh(
-        {scan("Claude Code",
-              {live("Claude Code", "undated-1", pendingTool, std::nullopt),
-               live("Claude Code", "dated", pendingTool, T - 30), live("Claude Code", "undated-2", pendingTool, std::nullopt),
-               live("Claude Code", "newest", "asks a question", T - 1, true)},
-              T),
-         scan("Hermes", {live("Hermes", "h", "waiting for approval", T, true)}, T)},
-        T);
+    auto committed = refresh({scan("Claude Code",
+                                   {live("Claude Code", "undated-1", pendingTool, std::nullopt),
+                                    live("Claude Code", "dated", pendingTool, T - 30),
+                                    live("Claude Code", "undated-2", pendingTool, std::nullopt),
+                                    live("Claude Code", "newest", "asks a question", T - 1, true)},
+                                   T),
+                              scan("Hermes", {live("Hermes", "h", "waiting for approval", T, true)}, T)},
+                             T);
     ASSERT_EQ(committed.activeSessions.size(), 5u);
     EXPECT_EQ(committed.activeSessions[0].id, "newest");
     EXPECT_EQ(committed.activeSessions[1].id, "dated");
