@@ -26,7 +26,6 @@ std::string StatusItemRenderer::tooltip(std::int64_t running, std::int64_t waiti
 void StatusItemRenderer::render(const AgentStatusSnapshot& snapshot) {
     const auto waiting = static_cast<std::int64_t>(snapshot.waitingSessions().size());
     const auto running = static_cast<std::int64_t>(snapshot.runningSessions().size());
-    const auto active = snapshot.activeSessions.size();
 
     if (snapshot.state == AgentRunState::inProgress && hasRunningFrames_) {
         if (!suspended_ && !reduceMotion_) {
@@ -49,10 +48,6 @@ void StatusItemRenderer::render(const AgentStatusSnapshot& snapshot) {
         canvas_.setTooltip(text, summary(running, waiting));
         tooltip_ = std::move(text);
     }
-
-    if (snapshot.state == AgentRunState::inProgress && active == 0)
-        logger_.error("surface.consistency state=inProgress active=0");
-    logger_.info("render.applied state=" + std::string(toString(snapshot.state)) + " active=" + std::to_string(active));
 }
 
 void StatusItemRenderer::iconsReloaded(bool hasRunningFrames) {

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "core/AgentStatusSnapshot.hpp"
-#include "platform/Logger.hpp"
 
 #include <cstdint>
 #include <optional>
@@ -33,7 +32,8 @@ class StatusItemRenderer {
 public:
     explicit StatusItemRenderer(StatusItemCanvas& canvas) : canvas_(canvas) {}
 
-    // Draws the snapshot, then logs "render.applied".
+    // Draws the snapshot. It logs nothing: the status bar controller, which
+    // renders through it, writes the one "render.applied" line of a render.
     void render(const AgentStatusSnapshot& snapshot);
     // The icon set changed: the loop stops and the next render shows the new
     // images even where the kind of image stays the same.
@@ -53,7 +53,6 @@ private:
     void stop();
 
     StatusItemCanvas& canvas_;
-    Logger logger_{"Status"};
     std::optional<StatusItemCanvas::Image> shown_;
     std::optional<std::string> tooltip_;
     bool playing_ = false;
