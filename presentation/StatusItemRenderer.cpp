@@ -4,28 +4,19 @@
 
 namespace brindleaf {
 
-namespace {
-
-StatusWording::Mood moodFor(std::int64_t running, std::int64_t waiting) {
-    if (running > 0) return StatusWording::Mood::working;
-    if (waiting > 0) return StatusWording::Mood::waiting;
-    return StatusWording::Mood::idle;
-}
-
-} // namespace
-
-std::string StatusItemRenderer::summary(std::int64_t running, std::int64_t waiting) {
-    const auto mood = moodFor(running, waiting);
+std::string StatusItemRenderer::summary(const AgentStatusSnapshot& snapshot) {
+    const auto mood = StatusWording::mood(snapshot);
+    const auto running = static_cast<std::int64_t>(snapshot.runningSessions().size());
+    const auto waiting = static_cast<std::int64_t>(snapshot.waitingSessions().size());
     return StatusWording::title(mood) + " \u2014 " + StatusWording::summary(mood, running, waiting, std::nullopt, 0);
 }
 
-std::string StatusItemRenderer::tooltip(std::int64_t running, std::int64_t waiting) {
-    return "Brindleaf: " + summary(running, waiting);
+std::string StatusItemRenderer::tooltip(const AgentStatusSnapshot& snapshot) {
+    return "Brindleaf: " + summary(snapshot);
 }
 
 void StatusItemRenderer::render(const AgentStatusSnapshot& snapshot) {
-    const auto waiting = static_cast<std::int64_t>(snapshot.waitingSessions().size());
-    const auto running = static_cast<std::int64_t>(snapshot.runningSessions().size());
+    const bool waiting = !snapshot.waitingSessions().empty();
 
     if (snapshot.state == AgentRunState::inProgress && hasRunningFrames_) {
         if (!suspended_ && !reduceMotion_) {
@@ -40,12 +31,12 @@ void StatusItemRenderer::render(const AgentStatusSnapshot& snapshot) {
         }
     } else {
         stop();
-        show(waiting > 0 ? StatusItemCanvas::Image::waiting : StatusItemCanvas::Image::idle);
+        show(waiting ? StatusItemCanvas::Image::waiting : StatusItemCanvas::Image::idle);
     }
 
-    auto text = tooltip(running, waiting);
+    auto text = tooltip(snapshot);
     if (tooltip_ != text) {
-        canvas_.setTooltip(text, summary(running, waiting));
+        canvas_.setTooltip(text, summary(snapshot));
         tooltip_ = std::move(text);
     }
 }

@@ -2,7 +2,6 @@
 
 #include "core/AgentStatusSnapshot.hpp"
 
-#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -44,9 +43,11 @@ public:
     void setReduceMotion(bool reduce);
     bool isAnimationSuspended() const { return suspended_; }
 
-    // "Brindleaf: Working — 2 sessions running · 1 waiting for you".
-    static std::string summary(std::int64_t running, std::int64_t waiting);
-    static std::string tooltip(std::int64_t running, std::int64_t waiting);
+    // "Working — 2 sessions running · 1 waiting for you", in the snapshot's
+    // mood; the tooltip puts "Brindleaf: " before it. A snapshot in which no
+    // agent could be read says so ("Status Unavailable — ...").
+    static std::string summary(const AgentStatusSnapshot& snapshot);
+    static std::string tooltip(const AgentStatusSnapshot& snapshot);
 
 private:
     void show(StatusItemCanvas::Image image);
