@@ -147,6 +147,7 @@ FloatingStatusContentView::FloatingStatusContentView(StatusDashboardModel& model
     scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll_->viewport()->setAutoFillBackground(false);
     outer->addWidget(scroll_);
+    scroll_->installEventFilter(this);
 
     stack_ = new QWidget;
     stack_->setAutoFillBackground(false);
@@ -295,12 +296,16 @@ void FloatingStatusContentView::paintEvent(QPaintEvent*) {
     painter.fillPath(shape, palette().color(QPalette::Window));
 }
 
-void FloatingStatusContentView::resizeEvent(QResizeEvent* event) {
-    // Clips the cards and the scroll bar, which are square, to the rounded corners.
-    QPainterPath shape;
-    shape.addRoundedRect(QRectF(rect()), Layout::cornerRadius, Layout::cornerRadius);
-    setMask(QRegion(shape.toFillPolygon().toPolygon()));
-    ModelBoundView::resizeEvent(event);
+bool FloatingStatusContentView::eventFilter(QObject* watched, QEvent* event) {
+    // The cards and the scroll bar are square: the scroll area, which fills
+    // the view, is clipped to the rounded corners. The view's own background,
+    // drawn smooth, shows through where it is cut.
+    if (watched == scroll_ && event->type() == QEvent::Resize) {
+        QPainterPath shape;
+        shape.addRoundedRect(QRectF(scroll_->rect()), Layout::cornerRadius, Layout::cornerRadius);
+        scroll_->setMask(QRegion(shape.toFillPolygon().toPolygon()));
+    }
+    return ModelBoundView::eventFilter(watched, event);
 }
 
 } // namespace brindleaf
