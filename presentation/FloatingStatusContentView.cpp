@@ -74,9 +74,9 @@ private:
 };
 
 // A 10-pixel dot in the accent colour that fades to 35 % and grows by 40 %
-// and back, 0.9 seconds each way, eased in and out each way, while shown. Clicks pass through it; the
-// colour is read from the palette on every frame, so light and dark recolour
-// it without restarting the pulse.
+// and back, 0.9 seconds each way, each way eased in and out, while shown.
+// Clicks pass through it; the colour is read from the palette on every frame,
+// so light and dark recolour it without restarting the pulse.
 class PulsingDot final : public QWidget {
 public:
     explicit PulsingDot(QWidget* parent) : QWidget(parent) {

@@ -2,12 +2,17 @@
 
 #include "presentation/StatusWording.hpp"
 
+#include <algorithm>
+#include <cstdint>
+
 namespace brindleaf {
 
 std::string StatusItemRenderer::summary(const AgentStatusSnapshot& snapshot) {
+    const auto& sessions = snapshot.activeSessions;
+    const std::int64_t waiting =
+        std::count_if(sessions.begin(), sessions.end(), [](const AgentSession& s) { return !s.isRunning(); });
+    const std::int64_t running = std::int64_t(sessions.size()) - waiting;
     const auto mood = StatusWording::mood(snapshot);
-    const auto running = static_cast<std::int64_t>(snapshot.runningSessions().size());
-    const auto waiting = static_cast<std::int64_t>(snapshot.waitingSessions().size());
     return StatusWording::title(mood) + " \u2014 " + StatusWording::summary(mood, running, waiting, std::nullopt, 0);
 }
 
@@ -16,7 +21,9 @@ std::string StatusItemRenderer::tooltip(const AgentStatusSnapshot& snapshot) {
 }
 
 void StatusItemRenderer::render(const AgentStatusSnapshot& snapshot) {
-    const bool waiting = !snapshot.waitingSessions().empty();
+    const auto& sessions = snapshot.activeSessions;
+    const bool waiting =
+        std::any_of(sessions.begin(), sessions.end(), [](const AgentSession& s) { return !s.isRunning(); });
 
     if (snapshot.state == AgentRunState::inProgress && hasRunningFrames_) {
         if (!suspended_ && !reduceMotion_) {
@@ -34,9 +41,10 @@ void StatusItemRenderer::render(const AgentStatusSnapshot& snapshot) {
         show(waiting ? StatusItemCanvas::Image::waiting : StatusItemCanvas::Image::idle);
     }
 
-    auto text = tooltip(snapshot);
+    std::string value = summary(snapshot);
+    std::string text = "Brindleaf: " + value;
     if (tooltip_ != text) {
-        canvas_.setTooltip(text, summary(snapshot));
+        canvas_.setTooltip(text, value);
         tooltip_ = std::move(text);
     }
 }
