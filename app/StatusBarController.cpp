@@ -4,6 +4,7 @@
 #include "core/ProviderCatalog.hpp"
 #include "platform/WorkerPool.hpp"
 
+#include <algorithm>
 #include <map>
 #include <utility>
 
@@ -159,35 +160,48 @@ void StatusBarController::finishManualRefresh() {
     deps_.dashboard->finishRefresh(generation);
 }
 
+bool StatusBarController::noAgentCouldBeRead(const AgentStatusSnapshot& snapshot) {
+    const auto& providers = snapshot.providerSnapshots;
+    return !providers.empty() && std::all_of(providers.begin(), providers.end(), [](const ProviderSnapshot& provider) {
+        return provider.activeSessions.empty() && !provider.errors.empty();
+    });
+}
+
+std::string StatusBarController::stateChangeEvidence(const AgentStatusSnapshot& snapshot) {
+    if (snapshot.statusEvidence) return *snapshot.statusEvidence;
+    const auto& providers = snapshot.providerSnapshots;
+    const auto sameState = std::find_if(providers.begin(), providers.end(), [&](const ProviderSnapshot& provider) {
+        return provider.state == snapshot.state;
+    });
+    if (sameState != providers.end() && sameState->statusEvidence) return *sameState->statusEvidence;
+    if (!snapshot.activeSessions.empty()) return snapshot.activeSessions.front().evidence;
+    return {};
+}
+
 void StatusBarController::apply(const AgentStatusSnapshot& snapshot) {
     AgentRunState oldState = snapshot_.state;
     snapshot_ = snapshot;
+    // Nothing read is not "nothing running": the snapshot and each agent in it
+    // are unknown for the icon, the dashboard, the log and cloud sync, with
+    // the agent's latest error (a time-out is added last) as evidence.
+    if (noAgentCouldBeRead(snapshot_)) {
+        for (auto& provider : snapshot_.providerSnapshots) {
+            provider.state = AgentRunState::unknown;
+            provider.statusEvidence = provider.errors.back();
+        }
+        snapshot_.state = AgentRunState::unknown;
+        snapshot_.statusEvidence = snapshot_.providerSnapshots.front().statusEvidence;
+    }
 
     std::map<std::string, std::vector<std::string>> errorsByProvider;
     for (const auto& provider : snapshot_.providerSnapshots)
         if (!provider.errors.empty()) errorsByProvider[provider.providerName] = provider.errors;
     deps_.settings->pruneAcknowledgedErrors({errorsByProvider.begin(), errorsByProvider.end()});
 
-    if (oldState != snapshot_.state) {
-        std::string evidence;
-        if (snapshot_.statusEvidence) {
-            evidence = *snapshot_.statusEvidence;
-        } else {
-            const ProviderSnapshot* sameState = nullptr;
-            for (const auto& provider : snapshot_.providerSnapshots)
-                if (provider.state == snapshot_.state) {
-                    sameState = &provider;
-                    break;
-                }
-            if (sameState && sameState->statusEvidence)
-                evidence = *sameState->statusEvidence;
-            else if (!snapshot_.activeSessions.empty())
-                evidence = snapshot_.activeSessions.front().evidence;
-        }
+    if (oldState != snapshot_.state)
         logger_.notice("state.changed from=" + std::string(toString(oldState)) +
-                       " to=" + std::string(toString(snapshot_.state)) +
-                       " active=" + std::to_string(snapshot_.activeSessions.size()) + " evidence=" + evidence);
-    }
+                       " to=" + std::string(toString(snapshot_.state)) + " active=" +
+                       std::to_string(snapshot_.activeSessions.size()) + " evidence=" + stateChangeEvidence(snapshot_));
     render();
     updateSessionActivityWatchers(snapshot_);
     submitToCloudSync();

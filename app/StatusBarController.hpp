@@ -110,6 +110,18 @@ public:
     // Renders the icon and publishes the snapshot to the dashboard.
     void render();
 
+    // Whether the refresh that committed the snapshot read no agent at all:
+    // it asked at least one, and every one it asked failed or timed out (no
+    // session shown, an error given). The apply step then keeps the snapshot
+    // and its agents as "unknown", each with its error as evidence, rather
+    // than "complete".
+    static bool noAgentCouldBeRead(const AgentStatusSnapshot& snapshot);
+
+    // The evidence a "state.changed" line gives for the snapshot: its own
+    // status evidence; else that of the first provider in the snapshot's
+    // state, when it has one; else the first active session's; else empty.
+    static std::string stateChangeEvidence(const AgentStatusSnapshot& snapshot);
+
     // The display names of the catalog providers that are enabled and readable.
     std::set<std::string> enabledProviderNames() const;
     const AgentStatusSnapshot& snapshot() const { return snapshot_; }

@@ -14,6 +14,7 @@
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QPainterPath>
+#include <QRegion>
 #include <QScrollArea>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -30,7 +31,8 @@ namespace Layout = FloatingContentLayout;
 
 QString qstr(const std::string& text) { return QString::fromStdString(text); }
 
-// The tile: the mood's tint with the number of active sessions, or a check mark.
+// The tile: the mood's tint with the number of active sessions, or a check
+// mark (a question mark while no agent could be read).
 class MoodTile final : public QWidget {
 public:
     explicit MoodTile(QWidget* parent) : QWidget(parent) {
@@ -60,7 +62,7 @@ protected:
             painter.setFont(PlatformStyle::font(30, QFont::Black));
             painter.drawText(QRectF(rect()), Qt::AlignCenter, QString::number(count_));
         } else {
-            const QImage image = Symbols::image("checkmark", QSizeF(26, 26), color, devicePixelRatioF());
+            const QImage image = Symbols::image(Layout::tileSymbol(mood_), QSizeF(26, 26), color, devicePixelRatioF());
             const QSizeF size = image.deviceIndependentSize();
             painter.drawImage(QPointF((width() - size.width()) / 2, (height() - size.height()) / 2), image);
         }
@@ -72,22 +74,21 @@ private:
 };
 
 // A 10-pixel dot in the accent colour that fades to 35 % and grows by 40 %
-// and back, 0.9 seconds each way, while shown. Clicks pass through it; the
-// colour is read from the palette on every frame, so light and dark recolour
-// it without restarting the pulse.
+// and back, 0.9 seconds each way, each way eased in and out, while shown.
+// Clicks pass through it; the colour is read from the palette on every frame,
+// so light and dark recolour it without restarting the pulse.
 class PulsingDot final : public QWidget {
 public:
     explicit PulsingDot(QWidget* parent) : QWidget(parent) {
         setFixedSize(int(Layout::pulsingDotSide), int(Layout::pulsingDotSide));
         setAttribute(Qt::WA_TransparentForMouseEvents);
+        // The animation counts the seconds of one loop; the phase eases each way.
         pulse_.setStartValue(0.0);
-        pulse_.setKeyValueAt(0.5, 1.0);
-        pulse_.setEndValue(0.0);
-        pulse_.setDuration(1800);
+        pulse_.setEndValue(2 * Layout::pulseLeg);
+        pulse_.setDuration(int(std::lround(2000 * Layout::pulseLeg)));
         pulse_.setLoopCount(-1);
-        pulse_.setEasingCurve(QEasingCurve::InOutSine);
         QObject::connect(&pulse_, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
-            phase_ = value.toDouble();
+            phase_ = Layout::pulsePhase(value.toDouble());
             update();
         });
     }
@@ -113,7 +114,8 @@ private:
     double phase_ = 0;
 };
 
-// The header keeps the pulsing dot over the tile's top right corner.
+// The header keeps the pulsing dot over the tile's top right corner: the
+// dot's own top right corner on the tile's, moved 5 right and 5 up.
 class Header final : public QWidget {
 public:
     explicit Header(QWidget* parent) : QWidget(parent) {}
@@ -122,10 +124,7 @@ public:
 
     void placeDot() {
         if (!tile || !dot) return;
-        const QPoint corner = tile->geometry().topRight() + QPoint(1, 0);
-        const int half = int(Layout::pulsingDotSide / 2);
-        const int offset = int(Layout::pulsingDotOffset);
-        dot->move(corner.x() - half + offset, corner.y() - half - offset);
+        dot->move(tile->pos() + QPoint(int(Layout::pulsingDotLeft), int(Layout::pulsingDotTop)));
         dot->raise();
     }
 
@@ -148,6 +147,7 @@ FloatingStatusContentView::FloatingStatusContentView(StatusDashboardModel& model
     scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll_->viewport()->setAutoFillBackground(false);
     outer->addWidget(scroll_);
+    scroll_->installEventFilter(this);
 
     stack_ = new QWidget;
     stack_->setAutoFillBackground(false);
@@ -292,8 +292,20 @@ void FloatingStatusContentView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     QPainterPath shape;
-    shape.addRoundedRect(QRectF(rect()), 15, 15);
+    shape.addRoundedRect(QRectF(rect()), Layout::cornerRadius, Layout::cornerRadius);
     painter.fillPath(shape, palette().color(QPalette::Window));
+}
+
+bool FloatingStatusContentView::eventFilter(QObject* watched, QEvent* event) {
+    // The cards and the scroll bar are square: the scroll area, which fills
+    // the view, is clipped to the rounded corners. The view's own background,
+    // drawn smooth, shows through where it is cut.
+    if (watched == scroll_ && event->type() == QEvent::Resize) {
+        QPainterPath shape;
+        shape.addRoundedRect(QRectF(scroll_->rect()), Layout::cornerRadius, Layout::cornerRadius);
+        scroll_->setMask(QRegion(shape.toFillPolygon().toPolygon()));
+    }
+    return ModelBoundView::eventFilter(watched, event);
 }
 
 } // namespace brindleaf

@@ -69,13 +69,7 @@ const AgentStatusSnapshot& StatusDashboardModel::displaySnapshot() const {
     return *sample_;
 }
 
-StatusWording::Mood StatusDashboardModel::activityState() const {
-    const auto& sessions = displaySnapshot().activeSessions;
-    if (std::any_of(sessions.begin(), sessions.end(), [](const AgentSession& s) { return !s.needsUserAttention; }))
-        return StatusWording::Mood::working;
-    if (!sessions.empty()) return StatusWording::Mood::waiting;
-    return StatusWording::Mood::idle;
-}
+StatusWording::Mood StatusDashboardModel::activityState() const { return StatusWording::mood(displaySnapshot()); }
 
 std::vector<ProviderDescriptor> StatusDashboardModel::visibleProviders() const {
     std::vector<ProviderDescriptor> visible;

@@ -80,7 +80,9 @@ public:
     // The snapshot every surface shows: the stored one, or while sample data is
     // on, the sample anchored at the stored snapshot's check time.
     const AgentStatusSnapshot& displaySnapshot() const;
-    // working (a running session), else waiting (a waiting session), else idle.
+    // working (a running session), else waiting (a waiting session), else
+    // unavailable (no agent could be read: the snapshot's state is unknown),
+    // else idle.
     StatusWording::Mood activityState() const;
     // The enabled providers, in catalog order.
     std::vector<ProviderDescriptor> visibleProviders() const;

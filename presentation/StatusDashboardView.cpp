@@ -12,8 +12,10 @@
 #include "presentation/StatusWording.hpp"
 #include "presentation/SymbolIcon.hpp"
 #include "presentation/Symbols.hpp"
+#include "presentation/TimeOfDayPattern.hpp"
 
 #include <QAbstractButton>
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QEvent>
 #include <QGuiApplication>
@@ -379,6 +381,9 @@ void StatusDashboardView::buildPanel(QVBoxLayout* layout) {
 
     scroll_->setWidget(panel_);
     layout->addWidget(scroll_);
+    // A row that changes between redraws (a late layout pass, a new font)
+    // resizes the panel's layout: the scroll area follows.
+    panel_->installEventFilter(this);
 }
 
 void StatusDashboardView::buildFooter(QVBoxLayout* layout) {
@@ -437,6 +442,13 @@ void StatusDashboardView::changeEvent(QEvent* event) {
     // Symbols tinted from the palette, and the Hermes accent, follow light and dark.
     if (event->type() == QEvent::PaletteChange) scheduleApply();
     QWidget::changeEvent(event);
+}
+
+bool StatusDashboardView::eventFilter(QObject* watched, QEvent* event) {
+    // The panel's layout has already been redone when its filters see the
+    // request.
+    if (watched == panel_ && event->type() == QEvent::LayoutRequest) resizeScrollArea();
+    return ModelBoundView::eventFilter(watched, event);
 }
 
 void StatusDashboardView::redraw() {
@@ -574,7 +586,10 @@ void StatusDashboardView::applyAgents() {
 
 void StatusDashboardView::applyFooter(const AgentStatusSnapshot& shown) {
     const QTime time = QDateTime::fromMSecsSinceEpoch(std::int64_t(std::llround(shown.checkedAt * 1000))).time();
-    updatedLabel_->setText("Updated " + QLocale().toString(time, QLocale::ShortFormat));
+    const QLocale locale;
+    const QString pattern =
+        QString::fromStdString(TimeOfDayPattern::withoutTimeZone(locale.timeFormat(QLocale::LongFormat).toStdString()));
+    updatedLabel_->setText("Updated " + locale.toString(time, pattern));
     spinner_->setVisible(model_.isRefreshing());
     refreshButton_->setEnabled(!model_.isRefreshing());
     const QColor secondary = PlatformStyle::color(ThemeColor::system(Role::secondaryLabel), palette());
@@ -593,6 +608,10 @@ void StatusDashboardView::applyFooter(const AgentStatusSnapshot& shown) {
 }
 
 void StatusDashboardView::resizeScrollArea() {
+    // Widgets shown or hidden in this redraw have only asked for a new layout
+    // pass; run those passes now, rows first, so the panel's size hint is
+    // the one the next paint will show.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
     panel_->layout()->activate();
     const double content = panel_->layout()->sizeHint().height();
     std::optional<double> screenHeight;

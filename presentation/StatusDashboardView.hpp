@@ -66,6 +66,7 @@ signals:
 
 protected:
     void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void redraw() override;
 
 private:
@@ -78,6 +79,9 @@ private:
     void applySessions(const AgentStatusSnapshot& shown);
     void applyAgents();
     void applyFooter(const AgentStatusSnapshot& shown);
+    // Sizes the scroll area to the panel's content once every pending layout
+    // below the panel has been redone, so a row whose trailing element just
+    // changed counts with its new height.
     void resizeScrollArea();
     void run(const std::function<void()>& action) const;
 

@@ -51,6 +51,13 @@ struct RelativeFormatter {
     }
 };
 
+// The number a fixedDecimal() text stands for, read without the C locale.
+double shownValue(const std::string& text) {
+    double value = 0;
+    std::from_chars(text.data(), text.data() + text.size(), value);
+    return value;
+}
+
 RelativeFormatter& relativeFormatter() {
     static RelativeFormatter shared;
     return shared;
@@ -117,11 +124,14 @@ std::string memory(std::int64_t bytes) {
     static const int digits[] = {0, 1, 2, 2, 2, 2};
     double value = static_cast<double>(bytes) / 1024.0;
     int unit = 0;
-    while (unit < 5 && value >= 1024.0) {
+    // The unit is chosen for the number as shown: 1,048,575 bytes are
+    // 1023.999 KB, which round to 1024 KB, so they read "1 MB".
+    std::string number = fixedDecimal(value, digits[unit]);
+    while (unit < 5 && shownValue(number) >= 1024.0) {
         value /= 1024.0;
         ++unit;
+        number = fixedDecimal(value, digits[unit]);
     }
-    std::string number = fixedDecimal(value, digits[unit]);
     // "212.0 MB" reads "212 MB": trailing zero decimals are dropped.
     if (number.find('.') != std::string::npos) {
         while (!number.empty() && number.back() == '0') number.pop_back();

@@ -2,31 +2,28 @@
 
 #include "presentation/StatusWording.hpp"
 
+#include <algorithm>
+#include <cstdint>
+
 namespace brindleaf {
 
-namespace {
-
-StatusWording::Mood moodFor(std::int64_t running, std::int64_t waiting) {
-    if (running > 0) return StatusWording::Mood::working;
-    if (waiting > 0) return StatusWording::Mood::waiting;
-    return StatusWording::Mood::idle;
-}
-
-} // namespace
-
-std::string StatusItemRenderer::summary(std::int64_t running, std::int64_t waiting) {
-    const auto mood = moodFor(running, waiting);
+std::string StatusItemRenderer::summary(const AgentStatusSnapshot& snapshot) {
+    const auto& sessions = snapshot.activeSessions;
+    const std::int64_t waiting =
+        std::count_if(sessions.begin(), sessions.end(), [](const AgentSession& s) { return !s.isRunning(); });
+    const std::int64_t running = std::int64_t(sessions.size()) - waiting;
+    const auto mood = StatusWording::mood(snapshot);
     return StatusWording::title(mood) + " \u2014 " + StatusWording::summary(mood, running, waiting, std::nullopt, 0);
 }
 
-std::string StatusItemRenderer::tooltip(std::int64_t running, std::int64_t waiting) {
-    return "Brindleaf: " + summary(running, waiting);
+std::string StatusItemRenderer::tooltip(const AgentStatusSnapshot& snapshot) {
+    return "Brindleaf: " + summary(snapshot);
 }
 
 void StatusItemRenderer::render(const AgentStatusSnapshot& snapshot) {
-    const auto waiting = static_cast<std::int64_t>(snapshot.waitingSessions().size());
-    const auto running = static_cast<std::int64_t>(snapshot.runningSessions().size());
-    const auto active = snapshot.activeSessions.size();
+    const auto& sessions = snapshot.activeSessions;
+    const bool waiting =
+        std::any_of(sessions.begin(), sessions.end(), [](const AgentSession& s) { return !s.isRunning(); });
 
     if (snapshot.state == AgentRunState::inProgress && hasRunningFrames_) {
         if (!suspended_ && !reduceMotion_) {
@@ -41,18 +38,15 @@ void StatusItemRenderer::render(const AgentStatusSnapshot& snapshot) {
         }
     } else {
         stop();
-        show(waiting > 0 ? StatusItemCanvas::Image::waiting : StatusItemCanvas::Image::idle);
+        show(waiting ? StatusItemCanvas::Image::waiting : StatusItemCanvas::Image::idle);
     }
 
-    auto text = tooltip(running, waiting);
+    std::string value = summary(snapshot);
+    std::string text = "Brindleaf: " + value;
     if (tooltip_ != text) {
-        canvas_.setTooltip(text, summary(running, waiting));
+        canvas_.setTooltip(text, value);
         tooltip_ = std::move(text);
     }
-
-    if (snapshot.state == AgentRunState::inProgress && active == 0)
-        logger_.error("surface.consistency state=inProgress active=0");
-    logger_.info("render.applied state=" + std::string(toString(snapshot.state)) + " active=" + std::to_string(active));
 }
 
 void StatusItemRenderer::iconsReloaded(bool hasRunningFrames) {

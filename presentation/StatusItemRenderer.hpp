@@ -1,9 +1,7 @@
 #pragma once
 
 #include "core/AgentStatusSnapshot.hpp"
-#include "platform/Logger.hpp"
 
-#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -33,7 +31,8 @@ class StatusItemRenderer {
 public:
     explicit StatusItemRenderer(StatusItemCanvas& canvas) : canvas_(canvas) {}
 
-    // Draws the snapshot, then logs "render.applied".
+    // Draws the snapshot. It logs nothing: the status bar controller, which
+    // renders through it, writes the one "render.applied" line of a render.
     void render(const AgentStatusSnapshot& snapshot);
     // The icon set changed: the loop stops and the next render shows the new
     // images even where the kind of image stays the same.
@@ -44,16 +43,17 @@ public:
     void setReduceMotion(bool reduce);
     bool isAnimationSuspended() const { return suspended_; }
 
-    // "Brindleaf: Working — 2 sessions running · 1 waiting for you".
-    static std::string summary(std::int64_t running, std::int64_t waiting);
-    static std::string tooltip(std::int64_t running, std::int64_t waiting);
+    // "Working — 2 sessions running · 1 waiting for you", in the snapshot's
+    // mood; the tooltip puts "Brindleaf: " before it. A snapshot in which no
+    // agent could be read says so ("Status Unavailable — ...").
+    static std::string summary(const AgentStatusSnapshot& snapshot);
+    static std::string tooltip(const AgentStatusSnapshot& snapshot);
 
 private:
     void show(StatusItemCanvas::Image image);
     void stop();
 
     StatusItemCanvas& canvas_;
-    Logger logger_{"Status"};
     std::optional<StatusItemCanvas::Image> shown_;
     std::optional<std::string> tooltip_;
     bool playing_ = false;

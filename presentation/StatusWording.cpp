@@ -2,9 +2,19 @@
 
 #include "presentation/StatusFormatting.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 namespace brindleaf::StatusWording {
+
+Mood mood(const AgentStatusSnapshot& snapshot) {
+    const auto& sessions = snapshot.activeSessions;
+    if (std::any_of(sessions.begin(), sessions.end(), [](const AgentSession& s) { return s.isRunning(); }))
+        return Mood::working;
+    if (!sessions.empty()) return Mood::waiting;
+    if (snapshot.state == AgentRunState::unknown) return Mood::unavailable;
+    return Mood::idle;
+}
 
 std::string title(Mood mood) {
     switch (mood) {

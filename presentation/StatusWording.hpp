@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/AgentStatusSnapshot.hpp"
 #include "core/Date.hpp"
 
 #include <cstdint>
@@ -12,10 +13,16 @@ namespace brindleaf {
 // the dashboard's header and the floating window say the same thing.
 namespace StatusWording {
 
-// The overall state as the user reads it. The dashboard model derives only
-// working, waiting and idle; the other two describe this computer from the
-// outside (a companion that heard nothing).
+// The overall state as the user reads it. A snapshot gives working, waiting,
+// idle or unavailable; notUpdated describes this computer from the outside (a
+// companion that heard nothing).
 enum class Mood { working, waiting, idle, unavailable, notUpdated };
+
+// The mood of a snapshot, the same for the tray icon's tooltip, the dashboard
+// and the floating window: working while a session runs, else waiting while
+// one needs the user, else unavailable when the snapshot's state is unknown
+// (no agent's status could be read in that refresh), else idle.
+Mood mood(const AgentStatusSnapshot& snapshot);
 
 // "Working", "Waiting for You", "Idle", "Status Unavailable", "Not Updated".
 std::string title(Mood mood);

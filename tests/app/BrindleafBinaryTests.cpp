@@ -1,6 +1,7 @@
 // Black-box tests of the built `brindleaf` program, run in an isolated home:
 // the user database (through nss_wrapper) and XDG_CONFIG_HOME both point into
 // a temporary folder.
+#include "tests/support/BuildDirectory.hpp"
 #include "tests/support/ProgramRun.hpp"
 #include "tests/support/TempDir.hpp"
 
@@ -20,10 +21,7 @@ using ::testing::HasSubstr;
 
 namespace {
 
-std::filesystem::path brindleafBinary() {
-    const char* dir = std::getenv("BRINDLEAF_BINARY_DIR");
-    return std::filesystem::path(dir ? dir : "") / "app" / "brindleaf";
-}
+std::filesystem::path brindleafBinary() { return brindleaf::testing::buildDirectory() / "app" / "brindleaf"; }
 
 std::vector<std::string> lines(const std::string& text) {
     std::vector<std::string> out;

@@ -2,6 +2,7 @@
 // isolated home (nss_wrapper), settings folder and data folder.
 #include "platform/DeviceName.hpp"
 #include "sync/StatusPayloadCodec.hpp"
+#include "tests/support/BuildDirectory.hpp"
 #include "tests/support/ProgramRun.hpp"
 #include "tests/support/TempDir.hpp"
 
@@ -23,10 +24,7 @@ const std::string missingEntitlement =
     "Create a macOS provisioning profile for com.quorvale.Brindleaf.mac with iCloud.com.quorvale.Brindleaf, then run "
     "Scripts/package_app with BRINDLEAF_CODESIGN_IDENTITY and BRINDLEAF_PROVISIONING_PROFILE.\n";
 
-std::filesystem::path builtBinary() {
-    const char* dir = std::getenv("BRINDLEAF_BINARY_DIR");
-    return std::filesystem::path(dir ? dir : "") / "app" / "brindleaf";
-}
+std::filesystem::path builtBinary() { return brindleaf::testing::buildDirectory() / "app" / "brindleaf"; }
 
 std::string nowISO(double secondsAgo) {
     auto now = std::chrono::system_clock::now() -

@@ -107,6 +107,12 @@ TEST(StatusDashboardModel, MoodProvidersAndAccess) {
     EXPECT_FALSE(f.model->providerSnapshot(f.descriptor("claude")));
     f.model->setSnapshot(AgentStatusSnapshot::make({}, 100));
     EXPECT_EQ(f.model->activityState(), StatusWording::Mood::idle);
+    // A refresh that could read no agent.
+    f.model->setSnapshot(AgentStatusSnapshot::make({}, 100, AgentRunState::unknown));
+    EXPECT_EQ(f.model->activityState(), StatusWording::Mood::unavailable);
+    f.settings->setShowingSampleData(true);
+    EXPECT_EQ(f.model->activityState(), StatusWording::Mood::working);
+    f.settings->setShowingSampleData(false);
 
     f.access->missing = {"codex", "claude"};
     f.access->granted = {"claude"};

@@ -1,4 +1,5 @@
 #include "presentation/QtMainQueue.hpp"
+#include "tests/presentation/GuiApplication.hpp"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -16,12 +17,11 @@ using namespace brindleaf;
 
 namespace {
 
+// The binary's one application object, which the widget tests beside these
+// need to be a QApplication.
 QCoreApplication& application() {
-    static int argc = 1;
-    static char name[] = "qt-main-queue-tests";
-    static char* argv[] = {name, nullptr};
-    static auto* app = QCoreApplication::instance() ? QCoreApplication::instance() : new QCoreApplication(argc, argv);
-    return *app;
+    brindleaf::testing::ensureGuiApplication();
+    return *QCoreApplication::instance();
 }
 
 } // namespace

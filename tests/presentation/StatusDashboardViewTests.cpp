@@ -12,8 +12,11 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QDateTime>
+#include <QLocale>
 #include <QMenu>
 #include <QPointer>
+#include <QScrollArea>
 
 #include <gtest/gtest.h>
 
@@ -232,4 +235,90 @@ TEST(StatusDashboardView, PanelHostsTheView) {
     EXPECT_EQ(view->width(), 380);
     EXPECT_FALSE(panel.mask().isEmpty());
     EXPECT_FALSE(panel.mask().contains(QPoint(0, 0))); // the corner is cut
+}
+
+TEST(StatusDashboardView, AgentErrorsCountOnlyWithFolderAccess) {
+    struct Case {
+        std::set<std::string> granted, missing;
+        const char* shown; // the Codex row's trailing element
+    } cases[] = {
+        {{"codex"}, {}, "agentErrors"},
+        {{}, {}, "agentIdle"}, // errors of a folder it may not read are not considered
+        {{}, {"codex"}, "agentAllowAccess"},
+    };
+    for (const auto& c : cases) {
+        Fixture f(snapshotOf({}, {"cannot read state.db"}));
+        f.access->granted = c.granted;
+        f.access->missing = c.missing;
+        f.view->apply();
+        auto* codex = f.child<QWidget>("agent-codex");
+        for (const char* name : {"agentErrors", "agentIdle", "agentAllowAccess", "agentCount"})
+            EXPECT_EQ(!codex->findChild<QWidget*>(name)->isHidden(), std::string(name) == c.shown)
+                << c.shown << " / " << name;
+    }
+}
+
+TEST(StatusDashboardView, ScreenshotModeHidesOnlyTheSampleBanner) {
+    Fixture f;
+    f.settings->setShowingSampleData(true);
+    f.view->setScreenshotMode(true);
+    f.settle();
+    EXPECT_FALSE(f.visible("sampleDataBanner"));
+    EXPECT_EQ(f.view->sessionRows().size(), 3u);
+    f.view->setScreenshotMode(false);
+    f.settle();
+    EXPECT_TRUE(f.visible("sampleDataBanner"));
+}
+
+TEST(StatusDashboardView, FooterTimeHasSecondsAndNoZone) {
+    const QLocale saved;
+    const QDateTime at(QDate(2026, 3, 2), QTime(9, 26, 3));
+    Fixture f(AgentStatusSnapshot::make({}, Date(at.toSecsSinceEpoch())));
+    struct Case {
+        QLocale locale;
+        QString prefix, suffix;
+    } cases[] = {
+        {QLocale(QLocale::English, QLocale::UnitedStates), "Updated 9:26:03", "AM"},
+        {QLocale(QLocale::German, QLocale::Germany), "Updated 09:26:03", "Updated 09:26:03"},
+        {QLocale(QLocale::Persian, QLocale::Iran), "Updated ", QString::fromUtf8("\u06F0\u06F3")},
+    };
+    for (const auto& c : cases) {
+        QLocale::setDefault(c.locale);
+        f.view->apply();
+        const QString text = f.child<ElidedLabel>("updatedTime")->text();
+        EXPECT_TRUE(text.startsWith(c.prefix) && text.endsWith(c.suffix)) << text.toStdString();
+    }
+    QLocale::setDefault(saved);
+}
+
+TEST(StatusDashboardView, FloatingWindowButtonNamesTheShortcut) {
+    Fixture f;
+    auto* button = f.child<QAbstractButton>("showFloatingWindow");
+    ASSERT_EQ(f.settings->updateWindowShortcut({49, HotkeyShortcut::controlModifier | HotkeyShortcut::shiftModifier |
+                                                        HotkeyShortcut::commandModifier}),
+              ShortcutChangeResult::accepted);
+    f.settle();
+    EXPECT_EQ(button->accessibleName(), QString::fromUtf8("Show Floating Window (\u2303\u21E7\u2318Space)"));
+    EXPECT_TRUE(button->toolTip().contains(QString::fromUtf8("Show Floating Window (\u2303\u21E7\u2318Space)")));
+}
+
+// A row whose trailing element changed counts with its new height in the
+// redraw itself, so the scroll area is never sized from the old one.
+TEST(StatusDashboardView, ScrollAreaFollowsRowsWhoseTrailingElementChanged) {
+    Fixture f(snapshotOf({}, {"cannot read state.db"}));
+    f.view->show();
+    f.settle();
+    auto* panel = f.child<QScrollArea>("dashboardScroll")->widget();
+    const std::vector<AgentStatusSnapshot> steps = {snapshotOf({codexSession(1)}), snapshotOf({}),
+                                                    snapshotOf({}, {"cannot read state.db"}),
+                                                    snapshotOf({codexSession(1), codexSession(2)})};
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+        f.model->setSnapshot(steps[i]);
+        f.queue.drain();
+        f.view->apply();
+        const int atRedraw = f.view->scrollAreaHeight();
+        f.settle();
+        EXPECT_EQ(atRedraw, f.view->scrollAreaHeight()) << "step " << i;
+        EXPECT_EQ(f.view->scrollAreaHeight(), panel->sizeHint().height()) << "step " << i;
+    }
 }

@@ -49,6 +49,7 @@ TEST(StatusItemRendererTests, ImageForEachSnapshot) {
         int plays;
     } cases[] = {
         {AgentRunState::complete, 0, 2, Image::waiting, 0},
+        {AgentRunState::complete, 0, 1, Image::waiting, 0}, // one waiting session is enough
         {AgentRunState::unknown, 0, 0, Image::idle, 0},
         {AgentRunState::complete, 0, 0, Image::idle, 0},
         {AgentRunState::inProgress, 1, 1, Image::runningPlaceholder, 1},
@@ -109,17 +110,33 @@ TEST(StatusItemRendererTests, ReloadedIconsAreShownAgain) {
 }
 
 TEST(StatusItemRendererTests, Tooltips) {
-    EXPECT_EQ(StatusItemRenderer::tooltip(1, 2),
-              "Brindleaf: Working \u2014 1 session running \u00B7 2 waiting for you");
-    EXPECT_EQ(StatusItemRenderer::tooltip(2, 0), "Brindleaf: Working \u2014 2 sessions running");
-    EXPECT_EQ(StatusItemRenderer::tooltip(0, 0), "Brindleaf: Idle \u2014 No agents are running.");
-    EXPECT_EQ(StatusItemRenderer::tooltip(0, 3), "Brindleaf: Waiting for You \u2014 3 sessions need your input");
-    EXPECT_EQ(StatusItemRenderer::tooltip(0, 1), "Brindleaf: Waiting for You \u2014 1 session needs your input");
+    struct Case {
+        AgentRunState state;
+        int running, waiting;
+        const char* tooltip;
+    } cases[] = {
+        {AgentRunState::inProgress, 1, 2, "Brindleaf: Working \u2014 1 session running \u00B7 2 waiting for you"},
+        {AgentRunState::inProgress, 2, 0, "Brindleaf: Working \u2014 2 sessions running"},
+        {AgentRunState::complete, 0, 0, "Brindleaf: Idle \u2014 No agents are running."},
+        {AgentRunState::complete, 0, 3, "Brindleaf: Waiting for You \u2014 3 sessions need your input"},
+        {AgentRunState::complete, 0, 1, "Brindleaf: Waiting for You \u2014 1 session needs your input"},
+        // No agent could be read in the refresh.
+        {AgentRunState::unknown, 0, 0,
+         "Brindleaf: Status Unavailable \u2014 This computer couldn\u2019t read agent activity."},
+        {AgentRunState::unknown, 0, 1, "Brindleaf: Waiting for You \u2014 1 session needs your input"},
+    };
+    for (const auto& c : cases) {
+        CountingCanvas canvas;
+        StatusItemRenderer renderer(canvas);
+        renderer.render(snapshotOf(c.state, c.running, c.waiting));
+        ASSERT_EQ(canvas.tooltips.size(), 1u);
+        EXPECT_EQ(canvas.tooltips.back(), c.tooltip);
+        EXPECT_EQ("Brindleaf: " + canvas.accessibleValue, c.tooltip);
+    }
 
     CountingCanvas canvas;
     StatusItemRenderer renderer(canvas);
     renderer.render(snapshotOf(AgentRunState::complete, 0, 1));
-    EXPECT_EQ(canvas.accessibleValue, "Waiting for You \u2014 1 session needs your input");
     renderer.render(snapshotOf(AgentRunState::inProgress, 0, 1));
     EXPECT_EQ(canvas.tooltips.size(), 1u); // same text: not set again
 }

@@ -2,6 +2,7 @@
 #include "presentation/SessionActivityText.hpp"
 #include "presentation/StatusFormatting.hpp"
 #include "presentation/StatusWording.hpp"
+#include "presentation/TimeOfDayPattern.hpp"
 #include "presentation/WorkspacePathDisplay.hpp"
 
 #include "tests/support/TempDir.hpp"
@@ -56,6 +57,31 @@ TEST(StatusWording, TitlesAndSummaries) {
     EXPECT_EQ(StatusWording::sessionCount(12), "12 sessions");
     EXPECT_EQ(StatusWording::staleSessionsHelp(), "Sessions that stopped mid-task \u2014 for example because the agent "
                                                   "quit \u2014 and are no longer shown as running.");
+}
+
+TEST(StatusWording, MoodOfASnapshot) {
+    struct Case {
+        AgentRunState state;
+        int running, waiting;
+        Mood mood;
+    } cases[] = {
+        {AgentRunState::inProgress, 1, 1, Mood::working},
+        {AgentRunState::complete, 0, 1, Mood::waiting},
+        {AgentRunState::complete, 0, 0, Mood::idle},
+        {AgentRunState::inProgress, 0, 0, Mood::idle},
+        // "unknown": no agent could be read in the refresh.
+        {AgentRunState::unknown, 0, 0, Mood::unavailable},
+        {AgentRunState::unknown, 0, 2, Mood::waiting},
+        {AgentRunState::unknown, 1, 0, Mood::working},
+    };
+    for (const auto& c : cases) {
+        AgentStatusSnapshot snapshot;
+        snapshot.state = c.state;
+        for (int i = 0; i < c.running + c.waiting; ++i)
+            snapshot.activeSessions.push_back(
+                AgentSession({.id = std::to_string(i), .provider = "Codex", .needsUserAttention = i >= c.running}));
+        EXPECT_EQ(StatusWording::mood(snapshot), c.mood) << toString(c.state) << c.running << c.waiting;
+    }
 }
 
 TEST(SessionActivityText, RulesInOrder) {
@@ -117,9 +143,22 @@ TEST(StatusFormatting, CPUAndMemory) {
     struct MemoryCase {
         std::int64_t bytes;
         const char* expected;
-    } memoryCases[] = {{0, "Zero KB"},        {1, "1 byte"},         {1023, "1023 bytes"}, {1536, "2 KB"},
-                       {222298112, "212 MB"}, {319815680, "305 MB"}, {1234567, "1.2 MB"},  {1610612736, "1.5 GB"},
-                       {-1536, "-2 KB"},      {INT64_MIN, "-8 EB"}};
+    } memoryCases[] = {{0, "Zero KB"},
+                       {1, "1 byte"},
+                       {1023, "1023 bytes"},
+                       {1536, "2 KB"},
+                       {222298112, "212 MB"},
+                       {319815680, "305 MB"},
+                       {1234567, "1.2 MB"},
+                       {1610612736, "1.5 GB"},
+                       {-1536, "-2 KB"},
+                       {INT64_MIN, "-8 EB"},
+                       // The unit is chosen after rounding: just under a boundary reads as the next unit.
+                       {1048063, "1023 KB"},
+                       {1048575, "1 MB"},
+                       {1073689395, "1023.9 MB"},
+                       {1073741823, "1 GB"},
+                       {-1048575, "-1 MB"}};
     for (const auto& c : memoryCases) EXPECT_EQ(memory(c.bytes), c.expected) << c.bytes;
 
     EXPECT_EQ(resourceLine(18.4, 222298112, 3), "CPU 18% \u00B7 212 MB \u00B7 3 processes");
@@ -152,6 +191,25 @@ TEST(StatusFormatting, NumbersIgnoreTheProcessLocale) {
     EXPECT_EQ(StatusFormatting::resourceLine(8.4, 1610612736, 1), "CPU 8.4% \u00B7 1.5 GB");
     std::setlocale(LC_NUMERIC, "C");
     unsetenv("LOCPATH");
+}
+
+TEST(TimeOfDayPattern, LongPatternsLoseOnlyTheirZone) {
+    struct Case {
+        const char* longPattern;
+        const char* expected;
+    } cases[] = {
+        {"h:mm:ss AP t", "h:mm:ss AP"},
+        {"HH:mm:ss t", "HH:mm:ss"},
+        {"t HH:mm:ss", "HH:mm:ss"},
+        {"H:mm:ss (t)", "H:mm:ss"},
+        {"H:mm:ss 'ч'. t", "H:mm:ss 'ч'."},
+        {"AP h시 m분 s초 tttt", "AP h시 m분 s초"},
+        {"h:mm:ss\u202FAP\u202Ft", "h:mm:ss\u202FAP"},
+        {"HH:mm:ss 'at' t", "HH:mm:ss 'at'"}, // a quoted t is text
+        {"HH:mm:ss", "HH:mm:ss"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(TimeOfDayPattern::withoutTimeZone(c.longPattern), c.expected) << c.longPattern;
 }
 
 TEST(WorkspacePathDisplay, Parts) {

@@ -1,6 +1,6 @@
 // The dashboard in every state: sample data, the typical sessions, empty, no
-// folder access, thirteen sessions, errors, the stale row, refreshing, an
-// update pending and screenshot mode; light and dark at 1x and 2x.
+// folder access, thirteen sessions, errors, no agent readable, the stale row,
+// refreshing, an update pending and screenshot mode; light and dark at 1x and 2x.
 #include "presentation/DashboardPanel.hpp"
 #include "presentation/PlatformStyle.hpp"
 #include "presentation/StatusDashboardView.hpp"
@@ -44,6 +44,16 @@ void renderDashboard(GalleryOutput& output) {
              return F::snapshot({F::typicalSessions()[1]},
                                 {{"Codex", {"Codex state database is locked", "cannot read <logs_1.sqlite>"}},
                                  {"Hermes", {"Hermes detection timed out; showing the last known state"}}});
+         },
+         none},
+        {"unavailable",
+         [] {
+             auto snapshot = F::snapshot(
+                 {}, {{"Codex", {"Codex detection timed out after 5s; showing last known state."}},
+                      {"Claude Code", {"Claude Code detection timed out after 5s; showing last known state."}},
+                      {"Hermes", {"Hermes detection timed out after 5s; showing last known state."}}});
+             snapshot.state = AgentRunState::unknown;
+             return snapshot;
          },
          none},
         {"stale-row", [] { return F::snapshot({F::typicalSessions()[0]}, {}, 2); }, none},

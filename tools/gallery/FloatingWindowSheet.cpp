@@ -1,5 +1,6 @@
-// The floating status window idle, working, waiting and with twenty sessions,
-// light and dark at 1x and 2x, fitted to its content as it would open.
+// The floating status window idle, working, waiting, with twenty sessions and
+// with no agent readable, light and dark at 1x and 2x, fitted to its content
+// as it would open.
 #include "presentation/FloatingStatusContentView.hpp"
 #include "presentation/PlatformStyle.hpp"
 #include "tools/gallery/GalleryRegistry.hpp"
@@ -18,6 +19,7 @@ void renderFloatingWindow(GalleryOutput& output) {
     struct State {
         const char* name;
         std::vector<AgentSession> sessions;
+        AgentRunState state = AgentRunState::complete; // unknown: no agent could be read
     };
     auto typical = F::typicalSessions();
     const State states[] = {
@@ -25,13 +27,16 @@ void renderFloatingWindow(GalleryOutput& output) {
         {"working", typical},
         {"waiting", {typical[1]}},
         {"twenty-sessions", F::manySessions(20)},
+        {"unavailable", {}, AgentRunState::unknown},
     };
     for (const bool dark : {false, true}) {
         usePalette(dark ? PlatformStyle::darkPalette() : PlatformStyle::lightPalette());
         for (const bool translucent : {true, false}) {
             for (const auto& state : states) {
                 if (!translucent && std::string(state.name) != "working") continue;
-                F fixture(F::snapshot(state.sessions));
+                auto snapshot = F::snapshot(state.sessions);
+                if (state.state == AgentRunState::unknown) snapshot.state = AgentRunState::unknown;
+                F fixture(std::move(snapshot));
                 double height = 0;
                 auto* content = new FloatingStatusContentView(*fixture.model, {}, [&height](double h) { height = h; });
                 content->setClock([] { return Date(GalleryOutput::fixedNow); });

@@ -1,5 +1,7 @@
 #include "app/shell/TrayShell.hpp"
 
+#include "platform/Logger.hpp"
+#include "platform/MemoryLogSink.hpp"
 #include "presentation/StatusDashboardModel.hpp"
 #include "tests/support/FontconfigLeakSuppression.hpp"
 #include "tests/support/TempDir.hpp"
@@ -117,6 +119,38 @@ TEST(TrayShellTests, LaunchFlagOpensTheSettingsPaneItNames) {
     fixture.shell->runLaunchAction({LaunchPlan::LaunchAction::Kind::showSettings, std::nullopt, 0.8});
     EXPECT_TRUE(fixture.shell->settingsWindow()->window()->isVisible());
     EXPECT_EQ(fixture.shell->settingsWindow()->selectedPane(), SettingsPane::diagnostics);
+}
+
+// The controller renders through the real tray icon; a render is one
+// "render.applied" line, however many layers it passes.
+TEST(TrayShellTests, EachRenderOfTheTrayIconIsLoggedOnce) {
+    auto log = std::make_shared<MemoryLogSink>();
+    Logger::setSink(log);
+    struct Restore {
+        ~Restore() { Logger::setSink(nullptr); }
+    } restore;
+    auto count = [&](const std::string& prefix, const std::string& part = "") {
+        std::size_t n = 0;
+        for (const auto& message : log->messages())
+            if (message.starts_with(prefix) && message.find(part) != std::string::npos) ++n;
+        return n;
+    };
+
+    ShellFixture fixture;
+    ASSERT_TRUE(runUntil([&] { return count("refresh.finished ", "applied=true") >= 1; }));
+    EXPECT_EQ(count("render.applied "), count("refresh.finished ", "applied=true"));
+    const std::size_t before = count("render.applied ");
+    fixture.shell->controller().render();
+    EXPECT_EQ(count("render.applied "), before + 1);
+    EXPECT_EQ(count("render.applied state=complete active=0"), before + 1);
+
+    // The tray icon itself writes neither line, not even for a snapshot that
+    // works without sessions.
+    AgentStatusSnapshot inconsistent;
+    inconsistent.state = AgentRunState::inProgress;
+    fixture.shell->statusItem().render(inconsistent);
+    EXPECT_EQ(count("render.applied "), before + 1);
+    EXPECT_EQ(count("surface.consistency"), 0u);
 }
 
 } // namespace

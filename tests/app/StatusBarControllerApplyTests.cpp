@@ -1,0 +1,227 @@
+// The apply step of the refresh cycle: what a committed snapshot does to the
+// acknowledged errors, the log, the icon, the dashboard and cloud sync.
+#include "StatusBarControllerFakes.hpp"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+
+using namespace brindleaf;
+using namespace brindleaf::testing;
+
+namespace {
+
+// A provider whose answer the test sets: one running session or none, errors,
+// stale sessions; or it hangs until the test lets it go.
+class ControlledProvider final : public AgentStatusProvider {
+public:
+    explicit ControlledProvider(std::string name) : name_(std::move(name)) {}
+    ~ControlledProvider() override { setHanging(false); }
+    std::string name() const override { return name_; }
+    ProviderSnapshot snapshot(Date at) override {
+        std::unique_lock lock(mutex_);
+        released_.wait(lock, [this] { return !hanging_; });
+        std::vector<AgentSession> sessions;
+        if (running)
+            sessions.push_back(AgentSession(
+                {.id = name_ + "-1", .provider = name_, .lastActivityAt = at, .evidence = "writing code"}));
+        return ProviderSnapshot::make(name_, std::nullopt, std::nullopt, sessions, stale, at, errors);
+    }
+    void setHanging(bool hanging) {
+        {
+            std::lock_guard lock(mutex_);
+            hanging_ = hanging;
+        }
+        released_.notify_all();
+    }
+    // Read by the scan; set by the test between refreshes.
+    bool running = false;
+    std::vector<std::string> errors;
+    std::int64_t stale = 0;
+
+private:
+    std::string name_;
+    std::mutex mutex_;
+    std::condition_variable released_;
+    bool hanging_ = false;
+};
+
+class RecordingCloudStore final : public StatusCloudSyncStore {
+public:
+    void save(const StatusPayload& payload) override { saved.push_back(payload); }
+    void ensureSubscription() override {}
+    void deleteStatus() override {}
+    std::vector<StatusPayload> saved;
+};
+
+// The controller over three controlled providers and a recording cloud store.
+struct ApplyRig {
+    ControllerRig rig;
+    std::shared_ptr<ControlledProvider> codex = std::make_shared<ControlledProvider>("Codex");
+    std::shared_ptr<ControlledProvider> claude = std::make_shared<ControlledProvider>("Claude Code");
+    std::shared_ptr<ControlledProvider> hermes = std::make_shared<ControlledProvider>("Hermes");
+    std::shared_ptr<RecordingCloudStore> store = std::make_shared<RecordingCloudStore>();
+
+    explicit ApplyRig(double providerTimeout = 5.0) {
+        rig.dependencies.service = std::make_shared<AgentStatusService>(
+            std::vector<std::shared_ptr<AgentStatusProvider>>{codex, claude, hermes}, providerTimeout);
+        StatusCloudSyncController::Options sync;
+        sync.mainQueue = rig.queue;
+        sync.background = [](std::function<void()> job) { job(); };
+        sync.store = store;
+        rig.dependencies.cloudSync = StatusCloudSyncController::make(std::move(sync));
+    }
+    ~ApplyRig() {
+        rig.controller.reset();
+        for (const auto& provider : {codex, claude, hermes}) provider->setHanging(false);
+    }
+    void refresh() {
+        rig.controller->requestRefresh("menu");
+        rig.queue->drain();
+    }
+};
+
+ProviderSnapshot providerIn(const std::string& name, AgentRunState state, std::optional<std::string> evidence) {
+    ProviderSnapshot provider;
+    provider.providerName = name;
+    provider.state = state;
+    provider.statusEvidence = std::move(evidence);
+    return provider;
+}
+
+} // namespace
+
+TEST(StatusBarControllerApply, AcknowledgementsOfErrorsThatNoLongerOccurArePruned) {
+    ApplyRig r;
+    r.codex->errors = {"Codex spawn edges: locked", "Codex recent threads: locked"};
+    r.rig.start();
+    auto& settings = *r.rig.dependencies.settings;
+    settings.acknowledgeErrors("Codex", r.codex->errors);
+    settings.acknowledgeErrors("Hermes", {"state.db unreadable"});
+
+    r.codex->errors = {"Codex recent threads: locked"};
+    r.refresh();
+    EXPECT_FALSE(settings.isErrorAcknowledged("Codex", "Codex spawn edges: locked"));
+    EXPECT_TRUE(settings.isErrorAcknowledged("Codex", "Codex recent threads: locked"));
+    EXPECT_FALSE(settings.isErrorAcknowledged("Hermes", "state.db unreadable"));
+}
+
+TEST(StatusBarControllerApply, CloudSyncGetsTheStaleCountLessTheClearedBaseline) {
+    struct Case {
+        std::int64_t stale, baseline, synced;
+    } cases[] = {{3, 1, 2}, {3, 0, 3}, {3, 3, 0}, {2, 5, 0}};
+    for (const auto& c : cases) {
+        ApplyRig r;
+        r.codex->stale = c.stale;
+        if (c.baseline) r.rig.dashboard->baselines = {{"codex", c.baseline}};
+        r.rig.start();
+        ASSERT_FALSE(r.store->saved.empty());
+        const auto& providers = r.store->saved.back().providers;
+        const auto codex = std::find_if(providers.begin(), providers.end(),
+                                        [](const ProviderStatusPayload& p) { return p.name == "Codex"; });
+        ASSERT_NE(codex, providers.end());
+        EXPECT_EQ(codex->ignoredStaleSessions, c.synced) << c.stale << " less " << c.baseline;
+        EXPECT_EQ(r.store->saved.back().staleCount, c.synced);
+    }
+}
+
+TEST(StatusBarControllerApply, StateChangeEvidenceFallsBackInOrder) {
+    AgentSession session({.id = "s", .provider = "Codex", .evidence = "session evidence"});
+    struct Case {
+        const char* name;
+        std::optional<std::string> own;
+        std::vector<ProviderSnapshot> providers;
+        std::vector<AgentSession> sessions;
+        std::string expected;
+    } cases[] = {
+        {"own first",
+         "snapshot evidence",
+         {providerIn("Codex", AgentRunState::inProgress, "provider evidence")},
+         {session},
+         "snapshot evidence"},
+        {"first provider in the same state",
+         std::nullopt,
+         {providerIn("Codex", AgentRunState::complete, "complete evidence"),
+          providerIn("Hermes", AgentRunState::inProgress, "hermes evidence"),
+          providerIn("Claude Code", AgentRunState::inProgress, "claude evidence")},
+         {session},
+         "hermes evidence"},
+        {"that provider without evidence: the first session",
+         std::nullopt,
+         {providerIn("Hermes", AgentRunState::inProgress, std::nullopt),
+          providerIn("Claude Code", AgentRunState::inProgress, "claude evidence")},
+         {session},
+         "session evidence"},
+        {"nothing", std::nullopt, {providerIn("Codex", AgentRunState::complete, "x")}, {}, ""},
+    };
+    for (const auto& c : cases) {
+        AgentStatusSnapshot snapshot;
+        snapshot.state = AgentRunState::inProgress;
+        snapshot.statusEvidence = c.own;
+        snapshot.providerSnapshots = c.providers;
+        snapshot.activeSessions = c.sessions;
+        EXPECT_EQ(StatusBarController::stateChangeEvidence(snapshot), c.expected) << c.name;
+    }
+}
+
+TEST(StatusBarControllerApply, NoAgentReadMeansEveryAskedAgentFailed) {
+    auto provider = [](bool session, bool error) {
+        ProviderSnapshot p;
+        p.providerName = "Codex";
+        if (session) p.activeSessions.push_back(AgentSession({.id = "s", .provider = "Codex"}));
+        if (error) p.errors = {"Codex detection timed out after 5s; showing last known state."};
+        return p;
+    };
+    struct Case {
+        std::vector<ProviderSnapshot> providers;
+        bool unread;
+    } cases[] = {
+        {{}, false}, // no agent asked
+        {{provider(false, true)}, true},
+        {{provider(false, true), provider(false, true), provider(false, true)}, true},
+        {{provider(false, true), provider(false, false), provider(false, true)}, false},
+        {{provider(true, true), provider(false, true)}, false}, // one still shows a session
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        AgentStatusSnapshot snapshot;
+        snapshot.providerSnapshots = cases[i].providers;
+        EXPECT_EQ(StatusBarController::noAgentCouldBeRead(snapshot), cases[i].unread) << "case " << i;
+    }
+}
+
+// Three agents that hang: each refresh's scans time out or are still busy, no
+// session is shown, and the controller says the status is unknown instead of
+// reporting a change to "complete".
+TEST(StatusBarControllerApply, EveryAgentTimingOutIsUnknownNotComplete) {
+    ApplyRig r(/*providerTimeout=*/0.05);
+    r.codex->running = true;
+    r.rig.start();
+    ASSERT_EQ(r.rig.controller->snapshot().state, AgentRunState::inProgress);
+
+    for (const auto& provider : {r.codex, r.claude, r.hermes}) provider->setHanging(true);
+    r.rig.queue->advance(8); // the poll timer asks meanwhile
+    r.refresh();
+
+    const auto& shown = r.rig.surface->rendered.back();
+    EXPECT_EQ(shown.state, AgentRunState::unknown);
+    EXPECT_TRUE(shown.activeSessions.empty());
+    EXPECT_EQ(r.rig.dashboard->published.back().state, AgentRunState::unknown);
+    // The payload's top level knows only working or not; its agents say unknown.
+    const auto& payload = r.store->saved.back();
+    EXPECT_EQ(payload.state, StatusPayloadState::complete);
+    ASSERT_EQ(payload.providers.size(), 3u);
+    for (const auto& provider : payload.providers) EXPECT_EQ(provider.state, StatusPayloadState::unknown);
+    const auto changes = r.rig.messages("state.changed");
+    ASSERT_EQ(changes.size(), 2u);
+    EXPECT_TRUE(changes[1].starts_with("state.changed from=inProgress to=unknown active=0 evidence=Codex detection "))
+        << changes[1];
+    for (const auto& change : changes) EXPECT_EQ(change.find("to=complete"), std::string::npos) << change;
+
+    // The agents answer again: the next refresh that reads them is complete.
+    r.codex->running = false;
+    for (const auto& provider : {r.codex, r.claude, r.hermes}) provider->setHanging(false);
+    // A scan still ending on its worker answers "still running" once more;
+    // ask until the agents' own answers arrive.
+    for (int i = 0; i < 200 && r.rig.controller->snapshot().state == AgentRunState::unknown; ++i) r.refresh();
+    EXPECT_EQ(r.rig.messages("state.changed").back().rfind("state.changed from=unknown to=complete active=0", 0), 0u);
+}
