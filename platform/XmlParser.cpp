@@ -2,6 +2,7 @@
 
 #include "platform/UTF8.hpp"
 
+#include <cstdint>
 #include <map>
 #include <string>
 #include <utility>
@@ -77,6 +78,52 @@ bool decodeReferences(std::string_view raw, std::string& out) {
     return true;
 }
 
+// How many child elements each element has, by the order of the start tags,
+// from a quick look at the text's tags alone (nothing is checked here). The
+// reader makes each element's list of children that long at once, so an
+// element with thousands of children is never moved to a longer list and
+// back: the memory of the result is touched once.
+std::vector<std::uint32_t> childCounts(std::string_view text, std::size_t maxElements) {
+    std::vector<std::uint32_t> counts;
+    std::vector<std::size_t> open;
+    auto skipPast = [&](std::size_t from, std::string_view end) {
+        const auto found = text.find(end, from);
+        return found == std::string_view::npos ? text.size() : found + end.size();
+    };
+    for (std::size_t i = text.find('<'); i < text.size() && counts.size() < maxElements; i = text.find('<', i)) {
+        const std::string_view rest = text.substr(i);
+        if (rest.starts_with("<!--")) {
+            i = skipPast(i + 4, "-->");
+        } else if (rest.starts_with("<![CDATA[")) {
+            i = skipPast(i + 9, "]]>");
+        } else if (rest.starts_with("<?")) {
+            i = skipPast(i + 2, "?>");
+        } else if (rest.starts_with("</")) {
+            if (!open.empty()) open.pop_back();
+            i = skipPast(i + 2, ">");
+        } else {
+            // A start tag ends at the first '>' outside a quoted value.
+            std::size_t end = i + 1;
+            char quote = 0;
+            for (; end < text.size(); ++end) {
+                const char c = text[end];
+                if (quote) {
+                    if (c == quote) quote = 0;
+                } else if (c == '"' || c == '\'') {
+                    quote = c;
+                } else if (c == '>') {
+                    break;
+                }
+            }
+            if (!open.empty()) ++counts[open.back()];
+            counts.push_back(0);
+            if (end < text.size() && text[end - 1] != '/') open.push_back(counts.size() - 1);
+            i = end;
+        }
+    }
+    return counts;
+}
+
 struct Open {
     XmlElement element;
     std::string qualifiedName;
@@ -121,6 +168,7 @@ public:
         if (!startsWith("<") || pos_ + 1 >= text_.size() || !isNameStart(text_[pos_ + 1])) return std::nullopt;
         std::optional<XmlElement> root;
         std::vector<Open> stack;
+        childCounts_ = childCounts(text_, limits_.maxElements);
         while (true) {
             if (stack.empty() && root) break;
             if (pos_ >= text_.size()) return std::nullopt;
@@ -170,6 +218,7 @@ private:
         if (stack.size() >= limits_.maxDepth || ++elements_ > limits_.maxElements) return false;
         ++pos_;
         Open open;
+        if (elements_ <= childCounts_.size()) open.element.children.reserve(childCounts_[elements_ - 1]);
         open.qualifiedName = readName();
         if (open.qualifiedName.empty()) return false;
         std::vector<std::pair<std::string, std::string>> raw;
@@ -311,6 +360,7 @@ private:
     std::size_t pos_ = 0;
     std::size_t elements_ = 0;
     NamespaceScope scope_;
+    std::vector<std::uint32_t> childCounts_;
 };
 
 } // namespace

@@ -147,3 +147,20 @@ TEST(XmlParser, ReferencesAreReadOnlyUpToTheirLongestForm) {
     EXPECT_FALSE(XmlParser::parse("<a>&amp &amp;</a>"));
     EXPECT_FALSE(XmlParser::parse("<a>" + std::string(1000, '&') + "</a>"));
 }
+
+TEST(XmlParser, ListsOfChildrenAreMadeAtTheirFinalLength) {
+    // Tags inside comments, sections and quoted values are no elements.
+    const char* documents[] = {
+        "<r><e/><e></e><e x='/>'/><e y=\"a>b\"><f/><f/><f/></e><e/></r>",
+        "<?xml version='1.0'?><!-- <c/> --><r><![CDATA[<d/><d/>]]><?pi <p/>?><e/><!-- <c/> --><e/><e/></r>",
+        "<r>text <e/> more <e/> <e/></r>",
+        "<r/>",
+    };
+    for (const char* document : documents) {
+        SCOPED_TRACE(document);
+        const auto root = XmlParser::parse(document);
+        ASSERT_TRUE(root);
+        EXPECT_EQ(root->children.capacity(), root->children.size());
+        for (const auto& child : root->children) EXPECT_EQ(child.children.capacity(), child.children.size());
+    }
+}
