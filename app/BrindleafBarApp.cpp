@@ -4,6 +4,7 @@
 #include "app/CompositionRoot.hpp"
 #include "app/HeadlessCloudModes.hpp"
 #include "core/UserHomeDirectory.hpp"
+#include "platform/DecimalText.hpp"
 #include "platform/Logger.hpp"
 #include "platform/UserDefaults.hpp"
 #include "services/ProviderSettingsStore.hpp"
@@ -25,13 +26,6 @@ constexpr std::pair<std::string_view, HeadlessMode> modeOrder[] = {
     {syncStatusNowFlag, HeadlessMode::syncStatusNow},
     {fetchCloudStatusJSONFlag, HeadlessMode::fetchCloudStatusJSON},
 };
-
-std::string printfString(const char* format, double value) {
-    char buffer[64];
-    int length = std::snprintf(buffer, sizeof buffer, format, value);
-    if (length < 0) return {};
-    return std::string(buffer, std::min<std::size_t>(static_cast<std::size_t>(length), sizeof buffer - 1));
-}
 
 // A random (version 4) UUID in upper-case text form.
 std::string randomUUIDString() {
@@ -106,18 +100,18 @@ std::string selfTestSettingsMigration() {
 }
 
 std::string formatCPUPercent(double value) {
-    if (std::fabs(value) >= 0.1) return printfString("%.1f%%", value);
-    return printfString("%.3f\u2030", value * 10);
+    if (std::fabs(value) >= 0.1) return DecimalText::fixed(value, 1) + "%";
+    return DecimalText::fixed(value * 10, 3) + "\u2030";
 }
 
 std::string formatByteCount(std::int64_t bytes) {
     constexpr std::int64_t kibibyte = 1024;
     constexpr std::int64_t mebibyte = 1024 * 1024;
     if (bytes < kibibyte) return std::to_string(bytes) + "B";
-    if (bytes < mebibyte) return printfString("%.0fKB", static_cast<double>(bytes) / kibibyte);
+    if (bytes < mebibyte) return DecimalText::fixed(static_cast<double>(bytes) / kibibyte, 0) + "KB";
     const double megabytes = static_cast<double>(bytes) / mebibyte;
-    if (megabytes < 1024.0) return printfString("%.0fMB", megabytes);
-    return printfString("%.1fGB", megabytes / 1024.0);
+    if (megabytes < 1024.0) return DecimalText::fixed(megabytes, 0) + "MB";
+    return DecimalText::fixed(megabytes / 1024.0, 1) + "GB";
 }
 
 std::string processSummary(const std::optional<SessionResourceUsage>& usage) {

@@ -1,11 +1,11 @@
 #pragma once
 
 #include "core/Date.hpp"
+#include "platform/DecimalText.hpp"
 #include "platform/Logger.hpp"
 #include "platform/MainQueue.hpp"
 
 #include <cstdint>
-#include <cstdio>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -97,9 +97,7 @@ private:
     void timeoutCheck(std::int64_t id, const PendingRequest& request) {
         if (activeRequestID_ != id) return;
         activeRequestTimedOut_ = true;
-        char line[96];
-        std::snprintf(line, sizeof line, "refresh.timeout id=%lld timeout=%f", static_cast<long long>(id), timeout_);
-        logger_.error(line);
+        logger_.error("refresh.timeout id=" + std::to_string(id) + " timeout=" + DecimalText::fixed(timeout_, 6));
         activeRequestID_.reset();
         isPhysicalRefreshInFlight_ = false;
         if (request.onTimeout) request.onTimeout();

@@ -12,6 +12,7 @@
 #include "bench/RefreshBenchHomes.hpp"
 #include "bench/RefreshFloors.hpp"
 #include "bench/RefreshRepeat.hpp"
+#include "platform/DecimalText.hpp"
 
 #include <benchmark/benchmark.h>
 
@@ -159,11 +160,14 @@ CommandRun runDumpStatus(const std::string& program, const std::string& home, co
     ::close(pipeFds[0]);
     int status = 0;
     waitpid(pid, &status, 0);
-    double wallMs = 0;
+    // The dashboard benchmarks' QApplication has set the user's locale: the
+    // runner's decimal point is read as written.
+    std::size_t used = 0;
+    const auto wallMs = DecimalText::read(report, used);
     long peakKiB = 0;
     int code = -1;
-    if (std::sscanf(report.c_str(), "%lf %ld %d", &wallMs, &peakKiB, &code) == 3) {
-        result.wallMs = wallMs;
+    if (wallMs && std::sscanf(report.c_str() + used, "%ld %d", &peakKiB, &code) == 2) {
+        result.wallMs = *wallMs;
         result.peakRssMB = double(peakKiB) / 1024.0;
         result.status = code;
     }
@@ -205,11 +209,7 @@ std::string machineLine() {
     return model + ", nproc " + std::to_string(std::thread::hardware_concurrency());
 }
 
-std::string fixed(double value, int decimals) {
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
-    return buffer;
-}
+std::string fixed(double value, int decimals) { return DecimalText::fixed(value, decimals); }
 
 std::string milliseconds(double ms) {
     if (ms < 0.1) return fixed(ms * 1000.0, 1) + " us";

@@ -1,6 +1,7 @@
 #include "core/AgentStatusService.hpp"
 
 #include "core/RunStateLedger.hpp"
+#include "platform/DecimalText.hpp"
 #include "platform/Logger.hpp"
 
 #include <pthread.h>
@@ -340,12 +341,9 @@ ProviderSnapshot AgentStatusService::awaitDetection(Detection& detection, Date r
 }
 
 std::string AgentStatusService::formatSeconds(double seconds) {
-    char buffer[64];
     if (std::isfinite(seconds) && seconds == std::trunc(seconds) && std::fabs(seconds) < 9e15)
-        std::snprintf(buffer, sizeof buffer, "%llds", static_cast<long long>(seconds));
-    else
-        std::snprintf(buffer, sizeof buffer, "%.2fs", seconds);
-    return buffer;
+        return std::to_string(static_cast<long long>(seconds)) + "s";
+    return DecimalText::fixed(seconds, 2) + "s";
 }
 
 ProviderSnapshot AgentStatusService::substituteSnapshot(const ProviderSnapshot* lastSnapshot,

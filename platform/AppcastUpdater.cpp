@@ -85,13 +85,25 @@ void AppcastUpdater::check(bool userInitiated) {
     request.redirectProtocols = "https";
     request.headers = {"Accept: application/rss+xml, application/xml;q=0.9, */*;q=0.1"};
     std::weak_ptr<AppcastUpdater> weak = weak_from_this();
-    httpGetInBackground(std::move(request), options_.mainQueue, [weak](HttpGetResult result) {
-        if (auto self = weak.lock()) self->checkFinished(std::move(result));
+    httpGetAndReadInBackground(std::move(request), options_.mainQueue, [weak](HttpGetResult answer) -> MainQueue::Job {
+        auto fetched = std::make_shared<const Fetched>(read(std::move(answer)));
+        return [weak, fetched] {
+            if (auto self = weak.lock()) self->checkFinished(*fetched);
+        };
     });
 }
 
-void AppcastUpdater::checkFinished(HttpGetResult result) {
+AppcastUpdater::Fetched AppcastUpdater::read(HttpGetResult answer) {
+    Fetched fetched;
+    if (answer.isOK()) fetched.items = Appcast::parse(answer.body);
+    answer.body = std::string();
+    fetched.answer = std::move(answer);
+    return fetched;
+}
+
+void AppcastUpdater::checkFinished(const Fetched& fetched) {
     checking_ = false;
+    const HttpGetResult& result = fetched.answer;
     if (!result.isOK()) {
         const std::string reason =
             result.outcome == HttpGetResult::Outcome::answered
@@ -100,7 +112,7 @@ void AppcastUpdater::checkFinished(HttpGetResult result) {
         failed("reason=" + reason, checkFailedMessage);
         return;
     }
-    const auto items = Appcast::parse(result.body);
+    const auto& items = fetched.items;
     if (!items) {
         failed("reason=malformedAppcast", checkFailedMessage);
         return;

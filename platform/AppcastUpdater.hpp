@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace brindleaf {
 
@@ -25,7 +26,8 @@ namespace brindleaf {
 // user asked for always shows what it found, or says that there is nothing
 // new or that the check failed. At most one check is in flight.
 //
-// Confined to the main queue; the appcast is fetched on a thread of its own.
+// Confined to the main queue; the appcast is fetched and read on a
+// background worker, and only the items read come back to the main queue.
 // Pending work holds the updater weakly.
 class AppcastUpdater : public std::enable_shared_from_this<AppcastUpdater> {
 public:
@@ -79,7 +81,14 @@ private:
     void schedule(double delay);
     void scheduledCheck(unsigned long long generation);
     void check(bool userInitiated);
-    void checkFinished(HttpGetResult result);
+    // A fetched appcast as read on the background worker: the answer (its
+    // body dropped) and, for an answer with status 200, the items read.
+    struct Fetched {
+        HttpGetResult answer;
+        std::optional<std::vector<AppcastItem>> items;
+    };
+    static Fetched read(HttpGetResult answer);
+    void checkFinished(const Fetched& fetched);
     void failed(const std::string& logReason, const std::string& userMessage);
     void offer(const AppcastItem& item, bool userInitiated);
     void answered(unsigned long long session, AppcastUserDriver::Choice choice);

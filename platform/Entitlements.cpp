@@ -14,7 +14,14 @@ Entitlements Entitlements::current() {
     std::error_code ec;
     auto executable = std::filesystem::read_symlink("/proc/self/exe", ec);
     if (ec || executable.empty()) return Entitlements();
-    return loadFromFolder(executable.parent_path());
+    return forExecutable(executable);
+}
+
+Entitlements Entitlements::forExecutable(const std::filesystem::path& executable) {
+    const auto beside = executable.parent_path();
+    std::error_code ec;
+    if (std::filesystem::exists(beside / fileName, ec)) return loadFromFolder(beside);
+    return loadFromFolder((beside / installedFolder).lexically_normal());
 }
 
 Entitlements Entitlements::loadFromFolder(const std::filesystem::path& folder) {

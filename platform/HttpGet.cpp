@@ -109,14 +109,19 @@ HttpGetResult httpGet(const HttpGetRequest& request) {
 
 void httpGetInBackground(HttpGetRequest request, std::shared_ptr<MainQueue> mainQueue,
                          std::function<void(HttpGetResult)> done) {
-    auto work = [request = std::move(request), mainQueue, done]() mutable {
-        HttpGetResult result = httpGet(request);
-        mainQueue->post([result = std::move(result), done = std::move(done)]() mutable { done(std::move(result)); });
-    };
+    httpGetAndReadInBackground(std::move(request), std::move(mainQueue),
+                               [done = std::move(done)](HttpGetResult result) -> MainQueue::Job {
+                                   return [done, result = std::move(result)]() mutable { done(std::move(result)); };
+                               });
+}
+
+void httpGetAndReadInBackground(HttpGetRequest request, std::shared_ptr<MainQueue> mainQueue,
+                                std::function<MainQueue::Job(HttpGetResult)> read) {
+    auto work = [request = std::move(request), mainQueue, read]() { mainQueue->post(read(httpGet(request))); };
     if (!BackgroundWorkers::run(std::move(work))) {
         HttpGetResult result;
         result.message = "could not start the request";
-        mainQueue->post([result = std::move(result), done = std::move(done)]() mutable { done(std::move(result)); });
+        mainQueue->post(read(std::move(result)));
     }
 }
 

@@ -56,4 +56,12 @@ HttpGetResult httpGet(const HttpGetRequest& request);
 void httpGetInBackground(HttpGetRequest request, std::shared_ptr<MainQueue> mainQueue,
                          std::function<void(HttpGetResult)> done);
 
+// As httpGetInBackground, but the answer is read on the background worker
+// too: `read` gets the result there and returns the job that is then posted
+// to the main queue, so parsing a large answer never holds up the main queue.
+// `read` runs on the calling thread only when no worker could be started,
+// with a failed result and no body.
+void httpGetAndReadInBackground(HttpGetRequest request, std::shared_ptr<MainQueue> mainQueue,
+                                std::function<MainQueue::Job(HttpGetResult)> read);
+
 } // namespace brindleaf

@@ -2,6 +2,7 @@
 
 #include "platform/UTF8.hpp"
 
+#include <cstdint>
 #include <map>
 #include <string>
 #include <utility>
@@ -32,8 +33,10 @@ bool decodeReferences(std::string_view raw, std::string& out) {
             out += c;
             continue;
         }
-        const auto end = raw.find(';', i + 1);
-        if (end == std::string_view::npos || end - i > 12) return false;
+        // A reference is at most 13 characters long, "&" and ";" included
+        // ("&#x00010FFFF;"): the ';' is looked for only that far.
+        const auto end = raw.substr(0, i + 13).find(';', i + 1);
+        if (end == std::string_view::npos) return false;
         const std::string_view name = raw.substr(i + 1, end - i - 1);
         if (name == "lt")
             out += '<';
@@ -75,10 +78,83 @@ bool decodeReferences(std::string_view raw, std::string& out) {
     return true;
 }
 
+// How many child elements each element has, by the order of the start tags,
+// from a quick look at the text's tags alone (nothing is checked here). The
+// reader makes each element's list of children that long at once, so an
+// element with thousands of children is never moved to a longer list and
+// back: the memory of the result is touched once.
+std::vector<std::uint32_t> childCounts(std::string_view text, std::size_t maxElements) {
+    std::vector<std::uint32_t> counts;
+    std::vector<std::size_t> open;
+    auto skipPast = [&](std::size_t from, std::string_view end) {
+        const auto found = text.find(end, from);
+        return found == std::string_view::npos ? text.size() : found + end.size();
+    };
+    for (std::size_t i = text.find('<'); i < text.size() && counts.size() < maxElements; i = text.find('<', i)) {
+        const std::string_view rest = text.substr(i);
+        if (rest.starts_with("<!--")) {
+            i = skipPast(i + 4, "-->");
+        } else if (rest.starts_with("<![CDATA[")) {
+            i = skipPast(i + 9, "]]>");
+        } else if (rest.starts_with("<?")) {
+            i = skipPast(i + 2, "?>");
+        } else if (rest.starts_with("</")) {
+            if (!open.empty()) open.pop_back();
+            i = skipPast(i + 2, ">");
+        } else {
+            // A start tag ends at the first '>' outside a quoted value.
+            std::size_t end = i + 1;
+            char quote = 0;
+            for (; end < text.size(); ++end) {
+                const char c = text[end];
+                if (quote) {
+                    if (c == quote) quote = 0;
+                } else if (c == '"' || c == '\'') {
+                    quote = c;
+                } else if (c == '>') {
+                    break;
+                }
+            }
+            if (!open.empty()) ++counts[open.back()];
+            counts.push_back(0);
+            if (end < text.size() && text[end - 1] != '/') open.push_back(counts.size() - 1);
+            i = end;
+        }
+    }
+    return counts;
+}
+
 struct Open {
     XmlElement element;
     std::string qualifiedName;
-    std::map<std::string, std::string> scope; // prefix ("" for the default) to namespace
+    // The prefixes this element declares ("" for the default namespace),
+    // whose bindings end with it.
+    std::vector<std::string> declared;
+};
+
+// The namespace bindings in force: for each prefix, its bindings from the
+// outermost element to the innermost. An element pushes what it declares and
+// pops it at its end, so an element that declares nothing costs nothing
+// however many bindings are in force.
+class NamespaceScope {
+public:
+    NamespaceScope() { bindings_["xml"].emplace_back(xmlNamespace); }
+
+    void declare(const std::string& prefix, std::string ns) { bindings_[prefix].push_back(std::move(ns)); }
+    void end(const std::vector<std::string>& declared) {
+        for (const auto& prefix : declared) {
+            const auto found = bindings_.find(prefix);
+            found->second.pop_back();
+            if (found->second.empty()) bindings_.erase(found);
+        }
+    }
+    const std::string* find(std::string_view prefix) const {
+        const auto found = bindings_.find(prefix);
+        return found == bindings_.end() ? nullptr : &found->second.back();
+    }
+
+private:
+    std::map<std::string, std::vector<std::string>, std::less<>> bindings_;
 };
 
 class Reader {
@@ -92,6 +168,7 @@ public:
         if (!startsWith("<") || pos_ + 1 >= text_.size() || !isNameStart(text_[pos_ + 1])) return std::nullopt;
         std::optional<XmlElement> root;
         std::vector<Open> stack;
+        childCounts_ = childCounts(text_, limits_.maxElements);
         while (true) {
             if (stack.empty() && root) break;
             if (pos_ >= text_.size()) return std::nullopt;
@@ -120,6 +197,7 @@ public:
                 if (name.empty() || stack.empty() || name != stack.back().qualifiedName || !consume('>'))
                     return std::nullopt;
                 XmlElement done = std::move(stack.back().element);
+                scope_.end(stack.back().declared);
                 stack.pop_back();
                 if (stack.empty())
                     root = std::move(done);
@@ -140,10 +218,9 @@ private:
         if (stack.size() >= limits_.maxDepth || ++elements_ > limits_.maxElements) return false;
         ++pos_;
         Open open;
+        if (elements_ <= childCounts_.size()) open.element.children.reserve(childCounts_[elements_ - 1]);
         open.qualifiedName = readName();
         if (open.qualifiedName.empty()) return false;
-        open.scope =
-            stack.empty() ? std::map<std::string, std::string>{{"xml", std::string(xmlNamespace)}} : stack.back().scope;
         std::vector<std::pair<std::string, std::string>> raw;
         bool selfClosing = false;
         while (true) {
@@ -179,27 +256,29 @@ private:
             raw.emplace_back(std::move(name), std::move(decoded));
         }
         for (const auto& [name, value] : raw) {
-            if (name == "xmlns")
-                open.scope[""] = value;
-            else if (name.rfind("xmlns:", 0) == 0) {
+            if (name == "xmlns") {
+                open.declared.emplace_back();
+                scope_.declare("", value);
+            } else if (name.rfind("xmlns:", 0) == 0) {
                 if (name.size() == 6 || value.empty()) return false;
-                open.scope[name.substr(6)] = value;
+                open.declared.push_back(name.substr(6));
+                scope_.declare(open.declared.back(), value);
             }
         }
-        if (!resolve(open.qualifiedName, open.scope, true, open.element.namespaceURI, open.element.localName))
-            return false;
+        if (!resolve(open.qualifiedName, true, open.element.namespaceURI, open.element.localName)) return false;
         for (auto& [name, value] : raw) {
             XmlAttribute attribute;
             if (name == "xmlns" || name.rfind("xmlns:", 0) == 0) {
                 attribute.namespaceURI = xmlnsNamespace;
                 attribute.localName = name == "xmlns" ? std::string() : name.substr(6);
-            } else if (!resolve(name, open.scope, false, attribute.namespaceURI, attribute.localName)) {
+            } else if (!resolve(name, false, attribute.namespaceURI, attribute.localName)) {
                 return false;
             }
             attribute.value = std::move(value);
             open.element.attributes.push_back(std::move(attribute));
         }
         if (selfClosing) {
+            scope_.end(open.declared);
             if (stack.empty())
                 root = std::move(open.element);
             else
@@ -212,23 +291,21 @@ private:
 
     // Splits "prefix:local" and looks the prefix up; an element without prefix
     // takes the default namespace, an attribute none.
-    static bool resolve(const std::string& name, const std::map<std::string, std::string>& scope, bool isElement,
-                        std::string& ns, std::string& local) {
+    bool resolve(const std::string& name, bool isElement, std::string& ns, std::string& local) const {
         const auto colon = name.find(':');
         if (colon == std::string::npos) {
             local = name;
             if (isElement) {
-                const auto found = scope.find("");
-                if (found != scope.end()) ns = found->second;
+                if (const std::string* found = scope_.find("")) ns = *found;
             }
             return true;
         }
-        const std::string prefix = name.substr(0, colon);
+        const std::string_view prefix = std::string_view(name).substr(0, colon);
         local = name.substr(colon + 1);
         if (prefix.empty() || local.empty() || local.find(':') != std::string::npos) return false;
-        const auto found = scope.find(prefix);
-        if (found == scope.end()) return false;
-        ns = found->second;
+        const std::string* found = scope_.find(prefix);
+        if (!found) return false;
+        ns = *found;
         return true;
     }
 
@@ -282,6 +359,8 @@ private:
     const XmlParser::Limits& limits_;
     std::size_t pos_ = 0;
     std::size_t elements_ = 0;
+    NamespaceScope scope_;
+    std::vector<std::uint32_t> childCounts_;
 };
 
 } // namespace

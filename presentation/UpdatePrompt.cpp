@@ -21,8 +21,10 @@ std::string lowered(std::string_view text) {
 // Replaces one entity at `text[i]` ('&'); returns the characters consumed, 0
 // when it is no entity (the '&' then stays as it is).
 std::size_t decodeEntity(std::string_view text, std::size_t i, std::string& out) {
-    const auto end = text.find(';', i + 1);
-    if (end == std::string_view::npos || end - i > 10) return 0;
+    // An entity is at most 11 characters long, "&" and ";" included: the ';'
+    // is looked for only that far.
+    const auto end = text.substr(0, i + 11).find(';', i + 1);
+    if (end == std::string_view::npos) return 0;
     const std::string name = lowered(text.substr(i + 1, end - i - 1));
     static const std::pair<const char*, const char*> named[] = {
         {"amp", "&"},        {"lt", "<"},         {"gt", ">"},         {"quot", "\""},       {"apos", "'"},
@@ -131,6 +133,7 @@ std::string UpdatePrompt::plainText(std::string_view notes) {
     // Second pass: trim lines, collapse blanks and runs of empty lines.
     std::vector<std::string> lines;
     std::string line;
+    bool lineHasText = false; // anything but blanks in `line`
     auto flush = [&] {
         const auto first = line.find_first_not_of(' ');
         const auto last = line.find_last_not_of(' ');
@@ -142,18 +145,19 @@ std::string UpdatePrompt::plainText(std::string_view notes) {
         }
         if (!(collapsed.empty() && (lines.empty() || lines.back().empty()))) lines.push_back(collapsed);
         line.clear();
+        lineHasText = false;
     };
-    auto hasText = [&] { return line.find_first_not_of(' ') != std::string::npos; };
     for (char ch : raw) {
         if (ch == '\n') {
             flush();
         } else if (ch == softBreak) {
-            if (hasText()) flush();
+            if (lineHasText) flush();
         } else if (ch == paragraphBreak) {
-            if (hasText()) flush();
+            if (lineHasText) flush();
             if (!lines.empty() && !lines.back().empty()) lines.emplace_back();
         } else {
             line += ch;
+            lineHasText = lineHasText || ch != ' ';
         }
     }
     flush();

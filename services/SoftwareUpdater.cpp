@@ -160,9 +160,11 @@ void SoftwareUpdater::lookUpFeedURL(std::function<void(std::optional<std::string
     request.maxBodyBytes = maxLookupAnswerBytes;
     request.maxRedirects = 3;
     request.redirectProtocols = "https";
-    httpGetInBackground(
-        std::move(request), options_.mainQueue,
-        [host = host_, done = std::move(done)](HttpGetResult answer) { done(feedURLFromLookupAnswer(answer, host)); });
+    // The answer is decoded on the background worker; only the address found goes to the main queue.
+    httpGetAndReadInBackground(std::move(request), options_.mainQueue,
+                               [host = host_, done = std::move(done)](HttpGetResult answer) -> MainQueue::Job {
+                                   return [done, found = feedURLFromLookupAnswer(answer, host)] { done(found); };
+                               });
 }
 
 std::optional<std::string> SoftwareUpdater::feedURLFromLookupAnswer(const HttpGetResult& answer,

@@ -12,7 +12,7 @@ else
     libsqlite3-dev libsimdjson-dev nlohmann-json3-dev libicu-dev
     libcurl4-openssl-dev libwebp-dev libsystemd-dev
     libgtest-dev libgmock-dev libbenchmark-dev
-    libnss-wrapper sqlite3
+    libnss-wrapper sqlite3 locales
     qt6-base-dev qt6-svg-dev libgl-dev fonts-dejavu-core
     libxcb1-dev libxcb-xkb-dev libxkbcommon-dev libxkbcommon-x11-dev
     desktop-file-utils

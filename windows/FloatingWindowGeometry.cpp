@@ -1,9 +1,9 @@
 #include "windows/FloatingWindowGeometry.hpp"
 
+#include "platform/DecimalText.hpp"
+
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 
 namespace brindleaf::FloatingWindowGeometry {
 
@@ -13,10 +13,9 @@ bool Rect::intersects(const Rect& other) const {
 }
 
 std::string frameString(const Rect& frame) {
-    char buffer[160];
-    std::snprintf(buffer, sizeof buffer, "{{%.17g, %.17g}, {%.17g, %.17g}}", frame.x, frame.y, frame.width,
-                  frame.height);
-    return buffer;
+    auto number = [](double value) { return DecimalText::general(value, 17); };
+    return "{{" + number(frame.x) + ", " + number(frame.y) + "}, {" + number(frame.width) + ", " +
+           number(frame.height) + "}}";
 }
 
 std::optional<Rect> parseFrameString(std::string_view text) {
@@ -40,10 +39,11 @@ std::optional<Rect> parseFrameString(std::string_view text) {
     for (int i = 0; i < 4; ++i) {
         if (!expect(separators[i])) return std::nullopt;
         skipBlanks();
-        char* end = nullptr;
-        values[i] = std::strtod(p, &end);
-        if (end == p) return std::nullopt;
-        p = end;
+        std::size_t used = 0;
+        const auto value = DecimalText::read(std::string_view(p, copy.c_str() + copy.size() - p), used);
+        if (!value) return std::nullopt;
+        values[i] = *value;
+        p += used;
     }
     if (!expect("}}")) return std::nullopt;
     skipBlanks();

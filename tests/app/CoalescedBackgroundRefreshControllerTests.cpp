@@ -2,6 +2,7 @@
 #include "platform/Logger.hpp"
 #include "platform/ManualMainQueue.hpp"
 #include "platform/MemoryLogSink.hpp"
+#include "tests/support/ScopedGermanLocale.hpp"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,7 @@
 #include <vector>
 
 using namespace brindleaf;
+using brindleaf::testing::ScopedGermanLocale;
 
 namespace {
 
@@ -89,6 +91,15 @@ TEST_F(CoalescerTest, ATimedOutRunNeverAppliesAndThePendingOneStartsAtTheTimeOut
     EXPECT_NE(std::find(messages.begin(), messages.end(), "refresh.dropped id=1"), messages.end());
     EXPECT_NE(std::find(messages.begin(), messages.end(), "refresh.finished id=2 elapsedMs=250 applied=true"),
               messages.end());
+}
+
+TEST_F(CoalescerTest, TheTimeOutLineKeepsItsDecimalPointUnderAGermanLocale) {
+    ScopedGermanLocale german;
+    ASSERT_TRUE(german.active()) << german.problem();
+    auto coalescer = Coalescer::make(queue, runner.runner(), 2.5);
+    request(coalescer, "slow", 1);
+    queue->advance(2.5);
+    EXPECT_EQ(sink->messages().back(), "refresh.timeout id=1 timeout=2.500000");
 }
 
 TEST_F(CoalescerTest, WithoutTimeLimitNothingIsScheduledAndARequestFromApplyRunsNext) {

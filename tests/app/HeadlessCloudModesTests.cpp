@@ -216,4 +216,12 @@ TEST_F(CloudModesTest, WithoutEntitlementsTheCloudModesRefuse) {
     auto dumped = run("--dump-status-json", bare);
     EXPECT_EQ(dumped.exitStatus, 0);
     EXPECT_EQ(dumped.standardError, "");
+
+    // Installed as the package installs it: the entitlements in <prefix>/share/brindleaf.
+    std::filesystem::create_directories(root / "share" / "brindleaf");
+    std::filesystem::copy_file(builtBinary().parent_path() / "brindleaf.entitlements",
+                               root / "share" / "brindleaf" / "brindleaf.entitlements");
+    auto synced = run("--sync-status-now", bare);
+    EXPECT_EQ(synced.exitStatus, 0) << synced.standardError;
+    EXPECT_TRUE(std::filesystem::exists(databaseFolder()));
 }

@@ -1,5 +1,6 @@
 #include "app/BrindleafBarApp.hpp"
 #include "app/CodexRuntimeWatchConfiguration.hpp"
+#include "tests/support/ScopedGermanLocale.hpp"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +9,7 @@
 
 using namespace brindleaf;
 using namespace brindleaf::BrindleafBarApp;
+using brindleaf::testing::ScopedGermanLocale;
 
 namespace {
 
@@ -44,6 +46,13 @@ TEST(StatusDumpFormat, NumbersFollowTheirThresholds) {
     EXPECT_EQ(formatByteCount(1073741824), "1.0GB");
     EXPECT_EQ(formatByteCount(1073741823), "1024MB");
     EXPECT_EQ(formatByteCount(std::numeric_limits<std::int64_t>::max()), "8589934592.0GB");
+}
+
+TEST(StatusDumpFormat, NumbersKeepTheirDecimalPointUnderAGermanLocale) {
+    ScopedGermanLocale german;
+    ASSERT_TRUE(german.active()) << german.problem();
+    EXPECT_EQ(processSummary(SessionResourceUsage(7, 12.5, 1610612736, 1)), "pid=7 cpu=12.5% mem=1.5GB");
+    EXPECT_EQ(formatCPUPercent(0.05), "0.500\u2030");
 }
 
 TEST(StatusDumpFormat, ProcessSummaryListsOnlyWhatIsKnown) {

@@ -4,6 +4,7 @@
 #include "core/ProviderSnapshot.hpp"
 #include "platform/LogSink.hpp"
 #include "platform/Logger.hpp"
+#include "tests/support/ScopedGermanLocale.hpp"
 
 #include <gtest/gtest.h>
 
@@ -24,6 +25,7 @@
 
 using namespace brindleaf;
 using namespace std::chrono_literals;
+using brindleaf::testing::ScopedGermanLocale;
 
 namespace {
 
@@ -421,6 +423,17 @@ TEST_F(AgentStatusServiceTest, TwoHungProvidersCostOneTimeLimit) {
     gate->open();
     ASSERT_TRUE(log->waitForPrefix("provider.finished name=Codex"));
     ASSERT_TRUE(log->waitForPrefix("provider.finished name=Hermes"));
+}
+
+TEST_F(AgentStatusServiceTest, TimeOutMessageKeepsItsDecimalPointUnderAGermanLocale) {
+    ScopedGermanLocale german;
+    ASSERT_TRUE(german.active()) << german.problem();
+    auto gate = std::make_shared<Gate>();
+    AgentStatusService service({hungProvider("Codex", gate)}, 0.25);
+    EXPECT_EQ(service.snapshot(T).providerSnapshots[0].errors,
+              Names{"Codex detection timed out after 0.25s; showing last known state."});
+    gate->open();
+    ASSERT_TRUE(log->waitForPrefix("provider.finished name=Codex"));
 }
 
 TEST_F(AgentStatusServiceTest, ScanThatOutlivesTheServiceTouchesNothing) {

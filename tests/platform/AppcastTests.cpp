@@ -1,4 +1,5 @@
 #include "platform/Appcast.hpp"
+#include "platform/XmlParser.hpp"
 #include "tests/support/AppcastFixture.hpp"
 
 #include <gtest/gtest.h>
@@ -74,4 +75,35 @@ TEST(Appcast, PicksTheNewestItemAboveTheRunningVersion) {
             EXPECT_EQ(best->version, *c.expected);
         }
     }
+}
+
+TEST(Appcast, KeepsTheFirstThousandUsableItems) {
+    auto feed = [](int leftOut, int usable) {
+        std::vector<std::string> items(static_cast<std::size_t>(leftOut), appcastItem("abc", "abc"));
+        for (int i = 1; i <= usable; ++i)
+            items.push_back(appcastItem("1." + std::to_string(i), "1." + std::to_string(i)));
+        return appcastDocument(items);
+    };
+    struct Case {
+        int leftOut;
+        int usable;
+        std::size_t kept;
+    };
+    const Case cases[] = {{0, 999, 999}, {0, 1000, 1000}, {0, 1001, 1000}, {5, 1000, 1000}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.leftOut) + " left out, " + std::to_string(c.usable) + " usable");
+        const auto items = Appcast::parse(feed(c.leftOut, c.usable));
+        ASSERT_TRUE(items);
+        ASSERT_EQ(items->size(), c.kept);
+        EXPECT_EQ(items->front().version, "1.1");
+        EXPECT_EQ(items->back().version, "1." + std::to_string(c.kept));
+    }
+}
+
+TEST(Appcast, RefusesAFeedOverTheElementCap) {
+    // rss, channel and title, then empty elements up to the cap and one more.
+    std::string fill;
+    for (std::size_t i = 3; i < XmlParser::Limits{}.maxElements; ++i) fill += "<x/>";
+    EXPECT_TRUE(Appcast::parse(appcastDocument({fill})));
+    EXPECT_FALSE(Appcast::parse(appcastDocument({fill + "<x/>"})));
 }

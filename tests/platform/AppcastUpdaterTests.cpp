@@ -1,6 +1,7 @@
 #include "platform/Appcast.hpp"
 #include "platform/AppcastUpdater.hpp"
 #include "platform/ManualMainQueue.hpp"
+#include "platform/XmlParser.hpp"
 #include "tests/support/AppcastFixture.hpp"
 #include "tests/support/DrainUntil.hpp"
 #include "tests/support/TestHttpServer.hpp"
@@ -154,8 +155,11 @@ TEST_F(AppcastUpdaterTest, UserChecksSayWhenNothingIsNewOrTheCheckFailed) {
         const char* name;
         TestHttpServer::Response response;
     };
+    std::string overElementCap = appcastItem("2.0", "2.0");
+    for (std::size_t i = 0; i < XmlParser::Limits{}.maxElements; ++i) overElementCap += "<x/>";
     const Case cases[] = {
         {"status", {500, appcastDocument({appcastItem("2.0", "2.0")})}},
+        {"over the element cap", {200, appcastDocument({overElementCap})}},
         {"not xml", {200, "{\"json\": true}"}},
         {"too large", {200, appcastDocument({appcastItem("2.0", "2.0")}) + std::string(Appcast::maxBytes, ' ')}},
     };

@@ -1,13 +1,16 @@
 #include "platform/HttpGet.hpp"
 #include "platform/ManualMainQueue.hpp"
+#include "tests/support/DrainUntil.hpp"
 #include "tests/support/TestHttpServer.hpp"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
 using namespace brindleaf;
+using brindleaf::testing::drainUntil;
 using brindleaf::testing::TestHttpServer;
 
 namespace {
@@ -76,4 +79,25 @@ TEST(HttpGet, BackgroundResultArrivesOnTheMainQueue) {
     ASSERT_TRUE(result);
     EXPECT_EQ(ranOn, caller);
     EXPECT_EQ(result->body, "done");
+}
+
+TEST(HttpGet, AnswerIsReadInTheBackgroundAndTheReadingHandedToTheMainQueue) {
+    TestHttpServer server({200, "twelve bytes"});
+    auto queue = std::make_shared<ManualMainQueue>();
+    const auto caller = std::this_thread::get_id();
+    std::atomic<bool> readOnCaller{true};
+    std::optional<std::size_t> handed;
+    std::thread::id handedOn;
+    httpGetAndReadInBackground(requestFor(server.url("/")), queue, [&](HttpGetResult answer) -> MainQueue::Job {
+        readOnCaller = std::this_thread::get_id() == caller;
+        const std::size_t size = answer.body.size();
+        return [&, size] {
+            handedOn = std::this_thread::get_id();
+            handed = size;
+        };
+    });
+    ASSERT_TRUE(drainUntil(*queue, [&] { return handed.has_value(); }));
+    EXPECT_FALSE(readOnCaller);
+    EXPECT_EQ(handedOn, caller);
+    EXPECT_EQ(handed, 12u);
 }

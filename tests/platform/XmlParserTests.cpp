@@ -75,3 +75,92 @@ TEST(XmlParser, LimitsHold) {
     for (int i = 0; i < 100000; ++i) deep += "<a>";
     EXPECT_FALSE(XmlParser::parse(deep));
 }
+
+TEST(XmlParser, NamespaceBindingsEndWithTheirElement) {
+    const auto root = XmlParser::parse("<a xmlns='urn:d' xmlns:p='urn:1'>"
+                                       "<b xmlns='' xmlns:p='urn:2'><p:c p:k='1'/><e/></b>"
+                                       "<q xmlns:s='urn:s'/><p:d/><f/></a>");
+    ASSERT_TRUE(root);
+    ASSERT_EQ(root->children.size(), 4u);
+    const XmlElement& b = root->children[0];
+    EXPECT_TRUE(b.is("", "b"));
+    EXPECT_TRUE(b.children.at(0).is("urn:2", "c"));
+    EXPECT_EQ(b.children.at(0).attribute("urn:2", "k"), "1");
+    EXPECT_TRUE(b.children.at(1).is("", "e"));
+    // After the inner declarations end, the outer ones are in force again.
+    EXPECT_TRUE(root->children[2].is("urn:1", "d"));
+    EXPECT_TRUE(root->children[3].is("urn:d", "f"));
+    EXPECT_TRUE(XmlParser::parse("<x:a xmlns:x='urn:x'/>"));
+    EXPECT_TRUE(XmlParser::parse("<a xml:lang='en'/>")->attribute("http://www.w3.org/XML/1998/namespace", "lang"));
+    // A prefix declared on an element, empty or not, is unknown after it.
+    EXPECT_FALSE(XmlParser::parse("<a><q xmlns:s='urn:s'/><s:d/></a>"));
+    EXPECT_FALSE(XmlParser::parse("<a><q xmlns:s='urn:s'></q><s:d/></a>"));
+    EXPECT_FALSE(XmlParser::parse("<a><q xmlns:s='urn:s'></q><d s:k='1'/></a>"));
+}
+
+TEST(XmlParser, DefaultCapsHoldAtTheirBoundary) {
+    const XmlParser::Limits limits;
+    auto elements = [](std::size_t count) {
+        std::string text = "<r>";
+        for (std::size_t i = 1; i < count; ++i) text += "<e/>";
+        return text + "</r>";
+    };
+    auto attributes = [](std::size_t count, bool declarations) {
+        std::string text = "<r";
+        for (std::size_t i = 0; i < count; ++i)
+            text += (declarations ? " xmlns:n" : " n") + std::to_string(i) + "='urn:v'";
+        return text + "/>";
+    };
+    auto nested = [](std::size_t depth) {
+        std::string text;
+        for (std::size_t i = 0; i < depth; ++i) text += "<e>";
+        for (std::size_t i = 0; i < depth; ++i) text += "</e>";
+        return text;
+    };
+    auto padded = [](std::size_t size) { return "<r>" + std::string(size - 7, 'x') + "</r>"; };
+    struct Case {
+        const char* name;
+        std::string text;
+        bool parses;
+    };
+    const Case cases[] = {
+        {"elements at the cap", elements(limits.maxElements), true},
+        {"one element over", elements(limits.maxElements + 1), false},
+        {"attributes at the cap", attributes(limits.maxAttributesPerElement, false), true},
+        {"one attribute over", attributes(limits.maxAttributesPerElement + 1, false), false},
+        {"declarations at the cap", attributes(limits.maxAttributesPerElement, true), true},
+        {"one declaration over", attributes(limits.maxAttributesPerElement + 1, true), false},
+        {"depth at the cap", nested(limits.maxDepth), true},
+        {"one level deeper", nested(limits.maxDepth + 1), false},
+        {"size at the cap", padded(limits.maxBytes), true},
+        {"one byte over", padded(limits.maxBytes + 1), false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(XmlParser::parse(c.text).has_value(), c.parses);
+    }
+}
+
+TEST(XmlParser, ReferencesAreReadOnlyUpToTheirLongestForm) {
+    EXPECT_EQ(XmlParser::parse("<a>&#x00010FFFF;&#0000000065;</a>")->text, "\U0010FFFFA");
+    EXPECT_FALSE(XmlParser::parse("<a>&#x000010FFFF;</a>"));
+    EXPECT_FALSE(XmlParser::parse("<a>&amp &amp;</a>"));
+    EXPECT_FALSE(XmlParser::parse("<a>" + std::string(1000, '&') + "</a>"));
+}
+
+TEST(XmlParser, ListsOfChildrenAreMadeAtTheirFinalLength) {
+    // Tags inside comments, sections and quoted values are no elements.
+    const char* documents[] = {
+        "<r><e/><e></e><e x='/>'/><e y=\"a>b\"><f/><f/><f/></e><e/></r>",
+        "<?xml version='1.0'?><!-- <c/> --><r><![CDATA[<d/><d/>]]><?pi <p/>?><e/><!-- <c/> --><e/><e/></r>",
+        "<r>text <e/> more <e/> <e/></r>",
+        "<r/>",
+    };
+    for (const char* document : documents) {
+        SCOPED_TRACE(document);
+        const auto root = XmlParser::parse(document);
+        ASSERT_TRUE(root);
+        EXPECT_EQ(root->children.capacity(), root->children.size());
+        for (const auto& child : root->children) EXPECT_EQ(child.children.capacity(), child.children.size());
+    }
+}

@@ -21,6 +21,9 @@ TEST(UpdatePrompt, ReleaseNotesBecomePlainText) {
         {"&#0;&#x1;bell&#xD800;&#x110000;", "bell"},
         {"<a href=\"javascript:alert(1)\">link</a>", "link"},
         {"open <b", "open"},
+        {"&#x010FFFF;|&#x0010FFFF;|&hellip;", "\U0010FFFF|&#x0010FFFF;|\u2026"}, // the longest entity, one longer
+        {"&&&amp; R&D&amp", "&&& R&D&amp"},
+        {" <br> <br> <p> </p> x<br>  <br>y", "x\ny"},
         {"", ""},
     };
     for (const auto& c : cases) {

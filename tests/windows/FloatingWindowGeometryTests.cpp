@@ -1,4 +1,5 @@
 // Where the floating window opens and how tall it is.
+#include "tests/support/ScopedGermanLocale.hpp"
 #include "windows/FloatingWindowGeometry.hpp"
 #include "windows/FrameSaveThrottle.hpp"
 
@@ -8,6 +9,7 @@
 
 using namespace brindleaf;
 using namespace brindleaf::FloatingWindowGeometry;
+using brindleaf::testing::ScopedGermanLocale;
 
 namespace {
 
@@ -25,6 +27,16 @@ TEST(FloatingWindowGeometry, FrameStringRoundTrips) {
     EXPECT_EQ(parseFrameString("{{1,2},{3,4}}"), (Rect{1, 2, 3, 4}));
     for (const char* bad : {"", "{{1, 2}, {3}}", "{{1, 2}, {3, 4}} x", "1 2 3 4", "{{a, 2}, {3, 4}}"})
         EXPECT_FALSE(parseFrameString(bad)) << bad;
+}
+
+TEST(FloatingWindowGeometry, FrameStringKeepsItsDecimalPointUnderAGermanLocale) {
+    ScopedGermanLocale german;
+    ASSERT_TRUE(german.active()) << german.problem();
+    const Rect frame{12.5, -40.25, 600.1, 660};
+    EXPECT_EQ(frameString(frame), "{{12.5, -40.25}, {600.10000000000002, 660}}");
+    EXPECT_EQ(parseFrameString(frameString(frame)), frame);
+    EXPECT_EQ(parseFrameString("{{+1.5, 2e1}, {3, 4}}"), (Rect{1.5, 20, 3, 4}));
+    EXPECT_FALSE(parseFrameString("{{1,5, 2}, {3, 4}}"));
 }
 
 TEST(FloatingWindowGeometry, SavedFrameIsUsedOnlyWhenSound) {
