@@ -29,8 +29,8 @@ std::filesystem::path builtBinary() {
 }
 
 std::string nowISO(double secondsAgo) {
-    auto now = std::chrono::system_clock::now() - std::chrono::duration_cast<std::chrono::system_clock::duration>(
-                                                      std::chrono::duration<double>(secondsAgo));
+    auto now = std::chrono::system_clock::now() -
+               std::chrono::duration_cast<std::chrono::system_clock::duration>(std::chrono::duration<double>(secondsAgo));
     std::time_t seconds = std::chrono::system_clock::to_time_t(now);
     std::tm utc{};
     gmtime_r(&seconds, &utc);
@@ -80,12 +80,9 @@ protected:
         std::string text;
         text += R"({"type":"ai-title","aiTitle":")" + title + R"(","sessionId":")" + id + "\"}\n";
         text += R"({"type":"user","sessionId":")" + id + R"(","cwd":")" + cwd + R"(","timestamp":")" + nowISO(3) +
-                R"(","message":{"role":"user","content":"Please fix the build"}})"
-                "\n";
-        text +=
-            R"({"type":"assistant","sessionId":")" + id + R"(","cwd":")" + cwd + R"(","timestamp":")" + nowISO(1) +
-            R"(","message":{"role":"assistant","model":"claude-opus-4-1","content":[{"type":"tool_use","id":"toolu_1","name":"Bash","input":{"command":"make"}}]}})"
-            "\n";
+                R"(","message":{"role":"user","content":"Please fix the build"}})" "\n";
+        text += R"({"type":"assistant","sessionId":")" + id + R"(","cwd":")" + cwd + R"(","timestamp":")" + nowISO(1) +
+                R"(","message":{"role":"assistant","model":"claude-opus-4-1","content":[{"type":"tool_use","id":"toolu_1","name":"Bash","input":{"command":"make"}}]}})" "\n";
         writeFile(root / "home" / ".claude" / "projects" / "-project" / (id + ".jsonl"), text);
     }
 
@@ -176,9 +173,8 @@ TEST_F(CloudModesTest, SyncThenFetchRoundTripsThroughTheLocalStore) {
 }
 
 TEST_F(CloudModesTest, RecordWithoutPayloadDataFailsTheFetch) {
-    writeFile(
-        databaseFolder() / "records" / "current.json",
-        R"({"recordType":"CurrentStatus","recordName":"current","fields":{"deviceID":{"string":"Desk"},"activeCount":{"int":2}}})");
+    writeFile(databaseFolder() / "records" / "current.json",
+              R"({"recordType":"CurrentStatus","recordName":"current","fields":{"deviceID":{"string":"Desk"},"activeCount":{"int":2}}})");
     auto result = run("--fetch-cloud-status-json");
     EXPECT_EQ(result.exitStatus, 1);
     EXPECT_EQ(result.standardOutput, "");
@@ -192,8 +188,8 @@ TEST_F(CloudModesTest, UnusableStoreFolderFailsTheSync) {
     auto blocked = run("--sync-status-now");
     EXPECT_EQ(blocked.exitStatus, 1);
     EXPECT_EQ(blocked.standardOutput, "");
-    EXPECT_EQ(blocked.standardError,
-              "cloud status command failed: cannot create " + databaseFolder().string() + ": Not a directory\n");
+    EXPECT_EQ(blocked.standardError, "cloud status command failed: cannot create " + databaseFolder().string() +
+                                         ": Not a directory\n");
     std::filesystem::remove(dataHome());
 
     if (geteuid() == 0) GTEST_SKIP() << "root ignores folder permissions";
@@ -203,8 +199,7 @@ TEST_F(CloudModesTest, UnusableStoreFolderFailsTheSync) {
     std::filesystem::permissions(dataHome(), std::filesystem::perms::owner_all);
     EXPECT_EQ(result.exitStatus, 1);
     EXPECT_EQ(result.standardOutput, "");
-    EXPECT_EQ(result.standardError,
-              "cloud status command failed: Brindleaf doesn\u2019t have permission to use iCloud.\n");
+    EXPECT_EQ(result.standardError, "cloud status command failed: Brindleaf doesn\u2019t have permission to use iCloud.\n");
 }
 
 TEST_F(CloudModesTest, WithoutEntitlementsTheCloudModesRefuse) {
