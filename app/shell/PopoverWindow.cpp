@@ -2,6 +2,7 @@
 
 #include <QEvent>
 #include <QKeyEvent>
+#include <QMoveEvent>
 #include <QVBoxLayout>
 
 namespace brindleaf {
@@ -21,10 +22,15 @@ void PopoverWindow::setContent(QWidget* content) {
 }
 
 void PopoverWindow::openAt(QPoint topLeft) {
+    target_ = topLeft;
+    corrections_ = 0;
+    // Qt hands the place to the native window before mapping it, marked as
+    // the program's choice, so the window manager keeps it.
     move(topLeft);
     show();
     raise();
     activateWindow();
+    holdPlace();
 }
 
 void PopoverWindow::dismiss() {
@@ -40,6 +46,17 @@ void PopoverWindow::changeEvent(QEvent* event) {
         hide();
         emit closedItself();
     }
+}
+
+void PopoverWindow::moveEvent(QMoveEvent* event) {
+    QWidget::moveEvent(event);
+    holdPlace();
+}
+
+void PopoverWindow::holdPlace() {
+    if (!isVisible() || !target_ || pos() == *target_ || corrections_ >= maximumCorrections) return;
+    ++corrections_;
+    move(*target_);
 }
 
 void PopoverWindow::keyPressEvent(QKeyEvent* event) {

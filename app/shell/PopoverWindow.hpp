@@ -1,9 +1,10 @@
 #pragma once
 
+#include <QPoint>
 #include <QPointer>
 #include <QWidget>
 
-#include <functional>
+#include <optional>
 
 class QVBoxLayout;
 
@@ -20,8 +21,12 @@ public:
 
     // Puts the content in (the popup owns it); an earlier content is deleted.
     void setContent(QWidget* content);
-    // Opens at the top-left corner given (screen pixels), activated.
+    // Opens at the top-left corner given (screen pixels), activated. The
+    // place is set before the window is mapped and held once it is: a
+    // window manager that places the new window itself is overruled, up to
+    // `maximumCorrections` times per opening.
     void openAt(QPoint topLeft);
+    static constexpr int maximumCorrections = 3;
     // Closes it on the application's behalf (no closedItself()).
     void dismiss();
 
@@ -32,11 +37,16 @@ signals:
 protected:
     void changeEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
 
 private:
+    void holdPlace();
+
     QVBoxLayout* layout_;
     QPointer<QWidget> content_;
     bool dismissing_ = false;
+    std::optional<QPoint> target_;
+    int corrections_ = 0;
 };
 
 } // namespace brindleaf

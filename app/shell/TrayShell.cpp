@@ -234,9 +234,12 @@ void TrayShell::placePopover() {
     std::optional<PopoverPlacement::Rect> iconRect;
     if (!icon.isEmpty()) iconRect = PopoverPlacement::Rect{icon.x(), icon.y(), icon.width(), icon.height()};
     const QRect available = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
-    const auto origin =
-        PopoverPlacement::origin(iconRect, {lastClick_.x(), lastClick_.y()}, popover_->width(), popover_->height(),
-                                 {available.x(), available.y(), available.width(), available.height()});
+    const QRect whole = screen ? screen->geometry() : available;
+    const auto bounds = PopoverPlacement::bounds({available.x(), available.y(), available.width(), available.height()},
+                                                 {whole.x(), whole.y(), whole.width(), whole.height()},
+                                                 popover_->width(), popover_->height());
+    const auto origin = PopoverPlacement::origin(iconRect, {lastClick_.x(), lastClick_.y()}, popover_->width(),
+                                                 popover_->height(), bounds);
     popover_->openAt(QPoint(origin.x, origin.y));
 }
 

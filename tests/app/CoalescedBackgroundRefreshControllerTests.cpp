@@ -130,3 +130,26 @@ TEST_F(CoalescerTest, ACompletionAfterTheControllerIsGoneDoesNothing) {
     queue->advance(60);
     EXPECT_TRUE(events.empty());
 }
+
+TEST_F(CoalescerTest, AWaitingRequestLoadsWithTheTimeItWasMadeWith) {
+    auto coalescer = Coalescer::make(queue, runner.runner(), 30);
+    std::vector<Date> loadedAt;
+    const auto requestAt = [&](Date now) {
+        coalescer->request(
+            now,
+            [&loadedAt](Date at) {
+                loadedAt.push_back(at);
+                return 0;
+            },
+            [](const int&) {}, [] {});
+    };
+    requestAt(100);
+    requestAt(200);
+    requestAt(300); // replaces the request made at 200
+    queue->advance(5);
+    runner.runFirst();
+    queue->advance(5);
+    runner.runFirst();
+    queue->drain();
+    EXPECT_EQ(loadedAt, (std::vector<Date>{100, 300}));
+}

@@ -74,3 +74,31 @@ TEST(FileWatchTargets, SessionActivityWatchesOnlyAbsoluteRolloutPathsOnce) {
     snapshot.activeSessions.push_back(AgentSession({.id = "none"}));
     EXPECT_EQ(FileWatchTargets::sessionActivityPaths(snapshot), (std::vector<std::string>{"/r/a.jsonl", "/r/b.jsonl"}));
 }
+
+TEST(FileWatchTargets, AtMostTheSixtyNewestTranscriptsAreWatched) {
+    TempDir home;
+    const double now = 1.8e9;
+    for (int i = 0; i < 61; ++i) {
+        auto path = home.write("projects/p" + std::to_string(i % 3) + "/t" + std::to_string(i) + ".jsonl", "{}\n");
+        setFileTime(path, now - 10 - i);
+    }
+    const auto paths = FileWatchTargets::recentClaudeTranscriptFiles((home / "projects").string(), now);
+    ASSERT_EQ(paths.size(), 60u);
+    EXPECT_EQ(paths.front(), (home / "projects/p0/t0.jsonl").string());
+    EXPECT_EQ(paths.back(), (home / "projects/p2/t59.jsonl").string()); // t60, the oldest, is left out
+}
+
+TEST(FileWatchTargets, TheAgentFolderListNamesTheProjectsFolderAndTheHermesFiles) {
+    TempDir home;
+    const double now = 1.8e9;
+    setFileTime(home.write(".claude/projects/p/t.jsonl", "{}\n"), now - 10);
+    const std::string h = home.path().string();
+    CodexRuntimeWatchConfiguration codex({}, h);
+    auto expected = FileWatchTargets::codexAgentRootPaths(codex);
+    for (const std::string& path :
+         {h + "/.claude/projects", h + "/.hermes/gateway_state.json", h + "/.hermes/processes.json",
+          h + "/.hermes/logs/agent.log", h + "/.hermes/state.db", h + "/.hermes/state.db-wal",
+          h + "/.claude/projects/p", h + "/.claude/projects/p/t.jsonl"})
+        expected.push_back(path);
+    EXPECT_EQ(FileWatchTargets::fileChangePaths(h, codex, now), expected);
+}

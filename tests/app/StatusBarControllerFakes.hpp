@@ -90,8 +90,12 @@ public:
 
 class RecordingHotkey final : public HotkeyRegistrar {
 public:
-    void registerShortcut(const HotkeyShortcut& shortcut) override { registered.push_back(shortcut); }
+    void registerShortcut(const HotkeyShortcut& shortcut) override {
+        registered.push_back(shortcut);
+        if (onRegister) onRegister();
+    }
     std::vector<HotkeyShortcut> registered;
+    std::function<void()> onRegister;
 };
 
 // Stands in for the watcher's thread: the test reports paths itself.

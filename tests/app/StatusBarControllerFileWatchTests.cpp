@@ -131,3 +131,54 @@ TEST(StatusBarControllerFileWatch, AnAppendToAWatchedTranscriptLeadsToOneApplied
     rig.controller.reset();
     watcher->stop();
 }
+
+TEST(StatusBarControllerFileWatch, AFileChangeRefreshesThreeHundredFiftyMillisecondsAfterItsEvent) {
+    ControllerRig rig(false, "/h");
+    rig.start();
+    rig.fileWatcher->report("/h/.hermes/state.db");
+    rig.queue->drain();
+    rig.queue->advance(0.34);
+    EXPECT_EQ(rig.count("refresh.requested reason=file-change"), 0u);
+    rig.queue->advance(0.02);
+    EXPECT_EQ(rig.count("refresh.requested reason=file-change:/h/.hermes/state.db"), 1u);
+}
+
+TEST(StatusBarControllerFileWatch, SessionActivityRefreshesTwoHundredMillisecondsAfterTheLastEvent) {
+    ControllerRig rig;
+    rig.codex->setSessions({{"s1", "/r/s1.jsonl"}, {"s2", "/r/s2.jsonl"}});
+    rig.start();
+    ASSERT_EQ(rig.sessionWatcher->lists, (std::vector<std::vector<std::string>>{{"/r/s1.jsonl", "/r/s2.jsonl"}}));
+    rig.sessionWatcher->report("/r/s1.jsonl");
+    rig.queue->drain();
+    rig.queue->advance(0.15);
+    rig.sessionWatcher->report("/r/s2.jsonl"); // restarts the wait
+    rig.queue->drain();
+    EXPECT_EQ(rig.messages("refresh.debounce scheduled reason=session-activity"),
+              (std::vector<std::string>{"refresh.debounce scheduled reason=session-activity:/r/s1.jsonl delayMs=200",
+                                        "refresh.debounce scheduled reason=session-activity:/r/s2.jsonl delayMs=200"}));
+    rig.queue->advance(0.19);
+    EXPECT_EQ(rig.count("refresh.requested reason=session-activity"), 0u);
+    rig.queue->advance(0.02);
+    EXPECT_EQ(rig.messages("refresh.requested reason=session-activity"),
+              std::vector<std::string>{
+                  "refresh.requested reason=session-activity:/r/s2.jsonl enabled=Claude Code,Codex,Hermes"});
+}
+
+// The welcome's end lists the agent folders again before it asks for the
+// refresh, so the refresh's load runs after the new listing.
+TEST(StatusBarControllerFileWatch, WelcomeFinishedRebuildsTheWatchesBeforeItsRefresh) {
+    ControllerRig rig(/*held=*/true);
+    rig.start();
+    rig.heldRunner.runAll();
+    rig.queue->drain();
+    ASSERT_EQ(rig.fileWatcher->watchCalls(), 1u);
+    rig.controller->welcomeFinished();
+    EXPECT_EQ(rig.count("refresh.requested reason=welcome-finished"), 1u);
+    ASSERT_EQ(rig.heldRunner.jobs.size(), 2u);
+    auto first = std::move(rig.heldRunner.jobs.front());
+    rig.heldRunner.jobs.pop_front();
+    first();
+    rig.queue->drain();
+    EXPECT_EQ(rig.fileWatcher->watchCalls(), 2u);
+    EXPECT_EQ(rig.runtimeLogWatcher->watchCalls(), 2u);
+}

@@ -30,6 +30,25 @@ TEST(StatusBarController, StartsInOrderAndRefreshesOnlyTheEnabledReadableAgents)
     EXPECT_EQ(rig.count("render.applied state=complete active=0"), 1u);
 }
 
+// Polling starts before the watch lists are built, and hot key 1 is registered
+// before hot key 2; the first refresh comes last.
+TEST(StatusBarController, BuildsPollingThenWatchesThenHotKeysInOrder) {
+    ControllerRig rig;
+    std::vector<std::string> steps;
+    rig.dependencies.background = [&](std::function<void()> job) {
+        steps.push_back("background delayed=" + std::to_string(rig.queue->delayedCount()));
+        job();
+    };
+    rig.popoverHotkey->onRegister = [&] { steps.push_back("hot key 1"); };
+    rig.windowHotkey->onRegister = [&] { steps.push_back("hot key 2"); };
+    rig.start();
+    // The watch listing sees the poll timer; the first load also sees its time-out.
+    EXPECT_EQ(steps,
+              (std::vector<std::string>{"background delayed=1", "hot key 1", "hot key 2", "background delayed=2"}));
+    EXPECT_EQ(rig.messages("refresh.requested"),
+              std::vector<std::string>{"refresh.requested reason=unspecified enabled=Claude Code,Codex,Hermes"});
+}
+
 TEST(StatusBarController, WithNothingReadableARefreshStillCommitsAnEmptySnapshot) {
     ControllerRig rig;
     rig.folderAccess->denied = {"codex", "claude", "hermes"};
@@ -81,7 +100,8 @@ TEST(StatusBarController, PollsAfterOnePointTwoSecondsWithSessionsAndThreePointS
         std::vector<double> pollsAt;
     };
     for (const auto& c :
-         {Case{true, 2.75, {1.5, 4.5, 6.0}}, Case{false, 0.75, {4.5, 9.0}}, Case{false, 0.875, {6.0}}}) {
+         {Case{true, 2.75, {1.5, 4.5, 6.0}}, Case{true, 1.75, {1.5, 3.0, 4.5}}, Case{true, 1.875, {1.5, 4.5, 6.0}},
+          Case{false, 0.75, {4.5, 9.0}}, Case{false, 0.875, {6.0}}}) {
         ControllerRig rig;
         if (c.sessions) rig.codex->setSessions({{"s1", "/tmp/s1.jsonl"}});
         rig.start();

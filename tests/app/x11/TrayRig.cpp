@@ -111,6 +111,12 @@ void TrayRig::startTrayHost() {
     waitUntil([] { return run("xwininfo -root -tree").find("(\"panel\" \"trayer\")") != std::string::npos; });
 }
 
+void TrayRig::restartTrayHost() {
+    trayHost_.reset();
+    waitUntil([] { return run("xwininfo -root -tree").find("(\"panel\" \"trayer\")") == std::string::npos; });
+    startTrayHost();
+}
+
 ChildProcess& TrayRig::startApp(const std::vector<std::string>& arguments) {
     std::vector<std::string> argv = {program().string()};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
@@ -204,6 +210,19 @@ bool TrayRig::closeWindow(const std::string& title) const {
     std::free(atom);
     xcb_disconnect(connection);
     return sent;
+}
+
+std::optional<QRect> TrayRig::workArea() {
+    static const QRegularExpression values(QStringLiteral(R"(=\s*(-?\d+),\s*(-?\d+),\s*(\d+),\s*(\d+))"));
+    const auto match = values.match(QString::fromStdString(run("xprop -root _NET_WORKAREA")));
+    if (!match.hasMatch()) return std::nullopt;
+    return QRect(match.captured(1).toInt(), match.captured(2).toInt(), match.captured(3).toInt(),
+                 match.captured(4).toInt());
+}
+
+void TrayRig::setWorkArea(QRect area) {
+    run("xprop -root -f _NET_WORKAREA 32c -set _NET_WORKAREA '" + std::to_string(area.x()) + ", " +
+        std::to_string(area.y()) + ", " + std::to_string(area.width()) + ", " + std::to_string(area.height()) + "'");
 }
 
 void TrayRig::click(QRect area, int button) {

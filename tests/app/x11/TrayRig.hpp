@@ -32,6 +32,8 @@ public:
     static std::filesystem::path program();
     // Starts the tray host and waits until its panel is mapped.
     void startTrayHost();
+    // Ends the tray host, waits until its panel is gone, and starts it again.
+    void restartTrayHost();
     // Starts the application (arguments after argument 0).
     ChildProcess& startApp(const std::vector<std::string>& arguments = {});
     // Runs the program to its end in the rig's environment.
@@ -57,6 +59,13 @@ public:
     std::filesystem::path settingsFile() const;
     // A boolean of that suite as stored now; absent when missing or not a boolean.
     std::optional<bool> storedBool(const std::string& key) const;
+
+    // The work area the window manager publishes on the root window (the
+    // first desktop's), as the screen's available area is read from it.
+    static std::optional<QRect> workArea();
+    // Publishes a work area in the window manager's place, as it does while
+    // panels reserve the screen's edges.
+    static void setWorkArea(QRect area);
 
     // Clicks at the centre of a rectangle (button 1 left, 3 right).
     static void click(QRect area, int button);

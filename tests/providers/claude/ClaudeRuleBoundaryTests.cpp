@@ -196,3 +196,88 @@ TEST(ClaudeEvidence, EachSentenceAtItsRule) {
     for (const auto& c : cases)
         EXPECT_EQ(ClaudeStatusProvider::activityDetail(c.state, c.wakeup, c.background), c.evidence) << c.evidence;
 }
+
+TEST_F(ClaudeRules, DesktopTitlesAreReusedForFiveSecondsOnlyWithARescanInterval) {
+    const auto file = home.root() / ".config" / "Claude" / "claude-code-sessions" / "a" / "b" / "local_1.json";
+    for (const double interval : {0.0, 30.0}) {
+        home.write(file, json{{"cliSessionId", sid}, {"title", "Old"}}.dump(), now - 100);
+        ClaudeStatusProvider provider(home.config(interval), fixedProcesses({}));
+        const double start = monotonicSeconds();
+        EXPECT_EQ(provider.desktopTitles().at(sid), "Old");
+        home.write(file, json{{"cliSessionId", sid}, {"title", "Rewritten title"}}.dump(), now - 50);
+        const auto titles = provider.desktopTitles();
+        if (interval == 0) {
+            EXPECT_EQ(titles.at(sid), "Rewritten title");
+        } else if (monotonicSeconds() - start < 5) { // a slower machine cannot tell
+            EXPECT_EQ(titles.at(sid), "Old");
+        }
+    }
+}
+
+TEST(ClaudeTranscriptPaths, ASubagentTranscriptBelongsToItsProjectFolderTwoLevelsUp) {
+    struct Case {
+        std::string path;
+        std::optional<std::string> project;
+    };
+    for (const auto& c : std::vector<Case>{{"/h/.claude/projects/-w-shop/s1.jsonl", "-w-shop"},
+                                           {"/h/.claude/projects/-w-shop/s1/subagents/agent-a.jsonl", "-w-shop"},
+                                           {"/h/.claude/projects/-w-shop/s1/other/agent-a.jsonl", "other"},
+                                           {"/s1.jsonl", std::nullopt}})
+        EXPECT_EQ(ClaudeStatusProvider::projectDirectoryName(c.path), c.project) << c.path;
+}
+
+TEST_F(ClaudeRules, ASubagentWithoutAModelShowsItsMainTranscriptsProfile) {
+    Transcript main(sid, cwd);
+    main.prompt("review", now - 110).assistantText("msg_m", "done", now - 100, "claude-sonnet-4-5");
+    home.transcript(cwd, sid, main, now - 100);
+    Transcript side(sid, cwd);
+    side.sidechain(true).prompt("explore", now - 105);
+    side.toolUse("msg_s", "toolu_s", "Grep", {{"pattern", "x"}}, now - 100);
+    home.write(home.projectDir(cwd) / sid / "subagents" / "agent-a1.jsonl", side.text(), now - 100);
+    ClaudeStatusProvider provider(home.config(), fixedProcesses({}));
+    const auto snapshot = provider.snapshot(now);
+    ASSERT_EQ(snapshot.activeSessions.size(), 1u);
+    EXPECT_EQ(snapshot.activeSessions[0].runtimeProfile,
+              SessionRuntimeProfile("claude-sonnet-4-5", std::nullopt, SessionRuntimeProfileSource::claudeTranscript));
+}
+
+TEST_F(ClaudeRules, ASettlementAtTheLaunchTimeEndsTheTask) {
+    const auto index = ClaudeEngineLivenessIndex::build({}, {});
+    for (const auto& [settledAfter, running] : std::vector<std::pair<double, bool>>{{-1, true}, {0, false}, {1, false}}) {
+        ClaudeStatusProvider provider(home.config(), fixedProcesses({}));
+        ClaudeStatusProvider::AnalyzedTranscript transcript;
+        transcript.transcript.path = (home.projectDir(cwd) / (sid + ".jsonl")).string();
+        transcript.state.sessionID = sid;
+        transcript.lastActivity = now - 60;
+        transcript.state.pendingBackgroundTasks = {{"t1", now - 100}};
+        transcript.state.settledBackgroundTasks = {{"t1", now - 100 + settledAfter}};
+        EXPECT_EQ(provider.runningBackgroundTasks({transcript}, index, now).size(), running ? 1u : 0u)
+            << settledAfter;
+    }
+}
+
+TEST_F(ClaudeRules, TheStartupDeepPassDropsLaunchesFollowedByAnInterrupt) {
+    for (const bool interrupted : {false, true}) {
+        ClaudeHome fresh;
+        const std::string work = fresh.workDir("shop");
+        Transcript t(sid, work);
+        const Date launchedAt = now - 7 * 3600;
+        t.prompt("start the dev server", launchedAt - 5);
+        t.toolUse("msg_1", "toolu_s", "Bash",
+                  {{"command", "npm run dev"}, {"description", "Start dev server"}, {"run_in_background", true}},
+                  launchedAt);
+        t.toolResult("toolu_s", "Command running in background with ID: bg1", launchedAt);
+        if (interrupted)
+            t.userBlocks(json::array({{{"type", "text"}, {"text", "[Request interrupted by user]"}}}), launchedAt + 20);
+        for (int i = 0; i < 120; ++i) { // pushes launch and interrupt out of the regular tail
+            t.prompt("question " + std::to_string(i), launchedAt + 100 + i * 10);
+            t.assistantText("msg_r" + std::to_string(i), std::string(1500, 'a'), launchedAt + 105 + i * 10);
+        }
+        fresh.transcript(work, sid, t, now - 60);
+        ASSERT_GT(t.text().size(), ClaudeTranscriptAnalyzer::defaultMaxBytes);
+        fresh.write(fresh.tasksTemp() / "claude-0" / fresh.projectDir(work).filename() / sid / "tasks" / "bg1.output",
+                    "x", now - 60);
+        ClaudeStatusProvider provider(fresh.config(), fixedProcesses({}));
+        EXPECT_EQ(provider.snapshot(now).activeSessions.size(), interrupted ? 0u : 1u) << interrupted;
+    }
+}

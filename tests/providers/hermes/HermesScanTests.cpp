@@ -560,3 +560,22 @@ TEST(HermesScan, EachDecisionRuleAtItsWindow) {
     // Open sessions idle more than 300 s and not shown: pending901, calls901, sub901, busy901, idle301.
     EXPECT_EQ(snapshot.ignoredStaleSessions, 5);
 }
+
+// Only an open candidate takes a child process in; an ended one leaves it
+// listed on its own.
+TEST(HermesScan, AChildOfAnEndedCandidateIsStillListedAsAChildProcessSession) {
+    for (const bool ended : {false, true}) {
+        HermesHome home;
+        std::optional<double> endedAt;
+        if (ended) endedAt = now - 5 * minute;
+        home.db().add({.id = "20_task", .startedAt = now - 10 * minute, .endedAt = endedAt, .endReason = "cli_close"});
+        auto child = startSleeper();
+        home.processes("[" + childEntry("20_task", child->pid(), R"(,"command":"make all")") + "]");
+        HermesStatusProvider provider(home.config(), noProcesses);
+        const auto snapshot = provider.snapshot(now);
+        const AgentSession* session = find(snapshot, "20_task");
+        ASSERT_NE(session, nullptr) << ended;
+        EXPECT_EQ(session->agentRole == std::optional<std::string>("child-process"), ended) << ended;
+        EXPECT_EQ(session->evidence, "Hermes child process pid=" + std::to_string(child->pid())) << ended;
+    }
+}
