@@ -4,6 +4,7 @@
 #include "app/shell/TrayStatusItem.hpp"
 #include "platform/ManualMainQueue.hpp"
 #include "presentation/PlatformStyle.hpp"
+#include "tests/app/shell/ShellTestSupport.hpp"
 #include "tests/support/PrivateSessionBus.hpp"
 
 #include <QApplication>
@@ -12,9 +13,7 @@
 #include <QDBusMetaType>
 #include <QDBusPendingCall>
 #include <QDBusVariant>
-#include <QElapsedTimer>
 #include <QSystemTrayIcon>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -51,24 +50,6 @@ private:
 
 namespace {
 
-void ensureApplication() {
-    static int argc = 1;
-    static char name[] = "app_shell_tests";
-    static char* argv[] = {name, nullptr};
-    if (!qApp) new QApplication(argc, argv);
-}
-
-bool runUntil(const std::function<bool()>& condition) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > 10000) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(2);
-    }
-    return true;
-}
-
 // A private bus, this process's connection to it and a host's connection.
 struct Bus {
     testing::PrivateSessionBus daemon;
@@ -80,7 +61,7 @@ struct Bus {
                                             QStringLiteral("app-%1").arg(++count))),
           host(QDBusConnection::connectToBus(QString::fromStdString(daemon.address()),
                                              QStringLiteral("host-%1").arg(count))) {
-        ensureApplication();
+        testing::shellApplication();
         registerStatusNotifierTypes();
     }
     ~Bus() {
@@ -112,7 +93,7 @@ struct Bus {
     // The item answers on this thread: wait for the reply turning the event loop.
     QDBusMessage wait(const QDBusMessage& message) const {
         QDBusPendingCall pending = host.asyncCall(message);
-        runUntil([&] { return pending.isFinished(); });
+        testing::runUntil([&] { return pending.isFinished(); });
         return pending.reply();
     }
 };
@@ -165,7 +146,7 @@ TEST(StatusNotifierItemTests, RegistersWithEachWatcherThatTakesTheName) {
     for (int round = 0; round < 2; ++round) {
         // The panel starts after the item, or restarts.
         FakeStatusNotifierWatcher watcher(bus.address());
-        EXPECT_TRUE(runUntil([&] { return watcher.items == QStringList{item.serviceName()}; })) << round;
+        EXPECT_TRUE(testing::runUntil([&] { return watcher.items == QStringList{item.serviceName()}; })) << round;
     }
 }
 
@@ -222,7 +203,7 @@ TEST(StatusNotifierItemTests, EveryClickReachesTheHandlerWithTheHostsPosition) {
     EXPECT_TRUE(bus.call(service, QStringLiteral("SecondaryActivate"), {11, 21}));
     EXPECT_TRUE(bus.call(service, QStringLiteral("ContextMenu"), {12, 22}));
     EXPECT_TRUE(bus.call(service, QStringLiteral("Scroll"), {120, QStringLiteral("vertical")}));
-    ASSERT_TRUE(runUntil([&] { return clicks.size() >= 3; }));
+    ASSERT_TRUE(testing::runUntil([&] { return clicks.size() >= 3; }));
     QCoreApplication::processEvents();
     EXPECT_EQ(clicks, (std::vector<std::optional<QPoint>>{QPoint(10, 20), QPoint(11, 21), QPoint(12, 22)}));
 }
@@ -279,11 +260,11 @@ TEST(TrayStatusItemTests, MovesToAWatcherThatAppearsAndPlaysFewerFramesThere) {
     EXPECT_EQ(item.animator().frames().size(), 16u);
 
     auto watcher = std::make_unique<FakeStatusNotifierWatcher>(bus.address());
-    ASSERT_TRUE(runUntil([&] { return item.tray() == TrayHostChoice::Tray::statusNotifier; }));
+    ASSERT_TRUE(testing::runUntil([&] { return item.tray() == TrayHostChoice::Tray::statusNotifier; }));
     EXPECT_EQ(item.trayIcon(), nullptr);
     // The running loop goes on over the bus at 2.5 frames a second: four
     // frames of the same 1.6 s loop, each at the screen's scale only.
-    ASSERT_TRUE(runUntil([&] { return watcher->items.size() == 1; }));
+    ASSERT_TRUE(testing::runUntil([&] { return watcher->items.size() == 1; }));
     EXPECT_EQ(item.animator().frames().size(), 4u);
     EXPECT_DOUBLE_EQ(item.animator().frameInterval(), 0.4);
     const auto pixmaps = bus.pixmaps(watcher->items.front());

@@ -3,6 +3,7 @@
 #include "platform/Logger.hpp"
 #include "platform/MemoryLogSink.hpp"
 #include "presentation/StatusDashboardModel.hpp"
+#include "tests/app/shell/ShellTestSupport.hpp"
 #include "tests/support/FontconfigLeakSuppression.hpp"
 #include "tests/support/TempDir.hpp"
 #include "windows/FloatingStatusWindow.hpp"
@@ -12,8 +13,6 @@
 
 #include <QApplication>
 #include <QDialog>
-#include <QElapsedTimer>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -24,26 +23,6 @@
 namespace brindleaf {
 namespace {
 
-// One application for the whole binary, whichever test makes it first.
-void application() {
-    static int argc = 1;
-    static char name[] = "app_shell_tests";
-    static char* argv[] = {name, nullptr};
-    if (!qApp) new QApplication(argc, argv);
-}
-
-// Runs the event loop until the condition holds, for at most 10 seconds.
-bool runUntil(const std::function<bool()>& condition) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > 10000) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-    return true;
-}
-
 // The shell in an empty home of its own, with its settings in memory.
 struct ShellFixture {
     testing::TempDir dir;
@@ -51,7 +30,7 @@ struct ShellFixture {
     std::unique_ptr<TrayShell> shell;
 
     explicit ShellFixture(bool welcomeShown = true) {
-        application();
+        testing::shellApplication();
         ::setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
         if (welcomeShown) defaults->set("welcomeShown.v1", true);
         TrayShell::Options options;
@@ -75,7 +54,8 @@ TEST(TrayShellTests, SettingsFromThePopupOpenAfterThePopupClosed) {
     shell.dashboardModel().actions.onSettings(SettingsPane::agents);
     EXPECT_FALSE(shell.isPopoverShown());
     EXPECT_EQ(shell.settingsWindow(), nullptr);
-    ASSERT_TRUE(runUntil([&] { return shell.settingsWindow() && shell.settingsWindow()->window()->isVisible(); }));
+    ASSERT_TRUE(
+        testing::runUntil([&] { return shell.settingsWindow() && shell.settingsWindow()->window()->isVisible(); }));
     EXPECT_EQ(shell.settingsWindow()->selectedPane(), SettingsPane::agents);
 }
 
@@ -91,7 +71,7 @@ TEST(TrayShellTests, FloatingWindowTogglesAndAToggleDuringTheFadeOutShowsItAgain
     shell.toggleFloatingWindow();
     EXPECT_TRUE(shell.isFloatingWindowShown());
     // Long after the fade-out would have ended, the window is still there.
-    ASSERT_TRUE(runUntil([&] { return !shell.floatingWindow()->isAnimatingOut(); }));
+    ASSERT_TRUE(testing::runUntil([&] { return !shell.floatingWindow()->isAnimatingOut(); }));
     EXPECT_TRUE(shell.floatingWindow()->window()->isVisible());
 
     // The launch flag never hides it.
@@ -137,7 +117,7 @@ TEST(TrayShellTests, EachRenderOfTheTrayIconIsLoggedOnce) {
     };
 
     ShellFixture fixture;
-    ASSERT_TRUE(runUntil([&] { return count("refresh.finished ", "applied=true") >= 1; }));
+    ASSERT_TRUE(testing::runUntil([&] { return count("refresh.finished ", "applied=true") >= 1; }));
     EXPECT_EQ(count("render.applied "), count("refresh.finished ", "applied=true"));
     const std::size_t before = count("render.applied ");
     fixture.shell->controller().render();

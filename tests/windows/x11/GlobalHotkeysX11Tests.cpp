@@ -7,6 +7,7 @@
 #include "services/ProviderSettingsStore.hpp"
 #include "tests/support/FontconfigLeakSuppression.hpp"
 #include "tests/support/OtherX11Client.hpp"
+#include "tests/windows/x11/WindowsX11TestSupport.hpp"
 #include "windows/ShortcutRecorderView.hpp"
 
 #include <QApplication>
@@ -26,15 +27,6 @@
 using namespace brindleaf;
 
 namespace {
-
-QApplication& application() {
-    static int argc = 1;
-    static char name[] = "windows_x11_tests";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app =
-        qobject_cast<QApplication*>(QCoreApplication::instance()) ?: new QApplication(argc, argv);
-    return *app;
-}
 
 void run(const std::string& command) { ASSERT_EQ(std::system(command.c_str()), 0) << command; }
 
@@ -135,7 +127,7 @@ TEST_F(GlobalHotkeysX11Test, ResettingThroughAMomentOfEqualShortcutsKeepsBothGra
 }
 
 TEST_F(GlobalHotkeysX11Test, AChordHeldByAnotherClientIsLoggedAndShownByTheRecorder) {
-    application();
+    brindleaf::testing::x11Application();
     brindleaf::testing::OtherX11Client other;
     other.grabWithAnyModifiers("AC02");
     registerBoth();
@@ -164,7 +156,7 @@ TEST_F(GlobalHotkeysX11Test, DisplayStringFollowsTheLayout) {
 }
 
 TEST_F(GlobalHotkeysX11Test, WhileRecordingTheOtherShortcutReachesTheRecorder) {
-    application();
+    brindleaf::testing::x11Application();
     registerBoth();
     ShortcutRecorderView view(std::make_unique<ShortcutRecorderModel>(
         store.toggleShortcut(), ProviderSettingsStore::defaultToggleShortcut,
