@@ -21,6 +21,7 @@
 #include "bench/tray/TrayAppRig.hpp"
 #include "bench/tray/TrayDesktopCost.hpp"
 #include "bench/tray/TrayLatencyRun.hpp"
+#include "platform/DecimalText.hpp"
 #include "tests/support/ProgramRun.hpp"
 
 #include <sys/wait.h>
@@ -73,6 +74,17 @@ bool waitFor(const std::function<bool()>& condition, double seconds) {
 }
 
 double mib(long kib) { return double(kib) / 1024.0; }
+
+// The figures print alike in every locale (the latency run's QApplication
+// takes the C library's locale from the environment: a German one prints
+// "0,12" with printf).
+std::string fixed(double value, int fractionDigits) { return DecimalText::fixed(value, fractionDigits); }
+// With a sign also when positive, as "%+.Nf".
+std::string signedFixed(double value, int fractionDigits) {
+    std::string text = std::signbit(value) ? "" : "+";
+    text += fixed(value, fractionDigits);
+    return text;
+}
 
 // The first line of `brindleaf --dump-status` that names the overall state.
 std::string statusHeadline(TrayAppRig& rig, const std::string& program) {
@@ -150,8 +162,8 @@ ProcessRun measureProgram(TrayAppRig& rig, const std::string& program, double me
         sleepUntil(at);
         if (auto rss = ProcessUsage::resident(pid)) {
             run.residentByMinute.emplace_back(minute, *rss);
-            std::fprintf(stderr, "  minute %d: %.2f MiB (anonymous %.2f MiB)\n", minute, mib(rss->total),
-                         mib(rss->anonymous));
+            std::fprintf(stderr, "  minute %d: %s MiB (anonymous %s MiB)\n", minute, fixed(mib(rss->total), 2).c_str(),
+                         fixed(mib(rss->anonymous), 2).c_str());
         }
     }
     if (!measured) {
@@ -169,13 +181,13 @@ ProcessRun measureProgram(TrayAppRig& rig, const std::string& program, double me
 
 void printProcessRun(const std::string& name, const ProcessRun& run, double targetPercent) {
     const double percent = run.wallSeconds > 0 ? run.cpuSeconds / run.wallSeconds * 100 : 0;
-    std::printf("%s: CPU %.0f ms over %.0f s = %.3f %% of one core (target <= %.1f %%: %s)%s%s\n", name.c_str(),
-                run.cpuSeconds * 1000, run.wallSeconds, percent, targetPercent,
-                percent <= targetPercent ? "met" : "MISSED", run.iconShown ? "" : " [tray icon not seen]",
-                run.exited ? " [program exited early]" : "");
+    std::printf("%s: CPU %s ms over %s s = %s %% of one core (target <= %s %%: %s)%s%s\n", name.c_str(),
+                fixed(run.cpuSeconds * 1000, 0).c_str(), fixed(run.wallSeconds, 0).c_str(), fixed(percent, 3).c_str(),
+                fixed(targetPercent, 1).c_str(), percent <= targetPercent ? "met" : "MISSED",
+                run.iconShown ? "" : " [tray icon not seen]", run.exited ? " [program exited early]" : "");
     std::printf("%s: resident memory by minute (MiB, anonymous in brackets):", name.c_str());
     for (const auto& [minute, rss] : run.residentByMinute)
-        std::printf(" %d:%.2f (%.2f)", minute, mib(rss.total), mib(rss.anonymous));
+        std::printf(" %d:%s (%s)", minute, fixed(mib(rss.total), 2).c_str(), fixed(mib(rss.anonymous), 2).c_str());
     std::printf("\n");
     std::optional<ProcessUsage::Resident> at2;
     ProcessUsage::Resident last;
@@ -186,15 +198,17 @@ void printProcessRun(const std::string& name, const ProcessRun& run, double targ
         lastMinute = minute;
     }
     if (at2 && lastMinute > 2)
-        std::printf("%s: resident memory minute 2 -> %d: %.2f -> %.2f MiB (%+.2f MiB, anonymous %+.2f MiB); "
-                    "%.1f MB of <= 80 MB\n",
-                    name.c_str(), lastMinute, mib(at2->total), mib(last.total), mib(last.total - at2->total),
-                    mib(last.anonymous - at2->anonymous), double(last.total) * 1024 / 1e6);
+        std::printf("%s: resident memory minute 2 -> %d: %s -> %s MiB (%s MiB, anonymous %s MiB); "
+                    "%s MB of <= 80 MB\n",
+                    name.c_str(), lastMinute, fixed(mib(at2->total), 2).c_str(), fixed(mib(last.total), 2).c_str(),
+                    signedFixed(mib(last.total - at2->total), 2).c_str(),
+                    signedFixed(mib(last.anonymous - at2->anonymous), 2).c_str(),
+                    fixed(double(last.total) * 1024 / 1e6, 1).c_str());
     std::printf("%s: CPU by thread:", name.c_str());
     int shown = 0;
     for (const auto& thread : run.threads) {
         if (shown++ == 8 || thread.cpuSeconds <= 0) break;
-        std::printf(" %s[%d] %.0f ms;", thread.name.c_str(), thread.tid, thread.cpuSeconds * 1000);
+        std::printf(" %s[%d] %s ms;", thread.name.c_str(), thread.tid, fixed(thread.cpuSeconds * 1000, 0).c_str());
     }
     std::printf("\n");
     std::fflush(stdout);
@@ -337,16 +351,18 @@ int main(int argc, char** argv) {
             const double desktop = percent(cost.app + cost.host + cost.bus);
             const double kbPerSecond = cost.seconds > 0 ? cost.busBytes / cost.seconds / 1000 : 0;
             const bool sni = cost.tray.rfind("Status", 0) == 0;
-            std::printf("| %s | %.2f %% | %.2f %% | %.2f %% | %.2f %% | %.2f %% | %.2f KB/s | %.1f | %s |%s%s\n",
-                        cost.tray.c_str(), percent(cost.app), percent(cost.host), percent(cost.bus), desktop,
-                        percent(cost.xServer), kbPerSecond, cost.seconds > 0 ? cost.busMessages / cost.seconds : 0,
+            std::printf("| %s | %s %% | %s %% | %s %% | %s %% | %s %% | %s KB/s | %s | %s |%s%s\n", cost.tray.c_str(),
+                        fixed(percent(cost.app), 2).c_str(), fixed(percent(cost.host), 2).c_str(),
+                        fixed(percent(cost.bus), 2).c_str(), fixed(desktop, 2).c_str(),
+                        fixed(percent(cost.xServer), 2).c_str(), fixed(kbPerSecond, 2).c_str(),
+                        fixed(cost.seconds > 0 ? cost.busMessages / cost.seconds : 0, 1).c_str(),
                         !sni                                ? ""
                         : desktop <= 2 && kbPerSecond <= 10 ? "<= 2 %, <= 10 KB/s: met"
                                                             : "MISSED",
                         cost.iconSeen ? "" : " [icon not seen]", cost.exited ? " [program exited early]" : "");
         }
-        std::printf("trays: over %.0f s each, after 15 s of settling; CPU as a share of one core\n",
-                    costs.empty() ? 0 : costs.front().seconds);
+        std::printf("trays: over %s s each, after 15 s of settling; CPU as a share of one core\n",
+                    fixed(costs.empty() ? 0 : costs.front().seconds, 0).c_str());
         std::fflush(stdout);
     }
 
@@ -373,13 +389,15 @@ int main(int argc, char** argv) {
         std::printf("latency: %zu of %d appends rendered; routes:", result.changeRendered.size(), arguments.appends);
         for (const auto& [route, count] : result.routes) std::printf(" %s %d", route.c_str(), count);
         std::printf("; last render: %s\n", result.lastRenderLine.c_str());
-        std::printf("latency: append -> render.applied of a refresh started after the change: p50 %.0f ms, p95 %.0f "
-                    "ms, max %.0f ms (target p50 <= 500, p95 <= 800: %s)\n",
-                    p50 * 1000, p95 * 1000, percentile(result.changeRendered, 1.0) * 1000,
+        std::printf("latency: append -> render.applied of a refresh started after the change: p50 %s ms, p95 %s "
+                    "ms, max %s ms (target p50 <= 500, p95 <= 800: %s)\n",
+                    fixed(p50 * 1000, 0).c_str(), fixed(p95 * 1000, 0).c_str(),
+                    fixed(percentile(result.changeRendered, 1.0) * 1000, 0).c_str(),
                     p50 <= 0.5 && p95 <= 0.8 && result.missed == 0 ? "met" : "MISSED");
-        std::printf("latency: append -> next render.applied: p50 %.0f ms, p95 %.0f ms, max %.0f ms\n",
-                    percentile(result.nextRender, 0.5) * 1000, percentile(result.nextRender, 0.95) * 1000,
-                    percentile(result.nextRender, 1.0) * 1000);
+        std::printf("latency: append -> next render.applied: p50 %s ms, p95 %s ms, max %s ms\n",
+                    fixed(percentile(result.nextRender, 0.5) * 1000, 0).c_str(),
+                    fixed(percentile(result.nextRender, 0.95) * 1000, 0).c_str(),
+                    fixed(percentile(result.nextRender, 1.0) * 1000, 0).c_str());
     }
     std::printf("brindleaf-tray-bench: done; %s", testing::shellOutput("uptime").c_str());
     return 0;

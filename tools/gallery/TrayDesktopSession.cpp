@@ -34,7 +34,9 @@ void paintDesktop() {
             xcb_clear_area(connection, 0, screen->root, 0, 0, 0, 0);
             std::free(color);
         }
-        xcb_flush(connection);
+        // A round trip before hanging up: the server drops the requests of a
+        // client that hung up which it has not read yet.
+        std::free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
     }
     xcb_disconnect(connection);
 }

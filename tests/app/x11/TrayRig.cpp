@@ -1,6 +1,7 @@
 #include "tests/app/x11/TrayRig.hpp"
 
 #include "platform/DefaultsJSON.hpp"
+#include "tests/support/BuildDirectory.hpp"
 
 #include <QRegularExpression>
 #include <QString>
@@ -99,10 +100,7 @@ TrayRig::~TrayRig() {
     trayHost_.reset();
 }
 
-std::filesystem::path TrayRig::program() {
-    const char* dir = std::getenv("BRINDLEAF_BINARY_DIR");
-    return std::filesystem::path(dir ? dir : "") / "app" / "brindleaf";
-}
+std::filesystem::path TrayRig::program() { return buildDirectory() / "app" / "brindleaf"; }
 
 void TrayRig::startTrayHost() {
     trayHost_ = std::make_unique<ChildProcess>(
@@ -192,8 +190,8 @@ bool TrayRig::closeWindow(const std::string& title) const {
     xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(
         connection, xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(name.size()), name.data()), nullptr);
     const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
-    const bool sent = atom && screen;
-    if (sent) {
+    bool sent = false;
+    if (atom && screen) {
         // The window manager's close: it sends the window WM_DELETE_WINDOW.
         xcb_client_message_event_t message{};
         message.response_type = XCB_CLIENT_MESSAGE;
@@ -202,10 +200,16 @@ bool TrayRig::closeWindow(const std::string& title) const {
         message.type = atom->atom;
         message.data.data32[0] = XCB_CURRENT_TIME;
         message.data.data32[1] = 2; // from a pager: as the user asked
-        xcb_send_event(connection, 0, screen->root,
-                       XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                       reinterpret_cast<const char*>(&message));
-        xcb_flush(connection);
+        // Checked, and its answer awaited before disconnecting: the server
+        // drops the requests of a client that hung up which it has not read
+        // yet, and a close sent and left at once is lost whenever the server
+        // is slower than this process.
+        const xcb_void_cookie_t request = xcb_send_event_checked(
+            connection, 0, screen->root, XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+            reinterpret_cast<const char*>(&message));
+        xcb_generic_error_t* error = xcb_request_check(connection, request);
+        sent = !error;
+        std::free(error);
     }
     std::free(atom);
     xcb_disconnect(connection);

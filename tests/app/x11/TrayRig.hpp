@@ -29,6 +29,7 @@ public:
     explicit TrayRig(Welcome welcome = Welcome::alreadyShown);
     ~TrayRig();
 
+    // The built program of the build folder the tests belong to.
     static std::filesystem::path program();
     // Starts the tray host and waits until its panel is mapped.
     void startTrayHost();
@@ -53,7 +54,9 @@ public:
     // Whether the process still runs.
     static bool isRunning(pid_t pid);
     // Asks the window manager to close the application's window with this
-    // exact title, as its close button does; false when there is none.
+    // exact title, as its close button does, and returns once the X server
+    // has passed the request on; false when there is none or the server
+    // refused it.
     bool closeWindow(const std::string& title) const;
     // The standard settings suite of the rig's home.
     std::filesystem::path settingsFile() const;
