@@ -40,23 +40,31 @@ TEST(DelayedAction, RunsOnceWhenDueAndNeverAfterCancelRescheduleOrDestruction) {
 }
 
 TEST(WorkerPool, AJobStartsWhileEarlierOnesAreBlocked) {
+    // The pool's threads are detached: whatever a job touches must outlive
+    // this test, so the gate is shared with the jobs rather than on the stack.
+    struct Gate {
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool release = false;
+        int finished = 0;
+    };
+    auto gate = std::make_shared<Gate>();
     WorkerPool pool(2, 4);
-    std::mutex mutex;
-    std::condition_variable released;
-    bool release = false;
-    auto blocker = [&] {
-        std::unique_lock lock(mutex);
-        released.wait(lock, [&] { return release; });
+    auto blocker = [gate] {
+        std::unique_lock lock(gate->mutex);
+        gate->changed.wait(lock, [&] { return gate->release; });
+        ++gate->finished;
+        gate->changed.notify_all();
     };
     pool.submit(blocker);
     pool.submit(blocker);
-    std::promise<void> third;
-    pool.submit([&] { third.set_value(); });
-    EXPECT_EQ(third.get_future().wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    auto third = std::make_shared<std::promise<void>>();
+    auto thirdRan = third->get_future();
+    pool.submit([third] { third->set_value(); });
+    EXPECT_EQ(thirdRan.wait_for(std::chrono::seconds(30)), std::future_status::ready);
     EXPECT_LE(pool.threadCount(), 4u);
-    {
-        std::lock_guard lock(mutex);
-        release = true;
-    }
-    released.notify_all();
+    std::unique_lock lock(gate->mutex);
+    gate->release = true;
+    gate->changed.notify_all();
+    EXPECT_TRUE(gate->changed.wait_for(lock, std::chrono::seconds(30), [&] { return gate->finished == 2; }));
 }
