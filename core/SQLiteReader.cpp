@@ -46,7 +46,7 @@ bool fileExists(const std::string& path) {
 // return. stat() does not block: any such file there (after symbolic links)
 // is refused before SQLite opens a thing. What is absent, and a folder (whose
 // open fails at once), are left to SQLite.
-void refuseSpecialFiles(const std::string& path) {
+void refuseNonRegularFiles(const std::string& path) {
     for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
         const std::string name = path + suffix;
         struct stat st {};
@@ -99,7 +99,7 @@ SQLiteReader::Rows SQLiteReader::execute(const std::string& sql, const std::stri
 }
 
 SQLiteReader::Rows SQLiteReader::query(const std::string& sql) const {
-    refuseSpecialFiles(path_);
+    refuseNonRegularFiles(path_);
     try {
         return execute(sql, path_, readOnlyFlags);
     } catch (const SQLiteReaderError& error) {

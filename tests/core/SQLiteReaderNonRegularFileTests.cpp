@@ -56,7 +56,7 @@ std::string outcome(const SQLiteReader& reader, const std::filesystem::path& fif
 
 } // namespace
 
-TEST(SQLiteReaderSpecialFiles, AFifoInPlaceOfTheDatabaseOrACompanionIsRefusedAtOnce) {
+TEST(SQLiteReaderNonRegularFiles, AFifoInPlaceOfTheDatabaseOrACompanionIsRefusedAtOnce) {
     struct Case {
         const char* suffix;
         const char* journalMode;
@@ -77,7 +77,7 @@ TEST(SQLiteReaderSpecialFiles, AFifoInPlaceOfTheDatabaseOrACompanionIsRefusedAtO
     }
 }
 
-TEST(SQLiteReaderSpecialFiles, ALinkToADatabaseIsReadAndALinkToAFifoIsNot) {
+TEST(SQLiteReaderNonRegularFiles, ALinkToADatabaseIsReadAndALinkToAFifoIsNot) {
     TempDir dir;
     makeDatabase(dir / "real.sqlite", "delete");
     std::filesystem::create_symlink(dir / "real.sqlite", dir / "linked.sqlite");
