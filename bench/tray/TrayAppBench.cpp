@@ -221,6 +221,21 @@ std::optional<std::string> newestTranscript(const GeneratedHome& home) {
     return transcripts.front();
 }
 
+// The typical home dated now, its agents' processes running and, unless
+// `writeSeconds` is 0, a prompt appended to its newest transcript every
+// `writeSeconds`: its sessions show as working.
+struct WorkingHome {
+    WorkingHome(const TrayAppRig& rig, double writeSeconds)
+        : home(rig.writeTypicalHome(currentDate())), processes(home) {
+        auto transcript = newestTranscript(home);
+        if (transcript && writeSeconds > 0) writer.emplace(*transcript, writeSeconds);
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+    }
+    GeneratedHome home;
+    LiveProcessSet processes;
+    std::optional<TranscriptWriter> writer;
+};
+
 double percentile(std::vector<double> values, double p) {
     if (values.empty()) return NAN;
     std::sort(values.begin(), values.end());
@@ -312,12 +327,7 @@ int main(int argc, char** argv) {
         }
         if (arguments.runs.count("working")) {
             TrayAppRig rig(arguments.work / "working");
-            const GeneratedHome home = rig.writeTypicalHome(currentDate());
-            LiveProcessSet processes(home);
-            auto transcript = newestTranscript(home);
-            std::optional<TranscriptWriter> writer;
-            if (transcript && arguments.writeSeconds > 0) writer.emplace(*transcript, arguments.writeSeconds);
-            std::this_thread::sleep_for(std::chrono::seconds(1));
+            WorkingHome working(rig, arguments.writeSeconds);
             std::printf("working: %s\n", statusHeadline(rig, arguments.program).c_str());
             std::fflush(stdout);
             auto run = measureProgram(rig, arguments.program, arguments.measureSeconds, runMinutes);
@@ -333,12 +343,7 @@ int main(int argc, char** argv) {
             return 1;
         }
         TrayAppRig rig(arguments.work / "trays");
-        const GeneratedHome home = rig.writeTypicalHome(currentDate());
-        LiveProcessSet processes(home);
-        auto transcript = newestTranscript(home);
-        std::optional<TranscriptWriter> writer;
-        if (transcript && arguments.writeSeconds > 0) writer.emplace(*transcript, arguments.writeSeconds);
-        std::this_thread::sleep_for(std::chrono::seconds(1));
+        WorkingHome working(rig, arguments.writeSeconds);
         std::printf("trays: %s\n", statusHeadline(rig, arguments.program).c_str());
         std::vector<TrayDesktopCost> costs;
         for (TrayKind kind : {TrayKind::xembed, TrayKind::statusNotifier})
