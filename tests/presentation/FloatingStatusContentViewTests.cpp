@@ -7,6 +7,7 @@
 #include "presentation/FloatingStatusContentView.hpp"
 #include "presentation/SessionRowView.hpp"
 #include "tests/presentation/GuiApplication.hpp"
+#include "tests/presentation/ViewTestSupport.hpp"
 #include "tests/support/FontconfigLeakSuppression.hpp"
 
 #include <QApplication>
@@ -18,12 +19,6 @@
 using namespace brindleaf;
 
 namespace {
-
-class AllAccess final : public FolderAccessQuery {
-public:
-    bool hasMissingFolders(const std::string&) const override { return false; }
-    bool hasAccess(const std::string&) const override { return true; }
-};
 
 AgentStatusSnapshot snapshotOf(std::vector<bool> waiting, AgentRunState state = AgentRunState::inProgress) {
     std::vector<AgentSession> sessions;
@@ -52,21 +47,16 @@ struct Fixture {
 
     explicit Fixture(AgentStatusSnapshot snapshot) {
         brindleaf::testing::ensureGuiApplication();
-        model =
-            std::make_unique<StatusDashboardModel>(queue, std::move(snapshot), settings, std::make_shared<AllAccess>(),
-                                                   ClearedStaleBaselines{}, ProviderCatalog::all());
+        model = std::make_unique<StatusDashboardModel>(queue, std::move(snapshot), settings,
+                                                       std::make_shared<brindleaf::testing::FakeFolderAccess>(),
+                                                       ClearedStaleBaselines{}, ProviderCatalog::all());
         content = std::make_unique<FloatingStatusContentView>(*model, nullptr, nullptr);
         content->setScreenshotMode(false);
         content->resize(400, 300);
         content->show();
         settle();
     }
-    void settle() {
-        for (int i = 0; i < 3; ++i) {
-            queue.drain();
-            QCoreApplication::processEvents();
-        }
-    }
+    void settle() { brindleaf::testing::settle(queue); }
     template <typename T = QWidget>
     T* child(const char* name) const {
         return content->findChild<T*>(name);

@@ -6,6 +6,7 @@
 #include "presentation/SessionRowView.hpp"
 #include "presentation/StatusDashboardView.hpp"
 #include "tests/presentation/GuiApplication.hpp"
+#include "tests/presentation/ViewTestSupport.hpp"
 #include "tests/support/FontconfigLeakSuppression.hpp"
 
 #include <QAbstractButton>
@@ -23,16 +24,9 @@
 #include <set>
 
 using namespace brindleaf;
+using brindleaf::testing::FakeFolderAccess;
 
 namespace {
-
-class FakeFolderAccess final : public FolderAccessQuery {
-public:
-    std::set<std::string> missing;
-    std::set<std::string> granted{"codex", "claude", "hermes"};
-    bool hasMissingFolders(const std::string& id) const override { return missing.count(id) > 0; }
-    bool hasAccess(const std::string& id) const override { return granted.count(id) > 0; }
-};
 
 AgentSession codexSession(int index, bool waiting = false, std::string title = {}) {
     const std::string number = std::to_string(index);
@@ -86,12 +80,7 @@ struct Fixture {
         settle();
     }
     // Lets the model's and the view's next-turn work run.
-    void settle() {
-        for (int i = 0; i < 3; ++i) {
-            queue.drain();
-            QCoreApplication::processEvents();
-        }
-    }
+    void settle() { brindleaf::testing::settle(queue); }
     template <typename T = QWidget>
     T* child(const char* name) const {
         return view->findChild<T*>(name);

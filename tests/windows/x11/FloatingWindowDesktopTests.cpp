@@ -2,6 +2,7 @@
 #include "core/ProviderCatalog.hpp"
 #include "platform/ManualMainQueue.hpp"
 #include "tests/support/FontconfigLeakSuppression.hpp"
+#include "tests/windows/WindowsTestSupport.hpp"
 #include "windows/FloatingStatusWindow.hpp"
 #include "windows/FloatingStatusWindowController.hpp"
 #include "windows/X11Desktop.hpp"
@@ -12,16 +13,6 @@
 #include <gtest/gtest.h>
 
 using namespace brindleaf;
-
-namespace {
-
-class AllAccess final : public FolderAccessQuery {
-public:
-    bool hasMissingFolders(const std::string&) const override { return false; }
-    bool hasAccess(const std::string&) const override { return true; }
-};
-
-} // namespace
 
 TEST(FloatingWindowOnX11, ShownOnEveryDesktop) {
     if (!QApplication::instance()) {
@@ -34,8 +25,9 @@ TEST(FloatingWindowOnX11, ShownOnEveryDesktop) {
     ManualMainQueue queue;
     auto defaults = UserDefaults::inMemory("floating-x11-tests");
     auto settings = std::make_shared<ProviderSettingsStore>(defaults);
-    StatusDashboardModel model(queue, AgentStatusSnapshot{}, settings, std::make_shared<AllAccess>(),
-                               ClearedStaleBaselines{}, ProviderCatalog::all());
+    StatusDashboardModel model(queue, AgentStatusSnapshot{}, settings,
+                               std::make_shared<brindleaf::testing::FakeFolderAccessQuery>(), ClearedStaleBaselines{},
+                               ProviderCatalog::all());
     FloatingStatusWindowController controller(model, defaults);
     controller.show(std::nullopt);
     ASSERT_NE(controller.window(), nullptr);
