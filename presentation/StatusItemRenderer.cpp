@@ -16,10 +16,6 @@ std::string StatusItemRenderer::summary(const AgentStatusSnapshot& snapshot) {
     return StatusWording::title(mood) + " \u2014 " + StatusWording::summary(mood, running, waiting, std::nullopt, 0);
 }
 
-std::string StatusItemRenderer::tooltip(const AgentStatusSnapshot& snapshot) {
-    return "Brindleaf: " + summary(snapshot);
-}
-
 void StatusItemRenderer::render(const AgentStatusSnapshot& snapshot) {
     const auto& sessions = snapshot.activeSessions;
     const bool waiting =

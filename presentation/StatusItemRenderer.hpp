@@ -47,7 +47,6 @@ public:
     // mood; the tooltip puts "Brindleaf: " before it. A snapshot in which no
     // agent could be read says so ("Status Unavailable — ...").
     static std::string summary(const AgentStatusSnapshot& snapshot);
-    static std::string tooltip(const AgentStatusSnapshot& snapshot);
 
 private:
     void show(StatusItemCanvas::Image image);

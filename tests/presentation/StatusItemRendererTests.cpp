@@ -1,11 +1,14 @@
 #include "presentation/StatusItemRenderer.hpp"
 
+#include "tests/support/SnapshotOf.hpp"
+
 #include <gtest/gtest.h>
 
 #include <vector>
 
 using namespace brindleaf;
 using Image = StatusItemCanvas::Image;
+using brindleaf::testing::snapshotOf;
 
 namespace {
 
@@ -26,18 +29,6 @@ struct CountingCanvas final : StatusItemCanvas {
         accessibleValue = value;
     }
 };
-
-AgentStatusSnapshot snapshotOf(AgentRunState state, int running, int waiting) {
-    AgentStatusSnapshot snapshot;
-    snapshot.state = state;
-    for (int i = 0; i < running + waiting; ++i) {
-        AgentSession session;
-        session.id = std::to_string(i);
-        session.needsUserAttention = i >= running;
-        snapshot.activeSessions.push_back(session);
-    }
-    return snapshot;
-}
 
 } // namespace
 

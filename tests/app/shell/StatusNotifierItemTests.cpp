@@ -6,6 +6,7 @@
 #include "presentation/PlatformStyle.hpp"
 #include "tests/app/shell/ShellTestSupport.hpp"
 #include "tests/support/PrivateSessionBus.hpp"
+#include "tests/support/SnapshotOf.hpp"
 
 #include <QApplication>
 #include <QDBusConnectionInterface>
@@ -49,6 +50,8 @@ private:
 };
 
 namespace {
+
+using testing::snapshotOf;
 
 // A private bus, this process's connection to it and a host's connection.
 struct Bus {
@@ -108,18 +111,6 @@ StatusIconImageRef solidImage(QColor colour, bool isTemplate = false) {
     image->at2x.setDevicePixelRatio(2);
     image->isTemplate = isTemplate;
     return image;
-}
-
-AgentStatusSnapshot snapshotOf(AgentRunState state, int running, int waiting) {
-    AgentStatusSnapshot snapshot;
-    snapshot.state = state;
-    for (int i = 0; i < running + waiting; ++i) {
-        AgentSession session;
-        session.id = std::to_string(i);
-        session.needsUserAttention = i >= running;
-        snapshot.activeSessions.push_back(session);
-    }
-    return snapshot;
 }
 
 // The mean grey of the visible pixels (alpha above 100); -1 without any.

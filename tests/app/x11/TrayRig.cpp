@@ -234,6 +234,11 @@ void TrayRig::click(QRect area, int button) {
         std::to_string(button));
 }
 
+void TrayRig::clickAgain(QRect area, int button) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    click(area, button);
+}
+
 void TrayRig::key(const std::string& keys) { run("xdotool key " + keys); }
 
 std::string TrayRig::run(const std::string& command) { return shellOutput(command); }

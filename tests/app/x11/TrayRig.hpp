@@ -72,6 +72,9 @@ public:
 
     // Clicks at the centre of a rectangle (button 1 left, 3 right).
     static void click(QRect area, int button);
+    // Clicks again as a user would: once the double-click time after a click
+    // just made has passed, so that the two count as two single clicks.
+    static void clickAgain(QRect area, int button);
     static void key(const std::string& keys);
     static std::string run(const std::string& command);
 
