@@ -15,7 +15,13 @@ void TrayIconAnimator::setFrames(std::vector<StatusIconImageRef> frames, double 
     if (frames == frames_ && interval == interval_) return;
     frames_ = std::move(frames);
     interval_ = interval;
-    tinted_.assign(frames_.size(), nullptr);
+    // Tints are kept across a stop: the loop restarting on the same images
+    // (idle, then working again) shows the same tinted objects, which the
+    // tray has already converted.
+    if (frames_ != tintedFrom_) {
+        tintedFrom_ = frames_;
+        tinted_.assign(frames_.size(), nullptr);
+    }
     start_ = mainQueue_.now();
     shownIndex_.reset();
     ++generation_;
@@ -26,7 +32,6 @@ void TrayIconAnimator::setFrames(std::vector<StatusIconImageRef> frames, double 
 void TrayIconAnimator::stop() {
     if (frames_.empty()) return;
     frames_.clear();
-    tinted_.clear();
     shownIndex_.reset();
     ++generation_;
     wakeUpPending_ = false;
@@ -35,7 +40,7 @@ void TrayIconAnimator::stop() {
 void TrayIconAnimator::setAppearance(Appearance appearance) {
     if (appearance == appearance_) return;
     appearance_ = appearance;
-    tinted_.assign(frames_.size(), nullptr);
+    tinted_.assign(tintedFrom_.size(), nullptr);
     if (frames_.empty() || !frames_.front()->isTemplate || !shownIndex_) return;
     // Show the same frame in its new tint; the phase is kept.
     sink_.showIcon(displayFrame(*shownIndex_));

@@ -17,7 +17,8 @@ namespace brindleaf {
 // from the main queue's monotonic clock (trunc(elapsed / interval) modulo the
 // count); the sink hears only of a changed frame; a single delayed job wakes
 // it at the next frame boundary while playing, and nothing runs while idle.
-// Template frames are tinted for the panel's appearance, once per frame.
+// Template frames are tinted for the panel's appearance, once per frame
+// (kept across a stop while the same frames come back).
 //
 // Main thread only.
 class TrayIconAnimator {
@@ -31,7 +32,8 @@ public:
     // change nothing (the loop keeps its phase); an empty list changes nothing
     // (stop() clears). An interval that is not positive and finite is 0.1 s.
     void setFrames(std::vector<StatusIconImageRef> frames, double interval);
-    // Ends the loop and forgets the frames; nothing more is shown.
+    // Ends the loop and forgets the frames (not their tints); nothing more is
+    // shown.
     void stop();
     // The panel's appearance changed: template frames are tinted anew, the
     // loop keeps its phase.
@@ -54,7 +56,8 @@ private:
     MainQueue& mainQueue_;
     StatusIconSink& sink_;
     std::vector<StatusIconImageRef> frames_;
-    std::vector<StatusIconImageRef> tinted_; // per frame, for appearance_
+    std::vector<StatusIconImageRef> tintedFrom_; // the frames tinted_ was made for
+    std::vector<StatusIconImageRef> tinted_;     // per frame of tintedFrom_, for appearance_
     double interval_ = 0.1;
     double start_ = 0;
     Appearance appearance_ = Appearance::light;

@@ -146,4 +146,16 @@ TEST(TrayIconAnimator, TemplateFramesFollowTheAppearanceKeepingThePhase) {
     const auto firstLoop = sink.shown.back();
     queue.advance(0.8);
     EXPECT_EQ(sink.shown.back(), firstLoop);
+    // ... and so does a loop started again on the same frames after a stop,
+    // until the appearance changes.
+    animator.stop();
+    animator.setFrames(frames, 0.1);
+    const auto firstFrame = sink.shown.back();
+    animator.stop();
+    animator.setFrames(frames, 0.1);
+    EXPECT_EQ(sink.shown.back(), firstFrame);
+    animator.stop();
+    animator.setAppearance(Appearance::light);
+    animator.setFrames(frames, 0.1);
+    EXPECT_NE(sink.shown.back(), firstFrame);
 }
