@@ -3,6 +3,7 @@
 #include "core/Date.hpp"
 
 #include <limits>
+#include <optional>
 
 namespace brindleaf {
 
@@ -16,6 +17,18 @@ inline constexpr double futureActivitySkew = 60;
 
 // True when `at` lies more than `futureActivitySkew` seconds after `now`.
 inline bool isDatedInFuture(Date at, Date now) { return at > now + futureActivitySkew; }
+
+// Keeps in `latest` the latest `now` it is given. True when `now` lies more
+// than `futureActivitySkew` before `latest`: the wall clock was set back, and
+// `latest` starts again from `now`.
+inline bool clockWentBack(std::optional<Date>& latest, Date now) {
+    if (latest && isDatedInFuture(*latest, now)) {
+        latest = now;
+        return true;
+    }
+    if (!latest || now > *latest) latest = now;
+    return false;
+}
 
 // Seconds from `at` to `now`, the age every "is this still fresh" window of a
 // provider is compared with. Activity dated in the future within the skew is

@@ -37,14 +37,7 @@ RunStateLedger::RunStateLedger(double strongActiveLeaseInterval)
     : strongActiveLeaseInterval_(strongActiveLeaseInterval) {}
 
 void RunStateLedger::apply(const std::vector<ProviderSnapshot>& providerSnapshots, Date now) {
-    if (std::isfinite(now)) {
-        if (latestNow_ && isDatedInFuture(*latestNow_, now)) {
-            forgetFutureEntries(now);
-            latestNow_ = now;
-        } else if (!latestNow_ || now > *latestNow_) {
-            latestNow_ = now;
-        }
-    }
+    if (std::isfinite(now) && clockWentBack(latestNow_, now)) forgetFutureEntries(now);
     expireUnits(now);
     std::vector<const RunEvidence*> order;
     for (const auto& snapshot : providerSnapshots) {

@@ -53,6 +53,17 @@ bool lockExclusive(int fd) {
 
 void unlock(int fd) { ::flock(fd, LOCK_UN); }
 
+// Lays changes kept as unsaved over `values`; an absent value is a removal.
+void applyChanges(const std::map<std::string, std::optional<DefaultsValue>>& changes,
+                  DefaultsValue::Dictionary& values) {
+    for (const auto& [key, value] : changes) {
+        if (value)
+            values.insert_or_assign(key, *value);
+        else
+            values.erase(key);
+    }
+}
+
 std::optional<std::string> readWholeFile(const std::filesystem::path& path, int& error) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
@@ -238,12 +249,7 @@ UserDefaults::SaveResult UserDefaults::writeLocked(const DefaultsValue::Dictiona
 UserDefaults::SaveResult UserDefaults::saveLocked(bool retry) {
     if (unsaved_.empty()) return SaveResult::saved;
     if (filePath_.empty()) {
-        for (auto& [key, value] : unsaved_) {
-            if (value)
-                document_.values.insert_or_assign(key, std::move(*value));
-            else
-                document_.values.erase(key);
-        }
+        applyChanges(unsaved_, document_.values);
         unsaved_.clear();
         return SaveResult::saved;
     }
@@ -258,12 +264,7 @@ UserDefaults::SaveResult UserDefaults::saveLocked(bool retry) {
         return SaveResult::failed;
     }
     DefaultsValue::Dictionary updated = document_.values;
-    for (const auto& [key, value] : unsaved_) {
-        if (value)
-            updated.insert_or_assign(key, *value);
-        else
-            updated.erase(key);
-    }
+    applyChanges(unsaved_, updated);
     SaveResult result = SaveResult::saved;
     if (updated != document_.values) {
         result = writeLocked(updated, retry);
@@ -376,12 +377,7 @@ DefaultsValue::Dictionary UserDefaults::dictionaryRepresentation() const {
     for (const auto& [key, value] : document_.values) {
         if (!value.isForeign()) values.emplace_hint(values.end(), key, value);
     }
-    for (const auto& [key, value] : unsaved_) {
-        if (value)
-            values.insert_or_assign(key, *value);
-        else
-            values.erase(key);
-    }
+    applyChanges(unsaved_, values);
     return values;
 }
 

@@ -1,5 +1,6 @@
 #include "services/FileChangeWatcher.hpp"
 
+#include "core/FileStat.hpp"
 #include "platform/FileEventSource.hpp"
 
 #include <poll.h>
@@ -27,11 +28,6 @@ std::string parentOf(const std::string& path) {
 
 std::string childOf(const std::string& folder, const std::string& name) {
     return folder == "/" ? "/" + name : folder + "/" + name;
-}
-
-bool exists(const std::string& path) {
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0;
 }
 
 } // namespace
@@ -247,7 +243,7 @@ void FileChangeWatcher::State::apply(Command command) {
     // keeps its last answer, so that one that appeared meanwhile is.
     std::set<std::string> existed;
     for (const std::string& path : paths) {
-        if (watchedSet.count(path) ? existing.count(path) > 0 : exists(path)) existed.insert(path);
+        if (watchedSet.count(path) ? existing.count(path) > 0 : FileStat::info(path).has_value()) existed.insert(path);
     }
     watchedSet = std::move(paths);
     watchedPaths.assign(watchedSet.begin(), watchedSet.end());

@@ -281,7 +281,7 @@ void ProviderSettingsStore::pruneAcknowledgedErrors(
         if (!stillReported.empty()) kept.emplace(providerKey, std::move(stillReported));
     }
     if (kept == acknowledged_) {
-        saveUnsavedChanges();
+        defaults_->saveUnsavedChanges(); // nothing to do, and no file touched, when nothing is unsaved
         return;
     }
     announce(Property::acknowledgedErrorMessagesByProviderKey);
@@ -295,10 +295,6 @@ void ProviderSettingsStore::persistAcknowledgedErrors() {
         if (!texts.empty()) stored.emplace(providerKey, sortedStrings(texts));
     }
     defaults_->set(acknowledgedErrorsKey, DefaultsValue(std::move(stored)));
-}
-
-bool ProviderSettingsStore::saveUnsavedChanges() {
-    return !defaults_->hasUnsavedChanges() || defaults_->saveUnsavedChanges();
 }
 
 ProviderSettingsStore::ObserverID ProviderSettingsStore::addObserver(Observer observer) {

@@ -117,9 +117,6 @@ public:
     void pruneAcknowledgedErrors(const std::vector<std::pair<std::string, std::vector<std::string>>>& currentErrors);
     void persistAcknowledgedErrors();
 
-    // Writes the changes the suite's file refused so far; true when none is left.
-    bool saveUnsavedChanges();
-
     ObserverID addObserver(Observer observer);
     void removeObserver(ObserverID id);
 

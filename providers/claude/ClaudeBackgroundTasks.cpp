@@ -32,15 +32,12 @@ void ClaudeStatusProvider::coldStartDeepScan(const std::vector<AnalyzedTranscrip
 void ClaudeStatusProvider::coldStartDeepScanOf(const ScanItems& items, Date now) {
     {
         std::lock_guard<std::mutex> guard(carryoverLock_);
-        if (latestCarryoverScanAt_ && isDatedInFuture(*latestCarryoverScanAt_, now)) {
-            // The clock went back: what was carried was judged with a clock
-            // ahead of this one. Start over as at start-up.
+        if (clockWentBack(latestCarryoverScanAt_, now)) {
+            // What was carried was judged with a clock ahead of this one.
+            // Start over as at start-up.
             carriedBackgroundLaunches_.clear();
             carriedLocalTaskIDs_.clear();
             didColdStartDeepScan_ = false;
-            latestCarryoverScanAt_ = now;
-        } else if (!latestCarryoverScanAt_ || now > *latestCarryoverScanAt_) {
-            latestCarryoverScanAt_ = now;
         }
         if (didColdStartDeepScan_) return;
         didColdStartDeepScan_ = true;

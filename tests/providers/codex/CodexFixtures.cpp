@@ -95,6 +95,15 @@ ProcessSnapshotReader noProcesses() {
     return [] { return std::vector<ProcessResourceSample>{}; };
 }
 
+CodexCandidate candidate(std::string id, std::set<std::string> sources, std::optional<Date> updatedAt) {
+    CodexCandidate c;
+    c.id = std::move(id);
+    c.title = c.id;
+    c.sources = std::move(sources);
+    c.updatedAt = updatedAt;
+    return c;
+}
+
 namespace rollout {
 std::string turnStarted() { return R"({"type":"event_msg","payload":{"type":"task_started"}})"; }
 std::string functionCall(const std::string& callID, const std::string& name) {

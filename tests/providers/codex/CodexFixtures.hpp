@@ -2,6 +2,7 @@
 
 #include "core/ProcessResourceSample.hpp"
 #include "core/ProcessSampleList.hpp"
+#include "providers/codex/CodexCandidate.hpp"
 #include "providers/codex/CodexOfficialStatusProbe.hpp"
 #include "providers/codex/CodexProviderConfig.hpp"
 #include "tests/support/TempDir.hpp"
@@ -9,6 +10,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -90,6 +92,9 @@ public:
 };
 
 ProcessSnapshotReader noProcesses();
+
+// A candidate thread named and titled `id`, found through `sources`.
+CodexCandidate candidate(std::string id, std::set<std::string> sources, std::optional<Date> updatedAt);
 
 // Rollout records.
 namespace rollout {

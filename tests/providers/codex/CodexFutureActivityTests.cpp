@@ -15,15 +15,6 @@ namespace {
 
 constexpr Date now = 1'700'000'000.0;
 
-CodexCandidate candidate(std::string id, std::set<std::string> sources, Date updatedAt) {
-    CodexCandidate c;
-    c.id = std::move(id);
-    c.title = c.id;
-    c.sources = std::move(sources);
-    c.updatedAt = updatedAt;
-    return c;
-}
-
 } // namespace
 
 TEST(CodexFutureActivity, EveryWindowHoldsActivityAheadOnlyWithinTheSkew) {
