@@ -90,19 +90,28 @@ void RunStateLedger::record(const RunEvidence& evidence, Date now) {
     case RunEvidenceStrength::strongActive: {
         SessionUnits& sessions = units_[evidence.provider];
         auto it = sessions.find(evidence.sessionID);
+        Date observedAt = evidence.observedAt;
         if (it != sessions.end() && it->second.observedAt > evidence.observedAt) {
-            // A scan that found nothing running closed the unit at its own
-            // time. A later scan that reports the session running again is
-            // newer news than that, however old the session's last activity.
             const Unit& held = it->second;
-            const bool reportedAgain = evidence.strength == RunEvidenceStrength::strongActive &&
-                                       held.completedByProviderScan && now > held.observedAt;
-            if (!reportedAgain) return;
+            if (evidence.strength == RunEvidenceStrength::strongActive && held.state != UnitState::complete) {
+                // Still running on proof that dates it less recently than a
+                // signal did before (a runtime-log row that has left its
+                // window): the session runs on, and the unit keeps the later
+                // time.
+                observedAt = held.observedAt;
+            } else {
+                // A scan that found nothing running closed the unit at its own
+                // time. A later scan that reports the session running again is
+                // newer news than that, however old the session's last activity.
+                const bool reportedAgain = evidence.strength == RunEvidenceStrength::strongActive &&
+                                           held.completedByProviderScan && now > held.observedAt;
+                if (!reportedAgain) return;
+            }
         }
         Unit& unit = it != sessions.end() ? it->second : sessions[evidence.sessionID];
         unit.session = evidence.session;
         unit.strength = evidence.strength;
-        unit.observedAt = evidence.observedAt;
+        unit.observedAt = observedAt;
         unit.reason = evidence.reason;
         unit.completedByProviderScan = false;
         unit.recordedAt = now;
@@ -261,8 +270,8 @@ void RunStateLedger::commitProvider(ProviderSnapshot& committed, const std::stri
 
 template <typename Snapshots>
 AgentStatusSnapshot RunStateLedger::build(Snapshots&& providerSnapshots, Date now) const {
-    constexpr bool movable = !std::is_const_v<std::remove_reference_t<Snapshots>> &&
-                             std::is_rvalue_reference_v<Snapshots&&>;
+    constexpr bool movable =
+        !std::is_const_v<std::remove_reference_t<Snapshots>> && std::is_rvalue_reference_v<Snapshots&&>;
     AgentStatusSnapshot result;
     result.providerSnapshots.reserve(providerSnapshots.size());
     size_t sessionCount = 0;

@@ -24,11 +24,17 @@ namespace brindleaf {
 // nothing running completes the provider's units. The committed snapshot shows
 // only active units whose lease has not ended.
 //
-// A unit is normally ordered by the time of the activity it reports. A unit
-// that a scan finding nothing running closed is ordered by that scan's time
-// instead: a session that a later scan reports running again on strong
-// evidence is shown again, however old its own last activity (its folder may
-// only have been away for a moment, or the program was stopped).
+// A unit is normally ordered by the time of the activity it reports, and
+// older evidence does not overturn it. Two exceptions keep what is running
+// shown. Strong evidence that a session runs renews a unit that is active or
+// stale, however old the activity it reports: the proof a provider has may
+// date a session less recently than an earlier signal did (a runtime-log row
+// leaving its window), and the unit keeps the later of the two times. A unit
+// that a scan finding nothing running closed is ordered by that scan's time:
+// a session that a later scan reports running again on strong evidence is
+// shown again, however old its own last activity (its folder may only have
+// been away for a moment, or the program was stopped). A unit completed by its
+// session's own later evidence stays complete.
 //
 // When the wall clock is found to have gone back by more than
 // `futureActivitySkew`, every unit recorded or observed after the new now, and

@@ -7,51 +7,25 @@
 #include "bench/generator/HomeGenerator.hpp"
 #include "core/ActivityAge.hpp"
 #include "core/AgentStatusService.hpp"
-#include "providers/claude/ClaudeProviderConfig.hpp"
-#include "providers/claude/ClaudeStatusProvider.hpp"
-#include "providers/codex/CodexOfficialStatusProbe.hpp"
-#include "providers/codex/CodexProviderConfig.hpp"
-#include "providers/codex/CodexStatusProvider.hpp"
-#include "providers/hermes/HermesOfficialStatusProbe.hpp"
-#include "providers/hermes/HermesProviderConfig.hpp"
-#include "providers/hermes/HermesStatusProvider.hpp"
+#include "tests/app/GeneratedHomeStatus.hpp"
 #include "tests/support/TempDir.hpp"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
 #include <memory>
-#include <string>
-#include <vector>
 
 using namespace brindleaf;
+using brindleaf::testing::shownKeys;
 
 namespace {
 
 constexpr double minute = 60;
 constexpr double hour = 3600;
 
-// The providers as the composition root builds them, on `home`, with no processes.
+// The tray's or a status dump's service on `home`, with an empty process table.
 std::unique_ptr<AgentStatusService> serviceOn(const bench::GeneratedHome& home, bool tray) {
-    const ProcessSnapshotReader noProcesses = [] { return ProcessSampleList(); };
-    auto claudeConfig = ClaudeProviderConfig::standard(home.root.string(), tray ? 10.0 : 0.0);
-    claudeConfig.tasksTempRoot = (home.root / "tmp").string();
-    auto codex = std::make_shared<CodexStatusProvider>(CodexProviderConfig::standard(home.codexHome().string(), {}),
-                                                       noProcesses, std::make_shared<NoopCodexOfficialStatusProbe>());
-    auto claude = std::make_shared<ClaudeStatusProvider>(claudeConfig, noProcesses);
-    auto hermes = std::make_shared<HermesStatusProvider>(HermesProviderConfig::standard(home.root.string()),
-                                                         noProcesses, ProcessCommandReader{},
-                                                         std::make_shared<HermesDefaultOfficialStatusProbe>(), 30.0);
-    return std::make_unique<AgentStatusService>(
-        std::vector<std::shared_ptr<AgentStatusProvider>>{codex, claude, hermes}, 60.0);
-}
-
-std::vector<std::string> shownKeys(const AgentStatusSnapshot& snapshot) {
-    std::vector<std::string> keys;
-    for (const auto& session : snapshot.activeSessions) keys.push_back(session.provider + "/" + session.id);
-    std::sort(keys.begin(), keys.end());
-    return keys;
+    return brindleaf::testing::statusServiceOn(home, tray, [] { return ProcessSampleList(); });
 }
 
 } // namespace

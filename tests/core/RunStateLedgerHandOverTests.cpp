@@ -120,9 +120,8 @@ TEST(LedgerHandOver, CommitsWhatAKeptSnapshotCommitsWhateverTheReportedSessionsL
                                        session("Codex", "c-wait", T - 1, "rollout has pending tool call", true),
                                        noProfile};
     std::vector<AgentSession> claude = {session("Claude Code", "b", T - 2), session("Claude Code", "a", T - 2)};
-    auto committed = ledgers.refresh({scan("Codex", codex, T), scan("Claude Code", claude, T),
-                                      scan("Hermes", {}, T, {"state.db unreadable"})},
-                                     T);
+    auto committed = ledgers.refresh(
+        {scan("Codex", codex, T), scan("Claude Code", claude, T), scan("Hermes", {}, T, {"state.db unreadable"})}, T);
     ASSERT_EQ(committed.activeSessions.size(), 7u);
     EXPECT_EQ(committed.activeSessions[0].id, "c-wait");
     EXPECT_EQ(committed.activeSessions[0].evidenceStrength, RunEvidenceStrength::strongActive);
@@ -133,8 +132,9 @@ TEST(LedgerHandOver, CommitsWhatAKeptSnapshotCommitsWhateverTheReportedSessionsL
         << "the run evidence keeps what the provider reported";
 
     // Next refresh: "c1" comes back with an older activity time and a new
-    // title, so its unit keeps the session it had; "c0" is not reported but
-    // its weak lease still runs; "a" changed its title; the same id twice.
+    // title, and its running unit takes the session as reported; "c0" is not
+    // reported but its weak lease still runs; "a" changed its title; the same
+    // id twice.
     AgentSession olderC1 = session("Codex", "c1", T - 20);
     olderC1.title = "An older view of c1";
     AgentSession renamed = session("Claude Code", "a", T + 1);
@@ -150,7 +150,7 @@ TEST(LedgerHandOver, CommitsWhatAKeptSnapshotCommitsWhateverTheReportedSessionsL
     const auto codexTitles = titles(committed.providerSnapshots[0].activeSessions);
     ASSERT_EQ(codexTitles.size(), 5u);
     EXPECT_EQ(codexTitles[0], session("Codex", "c-wait", T).title);
-    EXPECT_EQ(codexTitles[4], session("Codex", "c1", T).title) << "the unit's newer session, not the older one reported";
+    EXPECT_EQ(codexTitles[4], "An older view of c1") << "the running unit renewed with the session reported";
     const auto& claudeShown = committed.providerSnapshots[1].activeSessions;
     ASSERT_EQ(claudeShown.size(), 2u);
     EXPECT_EQ(claudeShown[0].title, "Renamed while running");
@@ -159,8 +159,8 @@ TEST(LedgerHandOver, CommitsWhatAKeptSnapshotCommitsWhateverTheReportedSessionsL
     EXPECT_TRUE(std::isnan(*committed.providerSnapshots[2].activeSessions[0].lastActivityAt));
 
     // Providers report nothing running: everything completes.
-    committed = ledgers.refresh({scan("Codex", {}, T + 30), scan("Claude Code", {}, T + 30), scan("Hermes", {}, T + 30)},
-                                T + 30);
+    committed = ledgers.refresh(
+        {scan("Codex", {}, T + 30), scan("Claude Code", {}, T + 30), scan("Hermes", {}, T + 30)}, T + 30);
     EXPECT_TRUE(committed.activeSessions.empty());
     EXPECT_EQ(committed.state, AgentRunState::complete);
 }

@@ -99,8 +99,8 @@ TEST_F(LedgerTest, StrongEvidenceHoldsForItsLeaseThroughTimeouts) {
 }
 
 TEST_F(LedgerTest, StrongLeaseIsRenewedByEveryScanAndLapsesWhenTheSessionDisappears) {
-    refresh({scan("Codex", {live("Codex", "a", pendingTool, std::nullopt), live("Codex", "b", pendingTool, std::nullopt)},
-                  T)},
+    refresh({scan("Codex",
+                  {live("Codex", "a", pendingTool, std::nullopt), live("Codex", "b", pendingTool, std::nullopt)}, T)},
             T);
     // At T+3 only b is reported; a stays visible on its lease from T.
     auto committed = refresh({scan("Codex", {live("Codex", "b", pendingTool, std::nullopt)}, T + 3)}, T + 3);
@@ -314,4 +314,103 @@ TEST_F(LedgerTest, CompleteReasonFallsBackToTheLatestCompletedSession) {
     EXPECT_EQ(unitState("Codex", "s"), RunStateLedger::UnitState::complete);
     EXPECT_EQ(committed.providerSnapshots[0].statusEvidence, "official Codex app-server status: idle");
     EXPECT_FALSE(ledger.providerSuccessfulScan("Codex"));
+}
+
+TEST_F(LedgerTest, OlderStrongEvidenceRenewsWhatRunsButReopensNoFinishedSession) {
+    // Items for one Codex session "s", dated by its reported activity.
+    const auto about = [](const std::string& evidence, Date at, const std::string& title) {
+        AgentSession session = live("Codex", "s", evidence, at);
+        session.title = title;
+        return RunEvidence::derive("Codex", AgentRunState::inProgress, std::nullopt, {session}, at, {})[0];
+    };
+    const auto strong = [&](Date at, const std::string& title = "as reported before") {
+        return about(pendingTool, at, title);
+    };
+    const auto weak = [&](Date at) { return about(recentActivity, at, "as reported before"); };
+    const auto doneOnItsOwn = [](Date at) {
+        RunEvidence done;
+        done.provider = "Codex";
+        done.sessionID = "s";
+        done.source = "rollout_terminal";
+        done.strength = RunEvidenceStrength::strongComplete;
+        done.observedAt = at;
+        done.reason = "rollout terminal event";
+        return done;
+    };
+    const auto scanFoundNothing = [](Date at) {
+        return RunEvidence::derive("Codex", AgentRunState::complete, std::nullopt, {}, at, {})[0];
+    };
+    using State = RunStateLedger::UnitState;
+    struct Refresh {
+        Date now;
+        std::vector<RunEvidence> items;
+    };
+    struct Case {
+        const char* name;
+        std::vector<Refresh> before;
+        Refresh last; // its strong item is older than the unit and titled "now"
+        State state;
+        Date observedAt;
+        std::optional<Date> expiresAt;
+    };
+    const Case cases[] = {
+        {"active", {{T, {strong(T)}}}, {T + 3, {strong(T - 10, "now")}}, State::active, T, T + 8},
+        {"stale once its lease ended", {{T, {strong(T)}}}, {T + 7, {strong(T - 10, "now")}}, State::active, T, T + 12},
+        {"stale on a weak lease that had ended",
+         {{T, {weak(T - 30)}}},
+         {T + 1, {strong(T - 40, "now")}},
+         State::active,
+         T - 30,
+         T + 6},
+        {"active on a weak lease", {{T, {weak(T - 2)}}}, {T + 1, {strong(T - 10, "now")}}, State::active, T - 2, T + 6},
+        {"complete on its own later evidence",
+         {{T, {doneOnItsOwn(T)}}},
+         {T + 1, {strong(T - 10, "now")}},
+         State::complete,
+         T,
+         std::nullopt},
+        {"active, then complete on its own later evidence of the same refresh",
+         {{T - 1, {strong(T - 5)}}},
+         {T, {doneOnItsOwn(T), strong(T - 10, "now")}},
+         State::complete,
+         T,
+         std::nullopt},
+        {"active, then complete by a scan after the evidence in the same refresh",
+         {{T - 1, {strong(T - 5)}}},
+         {T, {scanFoundNothing(T), strong(T - 10, "now")}},
+         State::complete,
+         T,
+         std::nullopt},
+        {"complete by a scan earlier in the same refresh",
+         {{T - 1, {strong(T - 5)}}, {T, {scanFoundNothing(T)}}},
+         {T, {strong(T - 10, "now")}},
+         State::complete,
+         T,
+         std::nullopt},
+        {"complete by the scan of an earlier refresh",
+         {{T - 1, {strong(T - 5)}}, {T, {scanFoundNothing(T)}}},
+         {T + 1, {strong(T - 10, "now")}},
+         State::active,
+         T - 10,
+         T + 6},
+    };
+    for (const Case& c : cases) {
+        RunStateLedger fresh(5);
+        ledger = fresh;
+        for (const Refresh& r : c.before)
+            ledger.apply({ProviderSnapshot::make("Codex", std::nullopt, std::nullopt, {}, 0, r.now, {}, r.items)},
+                         r.now);
+        ledger.apply({ProviderSnapshot::make("Codex", std::nullopt, std::nullopt, {}, 0, c.last.now, {}, c.last.items)},
+                     c.last.now);
+        const auto* unit = ledger.unit("Codex", "s");
+        ASSERT_NE(unit, nullptr) << c.name;
+        EXPECT_EQ(unit->state, c.state) << c.name;
+        EXPECT_EQ(unit->observedAt, c.observedAt) << c.name;
+        EXPECT_EQ(unit->expiresAt, c.expiresAt) << c.name;
+        if (c.state == State::active) {
+            EXPECT_EQ(unit->strength, RunEvidenceStrength::strongActive) << c.name;
+            ASSERT_TRUE(unit->session) << c.name;
+            EXPECT_EQ(unit->session->title, "now") << c.name << ": the session as last reported";
+        }
+    }
 }
