@@ -85,6 +85,8 @@ void replaceByRename(const fs::path& path, const std::string& contents) {
     fs::rename(temporary, path);
 }
 
+std::vector<std::string> strings(const std::vector<fs::path>& paths) { return {paths.begin(), paths.end()}; }
+
 template <typename Condition>
 bool eventually(Condition condition) {
     auto deadline = std::chrono::steady_clock::now() + kPatience;
@@ -168,8 +170,6 @@ protected:
         return eventually([&] { return kernelWatches() == expectedWatches(paths); });
     }
 
-    std::vector<std::string> strings(const std::vector<fs::path>& paths) const { return {paths.begin(), paths.end()}; }
-
     TempDir dir_;
     int descriptor_ = -1;
     std::deque<Reports> settled_;
@@ -241,6 +241,28 @@ TEST_F(InotifyWatcherTest, RenameOverIsReboundAfterTheDefaultDelay) {
     size_t seen = reports.count(file);
     append(file);
     EXPECT_TRUE(reports.waitFor(file, seen + 1));
+}
+
+TEST_F(InotifyWatcherTest, ALinkedFileRenamedOverWhileHeldOpenIsBoundAgain) {
+    // The link is watched; the folder its target is in is not.
+    auto target = dir_.write("elsewhere/state.json", "a\n");
+    fs::create_directory(dir_ / "watched");
+    auto link = dir_ / "watched/state.json";
+    fs::create_symlink(target, link);
+    std::ifstream holder(target); // the old file is deleted only once closed
+    ASSERT_TRUE(holder.is_open());
+    auto watcher = makeWatcher();
+    Reports reports;
+    watcher->watch(strings({link}), reports.callback());
+    if (descriptor_ < 0) GTEST_SKIP() << "inotify unavailable";
+    ASSERT_TRUE(kernelWatchesBecome({link}));
+
+    replaceByRename(target, "b\n");
+    ASSERT_TRUE(reports.waitFor(link)) << "the old file's link count change was not reported";
+    ASSERT_TRUE(kernelWatchesBecome({link})) << "the new target is not watched while the old one is held open";
+    size_t seen = reports.count(link);
+    append(target);
+    EXPECT_TRUE(reports.waitFor(link, seen + 1));
 }
 
 TEST_F(InotifyWatcherTest, PathThatAppearsIsReportedExactlyOnce) {
