@@ -175,6 +175,38 @@ protected:
     std::deque<Reports> settled_;
 };
 
+// A watcher on a fake event source and a fake clock.
+class FakeWatcherTest : public ::testing::Test {
+protected:
+    FakeWatcherTest() { makeWatcher(); }
+
+    void makeWatcher() {
+        watcher_ = std::make_unique<FileChangeWatcher>(
+            [this] {
+                auto source = std::make_unique<FakeFileEventSource>();
+                events_ = source.get();
+                return source;
+            },
+            200ms, [this] { return FileChangeWatcher::Clock::time_point(std::chrono::milliseconds(nowMs_.load())); });
+    }
+
+    // Waits until the watcher's thread has finished the turn in progress and
+    // the one after it (which carries out what the first asked for): two
+    // unrelated events read one after the other.
+    void settle() {
+        for (int round = 0; round < 2; ++round) {
+            events_->queue("/not-watched", FileEventSource::Kind::EntryChanged, "settle");
+            ASSERT_TRUE(eventually([&] { return events_->queuedCount() == 0; }))
+                << "the watcher's thread reads nothing";
+        }
+    }
+
+    TempDir dir_;
+    FakeFileEventSource* events_ = nullptr; // made by the first watch()
+    std::atomic<int> nowMs_{0};
+    std::unique_ptr<FileChangeWatcher> watcher_;
+};
+
 } // namespace
 
 TEST_F(InotifyWatcherTest, WatchesEachPathOnceAndTheFolderAboveSilently) {
@@ -562,5 +594,111 @@ TEST(FileChangeWatcherTests, OneRebindPerBurstTimedFromItsFirstEvent) {
             }
             EXPECT_EQ(watcher.rebindCount(), step.rebinds) << "at " << step.atMs << " ms";
         }
+    }
+}
+
+TEST_F(FakeWatcherTest, AWatchTheCallbackAskedForBeforeItsStopIsDropped) {
+    auto file = dir_.write("a.json", "a");
+    auto other = dir_.write("b.json", "b");
+    Reports reports, after;
+    watcher_->watch({file.string()}, [&](const std::string& path) {
+        watcher_->watch({other.string()}, after.callback());
+        watcher_->stop();
+        reports.callback()(path);
+    });
+    settle();
+    events_->queue(file.string(), FileEventSource::Kind::FolderChanged);
+    ASSERT_TRUE(reports.waitFor(file));
+    settle();
+    EXPECT_EQ(events_->watchedPaths(), std::vector<std::string>{});
+    EXPECT_EQ(reports.all(), std::vector<std::string>{file.string()});
+    EXPECT_EQ(after.all(), std::vector<std::string>{});
+}
+
+TEST_F(FakeWatcherTest, ChangesQueuedBeforeANewListGoToTheCallbackTheyWereWatchedFor) {
+    auto file = dir_.write("a.json", "a");
+    Reports before, after;
+    watcher_->watch({file.string()}, [&](const std::string& path) {
+        before.callback()(path);
+        if (before.count(file) > 1) return;
+        // Written again, then the same list watched with another callback.
+        events_->queue(file.string(), FileEventSource::Kind::FolderChanged);
+        watcher_->watch({file.string()}, after.callback());
+    });
+    settle();
+    events_->queue(file.string(), FileEventSource::Kind::FolderChanged);
+    ASSERT_TRUE(before.waitFor(file));
+    settle();
+    EXPECT_EQ(before.all(), (std::vector<std::string>{file.string(), file.string()}));
+    EXPECT_EQ(after.all(), std::vector<std::string>{});
+}
+
+TEST_F(FakeWatcherTest, OfTheNextListOnlyAPathThatStaysAndAppearedMeanwhileIsReported) {
+    auto later = dir_ / "later.json";
+    auto kept = dir_.write("kept.json", "k");
+    Reports reports;
+    watcher_->watch(strings({later, kept}), reports.callback());
+    settle();
+    writeFile(later, "l"); // no event: the watcher learns of it from the next list
+    auto added = dir_.write("added.json", "a");
+    watcher_->watch(strings({later, kept, added}), reports.callback());
+    settle();
+    EXPECT_EQ(reports.all(), std::vector<std::string>{later.string()});
+}
+
+TEST_F(FakeWatcherTest, AWatchCallDropsTheRebindPendingBeforeIt) {
+    auto file = dir_.write("state.json", "{}");
+    const std::string folder = dir_.path().string();
+    for (bool watchedAgain : {false, true}) {
+        SCOPED_TRACE(watchedAgain ? "watched again" : "left alone");
+        const uint64_t before = watcher_->rebindCount();
+        watcher_->watch({file.string()}, [](const std::string&) {});
+        settle();
+        events_->queue(folder, FileEventSource::Kind::EntryMoved, "state.json");
+        settle();
+        if (watchedAgain) watcher_->watch({file.string()}, [](const std::string&) {});
+        nowMs_ += 200;
+        settle();
+        EXPECT_EQ(watcher_->rebindCount() - before, watchedAgain ? 0u : 1u);
+    }
+}
+
+TEST_F(FakeWatcherTest, BindingAgainAsksForNoWatchItHolds) {
+    auto file = dir_.write("sessions/a.jsonl", "");
+    const auto list = strings({dir_ / "sessions", file, dir_ / "sessions/later.json"});
+    watcher_->watch(list, [](const std::string&) {});
+    settle();
+    const int calls = events_->watchCalls();
+    ASSERT_GT(calls, 0);
+    watcher_->watch(list, [](const std::string&) {});
+    settle();
+    EXPECT_EQ(events_->watchCalls(), calls) << "watched again";
+    events_->queue((dir_ / "sessions").string(), FileEventSource::Kind::EntryMoved, "later.json");
+    settle();
+    nowMs_ += 200;
+    settle();
+    ASSERT_EQ(watcher_->rebindCount(), 1u);
+    EXPECT_EQ(events_->watchCalls(), calls) << "bound again";
+}
+
+TEST_F(FakeWatcherTest, NoCallFollowsAStopOrADestructionInsideTheCallback) {
+    const auto list = strings({dir_.write("a.json", "a"), dir_.write("b.json", "b")});
+    for (bool destroy : {false, true}) {
+        SCOPED_TRACE(destroy ? "destroyed" : "stopped");
+        std::atomic<int> calls{0};
+        auto token = std::make_shared<int>(0);
+        std::weak_ptr<int> held = token;
+        watcher_->watch(list, [&, token = std::move(token)](const std::string&) {
+            ++calls;
+            if (destroy) {
+                watcher_.reset();
+            } else if (watcher_) {
+                watcher_->stop();
+            }
+        });
+        settle();
+        events_->queueOverflow(); // reports both paths in one go
+        ASSERT_TRUE(eventually([&] { return held.expired(); })) << "the callback is still held";
+        EXPECT_EQ(calls, 1);
     }
 }
