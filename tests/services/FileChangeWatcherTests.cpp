@@ -202,6 +202,7 @@ protected:
     }
 
     TempDir dir_;
+    Reports reports_, other_;               // outlive the watcher, which may call them until it ends
     FakeFileEventSource* events_ = nullptr; // made by the first watch()
     std::atomic<int> nowMs_{0};
     std::unique_ptr<FileChangeWatcher> watcher_;
@@ -212,8 +213,8 @@ protected:
 TEST_F(InotifyWatcherTest, WatchesEachPathOnceAndTheFolderAboveSilently) {
     fs::create_directory(dir_ / "folder");
     auto file = dir_.write("folder/file.txt", "x");
-    auto watcher = makeWatcher(0ms);
     Reports reports;
+    auto watcher = makeWatcher(0ms);
     // Listed twice, and once in another spelling; /proc is not a file system inotify can follow.
     watcher->watch({(dir_ / "folder").string(), file.string(), file.string(), (dir_ / "folder/./file.txt").string(),
                     "/proc/version"},
@@ -235,8 +236,8 @@ TEST_F(InotifyWatcherTest, WriteIsReportedWithoutRebindingAndRenameOverIsReporte
     auto file = dir_.write("state.json", "{}");
     auto marker = dir_.write("marker.json", "{}");
     // No delay: a rebinding, if any, would happen before the next event is read.
-    auto watcher = makeWatcher(0ms);
     Reports reports;
+    auto watcher = makeWatcher(0ms);
     watcher->watch(strings({file, marker}), reports.callback());
     if (descriptor_ < 0) GTEST_SKIP() << "inotify unavailable";
     ASSERT_TRUE(kernelWatchesBecome({file, marker}));
@@ -262,8 +263,8 @@ TEST_F(InotifyWatcherTest, WriteIsReportedWithoutRebindingAndRenameOverIsReporte
 
 TEST_F(InotifyWatcherTest, RenameOverIsReboundAfterTheDefaultDelay) {
     auto file = dir_.write("rollout.jsonl", "a\n");
-    auto watcher = makeWatcher();
     Reports reports;
+    auto watcher = makeWatcher();
     watcher->watch(strings({file}), reports.callback());
     if (descriptor_ < 0) GTEST_SKIP() << "inotify unavailable";
     ASSERT_TRUE(kernelWatchesBecome({file}));
@@ -283,8 +284,8 @@ TEST_F(InotifyWatcherTest, ALinkedFileRenamedOverWhileHeldOpenIsBoundAgain) {
     fs::create_symlink(target, link);
     std::ifstream holder(target); // the old file is deleted only once closed
     ASSERT_TRUE(holder.is_open());
-    auto watcher = makeWatcher();
     Reports reports;
+    auto watcher = makeWatcher();
     watcher->watch(strings({link}), reports.callback());
     if (descriptor_ < 0) GTEST_SKIP() << "inotify unavailable";
     ASSERT_TRUE(kernelWatchesBecome({link}));
@@ -300,8 +301,8 @@ TEST_F(InotifyWatcherTest, ALinkedFileRenamedOverWhileHeldOpenIsBoundAgain) {
 TEST_F(InotifyWatcherTest, PathThatAppearsIsReportedExactlyOnce) {
     auto appearing = dir_ / "gateway_state.json";
     auto sentinel = dir_ / "sub";
-    auto watcher = makeWatcher();
     Reports reports;
+    auto watcher = makeWatcher();
     watcher->watch(strings({appearing, sentinel}), reports.callback());
     if (descriptor_ < 0) GTEST_SKIP() << "inotify unavailable";
     ASSERT_TRUE(kernelWatchesBecome({appearing, sentinel}));
@@ -319,8 +320,8 @@ TEST_F(InotifyWatcherTest, PathThatAppearsIsReportedExactlyOnce) {
 TEST_F(InotifyWatcherTest, SecondWatchReplacesTheFirst) {
     auto first = dir_.write("a/first.json", "1");
     auto second = dir_.write("b/second.json", "2");
-    auto watcher = makeWatcher();
     Reports before, after;
+    auto watcher = makeWatcher();
     watcher->watch(strings({first}), before.callback());
     if (descriptor_ < 0) GTEST_SKIP() << "inotify unavailable";
     ASSERT_TRUE(kernelWatchesBecome({first}));
@@ -339,8 +340,8 @@ TEST_F(InotifyWatcherTest, SecondWatchReplacesTheFirst) {
 TEST_F(InotifyWatcherTest, AppendInsideWatchedFolderReportsTheFile) {
     auto project = dir_ / "projects/-work-app";
     auto transcript = dir_.write("projects/-work-app/session.jsonl", "{}\n");
-    auto watcher = makeWatcher();
     Reports reports;
+    auto watcher = makeWatcher();
     watcher->watch(strings({project}), reports.callback());
     if (descriptor_ < 0) GTEST_SKIP() << "inotify unavailable";
     ASSERT_TRUE(kernelWatchesBecome({project}));
@@ -388,6 +389,7 @@ TEST_F(InotifyWatcherTest, StopFromInsideTheCallbackReturnsAndEndsEveryWatch) {
 TEST_F(InotifyWatcherTest, StopFromInsideTheCallbackKeepsAWatchAnotherThreadAskedForMeanwhile) {
     auto first = dir_.write("a/first.json", "1");
     auto second = dir_.write("b/second.json", "2");
+    Reports after;
     auto watcher = makeWatcher();
     std::mutex mutex;
     std::condition_variable changed;
@@ -410,7 +412,6 @@ TEST_F(InotifyWatcherTest, StopFromInsideTheCallbackKeepsAWatchAnotherThreadAske
         std::unique_lock lock(mutex);
         ASSERT_TRUE(changed.wait_for(lock, kPatience, [&] { return inCallback; }));
     }
-    Reports after;
     watcher->watch(strings({second}), after.callback());
     {
         std::lock_guard lock(mutex);
@@ -457,8 +458,8 @@ TEST_F(InotifyWatcherTest, AppendsWhileTheSameListIsWatchedAgainAreAllReported) 
     std::vector<fs::path> files;
     for (int i = 0; i < 200; ++i) files.push_back(dir_.write("sessions/" + std::to_string(i) + ".jsonl", ""));
     const std::vector<fs::path> list = {dir_ / "sessions", files[0]};
-    auto watcher = makeWatcher();
     Reports reports;
+    auto watcher = makeWatcher();
     watcher->watch(strings(list), reports.callback());
     if (descriptor_ < 0) GTEST_SKIP() << "inotify unavailable";
     ASSERT_TRUE(kernelWatchesBecome(list));
@@ -508,8 +509,8 @@ TEST_F(InotifyWatcherTest, KernelWatchesFollowTheWatchedSetThroughRebinds) {
     fs::create_hard_link(two, dir_ / "two-hard.json");
     fs::create_symlink(one, dir_ / "one-link.json");
     std::vector<fs::path> paths = {one, two, dir_ / "two-hard.json", dir_ / "one-link.json", dir_ / "sub/three.json"};
-    auto watcher = makeWatcher();
     Reports reports;
+    auto watcher = makeWatcher();
     watcher->watch(strings(paths), reports.callback());
     if (descriptor_ < 0) GTEST_SKIP() << "inotify unavailable";
     ASSERT_TRUE(kernelWatchesBecome(paths));
@@ -538,13 +539,13 @@ TEST(FileChangeWatcherTests, LostEventsReportEveryWatchedPathThatExists) {
     TempDir dir;
     auto present = dir.write("a.json", "a");
     auto other = dir.write("c.json", "c");
+    Reports reports;
     FakeFileEventSource* events = nullptr;
     FileChangeWatcher watcher([&] {
         auto source = std::make_unique<FakeFileEventSource>();
         events = source.get();
         return source;
     });
-    Reports reports;
     // Relative paths and texts that are no paths are ignored; the rest normalised.
     watcher.watch({"relative/a.json", std::string("/tmp\0/x", 7), dir.path().string() + "//a.json/",
                    (dir / "b.json").string(), other.string()},
@@ -600,50 +601,47 @@ TEST(FileChangeWatcherTests, OneRebindPerBurstTimedFromItsFirstEvent) {
 TEST_F(FakeWatcherTest, AWatchTheCallbackAskedForBeforeItsStopIsDropped) {
     auto file = dir_.write("a.json", "a");
     auto other = dir_.write("b.json", "b");
-    Reports reports, after;
     watcher_->watch({file.string()}, [&](const std::string& path) {
-        watcher_->watch({other.string()}, after.callback());
+        watcher_->watch({other.string()}, other_.callback());
         watcher_->stop();
-        reports.callback()(path);
+        reports_.callback()(path);
     });
     settle();
     events_->queue(file.string(), FileEventSource::Kind::FolderChanged);
-    ASSERT_TRUE(reports.waitFor(file));
+    ASSERT_TRUE(reports_.waitFor(file));
     settle();
     EXPECT_EQ(events_->watchedPaths(), std::vector<std::string>{});
-    EXPECT_EQ(reports.all(), std::vector<std::string>{file.string()});
-    EXPECT_EQ(after.all(), std::vector<std::string>{});
+    EXPECT_EQ(reports_.all(), std::vector<std::string>{file.string()});
+    EXPECT_EQ(other_.all(), std::vector<std::string>{});
 }
 
 TEST_F(FakeWatcherTest, ChangesQueuedBeforeANewListGoToTheCallbackTheyWereWatchedFor) {
     auto file = dir_.write("a.json", "a");
-    Reports before, after;
     watcher_->watch({file.string()}, [&](const std::string& path) {
-        before.callback()(path);
-        if (before.count(file) > 1) return;
+        reports_.callback()(path);
+        if (reports_.count(file) > 1) return;
         // Written again, then the same list watched with another callback.
         events_->queue(file.string(), FileEventSource::Kind::FolderChanged);
-        watcher_->watch({file.string()}, after.callback());
+        watcher_->watch({file.string()}, other_.callback());
     });
     settle();
     events_->queue(file.string(), FileEventSource::Kind::FolderChanged);
-    ASSERT_TRUE(before.waitFor(file));
+    ASSERT_TRUE(reports_.waitFor(file));
     settle();
-    EXPECT_EQ(before.all(), (std::vector<std::string>{file.string(), file.string()}));
-    EXPECT_EQ(after.all(), std::vector<std::string>{});
+    EXPECT_EQ(reports_.all(), (std::vector<std::string>{file.string(), file.string()}));
+    EXPECT_EQ(other_.all(), std::vector<std::string>{});
 }
 
 TEST_F(FakeWatcherTest, OfTheNextListOnlyAPathThatStaysAndAppearedMeanwhileIsReported) {
     auto later = dir_ / "later.json";
     auto kept = dir_.write("kept.json", "k");
-    Reports reports;
-    watcher_->watch(strings({later, kept}), reports.callback());
+    watcher_->watch(strings({later, kept}), reports_.callback());
     settle();
     writeFile(later, "l"); // no event: the watcher learns of it from the next list
     auto added = dir_.write("added.json", "a");
-    watcher_->watch(strings({later, kept, added}), reports.callback());
+    watcher_->watch(strings({later, kept, added}), reports_.callback());
     settle();
-    EXPECT_EQ(reports.all(), std::vector<std::string>{later.string()});
+    EXPECT_EQ(reports_.all(), std::vector<std::string>{later.string()});
 }
 
 TEST_F(FakeWatcherTest, AWatchCallDropsTheRebindPendingBeforeIt) {
