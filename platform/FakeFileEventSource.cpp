@@ -16,6 +16,7 @@ FakeFileEventSource::~FakeFileEventSource() {
 
 std::optional<int> FakeFileEventSource::watchFolder(const std::string& path) {
     std::lock_guard lock(mutex_);
+    ++watchCalls_;
     if (refused_.count(path)) return std::nullopt;
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;
@@ -26,6 +27,7 @@ std::optional<int> FakeFileEventSource::watchFolder(const std::string& path) {
 
 std::optional<int> FakeFileEventSource::watchPath(const std::string& path) {
     std::lock_guard lock(mutex_);
+    ++watchCalls_;
     if (refused_.count(path)) return std::nullopt;
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return std::nullopt;
@@ -85,6 +87,11 @@ void FakeFileEventSource::queueOverflow() {
     std::lock_guard lock(mutex_);
     overflowed_ = true;
     signalLocked();
+}
+
+int FakeFileEventSource::watchCalls() const {
+    std::lock_guard lock(mutex_);
+    return watchCalls_;
 }
 
 int FakeFileEventSource::unwatchCalls() const {

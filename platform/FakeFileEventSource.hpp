@@ -38,6 +38,8 @@ public:
     void queue(const std::string& folder, Kind kind, const std::string& name = {});
     void queueOverflow();
 
+    // Calls of watchFolder and watchPath, refused ones included.
+    int watchCalls() const;
     int unwatchCalls() const;
     int readCalls() const;
     // Events queued and not read yet.
@@ -54,6 +56,7 @@ private:
     std::vector<Event> queued_;
     bool overflowed_ = false;
     int nextWatch_ = 1;
+    int watchCalls_ = 0;
     int unwatchCalls_ = 0;
     int readCalls_ = 0;
 };

@@ -45,6 +45,12 @@ struct FileChangeWatcher::State {
         bool triggersChange = false; // a watched path; otherwise the folder above one, which only binds again
         dev_t device = 0;            // the file watched, links followed
         ino_t inode = 0;
+
+        // Whether `path` no longer leads to the file watched (or to none).
+        bool leadsElsewhere(const std::string& path) const {
+            struct stat info {};
+            return ::stat(path.c_str(), &info) != 0 || info.st_dev != device || info.st_ino != inode;
+        }
     };
 
     State(EventSourceFactory makeSource, std::chrono::milliseconds rebindDelay, Now now)
@@ -347,6 +353,7 @@ void FileChangeWatcher::State::readEvents() {
         if (reported.insert(path).second) reports.push_back(path);
     };
     bool rebindNeeded = false;
+    std::set<std::string> examined;
     for (const FileEventSource::Event& event : result.events) {
         auto [first, last] = pathsByWatch.equal_range(event.watch);
         if (event.watchEnded) {
@@ -372,6 +379,14 @@ void FileChangeWatcher::State::readEvents() {
             }
             case FileEventSource::Kind::FolderChanged:
                 if (binding.triggersChange) report(path);
+                // A file renamed over or deleted while another process holds it
+                // open reports only its link count until the last holder closes
+                // it; reached through a link from a folder not watched, nothing
+                // else tells. Bound again, as after a rename over it, once the
+                // path leads to another file.
+                if (!rebindNeeded && !rebindDue && examined.insert(path).second && binding.leadsElsewhere(path)) {
+                    rebindNeeded = true;
+                }
                 break;
             case FileEventSource::Kind::FolderGone:
                 if (binding.triggersChange) report(path);

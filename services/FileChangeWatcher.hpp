@@ -24,7 +24,9 @@ class FileEventSource; // platform/FileEventSource.hpp
 // reports its own attribute changes and its removal. Deletions, creations and
 // renames of watched paths or of folders on the way to them bind the watches
 // again 0.2 seconds after the first event of a burst (later events of the
-// burst do not move that time), keeping every watch whose file is unchanged.
+// burst do not move that time), keeping every watch whose file is unchanged;
+// so does a change to a watched file after which its path leads to another
+// file (a file renamed over while held open reports only its link count).
 // When the kernel lost events, every watched path that exists is reported.
 // Paths on network and FUSE file systems are not watched (the poll covers
 // them); paths that are not absolute are ignored.

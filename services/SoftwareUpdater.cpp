@@ -169,19 +169,38 @@ void SoftwareUpdater::lookUpFeedURL(std::function<void(std::optional<std::string
 
 std::optional<std::string> SoftwareUpdater::feedURLFromLookupAnswer(const HttpGetResult& answer,
                                                                     const std::string& host) {
-    if (!answer.isOK() || answer.body.size() > maxLookupAnswerBytes) return std::nullopt;
+    // Why an answer is refused goes to the log from wherever it is read (the
+    // background worker), beside the main queue's line about the address kept.
+    const Logger log("Update");
+    auto refused = [&](const std::string& reason) -> std::optional<std::string> {
+        log.info("update.lookup.refused reason=" + reason);
+        return std::nullopt;
+    };
+    switch (answer.outcome) {
+    case HttpGetResult::Outcome::answered:
+        break;
+    case HttpGetResult::Outcome::timedOut:
+        return refused("timed-out");
+    case HttpGetResult::Outcome::tooLarge:
+        return refused("too-large");
+    default:
+        return refused("no-answer");
+    }
+    if (!answer.isOK()) return refused("status-" + std::to_string(answer.status));
+    if (answer.body.size() > maxLookupAnswerBytes) return refused("too-large");
     const auto json = nlohmann::json::parse(answer.body, nullptr, /*allow_exceptions=*/false);
-    if (json.is_discarded() || !json.is_array() || json.empty()) return std::nullopt;
+    if (json.is_discarded() || !json.is_array() || json.empty()) return refused("not-media-list");
     // Every item must decode, as a list of media items.
     for (const auto& item : json) {
-        if (!item.is_object()) return std::nullopt;
+        if (!item.is_object()) return refused("not-media-list");
         const auto found = item.find("source_url");
-        if (found == item.end() || !found->is_string()) return std::nullopt;
+        if (found == item.end() || !found->is_string()) return refused("not-media-list");
     }
     const std::string source = json.front()["source_url"].get<std::string>();
     const std::string prefix = "https://" + host + "/wp-content/uploads/";
-    if (source.size() <= prefix.size() || source.compare(0, prefix.size(), prefix) != 0) return std::nullopt;
-    if (!usableAddress(source)) return std::nullopt;
+    if (source.size() <= prefix.size() || source.compare(0, prefix.size(), prefix) != 0 || !usableAddress(source)) {
+        return refused("other-address");
+    }
     return source;
 }
 

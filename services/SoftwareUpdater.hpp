@@ -106,7 +106,8 @@ public:
 
     // The feed address in a lookup answer: a 200 answer holding a JSON array
     // of media items whose first "source_url" begins with "https://" + host +
-    // "/wp-content/uploads/"; none for anything else.
+    // "/wp-content/uploads/"; none for anything else, with a log line that
+    // says why.
     static std::optional<std::string> feedURLFromLookupAnswer(const HttpGetResult& answer, const std::string& host);
 
 private:

@@ -85,6 +85,8 @@ void replaceByRename(const fs::path& path, const std::string& contents) {
     fs::rename(temporary, path);
 }
 
+std::vector<std::string> strings(const std::vector<fs::path>& paths) { return {paths.begin(), paths.end()}; }
+
 template <typename Condition>
 bool eventually(Condition condition) {
     auto deadline = std::chrono::steady_clock::now() + kPatience;
@@ -168,11 +170,42 @@ protected:
         return eventually([&] { return kernelWatches() == expectedWatches(paths); });
     }
 
-    std::vector<std::string> strings(const std::vector<fs::path>& paths) const { return {paths.begin(), paths.end()}; }
-
     TempDir dir_;
     int descriptor_ = -1;
     std::deque<Reports> settled_;
+};
+
+// A watcher on a fake event source and a fake clock.
+class FakeWatcherTest : public ::testing::Test {
+protected:
+    FakeWatcherTest() { makeWatcher(); }
+
+    void makeWatcher() {
+        watcher_ = std::make_unique<FileChangeWatcher>(
+            [this] {
+                auto source = std::make_unique<FakeFileEventSource>();
+                events_ = source.get();
+                return source;
+            },
+            200ms, [this] { return FileChangeWatcher::Clock::time_point(std::chrono::milliseconds(nowMs_.load())); });
+    }
+
+    // Waits until the watcher's thread has finished the turn in progress and
+    // the one after it (which carries out what the first asked for): two
+    // unrelated events read one after the other.
+    void settle() {
+        for (int round = 0; round < 2; ++round) {
+            events_->queue("/not-watched", FileEventSource::Kind::EntryChanged, "settle");
+            ASSERT_TRUE(eventually([&] { return events_->queuedCount() == 0; }))
+                << "the watcher's thread reads nothing";
+        }
+    }
+
+    TempDir dir_;
+    Reports reports_, other_;               // outlive the watcher, which may call them until it ends
+    FakeFileEventSource* events_ = nullptr; // made by the first watch()
+    std::atomic<int> nowMs_{0};
+    std::unique_ptr<FileChangeWatcher> watcher_;
 };
 
 } // namespace
@@ -180,8 +213,8 @@ protected:
 TEST_F(InotifyWatcherTest, WatchesEachPathOnceAndTheFolderAboveSilently) {
     fs::create_directory(dir_ / "folder");
     auto file = dir_.write("folder/file.txt", "x");
-    auto watcher = makeWatcher(0ms);
     Reports reports;
+    auto watcher = makeWatcher(0ms);
     // Listed twice, and once in another spelling; /proc is not a file system inotify can follow.
     watcher->watch({(dir_ / "folder").string(), file.string(), file.string(), (dir_ / "folder/./file.txt").string(),
                     "/proc/version"},
@@ -203,8 +236,8 @@ TEST_F(InotifyWatcherTest, WriteIsReportedWithoutRebindingAndRenameOverIsReporte
     auto file = dir_.write("state.json", "{}");
     auto marker = dir_.write("marker.json", "{}");
     // No delay: a rebinding, if any, would happen before the next event is read.
-    auto watcher = makeWatcher(0ms);
     Reports reports;
+    auto watcher = makeWatcher(0ms);
     watcher->watch(strings({file, marker}), reports.callback());
     if (descriptor_ < 0) GTEST_SKIP() << "inotify unavailable";
     ASSERT_TRUE(kernelWatchesBecome({file, marker}));
@@ -230,8 +263,8 @@ TEST_F(InotifyWatcherTest, WriteIsReportedWithoutRebindingAndRenameOverIsReporte
 
 TEST_F(InotifyWatcherTest, RenameOverIsReboundAfterTheDefaultDelay) {
     auto file = dir_.write("rollout.jsonl", "a\n");
-    auto watcher = makeWatcher();
     Reports reports;
+    auto watcher = makeWatcher();
     watcher->watch(strings({file}), reports.callback());
     if (descriptor_ < 0) GTEST_SKIP() << "inotify unavailable";
     ASSERT_TRUE(kernelWatchesBecome({file}));
@@ -243,11 +276,33 @@ TEST_F(InotifyWatcherTest, RenameOverIsReboundAfterTheDefaultDelay) {
     EXPECT_TRUE(reports.waitFor(file, seen + 1));
 }
 
+TEST_F(InotifyWatcherTest, ALinkedFileRenamedOverWhileHeldOpenIsBoundAgain) {
+    // The link is watched; the folder its target is in is not.
+    auto target = dir_.write("elsewhere/state.json", "a\n");
+    fs::create_directory(dir_ / "watched");
+    auto link = dir_ / "watched/state.json";
+    fs::create_symlink(target, link);
+    std::ifstream holder(target); // the old file is deleted only once closed
+    ASSERT_TRUE(holder.is_open());
+    Reports reports;
+    auto watcher = makeWatcher();
+    watcher->watch(strings({link}), reports.callback());
+    if (descriptor_ < 0) GTEST_SKIP() << "inotify unavailable";
+    ASSERT_TRUE(kernelWatchesBecome({link}));
+
+    replaceByRename(target, "b\n");
+    ASSERT_TRUE(reports.waitFor(link)) << "the old file's link count change was not reported";
+    ASSERT_TRUE(kernelWatchesBecome({link})) << "the new target is not watched while the old one is held open";
+    size_t seen = reports.count(link);
+    append(target);
+    EXPECT_TRUE(reports.waitFor(link, seen + 1));
+}
+
 TEST_F(InotifyWatcherTest, PathThatAppearsIsReportedExactlyOnce) {
     auto appearing = dir_ / "gateway_state.json";
     auto sentinel = dir_ / "sub";
-    auto watcher = makeWatcher();
     Reports reports;
+    auto watcher = makeWatcher();
     watcher->watch(strings({appearing, sentinel}), reports.callback());
     if (descriptor_ < 0) GTEST_SKIP() << "inotify unavailable";
     ASSERT_TRUE(kernelWatchesBecome({appearing, sentinel}));
@@ -265,8 +320,8 @@ TEST_F(InotifyWatcherTest, PathThatAppearsIsReportedExactlyOnce) {
 TEST_F(InotifyWatcherTest, SecondWatchReplacesTheFirst) {
     auto first = dir_.write("a/first.json", "1");
     auto second = dir_.write("b/second.json", "2");
-    auto watcher = makeWatcher();
     Reports before, after;
+    auto watcher = makeWatcher();
     watcher->watch(strings({first}), before.callback());
     if (descriptor_ < 0) GTEST_SKIP() << "inotify unavailable";
     ASSERT_TRUE(kernelWatchesBecome({first}));
@@ -285,8 +340,8 @@ TEST_F(InotifyWatcherTest, SecondWatchReplacesTheFirst) {
 TEST_F(InotifyWatcherTest, AppendInsideWatchedFolderReportsTheFile) {
     auto project = dir_ / "projects/-work-app";
     auto transcript = dir_.write("projects/-work-app/session.jsonl", "{}\n");
-    auto watcher = makeWatcher();
     Reports reports;
+    auto watcher = makeWatcher();
     watcher->watch(strings({project}), reports.callback());
     if (descriptor_ < 0) GTEST_SKIP() << "inotify unavailable";
     ASSERT_TRUE(kernelWatchesBecome({project}));
@@ -334,6 +389,7 @@ TEST_F(InotifyWatcherTest, StopFromInsideTheCallbackReturnsAndEndsEveryWatch) {
 TEST_F(InotifyWatcherTest, StopFromInsideTheCallbackKeepsAWatchAnotherThreadAskedForMeanwhile) {
     auto first = dir_.write("a/first.json", "1");
     auto second = dir_.write("b/second.json", "2");
+    Reports after;
     auto watcher = makeWatcher();
     std::mutex mutex;
     std::condition_variable changed;
@@ -356,7 +412,6 @@ TEST_F(InotifyWatcherTest, StopFromInsideTheCallbackKeepsAWatchAnotherThreadAske
         std::unique_lock lock(mutex);
         ASSERT_TRUE(changed.wait_for(lock, kPatience, [&] { return inCallback; }));
     }
-    Reports after;
     watcher->watch(strings({second}), after.callback());
     {
         std::lock_guard lock(mutex);
@@ -403,8 +458,8 @@ TEST_F(InotifyWatcherTest, AppendsWhileTheSameListIsWatchedAgainAreAllReported) 
     std::vector<fs::path> files;
     for (int i = 0; i < 200; ++i) files.push_back(dir_.write("sessions/" + std::to_string(i) + ".jsonl", ""));
     const std::vector<fs::path> list = {dir_ / "sessions", files[0]};
-    auto watcher = makeWatcher();
     Reports reports;
+    auto watcher = makeWatcher();
     watcher->watch(strings(list), reports.callback());
     if (descriptor_ < 0) GTEST_SKIP() << "inotify unavailable";
     ASSERT_TRUE(kernelWatchesBecome(list));
@@ -454,8 +509,8 @@ TEST_F(InotifyWatcherTest, KernelWatchesFollowTheWatchedSetThroughRebinds) {
     fs::create_hard_link(two, dir_ / "two-hard.json");
     fs::create_symlink(one, dir_ / "one-link.json");
     std::vector<fs::path> paths = {one, two, dir_ / "two-hard.json", dir_ / "one-link.json", dir_ / "sub/three.json"};
-    auto watcher = makeWatcher();
     Reports reports;
+    auto watcher = makeWatcher();
     watcher->watch(strings(paths), reports.callback());
     if (descriptor_ < 0) GTEST_SKIP() << "inotify unavailable";
     ASSERT_TRUE(kernelWatchesBecome(paths));
@@ -484,13 +539,13 @@ TEST(FileChangeWatcherTests, LostEventsReportEveryWatchedPathThatExists) {
     TempDir dir;
     auto present = dir.write("a.json", "a");
     auto other = dir.write("c.json", "c");
+    Reports reports;
     FakeFileEventSource* events = nullptr;
     FileChangeWatcher watcher([&] {
         auto source = std::make_unique<FakeFileEventSource>();
         events = source.get();
         return source;
     });
-    Reports reports;
     // Relative paths and texts that are no paths are ignored; the rest normalised.
     watcher.watch({"relative/a.json", std::string("/tmp\0/x", 7), dir.path().string() + "//a.json/",
                    (dir / "b.json").string(), other.string()},
@@ -540,5 +595,108 @@ TEST(FileChangeWatcherTests, OneRebindPerBurstTimedFromItsFirstEvent) {
             }
             EXPECT_EQ(watcher.rebindCount(), step.rebinds) << "at " << step.atMs << " ms";
         }
+    }
+}
+
+TEST_F(FakeWatcherTest, AWatchTheCallbackAskedForBeforeItsStopIsDropped) {
+    auto file = dir_.write("a.json", "a");
+    auto other = dir_.write("b.json", "b");
+    watcher_->watch({file.string()}, [&](const std::string& path) {
+        watcher_->watch({other.string()}, other_.callback());
+        watcher_->stop();
+        reports_.callback()(path);
+    });
+    settle();
+    events_->queue(file.string(), FileEventSource::Kind::FolderChanged);
+    ASSERT_TRUE(reports_.waitFor(file));
+    settle();
+    EXPECT_EQ(events_->watchedPaths(), std::vector<std::string>{});
+    EXPECT_EQ(reports_.all(), std::vector<std::string>{file.string()});
+    EXPECT_EQ(other_.all(), std::vector<std::string>{});
+}
+
+TEST_F(FakeWatcherTest, ChangesQueuedBeforeANewListGoToTheCallbackTheyWereWatchedFor) {
+    auto file = dir_.write("a.json", "a");
+    watcher_->watch({file.string()}, [&](const std::string& path) {
+        reports_.callback()(path);
+        if (reports_.count(file) > 1) return;
+        // Written again, then the same list watched with another callback.
+        events_->queue(file.string(), FileEventSource::Kind::FolderChanged);
+        watcher_->watch({file.string()}, other_.callback());
+    });
+    settle();
+    events_->queue(file.string(), FileEventSource::Kind::FolderChanged);
+    ASSERT_TRUE(reports_.waitFor(file));
+    settle();
+    EXPECT_EQ(reports_.all(), (std::vector<std::string>{file.string(), file.string()}));
+    EXPECT_EQ(other_.all(), std::vector<std::string>{});
+}
+
+TEST_F(FakeWatcherTest, OfTheNextListOnlyAPathThatStaysAndAppearedMeanwhileIsReported) {
+    auto later = dir_ / "later.json";
+    auto kept = dir_.write("kept.json", "k");
+    watcher_->watch(strings({later, kept}), reports_.callback());
+    settle();
+    writeFile(later, "l"); // no event: the watcher learns of it from the next list
+    auto added = dir_.write("added.json", "a");
+    watcher_->watch(strings({later, kept, added}), reports_.callback());
+    settle();
+    EXPECT_EQ(reports_.all(), std::vector<std::string>{later.string()});
+}
+
+TEST_F(FakeWatcherTest, AWatchCallDropsTheRebindPendingBeforeIt) {
+    auto file = dir_.write("state.json", "{}");
+    const std::string folder = dir_.path().string();
+    for (bool watchedAgain : {false, true}) {
+        SCOPED_TRACE(watchedAgain ? "watched again" : "left alone");
+        const uint64_t before = watcher_->rebindCount();
+        watcher_->watch({file.string()}, [](const std::string&) {});
+        settle();
+        events_->queue(folder, FileEventSource::Kind::EntryMoved, "state.json");
+        settle();
+        if (watchedAgain) watcher_->watch({file.string()}, [](const std::string&) {});
+        nowMs_ += 200;
+        settle();
+        EXPECT_EQ(watcher_->rebindCount() - before, watchedAgain ? 0u : 1u);
+    }
+}
+
+TEST_F(FakeWatcherTest, BindingAgainAsksForNoWatchItHolds) {
+    auto file = dir_.write("sessions/a.jsonl", "");
+    const auto list = strings({dir_ / "sessions", file, dir_ / "sessions/later.json"});
+    watcher_->watch(list, [](const std::string&) {});
+    settle();
+    const int calls = events_->watchCalls();
+    ASSERT_GT(calls, 0);
+    watcher_->watch(list, [](const std::string&) {});
+    settle();
+    EXPECT_EQ(events_->watchCalls(), calls) << "watched again";
+    events_->queue((dir_ / "sessions").string(), FileEventSource::Kind::EntryMoved, "later.json");
+    settle();
+    nowMs_ += 200;
+    settle();
+    ASSERT_EQ(watcher_->rebindCount(), 1u);
+    EXPECT_EQ(events_->watchCalls(), calls) << "bound again";
+}
+
+TEST_F(FakeWatcherTest, NoCallFollowsAStopOrADestructionInsideTheCallback) {
+    const auto list = strings({dir_.write("a.json", "a"), dir_.write("b.json", "b")});
+    for (bool destroy : {false, true}) {
+        SCOPED_TRACE(destroy ? "destroyed" : "stopped");
+        std::atomic<int> calls{0};
+        auto token = std::make_shared<int>(0);
+        std::weak_ptr<int> held = token;
+        watcher_->watch(list, [&, token = std::move(token)](const std::string&) {
+            ++calls;
+            if (destroy) {
+                watcher_.reset();
+            } else if (watcher_) {
+                watcher_->stop();
+            }
+        });
+        settle();
+        events_->queueOverflow(); // reports both paths in one go
+        ASSERT_TRUE(eventually([&] { return held.expired(); })) << "the callback is still held";
+        EXPECT_EQ(calls, 1);
     }
 }

@@ -9,6 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <mutex>
+#include <thread>
+
 using namespace brindleaf;
 using brindleaf::testing::appcastDocument;
 using brindleaf::testing::appcastItem;
@@ -179,6 +182,29 @@ TEST_F(SoftwareUpdaterTest, AFailedLookupKeepsTheCache) {
             EXPECT_EQ(updater->isStarted(), cached);
         }
     }
+}
+
+TEST_F(SoftwareUpdaterTest, TheLookupAnswerIsReadOffTheMainQueue) {
+    // Each line written, and whether on the thread that runs the main queue.
+    struct ThreadLogSink : LogSink {
+        const std::thread::id main = std::this_thread::get_id();
+        std::mutex mutex;
+        std::vector<std::pair<std::string, bool>> lines;
+        void write(const LogRecord& record) override {
+            std::lock_guard lock(mutex);
+            lines.emplace_back(record.message, std::this_thread::get_id() == main);
+        }
+    };
+    auto sink = std::make_shared<ThreadLogSink>();
+    Logger::setSink(sink);
+    server.setResponse(mediaPath, {200, mediaAnswer("https://elsewhere.example/wp-content/uploads/a.xml")});
+    make()->refreshFeedURL();
+    ASSERT_TRUE(settle());
+    std::lock_guard lock(sink->mutex);
+    EXPECT_EQ(sink->lines, (std::vector<std::pair<std::string, bool>>{
+                               {"update.lookup.refused reason=other-address", false},
+                               {"update feed lookup failed; using none", true},
+                           }));
 }
 
 TEST_F(SoftwareUpdaterTest, OfflineAManualCheckShowsTheAlert) {
