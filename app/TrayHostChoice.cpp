@@ -3,7 +3,8 @@
 namespace brindleaf::TrayHostChoice {
 
 Tray choose(Tray current, Hosts hosts) {
-    if (hosts.watcher && (hosts.watcherHasHost || !hosts.xembedOwner)) return Tray::statusNotifier;
+    const bool xembedInstead = hosts.xembedOwner && (!hosts.watcherHasHost || hosts.watcherRefusesItem);
+    if (hosts.watcher && !xembedInstead) return Tray::statusNotifier;
     if (hosts.xembedOwner) return Tray::xembed;
     return current == Tray::none ? Tray::xembed : current;
 }

@@ -20,12 +20,16 @@ struct Hosts {
     bool watcherHasHost = false;
     // An X client owns the system tray selection of the screen.
     bool xembedOwner = false;
+    // Our item could not go on the bus, or the watcher would not take it
+    // however often it was asked.
+    bool watcherRefusesItem = false;
     bool operator==(const Hosts&) const = default;
 };
 
 // The tray for the hosts present, given the one in use (none at start):
 // - a watcher with a host, or a watcher while no XEmbed tray is there: the
 //   StatusNotifierItem (a watcher without a host shows it once a host comes);
+//   not, though, a watcher that refuses the item while an XEmbed tray is there;
 // - otherwise an XEmbed tray when one is there;
 // - with neither: the tray in use stays (a restarting panel's watcher comes
 //   back; the item registers again), and at start the XEmbed icon, which

@@ -17,7 +17,7 @@ else
     libxcb1-dev libxcb-xkb-dev libxkbcommon-dev libxkbcommon-x11-dev
     desktop-file-utils
     xvfb xauth openbox trayer xdotool x11-xkb-utils x11-utils dbus-x11 dbus-daemon dbus-bin
-    lxqt-panel systemd
+    lxqt-panel haskell-gtk-sni-tray-utils systemd
   )
 fi
 

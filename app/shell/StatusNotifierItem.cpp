@@ -1,11 +1,16 @@
 #include "app/shell/StatusNotifierItem.hpp"
 
+#include "app/RegistrationBackoff.hpp"
 #include "app/shell/StatusNotifierItemAdaptor.hpp"
+#include "platform/DecimalText.hpp"
 #include "platform/Logger.hpp"
 
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusServiceWatcher>
+#include <QPointer>
+
+#include <string>
 
 #include <unistd.h>
 
@@ -23,18 +28,23 @@ constexpr std::size_t encodedLimit = 64;
 
 } // namespace
 
-StatusNotifierItem::StatusNotifierItem(QDBusConnection bus, qreal frameScale, ActivationHandler onActivation,
-                                       QObject* parent)
+StatusNotifierItem::StatusNotifierItem(MainQueue& queue, QDBusConnection bus, qreal frameScale,
+                                       ActivationHandler onActivation, QObject* parent)
     : QObject(parent),
+      queue_(queue),
       bus_(std::move(bus)),
       frameScale_(frameScale),
       onActivation_(std::move(onActivation)),
       adaptor_(new StatusNotifierItemAdaptor(*this)) {
     static int instances = 0;
-    service_ = QStringLiteral("org.kde.StatusNotifierItem-%1-%2").arg(::getpid()).arg(++instances);
+    service_ = QStringLiteral("org.kde.StatusNotifierItem-%1-brindleaf-%2").arg(::getpid()).arg(++instances);
     registerStatusNotifierTypes();
     if (!bus_.isConnected()) return;
-    exported_ = bus_.registerService(service_) && bus_.registerObject(itemPath, this, QDBusConnection::ExportAdaptors);
+    if (bus_.registerService(service_)) {
+        exported_ = bus_.registerObject(itemPath, this, QDBusConnection::ExportAdaptors);
+        // A name without the object would answer hosts with errors.
+        if (!exported_) bus_.unregisterService(service_);
+    }
     if (!exported_) {
         Logger("Status").error("statusItem.statusNotifier.exportFailed service=" + service_.toStdString());
         return;
@@ -42,29 +52,67 @@ StatusNotifierItem::StatusNotifierItem(QDBusConnection bus, qreal frameScale, Ac
     watcher_ = new QDBusServiceWatcher(watcherService, bus_, QDBusServiceWatcher::WatchForOwnerChange, this);
     connect(watcher_, &QDBusServiceWatcher::serviceOwnerChanged, this,
             [this](const QString&, const QString&, const QString& newOwner) {
+                // Retries were for the watcher that left.
+                ++attempt_;
+                failures_ = 0;
+                registered_ = false;
                 if (!newOwner.isEmpty()) registerWithWatcher();
             });
+    // QtDBus has no functor form for bus signals.
+    bus_.connect(watcherService, QStringLiteral("/StatusNotifierWatcher"), watcherService,
+                 QStringLiteral("StatusNotifierHostRegistered"), this, SLOT(hostRegistered()));
     registerWithWatcher();
 }
 
 StatusNotifierItem::~StatusNotifierItem() {
     if (!exported_) return;
+    bus_.disconnect(watcherService, QStringLiteral("/StatusNotifierWatcher"), watcherService,
+                    QStringLiteral("StatusNotifierHostRegistered"), this, SLOT(hostRegistered()));
     // The watcher drops the item when its service leaves the bus.
     bus_.unregisterObject(itemPath);
     bus_.unregisterService(service_);
 }
 
+void StatusNotifierItem::hostRegistered() {
+    // A host that starts after its watcher: the watcher is surely there now.
+    failures_ = 0;
+    registerWithWatcher();
+}
+
 void StatusNotifierItem::registerWithWatcher() {
+    const unsigned attempt = ++attempt_;
     auto call = QDBusMessage::createMethodCall(watcherService, QStringLiteral("/StatusNotifierWatcher"), watcherService,
                                                QStringLiteral("RegisterStatusNotifierItem"));
     call << service_;
     auto* pending = new QDBusPendingCallWatcher(bus_.asyncCall(call), this);
-    connect(pending, &QDBusPendingCallWatcher::finished, this, [](QDBusPendingCallWatcher* finished) {
+    connect(pending, &QDBusPendingCallWatcher::finished, this, [this, attempt](QDBusPendingCallWatcher* finished) {
         finished->deleteLater();
-        // No watcher yet is no fault: the item registers when one comes.
-        if (finished->isError() && finished->error().type() != QDBusError::ServiceUnknown)
-            Logger("Status").error("statusItem.statusNotifier.registerFailed error=" +
-                                   finished->error().name().toStdString());
+        if (!finished->isError()) {
+            failures_ = 0;
+            if (!registered_) {
+                registered_ = true;
+                emit registered();
+            }
+        } else if (attempt == attempt_) {
+            registrationFailed(finished->error());
+        }
+    });
+}
+
+void StatusNotifierItem::registrationFailed(const QDBusError& error) {
+    // No watcher yet is no fault: the item registers when one comes.
+    if (error.type() == QDBusError::ServiceUnknown) return;
+    const auto delay = RegistrationBackoff::delayAfter(++failures_);
+    Logger("Status").error("statusItem.statusNotifier.registerFailed error=" + error.name().toStdString() +
+                           " attempt=" + std::to_string(failures_) +
+                           (delay ? " retryIn=" + DecimalText::fixed(*delay, 2) : std::string(" retry=none")));
+    if (!delay) {
+        if (!registered_) emit refused();
+        return;
+    }
+    QPointer<StatusNotifierItem> self(this);
+    queue_.postAfter(*delay, [self, attempt = attempt_] {
+        if (self && attempt == self->attempt_) self->registerWithWatcher();
     });
 }
 

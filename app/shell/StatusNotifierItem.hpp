@@ -2,6 +2,7 @@
 
 #include "app/shell/StatusNotifierPixmap.hpp"
 #include "app/shell/TrayIconBackend.hpp"
+#include "platform/MainQueue.hpp"
 
 #include <QDBusConnection>
 #include <QObject>
@@ -10,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+class QDBusError;
 class QDBusServiceWatcher;
 
 namespace brindleaf {
@@ -17,9 +19,16 @@ namespace brindleaf {
 class StatusNotifierItemAdaptor;
 
 // The status icon as a StatusNotifierItem of our own on the session bus
-// (service "org.kde.StatusNotifierItem-<pid>-<n>", object
-// "/StatusNotifierItem"), registered with the org.kde.StatusNotifierWatcher
-// and again whenever a watcher takes the name (a panel restarting).
+// (service "org.kde.StatusNotifierItem-<pid>-brindleaf-<n>": Qt's own tray
+// icon takes "org.kde.StatusNotifierItem-<pid>-<n>"; object
+// "/StatusNotifierItem"), registered with the org.kde.StatusNotifierWatcher,
+// again whenever a watcher takes the name (a panel restarting) and whenever it
+// announces a host. A registration that fails while a watcher owns the name is
+// tried again after the waits of RegistrationBackoff on the main queue (a
+// watcher may take its name before its object is there); when none of those
+// attempts succeeds the item says so (refused()) and registers again only at
+// the watcher's next host or next start. When the object cannot go on the bus
+// the name is given back and the item is not exported.
 //
 // Still images go out at 1x and 2x; a frame of the running loop at the
 // screen's scale only, and the loop at no more than `framesPerSecond`: every
@@ -37,12 +46,15 @@ public:
     static constexpr double framesPerSecond = 2.5;
 
     // `frameScale`: the device pixel ratio whose image a running frame sends (1 or 2).
-    StatusNotifierItem(QDBusConnection bus, qreal frameScale, ActivationHandler onActivation,
+    // `queue` times the retries of a failed registration; it outlives the item.
+    StatusNotifierItem(MainQueue& queue, QDBusConnection bus, qreal frameScale, ActivationHandler onActivation,
                        QObject* parent = nullptr);
     ~StatusNotifierItem() override;
 
     // Whether the service and object are on the bus.
     bool isExported() const { return exported_; }
+    // Whether the watcher now on the bus took the item.
+    bool isRegistered() const { return registered_; }
     const QString& serviceName() const { return service_; }
 
     void showIcon(const StatusIconImageRef& image) override;
@@ -56,10 +68,21 @@ public:
     StatusNotifierToolTip toolTipValue() const;
     void activate(int x, int y);
 
+signals:
+    // The watcher took the item.
+    void registered();
+    // The watcher did not take the item, however often it was asked.
+    void refused();
+
+private slots:
+    void hostRegistered();
+
 private:
     void registerWithWatcher();
+    void registrationFailed(const QDBusError& error);
     void show(const StatusIconImageRef& image, bool allSizes);
 
+    MainQueue& queue_;
     QDBusConnection bus_;
     qreal frameScale_;
     ActivationHandler onActivation_;
@@ -67,6 +90,12 @@ private:
     QDBusServiceWatcher* watcher_ = nullptr;
     QString service_;
     bool exported_ = false;
+    bool registered_ = false;
+    // Failed registrations in a row with the watcher now on the bus.
+    int failures_ = 0;
+    // Counts the attempts: a retry or reply of an attempt overtaken by a
+    // newer one does nothing.
+    unsigned attempt_ = 0;
     StatusNotifierPixmaps pixmaps_;
     QString toolTip_;
     StatusIconImageRef shown_;

@@ -28,7 +28,10 @@ TrayHostMonitor::TrayHostMonitor(QDBusConnection bus, bool watchX11, QObject* pa
                 [this](const QString&, const QString&, const QString& newOwner) {
                     auto hosts = hosts_;
                     hosts.watcher = !newOwner.isEmpty();
-                    hosts.watcherHasHost = hosts.watcher;
+                    // Beside an XEmbed tray a watcher just started has no host
+                    // until it says so: its panel may register one a moment
+                    // later, or never.
+                    hosts.watcherHasHost = hosts.watcher && !hosts.xembedOwner;
                     update(hosts);
                     if (hosts.watcher) askWhetherHostRegistered();
                 });
@@ -69,7 +72,8 @@ void TrayHostMonitor::askWhetherHostRegistered() {
     connect(pending, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* finished) {
         finished->deleteLater();
         QDBusPendingReply<QDBusVariant> reply = *finished;
-        // A watcher that cannot say is taken at its word that it is there.
+        // A watcher that cannot say (its object not there yet) keeps what it
+        // counted as until its host announces itself.
         if (reply.isError() || !hosts_.watcher) return;
         auto hosts = hosts_;
         hosts.watcherHasHost = reply.value().variant().toBool();

@@ -17,7 +17,10 @@ class X11TraySelection;
 
 // Which tray hosts are there, as they come and go: the StatusNotifierWatcher
 // on the session bus (and whether it has a host), and an XEmbed tray on the X
-// server. A watcher that appears counts as having a host until it answers.
+// server. A watcher that appears counts as having a host until it answers,
+// unless an XEmbed tray is there: then it has none until it says it has one
+// (IsStatusNotifierHostRegistered, or StatusNotifierHostRegistered), so that
+// the icon moves once, not there and back while a panel starts.
 //
 // Main thread only.
 class TrayHostMonitor final : public QObject {

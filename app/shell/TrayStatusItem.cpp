@@ -25,7 +25,7 @@ TrayStatusItem::TrayStatusItem(MainQueue& mainQueue, QObject* parent)
     : TrayStatusItem(mainQueue, std::nullopt, false, parent) {}
 
 TrayStatusItem::TrayStatusItem(MainQueue& mainQueue, std::optional<QDBusConnection> bus, bool watchX11, QObject* parent)
-    : QObject(parent), bus_(std::move(bus)), animator_(mainQueue, frameSink_) {
+    : QObject(parent), mainQueue_(mainQueue), bus_(std::move(bus)), animator_(mainQueue, frameSink_) {
     setAppearance(PlatformStyle::appearance(QApplication::palette()));
     qApp->installEventFilter(this);
     if (!bus_) {
@@ -46,7 +46,20 @@ TrayStatusItem::~TrayStatusItem() {
     backend_.reset();
 }
 
-void TrayStatusItem::hostsChanged() { useTray(TrayHostChoice::choose(tray_, monitor_->hosts())); }
+void TrayStatusItem::hostsChanged() {
+    auto hosts = monitor_->hosts();
+    // The next watcher is asked afresh.
+    if (!hosts.watcher) itemRefused_ = false;
+    hosts.watcherRefusesItem = itemRefused_;
+    useTray(TrayHostChoice::choose(tray_, hosts));
+}
+
+void TrayStatusItem::statusNotifierRefused(const StatusNotifierItem* item) {
+    // Only the item in use, and not from within its own signal: it may go now.
+    if (!item || backend_.get() != item) return;
+    itemRefused_ = true;
+    if (monitor_) hostsChanged();
+}
 
 void TrayStatusItem::useTray(TrayHostChoice::Tray tray) {
     if (tray == tray_ || tray == TrayHostChoice::Tray::none) return;
@@ -59,7 +72,13 @@ void TrayStatusItem::useTray(TrayHostChoice::Tray tray) {
     if (tray == TrayHostChoice::Tray::statusNotifier && bus_) {
         // A frame goes at the screen's scale: the 2x image on a HiDPI screen.
         const qreal scale = qApp->devicePixelRatio() > 1 ? 2 : 1;
-        backend_ = std::make_unique<StatusNotifierItem>(*bus_, scale, onActivation);
+        auto item = std::make_unique<StatusNotifierItem>(mainQueue_, *bus_, scale, onActivation);
+        QPointer<StatusNotifierItem> made(item.get());
+        const auto refused = [this, made] { statusNotifierRefused(made); };
+        connect(item.get(), &StatusNotifierItem::refused, this, refused, Qt::QueuedConnection);
+        connect(item.get(), &StatusNotifierItem::registered, this, [this] { itemRefused_ = false; });
+        if (!item->isExported()) QMetaObject::invokeMethod(this, refused, Qt::QueuedConnection);
+        backend_ = std::move(item);
     } else {
         tray = TrayHostChoice::Tray::xembed;
         backend_ = std::make_unique<XEmbedTrayIcon>(onActivation);

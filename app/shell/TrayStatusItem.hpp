@@ -24,6 +24,7 @@ class QSystemTrayIcon;
 
 namespace brindleaf {
 
+class StatusNotifierItem;
 class TrayHostMonitor;
 
 // The tray icon of the running application: the icon factory's images, the
@@ -31,7 +32,8 @@ class TrayHostMonitor;
 // desktop has. Over a StatusNotifierItem host it is our own item on the session
 // bus; otherwise Qt's XEmbed tray icon (which embeds itself once a tray
 // appears). Watching the hosts, it moves the icon when a tray comes or goes
-// (TrayHostChoice). Every template image goes out tinted for the panel's
+// (TrayHostChoice), and to an XEmbed tray when the watcher will not take our
+// item or the item cannot go on the bus. Every template image goes out tinted for the panel's
 // appearance, the running frames too. With no tray at start, that is logged once.
 //
 // Main thread only.
@@ -87,13 +89,17 @@ private:
     void setTooltip(const std::string& tooltip, const std::string& accessibleValue) override;
 
     void hostsChanged();
+    void statusNotifierRefused(const StatusNotifierItem* item);
     void useTray(TrayHostChoice::Tray tray);
     void showStill();
     StatusIconImageRef tinted(const StatusIconImageRef& image);
 
+    MainQueue& mainQueue_;
     std::optional<QDBusConnection> bus_;
     TrayHostMonitor* monitor_ = nullptr;
     TrayHostChoice::Tray tray_ = TrayHostChoice::Tray::none;
+    // The watcher on the bus would not take our item (or it could not be exported).
+    bool itemRefused_ = false;
     std::unique_ptr<TrayIconBackend> backend_;
     FrameSink frameSink_{*this};
     TrayIconAnimator animator_;

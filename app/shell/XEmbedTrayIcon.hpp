@@ -12,7 +12,9 @@ namespace brindleaf {
 //
 // Make it only while no StatusNotifierWatcher is on the session bus: Qt
 // decides once per process, on its first tray icon, whether its tray icons
-// go over D-Bus, and keeps to it.
+// go over D-Bus (when a watcher says it has a host), and keeps to it. The one
+// exception is a watcher that refused our own item (TrayStatusItem): should
+// Qt decide then, its icon goes to that watcher under a name of Qt's own.
 class XEmbedTrayIcon final : public TrayIconBackend {
 public:
     explicit XEmbedTrayIcon(ActivationHandler onActivation);

@@ -1,3 +1,4 @@
+#include "app/RegistrationBackoff.hpp"
 #include "app/TrayActivationAnchor.hpp"
 #include "app/TrayHostChoice.hpp"
 
@@ -34,9 +35,31 @@ TEST(TrayHostChoiceTests, TrayForTheHostsPresent) {
         EXPECT_EQ(TrayHostChoice::choose(c.current, {c.watcher, c.watcherHasHost, c.xembedOwner}), c.chosen)
             << TrayHostChoice::name(c.current) << " watcher " << c.watcher << " host " << c.watcherHasHost << " xembed "
             << c.xembedOwner;
+    // A watcher that refuses our item (or the item that could not go on the
+    // bus) gives way to an XEmbed tray, and only to one.
+    const struct {
+        Tray current;
+        bool watcherHasHost, xembedOwner;
+        Tray chosen;
+    } refusing[] = {
+        {Tray::statusNotifier, true, true, Tray::xembed},
+        {Tray::statusNotifier, true, false, Tray::statusNotifier},
+        {Tray::statusNotifier, false, false, Tray::statusNotifier},
+        {Tray::xembed, true, true, Tray::xembed},
+        {Tray::xembed, true, false, Tray::statusNotifier}, // the XEmbed tray left
+    };
+    for (const auto& c : refusing)
+        EXPECT_EQ(TrayHostChoice::choose(c.current, {true, c.watcherHasHost, c.xembedOwner, true}), c.chosen)
+            << TrayHostChoice::name(c.current) << " host " << c.watcherHasHost << " xembed " << c.xembedOwner;
     EXPECT_FALSE(TrayHostChoice::anyHost({true, false, false}));
     EXPECT_TRUE(TrayHostChoice::anyHost({true, true, false}));
     EXPECT_TRUE(TrayHostChoice::anyHost({false, false, true}));
+}
+
+TEST(RegistrationBackoffTests, WaitsDoubleFromAQuarterSecondForTenSeconds) {
+    const std::optional<double> waits[] = {std::nullopt, 0.25, 0.5, 1, 2, 4, 2.25, std::nullopt, std::nullopt};
+    for (int failures = 0; failures < 9; ++failures)
+        EXPECT_EQ(RegistrationBackoff::delayAfter(failures), waits[failures]) << failures << " failures";
 }
 
 TEST(TrayActivationAnchorTests, ClickPlaceThenHotKeyThere) {

@@ -2,8 +2,11 @@
 // over the bus as a host reads them.
 #include "app/shell/StatusNotifierItem.hpp"
 #include "app/shell/TrayStatusItem.hpp"
+#include "platform/Logger.hpp"
 #include "platform/ManualMainQueue.hpp"
+#include "platform/MemoryLogSink.hpp"
 #include "presentation/PlatformStyle.hpp"
+#include "tests/app/shell/FakeStatusNotifierWatcher.hpp"
 #include "tests/app/shell/ShellTestSupport.hpp"
 #include "tests/support/PrivateSessionBus.hpp"
 #include "tests/support/SnapshotOf.hpp"
@@ -14,47 +17,26 @@
 #include <QDBusMetaType>
 #include <QDBusPendingCall>
 #include <QDBusVariant>
+#include <QRegularExpression>
 #include <QSystemTrayIcon>
 
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
+#include <string>
 
 namespace brindleaf {
 
-// A stand-in for a panel's watcher: keeps the items that register.
-class FakeStatusNotifierWatcher final : public QObject {
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
-    Q_PROPERTY(bool IsStatusNotifierHostRegistered READ hostRegistered)
-public:
-    explicit FakeStatusNotifierWatcher(const QString& address)
-        : connection_(QDBusConnection::connectToBus(address, QStringLiteral("watcher-%1").arg(++count_))) {
-        connection_.registerObject(QStringLiteral("/StatusNotifierWatcher"), this,
-                                   QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties);
-        connection_.registerService(StatusNotifierItem::watcherService);
-    }
-    ~FakeStatusNotifierWatcher() override {
-        connection_.unregisterService(StatusNotifierItem::watcherService);
-        QDBusConnection::disconnectFromBus(connection_.name());
-    }
-    bool hostRegistered() const { return true; }
-    QStringList items;
-
-public slots:
-    void RegisterStatusNotifierItem(const QString& service) { items.push_back(service); }
-
-private:
-    static inline int count_ = 0;
-    QDBusConnection connection_;
-};
-
 namespace {
 
+using testing::FakeStatusNotifierWatcher;
 using testing::snapshotOf;
 
 // A private bus, this process's connection to it and a host's connection.
 struct Bus {
+    // Where the item's retries wait.
+    ManualMainQueue queue;
     testing::PrivateSessionBus daemon;
     QDBusConnection app;
     QDBusConnection host;
@@ -131,7 +113,7 @@ int meanInk(const QImage& image) {
 TEST(StatusNotifierItemTests, RegistersWithEachWatcherThatTakesTheName) {
     Bus bus;
     ASSERT_TRUE(bus.daemon.isReady());
-    StatusNotifierItem item(bus.app, 1, {});
+    StatusNotifierItem item(bus.queue, bus.app, 1, {});
     ASSERT_TRUE(item.isExported());
     EXPECT_TRUE(item.serviceName().startsWith(QStringLiteral("org.kde.StatusNotifierItem-")));
     for (int round = 0; round < 2; ++round) {
@@ -141,9 +123,105 @@ TEST(StatusNotifierItemTests, RegistersWithEachWatcherThatTakesTheName) {
     }
 }
 
+// The log lines of one test.
+struct CapturedLog {
+    std::shared_ptr<MemoryLogSink> sink = std::make_shared<MemoryLogSink>();
+    CapturedLog() { Logger::setSink(sink); }
+    ~CapturedLog() { Logger::setSink(nullptr); }
+    bool has(const std::string& line) const {
+        for (const auto& message : sink->messages())
+            if (message.find(line) != std::string::npos) return true;
+        return false;
+    }
+};
+
+// A panel's watcher that takes its name before its object is there (callers
+// get UnknownObject) and then answers slowly: the item tries again, a quarter
+// of a second later, then after twice each wait, until the watcher takes it.
+TEST(StatusNotifierItemTests, TriesAgainUntilAWatcherThatTookItsNameFirstTakesTheItem) {
+    Bus bus;
+    CapturedLog log;
+    FakeStatusNotifierWatcher watcher(bus.address(), {.nameFirst = true, .answerDelayMs = 100});
+    StatusNotifierItem item(bus.queue, bus.app, 1, {});
+    ASSERT_TRUE(item.isExported());
+    for (const auto& [attempt, wait] : {std::pair{1, "0.25"}, {2, "0.50"}, {3, "1.00"}}) {
+        const std::string failed =
+            "registerFailed error=org.freedesktop.DBus.Error.UnknownObject attempt=" + std::to_string(attempt);
+        ASSERT_TRUE(testing::runUntil([&] { return log.has(failed + " retryIn=" + wait); }))
+            << "no failed attempt " << attempt << " waiting " << wait << " s";
+        ASSERT_EQ(bus.queue.delayedCount(), 1u) << attempt;
+        // Not before its time.
+        bus.queue.advance(std::stod(wait) / 2);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(bus.queue.delayedCount(), 1u) << attempt;
+        bus.queue.advance(std::stod(wait) / 2);
+        EXPECT_EQ(bus.queue.delayedCount(), 0u) << attempt;
+    }
+    ASSERT_TRUE(testing::runUntil([&] { return log.has("attempt=4 retryIn=2.00"); }));
+    watcher.exportObject();
+    bus.queue.advance(2);
+    EXPECT_TRUE(testing::runUntil([&] { return item.isRegistered(); }));
+    EXPECT_EQ(watcher.items, QStringList{item.serviceName()});
+}
+
+// A watcher that refuses the item: the first attempt and six more over ten
+// seconds, then the item says so. When the watcher announces a host it is
+// asked again at once.
+TEST(StatusNotifierItemTests, GivesUpAfterTenSecondsAndRegistersAgainWhenAHostComes) {
+    Bus bus;
+    CapturedLog log;
+    FakeStatusNotifierWatcher watcher(bus.address(), {.refuseItems = true, .hostRegistered = false});
+    StatusNotifierItem item(bus.queue, bus.app, 1, {});
+    int refusals = 0;
+    QObject::connect(&item, &StatusNotifierItem::refused, [&] { ++refusals; });
+    for (int attempt = 1; attempt < 7; ++attempt) {
+        ASSERT_TRUE(testing::runUntil([&] { return watcher.answered == attempt && bus.queue.delayedCount() == 1; }))
+            << "attempt " << attempt << " not answered, or no retry waiting after it";
+        bus.queue.advance(10);
+    }
+    ASSERT_TRUE(testing::runUntil([&] { return refusals == 1; })) << "answered " << watcher.answered;
+    EXPECT_EQ(watcher.answered, 7);
+    EXPECT_TRUE(log.has("registerFailed error=org.freedesktop.DBus.Error.Failed attempt=7 retry=none"));
+    EXPECT_EQ(bus.queue.delayedCount(), 0u);
+    EXPECT_FALSE(item.isRegistered());
+
+    watcher.options.refuseItems = false;
+    watcher.registerHost();
+    EXPECT_TRUE(testing::runUntil([&] { return item.isRegistered(); }));
+    EXPECT_EQ(watcher.items, QStringList{item.serviceName()});
+    EXPECT_EQ(refusals, 1);
+}
+
+// An object already at the item's path: nothing goes on the bus, not even the name.
+TEST(StatusNotifierItemTests, GivesTheNameBackWhenTheObjectCannotGoOnTheBus) {
+    Bus bus;
+    QObject squatter;
+    ASSERT_TRUE(bus.app.registerObject(QStringLiteral("/StatusNotifierItem"), &squatter));
+    StatusNotifierItem item(bus.queue, bus.app, 1, {});
+    EXPECT_FALSE(item.isExported());
+    EXPECT_FALSE(bus.host.interface()->isServiceRegistered(item.serviceName()).value());
+    bus.app.unregisterObject(QStringLiteral("/StatusNotifierItem"));
+}
+
+// Qt's own D-Bus tray icons take "org.kde.StatusNotifierItem-<pid>-<n>" from 1
+// up; ours has a name of its own beside them, under the prefix hosts know.
+TEST(StatusNotifierItemTests, BusNameIsOurOwnBesideQtsTrayIcons) {
+    Bus bus;
+    for (int n = 1; n <= 32; ++n)
+        ASSERT_TRUE(
+            bus.host.registerService(QStringLiteral("org.kde.StatusNotifierItem-%1-%2").arg(::getpid()).arg(n)));
+    StatusNotifierItem item(bus.queue, bus.app, 1, {});
+    EXPECT_TRUE(item.isExported());
+    EXPECT_TRUE(
+        QRegularExpression(QStringLiteral("^org\\.kde\\.StatusNotifierItem-%1-brindleaf-[0-9]+$").arg(::getpid()))
+            .match(item.serviceName())
+            .hasMatch())
+        << item.serviceName().toStdString();
+}
+
 TEST(StatusNotifierItemTests, HostsReadTheProductNameAndNoMenu) {
     Bus bus;
-    StatusNotifierItem item(bus.app, 1, {});
+    StatusNotifierItem item(bus.queue, bus.app, 1, {});
     const QString service = item.serviceName();
     EXPECT_EQ(bus.property(service, QStringLiteral("Id")).toString(), QStringLiteral("Brindleaf"));
     EXPECT_EQ(bus.property(service, QStringLiteral("Title")).toString(), QStringLiteral("Brindleaf"));
@@ -171,7 +249,7 @@ TEST(StatusNotifierItemTests, StillImagesGoAtBothSizesAndFramesAtTheScreensScale
         {2, true, {QSize(6, 4)}},
     };
     for (const auto& c : cases) {
-        StatusNotifierItem item(bus.app, c.frameScale, {});
+        StatusNotifierItem item(bus.queue, bus.app, c.frameScale, {});
         const auto image = solidImage(orange);
         c.frame ? item.showFrame(image) : item.showIcon(image);
         const auto pixmaps = bus.pixmaps(item.serviceName());
@@ -188,7 +266,7 @@ TEST(StatusNotifierItemTests, StillImagesGoAtBothSizesAndFramesAtTheScreensScale
 TEST(StatusNotifierItemTests, EveryClickReachesTheHandlerWithTheHostsPosition) {
     Bus bus;
     std::vector<std::optional<QPoint>> clicks;
-    StatusNotifierItem item(bus.app, 1, [&](std::optional<QPoint> position) { clicks.push_back(position); });
+    StatusNotifierItem item(bus.queue, bus.app, 1, [&](std::optional<QPoint> position) { clicks.push_back(position); });
     const QString service = item.serviceName();
     EXPECT_TRUE(bus.call(service, QStringLiteral("Activate"), {10, 20}));
     EXPECT_TRUE(bus.call(service, QStringLiteral("SecondaryActivate"), {11, 21}));
@@ -269,5 +347,3 @@ TEST(TrayStatusItemTests, MovesToAWatcherThatAppearsAndPlaysFewerFramesThere) {
 }
 
 } // namespace brindleaf
-
-#include "StatusNotifierItemTests.moc"

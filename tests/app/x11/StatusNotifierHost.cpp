@@ -53,7 +53,7 @@ QImage windowImage(xcb_window_t window, int width, int height) {
 
 } // namespace
 
-StatusNotifierHost::StatusNotifierHost() {
+StatusNotifierHost::StatusNotifierHost(Panel panel) : kind_(panel) {
     if (const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS")) {
         hadAddress_ = true;
         previousAddress_ = address;
@@ -72,7 +72,27 @@ StatusNotifierHost::~StatusNotifierHost() {
         ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
 }
 
-void StatusNotifierHost::start() {
+bool StatusNotifierHost::start() {
+    const auto hasHost = [] {
+        return TrayRig::run(watcherProperty + "IsStatusNotifierHostRegistered 2>&1") == "b true\n";
+    };
+    if (kind_ == Panel::gtkSniTray) {
+        // It now and then ends at start-up on its own (a failed pattern match
+        // in its main): a user would start it again, and so does the rig.
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            // No accessibility bus: it would outlive the panel.
+            ::setenv("NO_AT_BRIDGE", "1", 1);
+            panel_ = std::make_unique<ChildProcess>(
+                "/usr/bin/gtk-sni-tray-standalone",
+                std::vector<std::string>{"gtk-sni-tray-standalone", "--watcher", "--top", "--end"});
+            ::unsetenv("NO_AT_BRIDGE");
+            const pid_t pid = panel_->pid();
+            bool ended = false;
+            if (waitUntil([&] { return hasHost() || (ended = !TrayRig::isRunning(pid)); }) && !ended) return true;
+            panel_.reset();
+        }
+        return false;
+    }
     // The panel reads its own settings; the rig's folders stay the application's.
     const char* rigConfig = std::getenv("XDG_CONFIG_HOME");
     const std::string previous = rigConfig ? rigConfig : "";
@@ -82,7 +102,15 @@ void StatusNotifierHost::start() {
         ::setenv("XDG_CONFIG_HOME", previous.c_str(), 1);
     else
         ::unsetenv("XDG_CONFIG_HOME");
-    waitUntil([] { return TrayRig::run(watcherProperty + "IsStatusNotifierHostRegistered 2>&1") == "b true\n"; });
+    return waitUntil(hasHost);
+}
+
+bool StatusNotifierHost::stop() {
+    panel_.reset();
+    return waitUntil([] {
+        return TrayRig::run("busctl --user status org.kde.StatusNotifierWatcher >/dev/null 2>&1 || echo gone") ==
+               "gone\n";
+    });
 }
 
 std::vector<std::string> StatusNotifierHost::registeredItems() const {

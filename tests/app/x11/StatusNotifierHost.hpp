@@ -15,18 +15,25 @@
 
 namespace brindleaf::testing {
 
-// A StatusNotifierItem tray host for the rig: LXQt's panel with only its
-// statusnotifier plugin (it owns org.kde.StatusNotifierWatcher), on a D-Bus
-// session of the test's own. The bus becomes this process's session bus
+// A StatusNotifierItem tray host for the rig, on a D-Bus session of the
+// test's own: LXQt's panel with only its statusnotifier plugin, or the
+// standalone tray of gtk-sni-tray (which takes the watcher's name before its
+// object is there, and registers its host a moment later). Either owns
+// org.kde.StatusNotifierWatcher. The bus becomes this process's session bus
 // (DBUS_SESSION_BUS_ADDRESS) for as long as the object lives, so that the
 // application started meanwhile uses it; construct it before the TrayRig.
 class StatusNotifierHost {
 public:
-    StatusNotifierHost();
+    enum class Panel { lxqt, gtkSniTray };
+
+    explicit StatusNotifierHost(Panel panel = Panel::lxqt);
     ~StatusNotifierHost();
 
-    // Starts the panel and waits until its watcher has a host.
-    void start();
+    // Starts the panel and waits until its watcher has a host; false when it
+    // has none after the wait.
+    bool start();
+    // Ends the panel and waits until its watcher has left the bus.
+    bool stop();
     // The items registered with the watcher ("<service>/StatusNotifierItem").
     std::vector<std::string> registeredItems() const;
     // The bus name of our application's item, once registered.
@@ -39,6 +46,7 @@ public:
     std::optional<QRect> iconArea() const;
 
 private:
+    Panel kind_;
     PrivateSessionBus bus_;
     std::string previousAddress_;
     bool hadAddress_ = false;

@@ -89,3 +89,26 @@ TEST(StatusNotifierTrayTests, RightClickTogglesThePopup) {
     TrayRig::clickAgain(app.icon, 3);
     EXPECT_TRUE(waitUntil([&] { return !app.popoverShown(); }));
 }
+
+// Each panel, ended and started again and again beside the running
+// application, shows its item after every start. gtk-sni-tray's watcher takes
+// its name before its object is there (a registration at that moment fails)
+// and registers its host a moment later.
+TEST(StatusNotifierTrayTests, EveryStartOfEachPanelRegistersTheRunningApplication) {
+    using Panel = StatusNotifierHost::Panel;
+    for (const auto& [panel, starts] : {std::pair{Panel::gtkSniTray, 8}, {Panel::lxqt, 3}}) {
+        SCOPED_TRACE(panel == Panel::gtkSniTray ? "gtk-sni-tray-standalone" : "lxqt-panel");
+        StatusNotifierHost host(panel);
+        TrayRig rig;
+        rig.startApp();
+        ASSERT_TRUE(waitUntil([] {
+            return !TrayRig::run("xdotool search --name '^Qt Selection Owner for brindleaf$'").empty();
+        })) << "the application did not start";
+        for (int start = 1; start <= starts; ++start) {
+            ASSERT_TRUE(host.start()) << "start " << start << ": the panel's watcher has no host";
+            EXPECT_TRUE(waitUntil([&] { return host.brindleafItem().has_value(); }))
+                << "start " << start << ": not registered; items: " << host.registeredItems().size();
+            ASSERT_TRUE(host.stop()) << "start " << start << ": the panel's watcher stays on the bus";
+        }
+    }
+}

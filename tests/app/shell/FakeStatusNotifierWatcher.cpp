@@ -1,0 +1,61 @@
+#include "tests/app/shell/FakeStatusNotifierWatcher.hpp"
+
+#include <QTimer>
+
+namespace brindleaf::testing {
+
+namespace {
+
+const QString service = QStringLiteral("org.kde.StatusNotifierWatcher");
+const QString path = QStringLiteral("/StatusNotifierWatcher");
+
+} // namespace
+
+FakeStatusNotifierWatcher::FakeStatusNotifierWatcher(const QString& address, Options initial)
+    : options(initial),
+      connection_(QDBusConnection::connectToBus(address, QStringLiteral("fake-watcher-%1").arg(++count_))),
+      hostRegistered_(initial.hostRegistered) {
+    if (!options.nameFirst) exportObject();
+    connection_.registerService(service);
+}
+
+FakeStatusNotifierWatcher::~FakeStatusNotifierWatcher() {
+    connection_.unregisterService(service);
+    QDBusConnection::disconnectFromBus(connection_.name());
+}
+
+void FakeStatusNotifierWatcher::exportObject() {
+    if (exported_) return;
+    exported_ = connection_.registerObject(path, this,
+                                           QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties |
+                                               QDBusConnection::ExportAllSignals);
+}
+
+void FakeStatusNotifierWatcher::registerHost() {
+    hostRegistered_ = true;
+    emit StatusNotifierHostRegistered();
+}
+
+bool FakeStatusNotifierWatcher::isHostRegistered() const {
+    ++hostQueries;
+    return hostRegistered_;
+}
+
+void FakeStatusNotifierWatcher::RegisterStatusNotifierItem(const QString& item, const QDBusMessage& message) {
+    message.setDelayedReply(true);
+    const auto answer = [this, item, message] {
+        ++answered;
+        if (options.refuseItems) {
+            connection_.send(message.createErrorReply(QDBusError::Failed, QStringLiteral("no items taken")));
+            return;
+        }
+        if (!items.contains(item)) items.push_back(item);
+        connection_.send(message.createReply());
+    };
+    if (options.answerDelayMs > 0)
+        QTimer::singleShot(options.answerDelayMs, this, answer);
+    else
+        answer();
+}
+
+} // namespace brindleaf::testing
