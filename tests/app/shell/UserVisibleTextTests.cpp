@@ -22,28 +22,55 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
+#include <cctype>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace brindleaf {
 namespace {
 
-// The words of another platform found in a text, empty when none.
+// The words of another platform a text holds as words of their own (any
+// case), in the order of this list; empty when none.
 std::string otherPlatformWords(const std::string& text) {
-    static const std::regex words(
-        R"(\b(Mac|Macs|macOS|OS X|iCloud|CloudKit|iPhone|iPad|Apple Watch|Apple|Finder|menu bar)\b|provisioning profile)",
-        std::regex::icase);
+    static const char* const words[] = {"mac",
+                                        "macs",
+                                        "macos",
+                                        "os x",
+                                        "icloud",
+                                        "cloudkit",
+                                        "iphone",
+                                        "ipad",
+                                        "apple watch",
+                                        "apple",
+                                        "finder",
+                                        "menu bar",
+                                        "provisioning profile"};
+    auto lower = [](std::string value) {
+        for (char& c : value) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return value;
+    };
+    auto isWordChar = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; };
+    const std::string lowered = lower(text);
     std::string found;
-    for (auto it = std::sregex_iterator(text.begin(), text.end(), words); it != std::sregex_iterator(); ++it)
-        found += (found.empty() ? "" : ", ") + it->str();
+    for (const char* word : words) {
+        const std::string_view w(word);
+        for (auto at = lowered.find(w); at != std::string::npos; at = lowered.find(w, at + 1)) {
+            const bool starts = at == 0 || !isWordChar(lowered[at - 1]);
+            const bool ends = at + w.size() == lowered.size() || !isWordChar(lowered[at + w.size()]);
+            if (!starts || !ends) continue;
+            found += (found.empty() ? "" : ", ") + text.substr(at, w.size());
+            break;
+        }
+    }
     return found;
 }
 
 TEST(UserVisibleText, TheMatcherFindsThePlatformWordsAndOnlyThem) {
     EXPECT_EQ(otherPlatformWords("Your Mac\u2019s status"), "Mac");
     EXPECT_EQ(otherPlatformWords("Sign in to iCloud. Create a macOS provisioning profile"),
-              "iCloud, macOS, provisioning profile");
+              "macOS, iCloud, provisioning profile");
+    EXPECT_EQ(otherPlatformWords("for com.quorvale.Brindleaf.mac"), "mac");
     EXPECT_EQ(otherPlatformWords("This machine's macros, the tray panel"), "");
 }
 
