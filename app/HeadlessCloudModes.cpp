@@ -16,9 +16,9 @@
 namespace brindleaf::HeadlessCloudModes {
 
 const char* const missingEntitlementMessage =
-    "cloud status command failed: Mac app is not signed with a valid CloudKit entitlement.\n"
-    "Create a macOS provisioning profile for com.quorvale.Brindleaf.mac with iCloud.com.quorvale.Brindleaf, then run "
-    "Scripts/package_app with BRINDLEAF_CODESIGN_IDENTITY and BRINDLEAF_PROVISIONING_PROFILE.\n";
+    "cloud status command failed: Brindleaf has no valid entitlement for the status record store.\n"
+    "Put the brindleaf.entitlements file that the build writes beside the program, or in <prefix>/share/brindleaf "
+    "with cmake --install, then run the command again.\n";
 
 namespace {
 

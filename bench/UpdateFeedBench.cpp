@@ -110,6 +110,27 @@ void BM_UpdateFeedManyItems(benchmark::State& state) {
 }
 BENCHMARK(BM_UpdateFeedManyItems)->Unit(benchmark::kMillisecond);
 
+// Character references in 1 MiB of text: one with a million leading zeros,
+// and references of 20 characters one after another (each with 14 zeros).
+void BM_UpdateFeedCharacterReferences(benchmark::State& state) {
+    const std::size_t room = Appcast::maxBytes - 7; // "<a>" and "</a>"
+    std::string text;
+    if (state.range(0) == 0) {
+        text = "&#" + std::string(room - 5, '0') + "65;";
+    } else {
+        const std::string reference = "&#" + std::string(14, '0') + "0065;";
+        while (text.size() + reference.size() <= room) text += reference;
+    }
+    const std::string feed = "<a>" + text + "</a>";
+    for (auto _ : state) {
+        startCold(state);
+        auto root = XmlParser::parse(feed);
+        if (!root) state.SkipWithError("the feed was refused");
+        benchmark::DoNotOptimize(root);
+    }
+}
+BENCHMARK(BM_UpdateFeedCharacterReferences)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
 // Release notes of 1 MiB: ampersands without a semicolon, and blanks between
 // line breaks (a line of blanks that never ends).
 void BM_UpdateNotesPlainText(benchmark::State& state) {

@@ -24,57 +24,95 @@ bool isNameStart(char c) {
 
 bool isNameChar(char c) { return isNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.'; }
 
-// Replaces entity and character references; false for an unknown entity or a
-// reference to a character XML does not allow.
-bool decodeReferences(std::string_view raw, std::string& out) {
+// Where a run of raw text goes: element content keeps its literal line
+// breaks, an attribute value turns each literal blank into a space.
+enum class Content { text, attribute };
+
+// Appends a run of raw characters with the document's line ends made "\n"
+// ("\r\n" and a lone "\r" alike), as every XML reader sees its input; in an
+// attribute value each literal tab and line break then becomes a space.
+// Runs end before a '<', a quote or a reference, none of which is part of a
+// line end, so a "\r\n" is never split between two runs.
+void appendRaw(std::string_view raw, Content content, std::string& out) {
     for (std::size_t i = 0; i < raw.size(); ++i) {
-        const char c = raw[i];
-        if (c != '&') {
-            out += c;
-            continue;
+        char c = raw[i];
+        if (c == '\r') {
+            if (i + 1 < raw.size() && raw[i + 1] == '\n') ++i;
+            c = '\n';
         }
-        // A reference is at most 13 characters long, "&" and ";" included
-        // ("&#x00010FFFF;"): the ';' is looked for only that far.
-        const auto end = raw.substr(0, i + 13).find(';', i + 1);
-        if (end == std::string_view::npos) return false;
-        const std::string_view name = raw.substr(i + 1, end - i - 1);
-        if (name == "lt")
-            out += '<';
-        else if (name == "gt")
-            out += '>';
-        else if (name == "amp")
-            out += '&';
-        else if (name == "quot")
-            out += '"';
-        else if (name == "apos")
-            out += '\'';
-        else if (name.size() >= 2 && name[0] == '#') {
-            const bool hex = name[1] == 'x';
-            const std::string_view digits = name.substr(hex ? 2 : 1);
-            if (digits.empty()) return false;
-            unsigned long code = 0;
-            for (char d : digits) {
-                int value;
-                if (d >= '0' && d <= '9')
-                    value = d - '0';
-                else if (hex && d >= 'a' && d <= 'f')
-                    value = d - 'a' + 10;
-                else if (hex && d >= 'A' && d <= 'F')
-                    value = d - 'A' + 10;
-                else
-                    return false;
-                code = code * (hex ? 16 : 10) + static_cast<unsigned long>(value);
-                if (code > 0x10FFFF) return false;
-            }
-            const bool allowed = code == 0x9 || code == 0xA || code == 0xD || (code >= 0x20 && code <= 0xD7FF) ||
-                                 (code >= 0xE000 && code <= 0xFFFD) || (code >= 0x10000 && code <= 0x10FFFF);
-            if (!allowed) return false;
-            appendUTF8(out, code);
-        } else {
-            return false;
-        }
-        i = end;
+        if (content == Content::attribute && (c == '\t' || c == '\n')) c = ' ';
+        out += c;
     }
+}
+
+int digitValue(char d, bool hex) {
+    if (d >= '0' && d <= '9') return d - '0';
+    if (hex && d >= 'a' && d <= 'f') return d - 'a' + 10;
+    if (hex && d >= 'A' && d <= 'F') return d - 'A' + 10;
+    return -1;
+}
+
+// Reads the reference at `raw[at]` ('&') and appends what it stands for;
+// where the reference ends (its ';'), or npos for an unknown entity or a
+// reference to a character XML does not allow. The characters looked at are
+// those the reference holds and one more, so a text is read in linear time
+// whatever it holds: a character reference may have any number of leading
+// zeros, and its value is refused as soon as it is beyond Unicode (after at
+// most seven significant digits).
+std::size_t decodeReference(std::string_view raw, std::size_t at, std::string& out) {
+    constexpr auto refused = std::string_view::npos;
+    std::size_t i = at + 1;
+    if (i < raw.size() && raw[i] == '#') {
+        const bool hex = i + 1 < raw.size() && raw[i + 1] == 'x';
+        i += hex ? 2 : 1;
+        const std::size_t start = i;
+        unsigned long code = 0;
+        for (; i < raw.size(); ++i) {
+            const int value = digitValue(raw[i], hex);
+            if (value < 0) break;
+            code = code * (hex ? 16 : 10) + static_cast<unsigned long>(value);
+            if (code > 0x10FFFF) return refused;
+        }
+        if (i == start || i == raw.size() || raw[i] != ';') return refused;
+        const bool allowed = code == 0x9 || code == 0xA || code == 0xD || (code >= 0x20 && code <= 0xD7FF) ||
+                             (code >= 0xE000 && code <= 0xFFFD) || (code >= 0x10000 && code <= 0x10FFFF);
+        if (!allowed) return refused;
+        appendUTF8(out, code);
+        return i;
+    }
+    // The five predefined entities, the longest of four letters.
+    const auto end = raw.substr(0, at + 6).find(';', i);
+    if (end == std::string_view::npos) return refused;
+    const std::string_view name = raw.substr(i, end - i);
+    if (name == "lt")
+        out += '<';
+    else if (name == "gt")
+        out += '>';
+    else if (name == "amp")
+        out += '&';
+    else if (name == "quot")
+        out += '"';
+    else if (name == "apos")
+        out += '\'';
+    else
+        return refused;
+    return end;
+}
+
+// Appends a text or an attribute value with its line ends made "\n" and its
+// references replaced; false for an unknown entity or a reference to a
+// character XML does not allow. What a reference stands for is taken as it
+// is: "&#10;" in an attribute value stays a line break, "&#13;" a carriage
+// return.
+bool decodeReferences(std::string_view raw, Content content, std::string& out) {
+    std::size_t from = 0;
+    for (auto at = raw.find('&'); at != std::string_view::npos; at = raw.find('&', from)) {
+        appendRaw(raw.substr(from, at - from), content, out);
+        const std::size_t end = decodeReference(raw, at, out);
+        if (end == std::string_view::npos) return false;
+        from = end + 1;
+    }
+    appendRaw(raw.substr(from), content, out);
     return true;
 }
 
@@ -176,7 +214,8 @@ public:
                 if (stack.empty()) return std::nullopt;
                 const auto next = text_.find('<', pos_);
                 if (next == std::string_view::npos) return std::nullopt;
-                if (!decodeReferences(text_.substr(pos_, next - pos_), stack.back().element.text)) return std::nullopt;
+                if (!decodeReferences(text_.substr(pos_, next - pos_), Content::text, stack.back().element.text))
+                    return std::nullopt;
                 pos_ = next;
                 continue;
             }
@@ -186,7 +225,7 @@ public:
                 if (stack.empty()) return std::nullopt;
                 const auto end = text_.find("]]>", pos_ + 9);
                 if (end == std::string_view::npos) return std::nullopt;
-                stack.back().element.text.append(text_.substr(pos_ + 9, end - pos_ - 9));
+                appendRaw(text_.substr(pos_ + 9, end - pos_ - 9), Content::text, stack.back().element.text);
                 pos_ = end + 3;
             } else if (startsWith("<?")) {
                 if (!skipPast("?>", 2)) return std::nullopt;
@@ -245,10 +284,7 @@ private:
             pos_ = end + 1;
             if (value.find('<') != std::string_view::npos) return false;
             std::string decoded;
-            if (!decodeReferences(value, decoded)) return false;
-            for (auto& c : decoded) {
-                if (c == '\t' || c == '\n' || c == '\r') c = ' ';
-            }
+            if (!decodeReferences(value, Content::attribute, decoded)) return false;
             for (const auto& [seen, unused] : raw) {
                 if (seen == name) return false;
             }

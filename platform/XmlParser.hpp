@@ -11,9 +11,11 @@ namespace brindleaf {
 // A small, strict reader of XML documents as the network delivers them:
 // elements, attributes, namespaces, character data, CDATA sections, comments
 // and processing instructions, the five predefined entities and character
-// references. A document type declaration is refused (no entity of its own can
-// ever be expanded), and so is anything that is not well-formed. The nesting
-// depth and the number of elements and attributes are bounded.
+// references. Line ends ("\r\n", a lone "\r") are read as "\n", and the
+// literal blanks of an attribute value as spaces. A document type declaration
+// is refused (no entity of its own can ever be expanded), and so is anything
+// that is not well-formed. The nesting depth and the number of elements and
+// attributes are bounded.
 class XmlParser {
 public:
     struct Limits {

@@ -54,9 +54,11 @@ constexpr std::string_view kDeletedSuffix = " (deleted)";
 // The program the entry runs, from the running executable's path as
 // /proc/self/exe reads it. Once a package upgrade has replaced the running
 // file, the link reads "<path> (deleted)" and the new file at <path> is the
-// program to start. Absent, with `failure` set, when nothing is there to run
-// or the path is not UTF-8 (an entry is UTF-8 text and its launcher would not
-// find a path written otherwise).
+// program to start. Absent, with `failure` set, when nothing is there to run,
+// when the path is not UTF-8 (an entry is UTF-8 text and its launcher would not
+// find a path written otherwise), or when it holds a "%": the entry would
+// carry it as "%%", and the launchers in use (GLib's, systemd's autostart
+// generator) look for the program under that name and start nothing.
 std::optional<std::string> programToRun(const std::string& executable, std::string& failure) {
     if (executable.empty()) {
         failure = "the running program's path is unknown";
@@ -72,6 +74,10 @@ std::optional<std::string> programToRun(const std::string& executable, std::stri
     }
     if (!isValidUTF8(program)) {
         failure = repairUTF8(program) + ": the running program's path is not valid UTF-8";
+        return std::nullopt;
+    }
+    if (program.find('%') != std::string::npos) {
+        failure = program + ": the running program's path holds a \"%\", which login launchers do not read back";
         return std::nullopt;
     }
     return program;

@@ -17,15 +17,23 @@ std::string message(const std::exception& error) {
     if (const auto* cloud = dynamic_cast<const CloudRecordStoreError*>(&error)) {
         switch (cloud->code()) {
         case CloudErrorCode::networkUnavailable:
-        case CloudErrorCode::networkFailure: return "Connect to the internet to update the status.";
-        case CloudErrorCode::serviceUnavailable: return "iCloud is temporarily unavailable. Try again later.";
+        case CloudErrorCode::networkFailure:
+            return "Connect to the internet to update the status.";
+        case CloudErrorCode::serviceUnavailable:
+            return "The status record store is temporarily unavailable. Try again later.";
         case CloudErrorCode::requestRateLimited:
-        case CloudErrorCode::zoneBusy: return "iCloud is busy. Brindleaf will try again shortly.";
-        case CloudErrorCode::notAuthenticated: return "Sign in to iCloud on this device to see your Mac\u2019s status.";
-        case CloudErrorCode::permissionFailure: return "Brindleaf doesn\u2019t have permission to use iCloud.";
-        case CloudErrorCode::unknownItem: return "Your Mac hasn\u2019t shared a status yet.";
-        case CloudErrorCode::quotaExceeded: return noSpaceMessage;
-        default: break;
+        case CloudErrorCode::zoneBusy:
+            return "The status record store is busy. Brindleaf will try again shortly.";
+        case CloudErrorCode::notAuthenticated:
+            return "Sign in to the status record store on this computer to see its status.";
+        case CloudErrorCode::permissionFailure:
+            return "Brindleaf doesn\u2019t have permission to use the status record store.";
+        case CloudErrorCode::unknownItem:
+            return "This computer hasn\u2019t shared a status yet.";
+        case CloudErrorCode::quotaExceeded:
+            return noSpaceMessage;
+        default:
+            break;
         }
     }
     std::string text = error.what() ? error.what() : "";

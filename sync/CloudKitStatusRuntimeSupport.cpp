@@ -11,6 +11,6 @@ std::shared_ptr<CloudKitStatusStore> makeStore(const CloudKitStatusConfiguration
 
 bool hasEntitlement() { return hasCloudKitEntitlement(); }
 
-std::string unavailableMessage() { return "iCloud isn\u2019t available on this device."; }
+std::string unavailableMessage() { return "The status record store isn\u2019t available on this computer."; }
 
 } // namespace brindleaf::CloudKitStatusRuntimeSupport

@@ -14,7 +14,7 @@ namespace CloudKitStatusRuntimeSupport {
 // A status store for the configuration when the CloudKit entitlement is held, else nullptr.
 std::shared_ptr<CloudKitStatusStore> makeStore(const CloudKitStatusConfiguration& configuration);
 bool hasEntitlement();
-// "iCloud isn’t available on this device."
+// "The status record store isn’t available on this computer."
 std::string unavailableMessage();
 
 } // namespace CloudKitStatusRuntimeSupport

@@ -17,8 +17,8 @@ public:
     std::string caseName() const { return kind_ == Kind::missingPayloadData ? "missingPayloadData" : "stalePayload"; }
 
     static std::string sentence(Kind kind) {
-        return kind == Kind::missingPayloadData ? "The status from your Mac is incomplete. It will update shortly."
-                                                : "Your Mac hasn\u2019t updated its status recently.";
+        return kind == Kind::missingPayloadData ? "The status from this computer is incomplete. It will update shortly."
+                                                : "This computer hasn\u2019t updated its status recently.";
     }
 
 private:

@@ -6,9 +6,12 @@ namespace brindleaf {
 
 std::string_view toString(StatusPayloadState state) {
     switch (state) {
-    case StatusPayloadState::inProgress: return "inProgress";
-    case StatusPayloadState::complete: return "complete";
-    case StatusPayloadState::unknown: return "unknown";
+    case StatusPayloadState::inProgress:
+        return "inProgress";
+    case StatusPayloadState::complete:
+        return "complete";
+    case StatusPayloadState::unknown:
+        return "unknown";
     }
     return "unknown";
 }
@@ -57,7 +60,7 @@ StatusPayload StatusPayload::sample() {
     };
     StatusPayload payload;
     payload.schemaVersion = 1;
-    payload.deviceID = "Sample Mac";
+    payload.deviceID = "Sample Computer";
     payload.checkedAt = now;
     payload.state = StatusPayloadState::inProgress;
     payload.activeCount = 3;

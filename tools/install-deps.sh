@@ -15,7 +15,7 @@ else
     libnss-wrapper sqlite3 locales
     qt6-base-dev qt6-svg-dev libgl-dev fonts-dejavu-core
     libxcb1-dev libxcb-xkb-dev libxkbcommon-dev libxkbcommon-x11-dev
-    desktop-file-utils
+    desktop-file-utils libglib2.0-bin
     xvfb xauth openbox trayer xdotool x11-xkb-utils x11-utils dbus-x11 dbus-daemon dbus-bin
     lxqt-panel haskell-gtk-sni-tray-utils systemd
   )

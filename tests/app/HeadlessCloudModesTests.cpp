@@ -20,15 +20,15 @@ using namespace brindleaf::testing;
 namespace {
 
 const std::string missingEntitlement =
-    "cloud status command failed: Mac app is not signed with a valid CloudKit entitlement.\n"
-    "Create a macOS provisioning profile for com.quorvale.Brindleaf.mac with iCloud.com.quorvale.Brindleaf, then run "
-    "Scripts/package_app with BRINDLEAF_CODESIGN_IDENTITY and BRINDLEAF_PROVISIONING_PROFILE.\n";
+    "cloud status command failed: Brindleaf has no valid entitlement for the status record store.\n"
+    "Put the brindleaf.entitlements file that the build writes beside the program, or in <prefix>/share/brindleaf "
+    "with cmake --install, then run the command again.\n";
 
 std::filesystem::path builtBinary() { return brindleaf::testing::buildDirectory() / "app" / "brindleaf"; }
 
 std::string nowISO(double secondsAgo) {
-    auto now = std::chrono::system_clock::now() -
-               std::chrono::duration_cast<std::chrono::system_clock::duration>(std::chrono::duration<double>(secondsAgo));
+    auto now = std::chrono::system_clock::now() - std::chrono::duration_cast<std::chrono::system_clock::duration>(
+                                                      std::chrono::duration<double>(secondsAgo));
     std::time_t seconds = std::chrono::system_clock::to_time_t(now);
     std::tm utc{};
     gmtime_r(&seconds, &utc);
@@ -78,9 +78,12 @@ protected:
         std::string text;
         text += R"({"type":"ai-title","aiTitle":")" + title + R"(","sessionId":")" + id + "\"}\n";
         text += R"({"type":"user","sessionId":")" + id + R"(","cwd":")" + cwd + R"(","timestamp":")" + nowISO(3) +
-                R"(","message":{"role":"user","content":"Please fix the build"}})" "\n";
-        text += R"({"type":"assistant","sessionId":")" + id + R"(","cwd":")" + cwd + R"(","timestamp":")" + nowISO(1) +
-                R"(","message":{"role":"assistant","model":"claude-opus-4-1","content":[{"type":"tool_use","id":"toolu_1","name":"Bash","input":{"command":"make"}}]}})" "\n";
+                R"(","message":{"role":"user","content":"Please fix the build"}})"
+                "\n";
+        text +=
+            R"({"type":"assistant","sessionId":")" + id + R"(","cwd":")" + cwd + R"(","timestamp":")" + nowISO(1) +
+            R"(","message":{"role":"assistant","model":"claude-opus-4-1","content":[{"type":"tool_use","id":"toolu_1","name":"Bash","input":{"command":"make"}}]}})"
+            "\n";
         writeFile(root / "home" / ".claude" / "projects" / "-project" / (id + ".jsonl"), text);
     }
 
@@ -134,7 +137,8 @@ TEST_F(CloudModesTest, SyncThenFetchRoundTripsThroughTheLocalStore) {
     auto fetchedBefore = run("--fetch-cloud-status-json");
     EXPECT_EQ(fetchedBefore.exitStatus, 1);
     EXPECT_EQ(fetchedBefore.standardOutput, "");
-    EXPECT_EQ(fetchedBefore.standardError, "cloud status command failed: Your Mac hasn\u2019t shared a status yet.\n");
+    EXPECT_EQ(fetchedBefore.standardError,
+              "cloud status command failed: This computer hasn\u2019t shared a status yet.\n");
 
     auto synced = run("--sync-status-now");
     EXPECT_EQ(synced.exitStatus, 0);
@@ -171,13 +175,14 @@ TEST_F(CloudModesTest, SyncThenFetchRoundTripsThroughTheLocalStore) {
 }
 
 TEST_F(CloudModesTest, RecordWithoutPayloadDataFailsTheFetch) {
-    writeFile(databaseFolder() / "records" / "current.json",
-              R"({"recordType":"CurrentStatus","recordName":"current","fields":{"deviceID":{"string":"Desk"},"activeCount":{"int":2}}})");
+    writeFile(
+        databaseFolder() / "records" / "current.json",
+        R"({"recordType":"CurrentStatus","recordName":"current","fields":{"deviceID":{"string":"Desk"},"activeCount":{"int":2}}})");
     auto result = run("--fetch-cloud-status-json");
     EXPECT_EQ(result.exitStatus, 1);
     EXPECT_EQ(result.standardOutput, "");
     EXPECT_EQ(result.standardError,
-              "cloud status command failed: The status from your Mac is incomplete. It will update shortly.\n");
+              "cloud status command failed: The status from this computer is incomplete. It will update shortly.\n");
 }
 
 TEST_F(CloudModesTest, UnusableStoreFolderFailsTheSync) {
@@ -186,8 +191,8 @@ TEST_F(CloudModesTest, UnusableStoreFolderFailsTheSync) {
     auto blocked = run("--sync-status-now");
     EXPECT_EQ(blocked.exitStatus, 1);
     EXPECT_EQ(blocked.standardOutput, "");
-    EXPECT_EQ(blocked.standardError, "cloud status command failed: cannot create " + databaseFolder().string() +
-                                         ": Not a directory\n");
+    EXPECT_EQ(blocked.standardError,
+              "cloud status command failed: cannot create " + databaseFolder().string() + ": Not a directory\n");
     std::filesystem::remove(dataHome());
 
     if (geteuid() == 0) GTEST_SKIP() << "root ignores folder permissions";
@@ -197,7 +202,8 @@ TEST_F(CloudModesTest, UnusableStoreFolderFailsTheSync) {
     std::filesystem::permissions(dataHome(), std::filesystem::perms::owner_all);
     EXPECT_EQ(result.exitStatus, 1);
     EXPECT_EQ(result.standardOutput, "");
-    EXPECT_EQ(result.standardError, "cloud status command failed: Brindleaf doesn\u2019t have permission to use iCloud.\n");
+    EXPECT_EQ(result.standardError,
+              "cloud status command failed: Brindleaf doesn\u2019t have permission to use the status record store.\n");
 }
 
 TEST_F(CloudModesTest, WithoutEntitlementsTheCloudModesRefuse) {

@@ -9,6 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include <sys/stat.h>
 
 using namespace brindleaf;
@@ -21,6 +24,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kSystemEntry = "[Desktop Entry]\nType=Application\nName=Brindleaf\nExec=/usr/bin/brindleaf\n";
+constexpr const char* kAutostartGenerator = "/usr/lib/systemd/user-generators/systemd-xdg-autostart-generator";
 
 class LaunchAtLoginTest : public ::testing::Test {
 protected:
@@ -45,20 +49,44 @@ protected:
         return program;
     }
 
-    // Starts the user entry's command as a launcher would, which undoes "%%"
-    // and then the quoting, the shell's double-quote rule; whether the program ran.
+    // Starts the user entry with GLib's launcher ("gio launch", as desktops
+    // start autostart entries) in a clean environment; whether the program
+    // ran. The launcher returns once the program is spawned, so the marker is
+    // awaited.
     bool entryStartsTheProgram() const {
         fs::path marker = dir_ / "ran";
         fs::remove(marker);
-        auto exec = DesktopEntry::value(readFile(userEntry()), "Exec");
-        if (!exec) return false;
-        std::string command;
-        for (size_t i = 0; i < exec->size(); ++i) {
-            command.push_back((*exec)[i]);
-            if ((*exec)[i] == '%') ++i;
+        auto launch = runProgram("/usr/bin/gio", {"gio", "launch", userEntry().string()},
+                                 {"PATH=/usr/bin:/bin", "HOME=" + (dir_ / "home").string(),
+                                  "XDG_CONFIG_HOME=" + (dir_ / "home/config").string(),
+                                  "XDG_DATA_HOME=" + (dir_ / "home/data").string(),
+                                  "XDG_CACHE_HOME=" + (dir_ / "home/cache").string(), "MARKER=" + marker.string()});
+        if (launch.exitStatus != 0) {
+            ADD_FAILURE() << "gio launch refused the entry: " << launch.standardError;
+            return false;
         }
-        auto run = runProgram("/bin/sh", {"sh", "-c", command}, {"MARKER=" + marker.string()});
-        return run.exitStatus == 0 && fs::exists(marker);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (std::chrono::steady_clock::now() < deadline) {
+            std::error_code error;
+            if (fs::exists(marker, error) && readFile(marker) == "ran\n") return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        ADD_FAILURE() << "gio launch accepted the entry but the program left no marker within 30 s";
+        return false;
+    }
+
+    // Whether systemd's autostart generator, given the test's user and system
+    // autostart folders, makes a unit that starts the entry at login.
+    bool autostartGeneratorStartsTheEntry() const {
+        const fs::path units = dir_ / "units";
+        fs::remove_all(units);
+        fs::create_directories(units);
+        auto run = runProgram(
+            kAutostartGenerator, {"systemd-xdg-autostart-generator", units.string(), units.string(), units.string()},
+            {"PATH=/usr/bin:/bin", "HOME=" + (dir_ / "home").string(), "XDG_CONFIG_HOME=" + (dir_ / "config").string(),
+             "XDG_CONFIG_DIRS=" + (dir_ / "xdg").string() + ":" + (dir_ / "xdg2").string()});
+        if (run.exitStatus != 0) ADD_FAILURE() << "the autostart generator failed: " << run.standardError;
+        return fs::exists(units / "xdg-desktop-autostart.target.wants/app-com.quorvale.Brindleaf@autostart.service");
     }
 
     TempDir dir_;
@@ -68,7 +96,8 @@ protected:
 } // namespace
 
 TEST_F(LaunchAtLoginTest, EnabledEntryValidatesAndRunsTheProgramWhateverItsPath) {
-    for (const std::string folder : {"plain", "Brind leaf 100%", "q\"uote $HOME `x` back\\slash it's"}) {
+    for (const std::string folder :
+         {"plain", "Brind leaf", "q\"uote $HOME `x` it's ~a; b&c (1) <2> |*?#", "back\\slash"}) {
         SCOPED_TRACE(folder);
         fs::path program = writeProgram(dir_ / folder / "brindleaf");
 
@@ -84,6 +113,12 @@ TEST_F(LaunchAtLoginTest, EnabledEntryValidatesAndRunsTheProgramWhateverItsPath)
         EXPECT_EQ(validation.standardOutput.find("error"), std::string::npos) << validation.standardOutput;
 
         EXPECT_TRUE(entryStartsTheProgram()) << readFile(userEntry());
+        // systemd's generator (252) undoes a backslash escape once more than
+        // the entry rules say and looks for another program: GLib's launcher
+        // alone starts such a path.
+        if (folder.find('\\') == std::string::npos) {
+            EXPECT_TRUE(autostartGeneratorStartsTheEntry()) << readFile(userEntry());
+        }
 
         controller.setEnabled(false);
         EXPECT_FALSE(controller.isEnabled());
@@ -92,8 +127,10 @@ TEST_F(LaunchAtLoginTest, EnabledEntryValidatesAndRunsTheProgramWhateverItsPath)
 }
 
 TEST_F(LaunchAtLoginTest, SystemEntryCountsUntilTheUserHidesIt) {
-    writeFile(systemEntry(), kSystemEntry);
-    LaunchAtLoginController controller(locations());
+    const fs::path program = writeProgram(dir_ / "bin/brindleaf");
+    writeFile(systemEntry(), "[Desktop Entry]\nType=Application\nName=Brindleaf\nExec=" + program.string() + "\n");
+    EXPECT_TRUE(autostartGeneratorStartsTheEntry());
+    LaunchAtLoginController controller(locations(program.string()));
     EXPECT_TRUE(controller.isEnabled());
 
     controller.setEnabled(false);
@@ -101,10 +138,13 @@ TEST_F(LaunchAtLoginTest, SystemEntryCountsUntilTheUserHidesIt) {
     EXPECT_EQ(DesktopEntry::value(readFile(userEntry()), "Hidden"), "true");
     EXPECT_EQ(validate(userEntry()).exitStatus, 0);
     EXPECT_TRUE(fs::exists(systemEntry()));
+    EXPECT_FALSE(autostartGeneratorStartsTheEntry()) << "the hidden user entry masks the system one";
 
     controller.setEnabled(true);
     EXPECT_TRUE(controller.isEnabled());
     EXPECT_EQ(DesktopEntry::value(readFile(userEntry()), "Hidden"), std::nullopt);
+    EXPECT_TRUE(autostartGeneratorStartsTheEntry());
+    EXPECT_TRUE(entryStartsTheProgram());
 }
 
 TEST_F(LaunchAtLoginTest, StateIsReadFromTheEntriesOnDisk) {
@@ -166,21 +206,27 @@ TEST_F(LaunchAtLoginTest, FailedChangesSayWhatFailedAndShowTheStateOnDisk) {
     EXPECT_EQ(announcements, 4);
 }
 
-TEST_F(LaunchAtLoginTest, ARunningProgramReplacedByAnUpgradeIsStartedFromItsPath) {
+TEST_F(LaunchAtLoginTest, TheEntryRunsTheProgramALauncherFindsOrIsRefusedWithTheReason) {
     const fs::path installed = dir_ / "usr/bin/brindleaf";
     struct Case {
-        std::string executable;               // as /proc/self/exe reads
-        std::optional<fs::path> program;      // the file written before, if any
-        std::optional<std::string> entryRuns; // absent: refused, nothing written
+        std::string executable;          // as /proc/self/exe reads
+        std::optional<fs::path> program; // the file written before, if any
+        std::string entryRuns;           // empty: refused, nothing written
+        std::string refusal;             // what the journal line names then
     };
     const Case cases[] = {
-        {installed.string() + " (deleted)", installed, installed.string()},
-        {installed.string() + " (deleted)", std::nullopt, std::nullopt},
+        // Replaced by an upgrade: the new file at the path runs.
+        {installed.string() + " (deleted)", installed, installed.string(), ""},
+        {installed.string() + " (deleted)", std::nullopt, "", "nothing replaced it"},
         // A program whose own name ends that way runs under it.
         {installed.string() + " (deleted)", fs::path(installed.string() + " (deleted)"),
-         installed.string() + " (deleted)"},
+         installed.string() + " (deleted)", ""},
         // Not UTF-8: no launcher would find it in an entry.
-        {(dir_ / "usr/bin\xff/brindleaf").string(), dir_ / "usr/bin\xff/brindleaf", std::nullopt},
+        {(dir_ / "usr/bin\xff/brindleaf").string(), dir_ / "usr/bin\xff/brindleaf", "", "not valid UTF-8"},
+        // A "%" is written "%%", and launchers look for the program under that name.
+        {(dir_ / "usr/bin/100%/brindleaf").string(), dir_ / "usr/bin/100%/brindleaf", "", "holds a \"%\""},
+        {(dir_ / "usr/bin/%f").string(), dir_ / "usr/bin/%f", "", "holds a \"%\""},
+        {(dir_ / "usr/bin/brindleaf%").string(), dir_ / "usr/bin/brindleaf%", "", "holds a \"%\""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.executable);
@@ -190,18 +236,22 @@ TEST_F(LaunchAtLoginTest, ARunningProgramReplacedByAnUpgradeIsStartedFromItsPath
         if (c.program) writeProgram(*c.program);
         LaunchAtLoginController controller(locations(c.executable));
         controller.setEnabled(true);
-        EXPECT_EQ(controller.isEnabled(), c.entryRuns.has_value());
-        if (!c.entryRuns) {
+        EXPECT_EQ(controller.isEnabled(), !c.entryRuns.empty());
+        if (c.entryRuns.empty()) {
             EXPECT_FALSE(fs::exists(userEntry()));
             EXPECT_EQ(controller.lastErrorMessage(), "Brindleaf couldn’t be added to your login items.");
             ASSERT_EQ(log_->messages().size(), 1u);
-            EXPECT_TRUE(isValidUTF8(log_->messages()[0])) << log_->messages()[0];
+            const std::string line = log_->messages()[0];
+            EXPECT_TRUE(isValidUTF8(line)) << line;
+            EXPECT_TRUE(line.starts_with("Brindleaf login item change failed: ")) << line;
+            EXPECT_NE(line.find(c.refusal), std::string::npos) << line;
             continue;
         }
         EXPECT_EQ(controller.lastErrorMessage(), std::nullopt);
-        EXPECT_EQ(DesktopEntry::value(readFile(userEntry()), "Exec"), DesktopEntry::execCommand({*c.entryRuns}));
+        EXPECT_EQ(DesktopEntry::value(readFile(userEntry()), "Exec"), DesktopEntry::execCommand({c.entryRuns}));
         EXPECT_EQ(validate(userEntry()).exitStatus, 0);
         EXPECT_TRUE(entryStartsTheProgram()) << readFile(userEntry());
+        EXPECT_TRUE(autostartGeneratorStartsTheEntry()) << readFile(userEntry());
     }
 }
 

@@ -32,7 +32,7 @@ TEST(CloudKitStatusStore, SavesOneRecordOnDiskAndFetchesItBack) {
     auto database = std::make_shared<CloudRecordStoreDisk>(dir.path() / "db");
     CloudKitStatusStore store(CloudKitStatusConfiguration::standard(), database);
 
-    EXPECT_EQ(presented([&] { store.fetchPayload(); }), "Your Mac hasn\u2019t shared a status yet.");
+    EXPECT_EQ(presented([&] { store.fetchPayload(); }), "This computer hasn\u2019t shared a status yet.");
     EXPECT_NO_THROW(store.deleteStatus()); // nothing to delete
 
     StatusPayload payload = fullPayload();
@@ -63,7 +63,7 @@ TEST(CloudKitStatusStore, SavesOneRecordOnDiskAndFetchesItBack) {
     EXPECT_EQ(store.fetchPayload(), payload);
 
     store.deleteStatus();
-    EXPECT_EQ(presented([&] { store.fetchPayload(); }), "Your Mac hasn\u2019t shared a status yet.");
+    EXPECT_EQ(presented([&] { store.fetchPayload(); }), "This computer hasn\u2019t shared a status yet.");
 }
 
 TEST(CloudKitStatusStore, RecordWithoutPayloadDataOrWithBadDataFailsTheFetch) {
@@ -73,7 +73,7 @@ TEST(CloudKitStatusStore, RecordWithoutPayloadDataOrWithBadDataFailsTheFetch) {
     bare.set("deviceID", std::string("Desk"));
     records->putRecord(bare);
     EXPECT_EQ(presented([&] { store.fetchPayload(); }),
-              "The status from your Mac is incomplete. It will update shortly.");
+              "The status from this computer is incomplete. It will update shortly.");
     bare.set("payloadData", std::string("{}")); // a string, not bytes
     records->putRecord(bare);
     EXPECT_THROW(store.fetchPayload(), CloudKitStatusStoreError);
@@ -96,11 +96,12 @@ TEST(CloudKitStatusStore, SaveSendsChangedKeysAndFailsWithTheRecordsOwnError) {
 
     records->failNext(Op::fetchRecord, CloudRecordStoreError(CloudErrorCode::notAuthenticated));
     EXPECT_EQ(presented([&] { store.save(fullPayload()); }),
-              "Sign in to iCloud on this device to see your Mac\u2019s status.");
+              "Sign in to the status record store on this computer to see its status.");
     EXPECT_EQ(records->callCount(Op::modifyRecords), 2u);
 
     records->failNext(Op::deleteRecord, CloudRecordStoreError(CloudErrorCode::serviceUnavailable));
-    EXPECT_EQ(presented([&] { store.deleteStatus(); }), "iCloud is temporarily unavailable. Try again later.");
+    EXPECT_EQ(presented([&] { store.deleteStatus(); }),
+              "The status record store is temporarily unavailable. Try again later.");
 }
 
 TEST(CloudKitStatusStore, EnsureSubscriptionCreatesTheSilentSubscriptionOnce) {
@@ -134,24 +135,28 @@ TEST(CloudKitStatusStore, EnsureSubscriptionCreatesTheSilentSubscriptionOnce) {
     auto failing = std::make_shared<CloudRecordStoreFake>();
     CloudKitStatusStore third(CloudKitStatusConfiguration::standard(), failing);
     failing->failNext(Op::saveSubscription, CloudRecordStoreError(CloudErrorCode::permissionFailure));
-    EXPECT_EQ(presented([&] { third.ensureSubscription(); }), "Brindleaf doesn\u2019t have permission to use iCloud.");
+    EXPECT_EQ(presented([&] { third.ensureSubscription(); }),
+              "Brindleaf doesn\u2019t have permission to use the status record store.");
     failing->failNext(Op::fetchSubscription, CloudRecordStoreError(CloudErrorCode::requestRateLimited));
-    EXPECT_EQ(presented([&] { third.ensureSubscription(); }), "iCloud is busy. Brindleaf will try again shortly.");
+    EXPECT_EQ(presented([&] { third.ensureSubscription(); }),
+              "The status record store is busy. Brindleaf will try again shortly.");
     EXPECT_EQ(failing->callCount(Op::saveSubscription), 1u);
 }
 
 TEST(CloudKitStatusErrorPresenter, MessagesForEveryKindOfError) {
     auto of = [](auto error) { return CloudKitStatusErrorPresenter::message(std::make_exception_ptr(error)); };
-    EXPECT_EQ(of(CloudRecordStoreError(CloudErrorCode::networkFailure)), "Connect to the internet to update the status.");
-    EXPECT_EQ(of(CloudRecordStoreError(CloudErrorCode::zoneBusy)), "iCloud is busy. Brindleaf will try again shortly.");
-    EXPECT_EQ(of(CloudRecordStoreError(CloudErrorCode::unknownItem)), "Your Mac hasn\u2019t shared a status yet.");
+    EXPECT_EQ(of(CloudRecordStoreError(CloudErrorCode::networkFailure)),
+              "Connect to the internet to update the status.");
+    EXPECT_EQ(of(CloudRecordStoreError(CloudErrorCode::zoneBusy)),
+              "The status record store is busy. Brindleaf will try again shortly.");
+    EXPECT_EQ(of(CloudRecordStoreError(CloudErrorCode::unknownItem)), "This computer hasn\u2019t shared a status yet.");
     EXPECT_EQ(of(CloudRecordStoreError(CloudErrorCode::internalError, "disk exploded")), "disk exploded");
     EXPECT_EQ(of(CloudKitStatusStoreError(CloudKitStatusStoreError::Kind::stalePayload)),
-              "Your Mac hasn\u2019t updated its status recently.");
+              "This computer hasn\u2019t updated its status recently.");
     EXPECT_EQ(of(std::runtime_error("plain failure")), "plain failure");
     EXPECT_EQ(of(std::runtime_error("")), "The status couldn\u2019t be updated.");
     EXPECT_EQ(of(42), "The status couldn\u2019t be updated.");
-    EXPECT_EQ(CloudKitStatusErrorPresenter::fullDescription(
-                  std::make_exception_ptr(CloudKitStatusStoreError(CloudKitStatusStoreError::Kind::missingPayloadData))),
+    EXPECT_EQ(CloudKitStatusErrorPresenter::fullDescription(std::make_exception_ptr(
+                  CloudKitStatusStoreError(CloudKitStatusStoreError::Kind::missingPayloadData))),
               "CloudKitStatusStoreError.missingPayloadData");
 }

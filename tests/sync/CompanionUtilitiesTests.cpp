@@ -85,7 +85,8 @@ TEST(CloudKitEntitlement, ApplicationAndCommandLineTests) {
         auto entitlements = Entitlements::loadFromFolder(dir.path());
         return std::make_pair(hasCloudKitEntitlement(entitlements), commandLineHasCloudKitEntitlement(entitlements));
     };
-    EXPECT_EQ(check(R"({"com.apple.developer.icloud-services":["CloudDocuments","CloudKit"]})"), std::make_pair(true, true));
+    EXPECT_EQ(check(R"({"com.apple.developer.icloud-services":["CloudDocuments","CloudKit"]})"),
+              std::make_pair(true, true));
     EXPECT_EQ(check(R"({"com.apple.developer.icloud-services":"CloudKit"})"), std::make_pair(true, false));
     EXPECT_EQ(check(R"({"com.apple.developer.icloud-services":["CloudKit",7]})"), std::make_pair(false, false));
     EXPECT_EQ(check(R"({"com.apple.developer.icloud-services":["CloudDocuments"]})"), std::make_pair(false, false));
@@ -96,7 +97,8 @@ TEST(CloudKitEntitlement, ApplicationAndCommandLineTests) {
     // The test executable carries no entitlements file.
     EXPECT_FALSE(hasCloudKitEntitlement());
     EXPECT_EQ(CloudKitStatusRuntimeSupport::makeStore(CloudKitStatusConfiguration::standard()), nullptr);
-    EXPECT_EQ(CloudKitStatusRuntimeSupport::unavailableMessage(), "iCloud isn\u2019t available on this device.");
+    EXPECT_EQ(CloudKitStatusRuntimeSupport::unavailableMessage(),
+              "The status record store isn\u2019t available on this computer.");
 }
 
 TEST(StatusPayload, SampleCarriesThreeSessions) {

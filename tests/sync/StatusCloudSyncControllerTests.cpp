@@ -162,9 +162,11 @@ TEST_F(SyncControllerTest, FailureIsRecordedLoggedAndClearedByALaterSuccess) {
     EXPECT_EQ(health.lastFailureAt, 5000);
     EXPECT_EQ(store->subscriptionCalls, 0);
     auto messages = log->messages();
-    EXPECT_NE(std::find(messages.begin(), messages.end(),
-                        "Brindleaf CloudKit sync failed: CloudRecordStoreError(code=3 networkUnavailable): The network is down"),
-              messages.end());
+    EXPECT_NE(
+        std::find(
+            messages.begin(), messages.end(),
+            "Brindleaf CloudKit sync failed: CloudRecordStoreError(code=3 networkUnavailable): The network is down"),
+        messages.end());
 
     clock = 6000;
     controller->submit(snapshot("A", referenceDate + 1), rawStaleSessionSource()); // same content: still saved
@@ -185,9 +187,10 @@ TEST_F(SyncControllerTest, SubscriptionIsRetriedAfterTheNextSaveUntilItSucceedsO
     EXPECT_EQ(store->subscriptionCalls, 1);
     EXPECT_FALSE(controller->didEnsureSubscription());
     auto messages = log->messages();
-    EXPECT_NE(std::find(messages.begin(), messages.end(),
-                        "Brindleaf CloudKit subscription setup failed: CloudRecordStoreError(code=23 zoneBusy): Zone busy"),
-              messages.end());
+    EXPECT_NE(
+        std::find(messages.begin(), messages.end(),
+                  "Brindleaf CloudKit subscription setup failed: CloudRecordStoreError(code=23 zoneBusy): Zone busy"),
+        messages.end());
     controller->submit(snapshot("B", referenceDate), rawStaleSessionSource());
     settle();
     EXPECT_EQ(store->subscriptionCalls, 2);
@@ -226,7 +229,7 @@ TEST_F(SyncControllerTest, DisablingDeletesAndEnablingSavesTheNextSubmitAtOnce) 
     controller->setEnabled(false);
     settle();
     auto health = controller->mirrorHealth();
-    EXPECT_EQ(health.lastFailureMessage, "Sign in to iCloud on this device to see your Mac\u2019s status.");
+    EXPECT_EQ(health.lastFailureMessage, "Sign in to the status record store on this computer to see its status.");
     EXPECT_FALSE(health.lastFailedGeneration.has_value());
 }
 
@@ -282,8 +285,9 @@ TEST_F(SyncControllerTest, WithoutEntitlementThereIsNoStoreAndSubmitsAreIgnored)
     settle();
     EXPECT_EQ(controller->mirrorHealth(), StatusCloudSyncHealth{});
     auto messages = log->messages();
-    EXPECT_NE(std::find(messages.begin(), messages.end(), "Brindleaf CloudKit sync disabled: missing CloudKit entitlement."),
-              messages.end());
+    EXPECT_NE(
+        std::find(messages.begin(), messages.end(), "Brindleaf CloudKit sync disabled: missing CloudKit entitlement."),
+        messages.end());
 }
 
 TEST_F(SyncControllerTest, DefaultWorkerRunsStoreCallsOffTheMainQueue) {
