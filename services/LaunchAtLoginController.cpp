@@ -56,9 +56,10 @@ constexpr std::string_view kDeletedSuffix = " (deleted)";
 // file, the link reads "<path> (deleted)" and the new file at <path> is the
 // program to start. Absent, with `failure` set, when nothing is there to run,
 // when the path is not UTF-8 (an entry is UTF-8 text and its launcher would not
-// find a path written otherwise), or when it holds a "%": the entry would
-// carry it as "%%", and the launchers in use (GLib's, systemd's autostart
-// generator) look for the program under that name and start nothing.
+// find a path written otherwise), or when it holds a "%" or a backslash: the
+// entry carries them escaped, and the launchers in use do not read them back
+// (GLib's and systemd's autostart generator look for "%%"; systemd's generator
+// undoes the backslash escape twice), so they start nothing.
 std::optional<std::string> programToRun(const std::string& executable, std::string& failure) {
     if (executable.empty()) {
         failure = "the running program's path is unknown";
@@ -76,8 +77,9 @@ std::optional<std::string> programToRun(const std::string& executable, std::stri
         failure = repairUTF8(program) + ": the running program's path is not valid UTF-8";
         return std::nullopt;
     }
-    if (program.find('%') != std::string::npos) {
-        failure = program + ": the running program's path holds a \"%\", which login launchers do not read back";
+    if (const auto at = program.find_first_of("%\\"); at != std::string::npos) {
+        failure = program + ": the running program's path holds a \"" + program[at] +
+                  "\", which login launchers do not read back";
         return std::nullopt;
     }
     return program;

@@ -96,8 +96,7 @@ protected:
 } // namespace
 
 TEST_F(LaunchAtLoginTest, EnabledEntryValidatesAndRunsTheProgramWhateverItsPath) {
-    for (const std::string folder :
-         {"plain", "Brind leaf", "q\"uote $HOME `x` it's ~a; b&c (1) <2> |*?#", "back\\slash"}) {
+    for (const std::string folder : {"plain", "Brind leaf", "q\"uote $HOME `x` it's ~a; b&c (1) <2> |*?#"}) {
         SCOPED_TRACE(folder);
         fs::path program = writeProgram(dir_ / folder / "brindleaf");
 
@@ -113,12 +112,7 @@ TEST_F(LaunchAtLoginTest, EnabledEntryValidatesAndRunsTheProgramWhateverItsPath)
         EXPECT_EQ(validation.standardOutput.find("error"), std::string::npos) << validation.standardOutput;
 
         EXPECT_TRUE(entryStartsTheProgram()) << readFile(userEntry());
-        // systemd's generator (252) undoes a backslash escape once more than
-        // the entry rules say and looks for another program: GLib's launcher
-        // alone starts such a path.
-        if (folder.find('\\') == std::string::npos) {
-            EXPECT_TRUE(autostartGeneratorStartsTheEntry()) << readFile(userEntry());
-        }
+        EXPECT_TRUE(autostartGeneratorStartsTheEntry()) << readFile(userEntry());
 
         controller.setEnabled(false);
         EXPECT_FALSE(controller.isEnabled());
@@ -227,6 +221,9 @@ TEST_F(LaunchAtLoginTest, TheEntryRunsTheProgramALauncherFindsOrIsRefusedWithThe
         {(dir_ / "usr/bin/100%/brindleaf").string(), dir_ / "usr/bin/100%/brindleaf", "", "holds a \"%\""},
         {(dir_ / "usr/bin/%f").string(), dir_ / "usr/bin/%f", "", "holds a \"%\""},
         {(dir_ / "usr/bin/brindleaf%").string(), dir_ / "usr/bin/brindleaf%", "", "holds a \"%\""},
+        // systemd's autostart generator (252) undoes a backslash escape twice
+        // and looks for another program.
+        {(dir_ / "usr/back\\slash/brindleaf").string(), dir_ / "usr/back\\slash/brindleaf", "", "holds a \"\\\""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.executable);
