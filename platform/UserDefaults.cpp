@@ -53,6 +53,15 @@ bool lockExclusive(int fd) {
 
 void unlock(int fd) { ::flock(fd, LOCK_UN); }
 
+// The folder's lock file, made when missing; -1 with errno set when it can be
+// neither made nor opened (a read-only folder without one).
+int openLockFile(const std::filesystem::path& folder) {
+    const auto lockPath = folder / lockFileName;
+    int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) fd = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    return fd;
+}
+
 // Lays changes kept as unsaved over `values`; an absent value is a removal.
 void applyChanges(const std::map<std::string, std::optional<DefaultsValue>>& changes,
                   DefaultsValue::Dictionary& values) {
@@ -108,13 +117,14 @@ std::filesystem::path UserDefaults::defaultFolder() {
 }
 
 std::shared_ptr<UserDefaults> UserDefaults::standard() {
-    static const std::shared_ptr<UserDefaults> suite = [] {
-        auto opened = open(std::string(standardSuiteName));
-        if (opened) return opened;
-        log().error("defaults.open.failed suite=" + std::string(standardSuiteName) + " fallback=memory");
-        return inMemory(std::string(standardSuiteName));
-    }();
+    static const std::shared_ptr<UserDefaults> suite = openOrInMemory(std::string(standardSuiteName));
     return suite;
+}
+
+std::shared_ptr<UserDefaults> UserDefaults::openOrInMemory(const std::string& suiteName) {
+    if (auto opened = open(suiteName)) return opened;
+    log().error("defaults.open.failed suite=" + suiteName + " fallback=memory");
+    return inMemory(suiteName);
 }
 
 std::shared_ptr<UserDefaults> UserDefaults::open(const std::string& suiteName) {
@@ -130,17 +140,19 @@ std::shared_ptr<UserDefaults> UserDefaults::open(const std::string& suiteName, c
         log().error("defaults.open.failed suite=" + suiteName + " error=" + (error ? error.message() : "not a folder"));
         return nullptr;
     }
-    const auto lockPath = folder / lockFileName;
-    int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) fd = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) {
-        log().error("defaults.open.failed suite=" + suiteName + " error=" + errnoText(errno));
-        return nullptr;
-    }
-    if (!lockExclusive(fd)) {
-        log().error("defaults.open.failed suite=" + suiteName + " error=" + errnoText(errno));
+    // Without a lock (a read-only folder that has no lock file) the suite
+    // still reads its file; each change is kept unsaved until the lock can be
+    // made and the file written.
+    int fd = openLockFile(folder);
+    if (fd >= 0 && !lockExclusive(fd)) {
+        const int error = errno;
         ::close(fd);
-        return nullptr;
+        fd = -1;
+        errno = error;
+    }
+    if (fd < 0) {
+        log().error("defaults.lock.failed suite=" + suiteName + " error=" + errnoText(errno) + " mode=read-only");
+        return std::shared_ptr<UserDefaults>(new UserDefaults(suiteName, folder, -1, std::move(write)));
     }
     // Every writer holds the lock from its temporary file to the rename, so
     // what is left now was abandoned; the age spares writers that ignore locks.
@@ -252,6 +264,12 @@ UserDefaults::SaveResult UserDefaults::saveLocked(bool retry) {
         applyChanges(unsaved_, document_.values);
         unsaved_.clear();
         return SaveResult::saved;
+    }
+    if (lockDescriptor_ < 0) lockDescriptor_ = openLockFile(folder_);
+    if (lockDescriptor_ < 0) {
+        // A folder that refuses the lock file refuses the suite's file too.
+        logWriteFailure(errnoText(errno), retry);
+        return SaveResult::failed;
     }
     if (!lockExclusive(lockDescriptor_)) {
         log().error("defaults.lock.failed suite=" + suiteName_ + " error=" + errnoText(errno));
@@ -399,7 +417,8 @@ bool UserDefaults::removePersistentDomain() {
     unreadableText_.reset();
     unsaved_.clear();
     if (filePath_.empty()) return true;
-    if (!lockExclusive(lockDescriptor_)) {
+    if (lockDescriptor_ < 0) lockDescriptor_ = openLockFile(folder_);
+    if (lockDescriptor_ < 0 || !lockExclusive(lockDescriptor_)) {
         log().error("defaults.lock.failed suite=" + suiteName_ + " error=" + errnoText(errno));
         return false;
     }

@@ -3,8 +3,10 @@
 #include "platform/Logger.hpp"
 #include "platform/MemoryLogSink.hpp"
 #include "presentation/StatusDashboardModel.hpp"
+#include "sync/StatusCloudSyncController.hpp"
 #include "tests/app/shell/ShellTestSupport.hpp"
 #include "tests/support/FontconfigLeakSuppression.hpp"
+#include "tests/support/ReadOnlyFolder.hpp"
 #include "tests/support/TempDir.hpp"
 #include "windows/FloatingStatusWindow.hpp"
 #include "windows/FloatingStatusWindowController.hpp"
@@ -131,6 +133,58 @@ TEST(TrayShellTests, EachRenderOfTheTrayIconIsLoggedOnce) {
     fixture.shell->statusItem().render(inconsistent);
     EXPECT_EQ(count("render.applied "), before + 1);
     EXPECT_EQ(count("surface.consistency"), 0u);
+}
+
+// The settings folder is read-only and holds no lock file (made so by its
+// mode, and for a root test run also by giving up the thread's capability to
+// override file permissions). The application still follows the stored
+// settings: sync off writes no status record, a disabled Codex is not asked,
+// and the welcome shown before does not open again. Nothing is written.
+TEST(TrayShellTests, SettingsInAReadOnlyFolderWithoutLockFileStillHold) {
+    testing::shellApplication();
+    auto log = std::make_shared<MemoryLogSink>();
+    Logger::setSink(log);
+    struct Restore {
+        ~Restore() { Logger::setSink(nullptr); }
+    } restore;
+    auto count = [&](const std::string& prefix) {
+        std::size_t n = 0;
+        for (const auto& message : log->messages())
+            if (message.starts_with(prefix)) ++n;
+        return n;
+    };
+
+    testing::TempDir dir;
+    const auto folder = dir / "config" / "brindleaf";
+    const std::string stored = R"({"cloudSyncEnabled":false,"enabledProviderIDs":["claude","hermes"],)"
+                               R"("knownLiveProviderIDs":["claude","codex","hermes"],"welcomeShown.v1":true})"
+                               "\n";
+    testing::writeFile(folder / (std::string(UserDefaults::standardSuiteName) + ".json"), stored);
+    ::setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
+    testing::ReadOnlyFolder readOnly(folder);
+    ASSERT_TRUE(readOnly.holds()) << "the settings folder could not be made read-only";
+
+    TrayShell::Options options;
+    options.mainQueue = std::make_shared<QtMainQueue>();
+    options.defaults = UserDefaults::openOrInMemory(std::string(UserDefaults::standardSuiteName));
+    options.home = (dir / "home").string();
+    auto shell = std::make_unique<TrayShell>(std::move(options));
+    ASSERT_TRUE(testing::runUntil([&] { return count("render.applied ") >= 1; })) << "no refresh was applied";
+
+    EXPECT_FALSE(shell->cloudSync().isEnabled());
+    EXPECT_EQ(count("refresh.requested reason=unspecified enabled=Claude Code,Hermes"), 1u);
+    std::vector<std::string> asked;
+    for (const auto& provider : shell->controller().snapshot().providerSnapshots)
+        asked.push_back(provider.providerName);
+    EXPECT_EQ(asked, (std::vector<std::string>{"Claude Code", "Hermes"}));
+    shell->runLaunchAction({LaunchPlan::LaunchAction::Kind::showWelcomeIfNeeded, std::nullopt, 0});
+    EXPECT_EQ(shell->welcomeWindow(), nullptr);
+    EXPECT_GE(count("defaults.write.failed "), 1u) << "the settings' write-back is kept unsaved";
+
+    shell.reset();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(testing::readFile(folder / (std::string(UserDefaults::standardSuiteName) + ".json")), stored);
+    EXPECT_FALSE(std::filesystem::exists(folder / ".defaults.lock"));
 }
 
 } // namespace
