@@ -1,8 +1,12 @@
 #include "app/shell/TrayShell.hpp"
 
+#include "core/ProcessResourceSampler.hpp"
+#include "platform/FakeProcessTable.hpp"
 #include "platform/Logger.hpp"
 #include "platform/MemoryLogSink.hpp"
 #include "presentation/StatusDashboardModel.hpp"
+#include "providers/claude/ClaudeProviderConfig.hpp"
+#include "providers/claude/ClaudeStatusProvider.hpp"
 #include "sync/StatusCloudSyncController.hpp"
 #include "tests/app/shell/ShellTestSupport.hpp"
 #include "tests/support/FontconfigLeakSuppression.hpp"
@@ -18,7 +22,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
+#include <ctime>
 #include <functional>
 #include <memory>
 
@@ -185,6 +191,95 @@ TEST(TrayShellTests, SettingsInAReadOnlyFolderWithoutLockFileStillHold) {
     QCoreApplication::processEvents();
     EXPECT_EQ(testing::readFile(folder / (std::string(UserDefaults::standardSuiteName) + ".json")), stored);
     EXPECT_FALSE(std::filesystem::exists(folder / ".defaults.lock"));
+}
+
+std::string isoTime(Date date) {
+    const auto seconds = static_cast<std::time_t>(date);
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S.000Z", &utc);
+    return text;
+}
+
+// A process table without any Claude Code engine, in the sampler's place, and
+// the sampler as a freshly started process finds it: nothing sampled yet.
+struct EnginesGone {
+    std::shared_ptr<FakeProcessTable> table = std::make_shared<FakeProcessTable>();
+    EnginesGone() {
+        for (const auto& [pid, command] : std::vector<std::pair<int64_t, std::string>>{{1, "init"}, {40, "bash"}}) {
+            FakeProcessTable::Process process;
+            process.pid = pid;
+            process.parentPID = pid == 1 ? 0 : 1;
+            process.argumentArea = FakeProcessTable::arguments({command});
+            process.workingDirectory = "/";
+            table->set(process);
+        }
+        ProcessResourceSampler::testing::setProcessTable(table);
+        ProcessResourceSampler::testing::reset();
+    }
+    ~EnginesGone() {
+        ProcessResourceSampler::testing::reset();
+        ProcessResourceSampler::testing::setProcessTable(nullptr);
+    }
+};
+
+// A Claude Code session whose engine has ended while a tool call was open, a
+// minute ago: the first refresh of a freshly built application judges it
+// against a real process sample, as a fresh status dump does, and shows no
+// session.
+TEST(TrayShellTests, TheFirstRefreshShowsNoSessionWhoseEngineIsGone) {
+    testing::shellApplication();
+    auto log = std::make_shared<MemoryLogSink>();
+    Logger::setSink(log);
+    struct Restore {
+        ~Restore() { Logger::setSink(nullptr); }
+    } restore;
+    auto renders = [&] {
+        std::vector<std::string> lines;
+        for (const auto& message : log->messages())
+            if (message.starts_with("render.applied ")) lines.push_back(message);
+        return lines;
+    };
+
+    testing::TempDir dir;
+    const auto home = dir / "home";
+    const std::string cwd = (home / "shop").string();
+    const Date endedAt = std::floor(currentDate()) - 60;
+    const std::string id = "7d3c0f52-9a41-4c8e-b2f6-0123456789ab";
+    std::string text;
+    text += R"({"type":"user","sessionId":")" + id + R"(","cwd":")" + cwd + R"(","timestamp":")" +
+            isoTime(endedAt - 2) +
+            R"(","message":{"role":"user","content":"Please fix the build"}})"
+            "\n";
+    text +=
+        R"({"type":"assistant","sessionId":")" + id + R"(","cwd":")" + cwd + R"(","timestamp":")" + isoTime(endedAt) +
+        R"(","message":{"role":"assistant","content":[{"type":"tool_use","id":"toolu_1","name":"Bash","input":{"command":"make"}}]}})"
+        "\n";
+    const auto transcript = home / ".claude" / "projects" / "-home-shop" / (id + ".jsonl");
+    testing::writeFile(transcript, text);
+    testing::setFileTime(transcript, endedAt);
+    ::setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
+
+    {
+        ClaudeStatusProvider unjudged(ClaudeProviderConfig::standard(home.string(), 0),
+                                      [] { return ProcessSampleList(); });
+        ASSERT_EQ(unjudged.snapshot(currentDate()).activeSessions.size(), 1u)
+            << "the transcript is not one that shows while its engine cannot be judged";
+    }
+
+    EnginesGone engines;
+    auto defaults = UserDefaults::inMemory("first-refresh");
+    defaults->set("welcomeShown.v1", true);
+    TrayShell::Options options;
+    options.mainQueue = std::make_shared<QtMainQueue>();
+    options.defaults = defaults;
+    options.home = home.string();
+    auto shell = std::make_unique<TrayShell>(std::move(options));
+    ASSERT_TRUE(testing::runUntil([&] { return !renders().empty(); })) << "no refresh was applied";
+    EXPECT_EQ(renders().front(), "render.applied state=complete active=0");
+    shell.reset();
+    QCoreApplication::processEvents();
 }
 
 } // namespace
