@@ -53,12 +53,16 @@ bool lockExclusive(int fd) {
 
 void unlock(int fd) { ::flock(fd, LOCK_UN); }
 
-// The folder's lock file, made when missing; -1 with errno set when it can be
-// neither made nor opened (a read-only folder without one).
-int openLockFile(const std::filesystem::path& folder) {
+// The folder's lock file, made when missing; -1 and the reason in `error`
+// when it can be neither made nor opened (a read-only folder without one).
+int openLockFile(const std::filesystem::path& folder, int& error) {
     const auto lockPath = folder / lockFileName;
     int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) fd = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd >= 0) return fd;
+    error = errno;
+    fd = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    // A lock file that is not there says less than why it could not be made.
+    if (fd < 0 && errno != ENOENT) error = errno;
     return fd;
 }
 
@@ -143,15 +147,15 @@ std::shared_ptr<UserDefaults> UserDefaults::open(const std::string& suiteName, c
     // Without a lock (a read-only folder that has no lock file) the suite
     // still reads its file; each change is kept unsaved until the lock can be
     // made and the file written.
-    int fd = openLockFile(folder);
+    int lockError = 0;
+    int fd = openLockFile(folder, lockError);
     if (fd >= 0 && !lockExclusive(fd)) {
-        const int error = errno;
+        lockError = errno;
         ::close(fd);
         fd = -1;
-        errno = error;
     }
     if (fd < 0) {
-        log().error("defaults.lock.failed suite=" + suiteName + " error=" + errnoText(errno) + " mode=read-only");
+        log().error("defaults.lock.failed suite=" + suiteName + " error=" + errnoText(lockError) + " mode=read-only");
         return std::shared_ptr<UserDefaults>(new UserDefaults(suiteName, folder, -1, std::move(write)));
     }
     // Every writer holds the lock from its temporary file to the rename, so
@@ -265,10 +269,11 @@ UserDefaults::SaveResult UserDefaults::saveLocked(bool retry) {
         unsaved_.clear();
         return SaveResult::saved;
     }
-    if (lockDescriptor_ < 0) lockDescriptor_ = openLockFile(folder_);
+    int lockError = 0;
+    if (lockDescriptor_ < 0) lockDescriptor_ = openLockFile(folder_, lockError);
     if (lockDescriptor_ < 0) {
         // A folder that refuses the lock file refuses the suite's file too.
-        logWriteFailure(errnoText(errno), retry);
+        logWriteFailure(errnoText(lockError), retry);
         return SaveResult::failed;
     }
     if (!lockExclusive(lockDescriptor_)) {
@@ -417,9 +422,11 @@ bool UserDefaults::removePersistentDomain() {
     unreadableText_.reset();
     unsaved_.clear();
     if (filePath_.empty()) return true;
-    if (lockDescriptor_ < 0) lockDescriptor_ = openLockFile(folder_);
-    if (lockDescriptor_ < 0 || !lockExclusive(lockDescriptor_)) {
-        log().error("defaults.lock.failed suite=" + suiteName_ + " error=" + errnoText(errno));
+    int lockError = 0;
+    if (lockDescriptor_ < 0) lockDescriptor_ = openLockFile(folder_, lockError);
+    if (lockDescriptor_ >= 0 && !lockExclusive(lockDescriptor_)) lockError = errno;
+    if (lockDescriptor_ < 0 || lockError != 0) {
+        log().error("defaults.lock.failed suite=" + suiteName_ + " error=" + errnoText(lockError));
         return false;
     }
     bool ok = ::unlink(filePath_.c_str()) == 0 || errno == ENOENT;

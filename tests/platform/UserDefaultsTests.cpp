@@ -1,4 +1,6 @@
 #include "platform/AtomicFileSpaceLimit.hpp"
+#include "platform/Logger.hpp"
+#include "platform/MemoryLogSink.hpp"
 #include "platform/UserDefaults.hpp"
 #include "tests/support/ReadOnlyFolder.hpp"
 #include "tests/support/TempDir.hpp"
@@ -372,6 +374,11 @@ TEST(UserDefaults, OpeningRemovesTheSuitesAbandonedTemporaryFiles) {
 // its mode, and for a root test run also by dropping the thread's capability
 // to override file permissions.
 TEST(UserDefaults, AReadOnlyFolderWithoutLockFileIsReadAndItsChangesKeptUnsaved) {
+    auto log = std::make_shared<MemoryLogSink>();
+    Logger::setSink(log);
+    struct Restore {
+        ~Restore() { Logger::setSink(nullptr); }
+    } restore;
     TempDir dir;
     const std::string stored = "{\"cloudSyncEnabled\":false,\"enabledProviderIDs\":[\"claude\",\"hermes\"]}\n";
     dir.write("locked.json", stored);
@@ -386,6 +393,12 @@ TEST(UserDefaults, AReadOnlyFolderWithoutLockFileIsReadAndItsChangesKeptUnsaved)
     EXPECT_TRUE(suite->hasUnsavedChanges());
     EXPECT_EQ(suite->string("statusIconStyle.v1"), "cloud");
     EXPECT_FALSE(suite->saveUnsavedChanges());
+    EXPECT_EQ(log->messages(),
+              (std::vector<std::string>{
+                  "defaults.lock.failed suite=locked error=Permission denied mode=read-only",
+                  "defaults.write.failed suite=locked error=Permission denied unsaved=statusIconStyle.v1",
+              }))
+        << "a retry that fails the same way is not logged again";
     EXPECT_EQ(brindleaf::testing::readFile(dir / "locked.json"), stored);
     EXPECT_FALSE(std::filesystem::exists(dir / ".defaults.lock"));
 
