@@ -53,6 +53,22 @@ struct ShellFixture {
     }
 };
 
+// The log while the object lives: the lines that begin with a prefix.
+struct CapturedLog {
+    std::shared_ptr<MemoryLogSink> sink = std::make_shared<MemoryLogSink>();
+    CapturedLog() { Logger::setSink(sink); }
+    ~CapturedLog() { Logger::setSink(nullptr); }
+    std::vector<std::string> lines(const std::string& prefix, const std::string& part = "") const {
+        std::vector<std::string> found;
+        for (const auto& message : sink->messages())
+            if (message.starts_with(prefix) && message.find(part) != std::string::npos) found.push_back(message);
+        return found;
+    }
+    std::size_t count(const std::string& prefix, const std::string& part = "") const {
+        return lines(prefix, part).size();
+    }
+};
+
 TEST(TrayShellTests, SettingsFromThePopupOpenAfterThePopupClosed) {
     ShellFixture fixture;
     auto& shell = *fixture.shell;
@@ -112,17 +128,8 @@ TEST(TrayShellTests, LaunchFlagOpensTheSettingsPaneItNames) {
 // The controller renders through the real tray icon; a render is one
 // "render.applied" line, however many layers it passes.
 TEST(TrayShellTests, EachRenderOfTheTrayIconIsLoggedOnce) {
-    auto log = std::make_shared<MemoryLogSink>();
-    Logger::setSink(log);
-    struct Restore {
-        ~Restore() { Logger::setSink(nullptr); }
-    } restore;
-    auto count = [&](const std::string& prefix, const std::string& part = "") {
-        std::size_t n = 0;
-        for (const auto& message : log->messages())
-            if (message.starts_with(prefix) && message.find(part) != std::string::npos) ++n;
-        return n;
-    };
+    CapturedLog log;
+    auto count = [&](const std::string& prefix, const std::string& part = "") { return log.count(prefix, part); };
 
     ShellFixture fixture;
     ASSERT_TRUE(testing::runUntil([&] { return count("refresh.finished ", "applied=true") >= 1; }));
@@ -148,17 +155,8 @@ TEST(TrayShellTests, EachRenderOfTheTrayIconIsLoggedOnce) {
 // and the welcome shown before does not open again. Nothing is written.
 TEST(TrayShellTests, SettingsInAReadOnlyFolderWithoutLockFileStillHold) {
     testing::shellApplication();
-    auto log = std::make_shared<MemoryLogSink>();
-    Logger::setSink(log);
-    struct Restore {
-        ~Restore() { Logger::setSink(nullptr); }
-    } restore;
-    auto count = [&](const std::string& prefix) {
-        std::size_t n = 0;
-        for (const auto& message : log->messages())
-            if (message.starts_with(prefix)) ++n;
-        return n;
-    };
+    CapturedLog log;
+    auto count = [&](const std::string& prefix) { return log.count(prefix); };
 
     testing::TempDir dir;
     const auto folder = dir / "config" / "brindleaf";
@@ -230,17 +228,8 @@ struct EnginesGone {
 // session.
 TEST(TrayShellTests, TheFirstRefreshShowsNoSessionWhoseEngineIsGone) {
     testing::shellApplication();
-    auto log = std::make_shared<MemoryLogSink>();
-    Logger::setSink(log);
-    struct Restore {
-        ~Restore() { Logger::setSink(nullptr); }
-    } restore;
-    auto renders = [&] {
-        std::vector<std::string> lines;
-        for (const auto& message : log->messages())
-            if (message.starts_with("render.applied ")) lines.push_back(message);
-        return lines;
-    };
+    CapturedLog log;
+    auto renders = [&] { return log.lines("render.applied "); };
 
     testing::TempDir dir;
     const auto home = dir / "home";
