@@ -163,7 +163,7 @@ void StatusBarController::finishManualRefresh() {
 bool StatusBarController::noAgentCouldBeRead(const AgentStatusSnapshot& snapshot) {
     const auto& providers = snapshot.providerSnapshots;
     return !providers.empty() && std::all_of(providers.begin(), providers.end(), [](const ProviderSnapshot& provider) {
-        return provider.activeSessions.empty() && !provider.errors.empty();
+        return provider.activeSessions.empty() && provider.readNothing && !provider.errors.empty();
     });
 }
 
@@ -183,7 +183,8 @@ void StatusBarController::apply(const AgentStatusSnapshot& snapshot) {
     snapshot_ = snapshot;
     // Nothing read is not "nothing running": the snapshot and each agent in it
     // are unknown for the icon, the dashboard, the log and cloud sync, with
-    // the agent's latest error (a time-out is added last) as evidence.
+    // the agent's latest error (a time-out is added last) as evidence. An
+    // agent that read its sessions with an error on one source is no reason.
     if (noAgentCouldBeRead(snapshot_)) {
         for (auto& provider : snapshot_.providerSnapshots) {
             provider.state = AgentRunState::unknown;

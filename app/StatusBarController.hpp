@@ -111,10 +111,12 @@ public:
     void render();
 
     // Whether the refresh that committed the snapshot read no agent at all:
-    // it asked at least one, and every one it asked failed or timed out (no
-    // session shown, an error given). The apply step then keeps the snapshot
-    // and its agents as "unknown", each with its error as evidence, rather
-    // than "complete".
+    // it asked at least one, and every one it asked failed as a whole (its
+    // scan timed out, was still busy or read nothing; no session shown, an
+    // error given). An agent that read its sessions, or that none run, with
+    // an error on one source counts as read. The apply step then keeps the
+    // snapshot and its agents as "unknown", each with its error as evidence,
+    // rather than "complete".
     static bool noAgentCouldBeRead(const AgentStatusSnapshot& snapshot);
 
     // The evidence a "state.changed" line gives for the snapshot: its own

@@ -188,12 +188,19 @@ AgentStatusSnapshot AgentStatusService::snapshot(Date at, const std::optional<st
             collected.push_back(awaitDetection(detection, at));
     }
 
+    // The ledger commits one provider snapshot per collected one, in order;
+    // whether a scan read nothing is carried over to it.
+    std::vector<bool> readNothing;
+    readNothing.reserve(collected.size());
+    for (const auto& snapshot : collected) readNothing.push_back(snapshot.readNothing);
     AgentStatusSnapshot committed;
     {
         std::lock_guard guard(shared_->lock);
         shared_->runStateLedger.apply(collected, at);
         committed = shared_->runStateLedger.buildSnapshot(std::move(collected), at);
     }
+    for (size_t i = 0; i < committed.providerSnapshots.size() && i < readNothing.size(); ++i)
+        committed.providerSnapshots[i].readNothing = readNothing[i];
     std::string& line = lineBuffer();
     line.append("snapshot.committed state=").append(toString(committed.state)).append(" active=");
     appendNumber(line, static_cast<int64_t>(committed.activeSessions.size()));
@@ -273,9 +280,11 @@ void AgentStatusService::finishDetection(const std::shared_ptr<AgentStatusProvid
     } catch (const std::exception& error) {
         snapshot = ProviderSnapshot::make(name, std::nullopt, std::nullopt, {}, 0, refreshTime,
                                           {name + " detection failed: " + error.what()});
+        snapshot.readNothing = true;
     } catch (...) {
         snapshot = ProviderSnapshot::make(name, std::nullopt, std::nullopt, {}, 0, refreshTime,
                                           {name + " detection failed."});
+        snapshot.readNothing = true;
     }
 
     if (auto shared = service.lock()) {
@@ -352,9 +361,11 @@ ProviderSnapshot AgentStatusService::substituteSnapshot(const ProviderSnapshot* 
     std::vector<std::string> errors;
     if (lastSnapshot) errors = lastSnapshot->errors;
     errors.push_back(message);
-    return ProviderSnapshot::make(lastSnapshot ? lastSnapshot->providerName : providerName, AgentRunState::unknown,
-                                  message, {}, lastSnapshot ? lastSnapshot->ignoredStaleSessions : 0, refreshTime,
-                                  std::move(errors));
+    ProviderSnapshot substitute = ProviderSnapshot::make(
+        lastSnapshot ? lastSnapshot->providerName : providerName, AgentRunState::unknown, message, {},
+        lastSnapshot ? lastSnapshot->ignoredStaleSessions : 0, refreshTime, std::move(errors));
+    substitute.readNothing = true;
+    return substitute;
 }
 
 } // namespace brindleaf

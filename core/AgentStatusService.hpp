@@ -54,7 +54,7 @@ public:
     static std::string formatSeconds(double seconds);
 
     // The substitute for a provider that is late or still busy: "unknown", no
-    // sessions, the last answer's errors followed by `message`.
+    // sessions, the last answer's errors followed by `message`; it read nothing.
     static ProviderSnapshot substituteSnapshot(const ProviderSnapshot* lastSnapshot, const std::string& providerName,
                                                const std::string& message, Date refreshTime);
 

@@ -205,8 +205,20 @@ std::shared_ptr<const std::vector<ProcessResourceSample>> cachedSampleList(doubl
 
 std::vector<ProcessResourceSample> cachedSamples(double maxAge) { return *cachedSampleList(maxAge); }
 
+std::shared_ptr<const std::vector<ProcessResourceSample>> sampledList(double maxAge) {
+    std::shared_ptr<const SampleList> answer = cachedSampleList(maxAge);
+    State& s = state();
+    std::unique_lock<std::mutex> guard(s.cacheLock);
+    // Stored meanwhile: the empty stand-in is not the answer.
+    if (s.cached) return answer == emptyList() ? s.cached->samples : answer;
+    // None stored yet: the first refresh, started above, is waited for; when
+    // no thread could run it, the empty list it is.
+    s.refreshFinished.wait(guard, [&] { return s.cached.has_value() || !s.isRefreshingCache; });
+    return s.cached ? s.cached->samples : answer;
+}
+
 ProcessSnapshotReader cachedReader(double maxAge) {
-    return [maxAge] { return ProcessSampleList(cachedSampleList(maxAge)); };
+    return [maxAge] { return ProcessSampleList(sampledList(maxAge)); };
 }
 
 ProcessSnapshotReader freshReader() {

@@ -41,7 +41,13 @@ std::vector<ProcessResourceSample> cachedSamples(double maxAge);
 // out the very same list, so callers can recognise an unchanged snapshot.
 std::shared_ptr<const std::vector<ProcessResourceSample>> cachedSampleList(double maxAge);
 
-// Readers for providers: cachedSamples(maxAge), and sampleAll.
+// cachedSampleList, except before any snapshot was stored: then the caller
+// waits for the first refresh (started when none runs) and gets its list, so
+// the first scans of a process judge against the real process table, not
+// against an empty one. Later calls never wait.
+std::shared_ptr<const std::vector<ProcessResourceSample>> sampledList(double maxAge);
+
+// Readers for providers: sampledList(maxAge), and sampleAll.
 ProcessSnapshotReader cachedReader(double maxAge);
 ProcessSnapshotReader freshReader();
 

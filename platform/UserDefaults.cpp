@@ -53,6 +53,19 @@ bool lockExclusive(int fd) {
 
 void unlock(int fd) { ::flock(fd, LOCK_UN); }
 
+// The folder's lock file, made when missing; -1 and the reason in `error`
+// when it can be neither made nor opened (a read-only folder without one).
+int openLockFile(const std::filesystem::path& folder, int& error) {
+    const auto lockPath = folder / lockFileName;
+    int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd >= 0) return fd;
+    error = errno;
+    fd = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    // A lock file that is not there says less than why it could not be made.
+    if (fd < 0 && errno != ENOENT) error = errno;
+    return fd;
+}
+
 // Lays changes kept as unsaved over `values`; an absent value is a removal.
 void applyChanges(const std::map<std::string, std::optional<DefaultsValue>>& changes,
                   DefaultsValue::Dictionary& values) {
@@ -108,13 +121,14 @@ std::filesystem::path UserDefaults::defaultFolder() {
 }
 
 std::shared_ptr<UserDefaults> UserDefaults::standard() {
-    static const std::shared_ptr<UserDefaults> suite = [] {
-        auto opened = open(std::string(standardSuiteName));
-        if (opened) return opened;
-        log().error("defaults.open.failed suite=" + std::string(standardSuiteName) + " fallback=memory");
-        return inMemory(std::string(standardSuiteName));
-    }();
+    static const std::shared_ptr<UserDefaults> suite = openOrInMemory(std::string(standardSuiteName));
     return suite;
+}
+
+std::shared_ptr<UserDefaults> UserDefaults::openOrInMemory(const std::string& suiteName) {
+    if (auto opened = open(suiteName)) return opened;
+    log().error("defaults.open.failed suite=" + suiteName + " fallback=memory");
+    return inMemory(suiteName);
 }
 
 std::shared_ptr<UserDefaults> UserDefaults::open(const std::string& suiteName) {
@@ -130,17 +144,19 @@ std::shared_ptr<UserDefaults> UserDefaults::open(const std::string& suiteName, c
         log().error("defaults.open.failed suite=" + suiteName + " error=" + (error ? error.message() : "not a folder"));
         return nullptr;
     }
-    const auto lockPath = folder / lockFileName;
-    int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) fd = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) {
-        log().error("defaults.open.failed suite=" + suiteName + " error=" + errnoText(errno));
-        return nullptr;
-    }
-    if (!lockExclusive(fd)) {
-        log().error("defaults.open.failed suite=" + suiteName + " error=" + errnoText(errno));
+    // Without a lock (a read-only folder that has no lock file) the suite
+    // still reads its file; each change is kept unsaved until the lock can be
+    // made and the file written.
+    int lockError = 0;
+    int fd = openLockFile(folder, lockError);
+    if (fd >= 0 && !lockExclusive(fd)) {
+        lockError = errno;
         ::close(fd);
-        return nullptr;
+        fd = -1;
+    }
+    if (fd < 0) {
+        log().error("defaults.lock.failed suite=" + suiteName + " error=" + errnoText(lockError) + " mode=read-only");
+        return std::shared_ptr<UserDefaults>(new UserDefaults(suiteName, folder, -1, std::move(write)));
     }
     // Every writer holds the lock from its temporary file to the rename, so
     // what is left now was abandoned; the age spares writers that ignore locks.
@@ -252,6 +268,13 @@ UserDefaults::SaveResult UserDefaults::saveLocked(bool retry) {
         applyChanges(unsaved_, document_.values);
         unsaved_.clear();
         return SaveResult::saved;
+    }
+    int lockError = 0;
+    if (lockDescriptor_ < 0) lockDescriptor_ = openLockFile(folder_, lockError);
+    if (lockDescriptor_ < 0) {
+        // A folder that refuses the lock file refuses the suite's file too.
+        logWriteFailure(errnoText(lockError), retry);
+        return SaveResult::failed;
     }
     if (!lockExclusive(lockDescriptor_)) {
         log().error("defaults.lock.failed suite=" + suiteName_ + " error=" + errnoText(errno));
@@ -399,8 +422,11 @@ bool UserDefaults::removePersistentDomain() {
     unreadableText_.reset();
     unsaved_.clear();
     if (filePath_.empty()) return true;
-    if (!lockExclusive(lockDescriptor_)) {
-        log().error("defaults.lock.failed suite=" + suiteName_ + " error=" + errnoText(errno));
+    int lockError = 0;
+    if (lockDescriptor_ < 0) lockDescriptor_ = openLockFile(folder_, lockError);
+    if (lockDescriptor_ >= 0 && !lockExclusive(lockDescriptor_)) lockError = errno;
+    if (lockDescriptor_ < 0 || lockError != 0) {
+        log().error("defaults.lock.failed suite=" + suiteName_ + " error=" + errnoText(lockError));
         return false;
     }
     bool ok = ::unlink(filePath_.c_str()) == 0 || errno == ENOENT;

@@ -44,12 +44,17 @@ public:
     // The suite named after the bundle identifier.
     static constexpr std::string_view standardSuiteName = "com.quorvale.Brindleaf";
 
-    // The process's standard suite, opened once. When its folder cannot be
-    // created or locked, the suite lives in memory only for this process.
+    // The process's standard suite, opened once (openOrInMemory).
     static std::shared_ptr<UserDefaults> standard();
+    // The suite opened in the default folder; when that cannot be created,
+    // one that lives in memory only for this process.
+    static std::shared_ptr<UserDefaults> openOrInMemory(const std::string& suiteName);
 
     // Opens a suite in the default folder; nullptr when the name is not a usable
-    // file name or the folder cannot be created or locked.
+    // file name or the folder cannot be created. A folder in which the lock
+    // file cannot be made (read-only, without one) still gives the suite: it
+    // reads the file, and every change is kept unsaved until the lock can be
+    // made and the file written.
     static std::shared_ptr<UserDefaults> open(const std::string& suiteName);
     // Opens a suite in the given folder (created when missing); `write` stands
     // in for ::write when the suite's file is written (tests run it out of space).
@@ -130,7 +135,7 @@ private:
     std::string suiteName_;
     std::filesystem::path folder_;
     std::filesystem::path filePath_;
-    int lockDescriptor_ = -1;
+    int lockDescriptor_ = -1; // -1 until the folder takes a lock file
     AtomicFile::WriteFunction write_;
 
     mutable std::mutex mutex_;

@@ -70,6 +70,7 @@ public:
     TrayStatusItem& statusItem() { return statusItem_; }
     StatusDashboardModel& dashboardModel() { return *model_; }
     ProviderSettingsStore& settings() { return *settings_; }
+    StatusCloudSyncController& cloudSync() { return *cloudSync_; }
 
     // The tray icon's click or hot key 1: closes the open popup, else opens it.
     void togglePopover(bool byIconClick);

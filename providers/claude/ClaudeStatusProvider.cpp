@@ -59,9 +59,13 @@ std::string ClaudeStatusProvider::activityDetail(const ClaudeTranscriptState& st
 
 namespace {
 
+// No sessions: none to read, or (with an error) a projects folder that could not be read.
 ProviderSnapshot emptySnapshot(Date now, std::vector<std::string> errors) {
-    return ProviderSnapshot::make(std::string(ClaudeStatusProvider::providerName), std::nullopt, std::nullopt, {}, 0,
-                                  now, std::move(errors));
+    const bool unreadable = !errors.empty();
+    ProviderSnapshot snapshot = ProviderSnapshot::make(std::string(ClaudeStatusProvider::providerName), std::nullopt,
+                                                       std::nullopt, {}, 0, now, std::move(errors));
+    snapshot.readNothing = unreadable;
+    return snapshot;
 }
 
 } // namespace

@@ -18,24 +18,22 @@ std::shared_ptr<CodexOfficialStatusProbe> probeOrDefault(std::shared_ptr<CodexOf
     return std::make_shared<NoopCodexOfficialStatusProbe>();
 }
 
-// Runs one database source; a failure becomes a health text and no candidates.
-template <typename Source>
-std::vector<CodexCandidate> collect(const char* label, std::vector<std::string>& errors, Source&& source) {
-    try {
-        return source();
-    } catch (const std::exception& error) {
-        errors.push_back(std::string(label) + ": " + error.what());
-    }
-    return {};
-}
+// What the database sources of one scan met: the health texts of those that
+// failed, and how many were read.
+struct SourceOutcomes {
+    std::vector<std::string> errors;
+    int read = 0;
+};
 
-// Runs one shared database source; a failure becomes a health text and no result.
+// Runs one database source; a failure becomes a health text and no result.
 template <typename Value, typename Source>
-Value collectShared(const char* label, std::vector<std::string>& errors, Source&& source) {
+Value collect(const char* label, SourceOutcomes& outcomes, Source&& source) {
     try {
-        return source();
+        Value value = source();
+        ++outcomes.read;
+        return value;
     } catch (const std::exception& error) {
-        errors.push_back(std::string(label) + ": " + error.what());
+        outcomes.errors.push_back(std::string(label) + ": " + error.what());
     }
     return Value{};
 }
@@ -56,7 +54,10 @@ ProviderSnapshot CodexStatusProvider::snapshot(Date at) {
         return scan(at);
     } catch (const std::exception& error) {
         std::string text = std::string("Codex scan failed: ") + error.what();
-        return ProviderSnapshot::make(std::string(providerName), std::nullopt, std::nullopt, {}, 0, at, {text});
+        ProviderSnapshot snapshot =
+            ProviderSnapshot::make(std::string(providerName), std::nullopt, std::nullopt, {}, 0, at, {text});
+        snapshot.readNothing = true;
+        return snapshot;
     }
 }
 
@@ -93,24 +94,29 @@ ProviderSnapshot CodexStatusProvider::scan(Date now) {
                                           std::move(evidence));
         }
         const std::string missing = "Codex state sqlite not found";
-        return ProviderSnapshot::make(providerNameText, std::nullopt, missing, {}, 0, now, {missing});
+        ProviderSnapshot snapshot =
+            ProviderSnapshot::make(providerNameText, std::nullopt, missing, {}, 0, now, {missing});
+        snapshot.readNothing = official.empty();
+        return snapshot;
     }
 
     const DatabaseFiles stateFiles = watchedDatabaseFiles(*statePath);
     const SQLiteReader reader(*statePath);
     StateSchema schema(reader);
-    std::vector<std::string> errors;
+    SourceOutcomes sources;
 
-    std::vector<CodexCandidate> runtime = collect("Codex runtime logs", errors, [&] {
-        const auto logPath = newestExistingFile(stateDatabaseCandidates("logs_2.sqlite"));
-        if (!logPath) return std::vector<CodexCandidate>{};
-        return runtimeLogCandidates(schema, stateFiles, watchedDatabaseFiles(*logPath), now);
-    });
+    // Without a log database there is one source less, neither read nor failed.
+    std::vector<CodexCandidate> runtime;
+    if (const auto logPath = newestExistingFile(stateDatabaseCandidates("logs_2.sqlite")))
+        runtime = collect<std::vector<CodexCandidate>>("Codex runtime logs", sources, [&] {
+            return runtimeLogCandidates(schema, stateFiles, watchedDatabaseFiles(*logPath), now);
+        });
     const int64_t edgeBound = closedEdgeLowerBound(now);
-    const std::shared_ptr<const SpawnEdgeResult> edges = collectShared<std::shared_ptr<const SpawnEdgeResult>>(
-        "Codex spawn edges", errors, [&] { return spawnEdgeResult(stateFiles, schema, edgeBound); });
-    const RecentThreadList recent = collectShared<RecentThreadList>(
-        "Codex recent threads", errors, [&] { return recentThreadList(stateFiles, schema); });
+    const std::shared_ptr<const SpawnEdgeResult> edges = collect<std::shared_ptr<const SpawnEdgeResult>>(
+        "Codex spawn edges", sources, [&] { return spawnEdgeResult(stateFiles, schema, edgeBound); });
+    const RecentThreadList recent = collect<RecentThreadList>("Codex recent threads", sources,
+                                                              [&] { return recentThreadList(stateFiles, schema); });
+    std::vector<std::string>& errors = sources.errors;
 
     const std::shared_ptr<const SessionIndex> index = sessionIndex(fileStat_.info(sessionIndexPath()));
 
@@ -162,8 +168,12 @@ ProviderSnapshot CodexStatusProvider::scan(Date now) {
         evidence = runEvidence(sessions, errors, now);
         for (auto& completion : completions) evidence->push_back(std::move(completion));
     }
-    return ProviderSnapshot::make(providerNameText, std::nullopt, std::nullopt, std::move(sessions), staleCount, now,
-                                  std::move(errors), std::move(evidence));
+    ProviderSnapshot snapshot =
+        ProviderSnapshot::make(providerNameText, std::nullopt, std::nullopt, std::move(sessions), staleCount, now,
+                               std::move(errors), std::move(evidence));
+    // No database source answered and the app server named no thread.
+    snapshot.readNothing = sources.read == 0 && official.empty();
+    return snapshot;
 }
 
 std::optional<std::string> CodexStatusProvider::indexName(const std::shared_ptr<const SessionIndex>& index,

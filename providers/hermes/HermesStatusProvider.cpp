@@ -487,7 +487,11 @@ ProviderSnapshot HermesStatusProvider::scan(Date now) {
             sessionCandidateCache_.store(databasePath_, workers->cacheKey, signature, candidates);
         }
     } catch (const std::exception& error) {
-        return ProviderSnapshot::make(name(), std::nullopt, std::nullopt, {}, 0, now, {error.what()});
+        // Without the session database nothing else is judged.
+        ProviderSnapshot snapshot =
+            ProviderSnapshot::make(name(), std::nullopt, std::nullopt, {}, 0, now, {error.what()});
+        snapshot.readNothing = true;
+        return snapshot;
     }
 
     const int64_t gatewayCount = hermesGatewayRunningCount(gateway);

@@ -1,10 +1,20 @@
 // The apply step of the refresh cycle: what a committed snapshot does to the
 // acknowledged errors, the log, the icon, the dashboard and cloud sync.
 #include "StatusBarControllerFakes.hpp"
+#include "bench/generator/HomeGenerator.hpp"
+#include "core/ProviderCatalog.hpp"
+#include "providers/codex/CodexOfficialStatusProbe.hpp"
+#include "providers/codex/CodexProviderConfig.hpp"
+#include "providers/codex/CodexStatusProvider.hpp"
+#include "tests/support/TempDir.hpp"
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <cmath>
 #include <condition_variable>
+#include <filesystem>
 
 using namespace brindleaf;
 using namespace brindleaf::testing;
@@ -165,22 +175,28 @@ TEST(StatusBarControllerApply, StateChangeEvidenceFallsBackInOrder) {
 }
 
 TEST(StatusBarControllerApply, NoAgentReadMeansEveryAskedAgentFailed) {
-    auto provider = [](bool session, bool error) {
+    // An agent that failed as a whole (`readNothing`), or one that read its
+    // sessions with an error on one source.
+    auto provider = [](bool session, bool error, bool readNothing) {
         ProviderSnapshot p;
         p.providerName = "Codex";
         if (session) p.activeSessions.push_back(AgentSession({.id = "s", .provider = "Codex"}));
         if (error) p.errors = {"Codex detection timed out after 5s; showing last known state."};
+        p.readNothing = readNothing;
         return p;
     };
+    const ProviderSnapshot failed = provider(false, true, true);
     struct Case {
         std::vector<ProviderSnapshot> providers;
         bool unread;
     } cases[] = {
         {{}, false}, // no agent asked
-        {{provider(false, true)}, true},
-        {{provider(false, true), provider(false, true), provider(false, true)}, true},
-        {{provider(false, true), provider(false, false), provider(false, true)}, false},
-        {{provider(true, true), provider(false, true)}, false}, // one still shows a session
+        {{failed}, true},
+        {{failed, failed, failed}, true},
+        {{failed, provider(false, false, false), failed}, false},
+        {{provider(true, true, true), failed}, false}, // one still shows a session
+        {{provider(false, true, false)}, false},       // read, none runs, one source failed
+        {{failed, provider(false, true, false)}, false},
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         AgentStatusSnapshot snapshot;
@@ -224,4 +240,89 @@ TEST(StatusBarControllerApply, EveryAgentTimingOutIsUnknownNotComplete) {
     // ask until the agents' own answers arrive.
     for (int i = 0; i < 200 && r.rig.controller->snapshot().state == AgentRunState::unknown; ++i) r.refresh();
     EXPECT_EQ(r.rig.messages("state.changed").back().rfind("state.changed from=unknown to=complete active=0", 0), 0u);
+}
+
+namespace {
+
+// The Codex provider as the composition root builds it, on a generated home,
+// with no processes (processes elsewhere on the machine take no part).
+std::shared_ptr<AgentStatusService> codexServiceOn(const bench::GeneratedHome& home) {
+    const ProcessSnapshotReader noProcesses = [] { return ProcessSampleList(); };
+    auto codex = std::make_shared<CodexStatusProvider>(CodexProviderConfig::standard(home.codexHome().string(), {}),
+                                                       noProcesses, std::make_shared<NoopCodexOfficialStatusProbe>());
+    return std::make_shared<AgentStatusService>(std::vector<std::shared_ptr<AgentStatusProvider>>{codex}, 30.0);
+}
+
+std::vector<std::string> sessionIDs(const AgentStatusSnapshot& snapshot) {
+    std::vector<std::string> ids;
+    for (const auto& session : snapshot.activeSessions) ids.push_back(session.id);
+    return ids;
+}
+
+// Only Codex enabled, on a generated home whose runtime-log database is a
+// FIFO: one source of three unreadable.
+struct UnreadableRuntimeLogRig {
+    TempDir dir;
+    Date now = std::floor(currentDate());
+    bench::GeneratedHome home;
+    ControllerRig rig;
+
+    explicit UnreadableRuntimeLogRig(bench::HomeRecipe recipe) {
+        home = bench::HomeGenerator(recipe).write(dir.path(), now);
+        const auto log = home.codexHome() / "logs_2.sqlite";
+        std::filesystem::rename(log, home.codexHome() / "logs_2.sqlite.real");
+        if (::mkfifo(log.c_str(), 0600) != 0) throw std::runtime_error("no FIFO in place of the log database");
+        rig.dependencies.service = codexServiceOn(home);
+        rig.wallClockOffset = now - rig.queue->now();
+        for (const auto& provider : ProviderCatalog::all())
+            if (provider.id != "codex") rig.dependencies.settings->setProvider(false, provider);
+    }
+    const AgentStatusSnapshot& shown() const { return rig.surface->rendered.back(); }
+    std::string runtimeLogError() const {
+        for (const auto& provider : shown().providerSnapshots)
+            for (const auto& error : provider.errors)
+                if (error.starts_with("Codex runtime logs")) return error;
+        return {};
+    }
+};
+
+} // namespace
+
+// The sessions read from the state database are shown as a fresh dump shows
+// them, with the one error; the status is not unavailable.
+TEST(StatusBarControllerApply, OneUnreadableSourceStillShowsTheSessionsItsAgentRead) {
+    UnreadableRuntimeLogRig r(bench::HomeRecipe::forSize(bench::HomeSize::small));
+    const AgentStatusSnapshot dumped = codexServiceOn(r.home)->snapshot(r.now);
+    ASSERT_FALSE(dumped.activeSessions.empty()) << "the generated home has Codex sessions at work";
+
+    r.rig.start();
+    ASSERT_FALSE(r.rig.surface->rendered.empty());
+    EXPECT_EQ(sessionIDs(r.shown()), sessionIDs(dumped));
+    EXPECT_EQ(r.shown().state, AgentRunState::inProgress);
+    ASSERT_EQ(r.shown().providerSnapshots.size(), 1u);
+    EXPECT_NE(r.runtimeLogError(), "") << "the FIFO is reported";
+    EXPECT_TRUE(r.rig.messages("state.changed from=complete to=unknown").empty());
+}
+
+// An agent that read that none of its threads runs, with one source
+// unreadable, is idle, whether or not the user acknowledged the error.
+TEST(StatusBarControllerApply, AnAgentThatReadNoneRunsWithOneSourceUnreadableIsIdle) {
+    auto recipe = bench::HomeRecipe::forSize(bench::HomeSize::small);
+    recipe.codexThreads = 0;
+    recipe.codexRollouts = 0;
+    recipe.codexLogRows = 0;
+    UnreadableRuntimeLogRig r(recipe);
+    r.rig.start();
+    ASSERT_FALSE(r.rig.surface->rendered.empty());
+    const std::string error = r.runtimeLogError();
+    ASSERT_NE(error, "") << "the FIFO is reported";
+    EXPECT_TRUE(r.shown().activeSessions.empty());
+    EXPECT_EQ(r.shown().state, AgentRunState::complete);
+
+    r.rig.dependencies.settings->acknowledgeErrors("Codex", {error});
+    r.rig.controller->requestRefresh("menu");
+    r.rig.queue->drain();
+    EXPECT_TRUE(r.rig.dependencies.settings->isErrorAcknowledged("Codex", error));
+    EXPECT_EQ(r.shown().state, AgentRunState::complete);
+    EXPECT_TRUE(r.rig.messages("state.changed from=complete to=unknown").empty());
 }

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
+#include <optional>
 #include <sys/times.h>
 #include <thread>
 #include <unistd.h>
@@ -212,6 +213,43 @@ TEST_F(ProcessSamplerTests, cachedSamplesAnswerAtOnceAndRefreshOnceInTheBackgrou
     // The reader handed to providers reads the same cache.
     EXPECT_EQ(Sampler::cachedReader(10)(), renewed);
     EXPECT_EQ(Sampler::freshReader()().size(), 2u);
+}
+
+// The providers' reader: its first call waits for the first sampling instead
+// of answering with an empty list; later calls answer at once, stale or not.
+TEST_F(ProcessSamplerTests, theReaderWaitsForTheFirstSamplingOnly) {
+    addProcess(30, 1, second, {"claude"});
+    const ProcessSnapshotReader reader = Sampler::cachedReader(10);
+    const ProcessSampleList first = reader();
+    ASSERT_EQ(first.size(), 1u) << "the first call answered before the first sampling";
+    EXPECT_EQ(first[0].command, "claude");
+    EXPECT_EQ(table->listingCount(), 1);
+
+    // Stale now, and the next sampling held up: the stale list comes at once.
+    std::mutex gate;
+    std::condition_variable changed;
+    bool released = false;
+    table->setListingHook([&] {
+        std::unique_lock<std::mutex> lock(gate);
+        changed.wait(lock, [&] { return released; });
+    });
+    clock = clock + 11;
+    std::optional<ProcessSampleList> later;
+    std::thread late([&] {
+        auto list = reader();
+        std::lock_guard<std::mutex> lock(gate);
+        later = std::move(list);
+        changed.notify_all();
+    });
+    {
+        std::unique_lock<std::mutex> lock(gate);
+        changed.wait_for(lock, std::chrono::seconds(30), [&] { return later.has_value(); });
+        EXPECT_TRUE(later) << "a later call waited for the sampling";
+        released = true;
+    }
+    changed.notify_all();
+    late.join();
+    EXPECT_TRUE(later && later->sharesStorageWith(first));
 }
 
 TEST(ProcessTreeTests, sumsRootsAndDescendantsOnce) {

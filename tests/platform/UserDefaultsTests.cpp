@@ -1,5 +1,8 @@
 #include "platform/AtomicFileSpaceLimit.hpp"
+#include "platform/Logger.hpp"
+#include "platform/MemoryLogSink.hpp"
 #include "platform/UserDefaults.hpp"
+#include "tests/support/ReadOnlyFolder.hpp"
 #include "tests/support/TempDir.hpp"
 
 #include <gtest/gtest.h>
@@ -9,6 +12,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <optional>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -362,4 +366,45 @@ TEST(UserDefaults, OpeningRemovesTheSuitesAbandonedTemporaryFiles) {
     ASSERT_TRUE(UserDefaults::open("kept", dir.path()));
     for (const auto& name : abandoned) EXPECT_FALSE(std::filesystem::exists(dir / name)) << name;
     for (const auto& name : others) EXPECT_TRUE(std::filesystem::exists(dir / name)) << name;
+}
+
+// A read-only settings folder without a lock file: the suite still reads its
+// file, and changes are kept unsaved (as on a full disk) until the folder takes
+// the lock file and the suite's file again. The folder is made read-only by
+// its mode, and for a root test run also by dropping the thread's capability
+// to override file permissions.
+TEST(UserDefaults, AReadOnlyFolderWithoutLockFileIsReadAndItsChangesKeptUnsaved) {
+    auto log = std::make_shared<MemoryLogSink>();
+    Logger::setSink(log);
+    struct Restore {
+        ~Restore() { Logger::setSink(nullptr); }
+    } restore;
+    TempDir dir;
+    const std::string stored = "{\"cloudSyncEnabled\":false,\"enabledProviderIDs\":[\"claude\",\"hermes\"]}\n";
+    dir.write("locked.json", stored);
+    std::optional<brindleaf::testing::ReadOnlyFolder> readOnly(std::in_place, dir.path());
+    ASSERT_TRUE(readOnly->holds()) << "the folder could not be made read-only";
+
+    auto suite = UserDefaults::open("locked", dir.path());
+    ASSERT_TRUE(suite) << "a readable file is read without the lock";
+    EXPECT_EQ(suite->boolValue("cloudSyncEnabled"), false);
+    EXPECT_EQ(suite->stringArray("enabledProviderIDs"), (std::vector<std::string>{"claude", "hermes"}));
+    EXPECT_FALSE(suite->set("statusIconStyle.v1", "cloud"));
+    EXPECT_TRUE(suite->hasUnsavedChanges());
+    EXPECT_EQ(suite->string("statusIconStyle.v1"), "cloud");
+    EXPECT_FALSE(suite->saveUnsavedChanges());
+    EXPECT_EQ(log->messages(),
+              (std::vector<std::string>{
+                  "defaults.lock.failed suite=locked error=Permission denied mode=read-only",
+                  "defaults.write.failed suite=locked error=Permission denied unsaved=statusIconStyle.v1",
+              }))
+        << "a retry that fails the same way is not logged again";
+    EXPECT_EQ(brindleaf::testing::readFile(dir / "locked.json"), stored);
+    EXPECT_FALSE(std::filesystem::exists(dir / ".defaults.lock"));
+
+    readOnly.reset();
+    EXPECT_TRUE(suite->saveUnsavedChanges()) << "the folder takes the lock file again";
+    auto reread = UserDefaults::open("locked", dir.path());
+    EXPECT_EQ(reread->string("statusIconStyle.v1"), "cloud");
+    EXPECT_EQ(reread->boolValue("cloudSyncEnabled"), false);
 }

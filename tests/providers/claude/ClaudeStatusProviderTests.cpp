@@ -51,12 +51,14 @@ TEST_F(ClaudeScan, MissingProjectsFolderIsCompleteAndUnreadableOneIsAnError) {
     EXPECT_EQ(snapshot.state, AgentRunState::complete);
     EXPECT_TRUE(snapshot.errors.empty());
     EXPECT_EQ(snapshot.ignoredStaleSessions, 0);
+    EXPECT_FALSE(snapshot.readNothing); // it read that there is nothing
 
     home.write(home.projects(), "not a folder");
     snapshot = provider.snapshot(now);
     ASSERT_EQ(snapshot.errors.size(), 1u);
     EXPECT_EQ(snapshot.errors[0], "Claude Code projects folder unreadable: Not a directory");
     EXPECT_NE(snapshot.state, AgentRunState::complete);
+    EXPECT_TRUE(snapshot.readNothing);
 
     if (getuid() != 0) { // root reads any folder
         std::filesystem::remove(home.projects());

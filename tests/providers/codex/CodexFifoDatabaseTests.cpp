@@ -44,11 +44,13 @@ TEST(CodexFifoDatabase, TheProviderRecoversOnTheNextRefreshOnceTheRealDatabaseIs
     ASSERT_EQ(blocked.providerSnapshots.size(), 1u);
     EXPECT_TRUE(mentions(blocked.providerSnapshots[0].errors, "is not a regular file"));
     EXPECT_FALSE(mentions(blocked.providerSnapshots[0].errors, "timed out"));
+    EXPECT_TRUE(blocked.providerSnapshots[0].readNothing) << "no source of the state database was read";
 
     std::filesystem::remove(fixture.statePath());
     std::filesystem::rename(real, fixture.statePath());
     const auto back = service.snapshot(now + 1.5);
     EXPECT_TRUE(back.providerSnapshots[0].errors.empty());
+    EXPECT_FALSE(back.providerSnapshots[0].readNothing);
     ASSERT_EQ(back.activeSessions.size(), 1u);
     EXPECT_EQ(back.activeSessions[0].id, "busy");
 }

@@ -42,6 +42,7 @@ TEST(HermesFifoDatabase, TheProviderRecoversOnTheNextRefreshOnceTheRealDatabaseI
     const auto blocked = service.snapshot(now);
     ASSERT_EQ(blocked.providerSnapshots.size(), 1u);
     ASSERT_EQ(blocked.providerSnapshots[0].errors.size(), 1u);
+    EXPECT_TRUE(blocked.providerSnapshots[0].readNothing);
     EXPECT_EQ(blocked.providerSnapshots[0].errors[0],
               "sqlite cannot open: " + database.string() + " is not a regular file");
 
@@ -49,6 +50,7 @@ TEST(HermesFifoDatabase, TheProviderRecoversOnTheNextRefreshOnceTheRealDatabaseI
     std::filesystem::rename(real, database);
     const auto back = service.snapshot(now + 1.5);
     EXPECT_TRUE(back.providerSnapshots[0].errors.empty());
+    EXPECT_FALSE(back.providerSnapshots[0].readNothing);
     ASSERT_EQ(back.activeSessions.size(), 1u);
     EXPECT_EQ(back.activeSessions[0].id, "20_user");
 }
