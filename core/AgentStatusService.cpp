@@ -188,19 +188,12 @@ AgentStatusSnapshot AgentStatusService::snapshot(Date at, const std::optional<st
             collected.push_back(awaitDetection(detection, at));
     }
 
-    // The ledger commits one provider snapshot per collected one, in order;
-    // whether a scan read nothing is carried over to it.
-    std::vector<bool> readNothing;
-    readNothing.reserve(collected.size());
-    for (const auto& snapshot : collected) readNothing.push_back(snapshot.readNothing);
     AgentStatusSnapshot committed;
     {
         std::lock_guard guard(shared_->lock);
         shared_->runStateLedger.apply(collected, at);
         committed = shared_->runStateLedger.buildSnapshot(std::move(collected), at);
     }
-    for (size_t i = 0; i < committed.providerSnapshots.size() && i < readNothing.size(); ++i)
-        committed.providerSnapshots[i].readNothing = readNothing[i];
     std::string& line = lineBuffer();
     line.append("snapshot.committed state=").append(toString(committed.state)).append(" active=");
     appendNumber(line, static_cast<int64_t>(committed.activeSessions.size()));

@@ -303,6 +303,7 @@ AgentStatusSnapshot RunStateLedger::build(Snapshots&& providerSnapshots, Date no
 
         committed.ignoredStaleSessions = input.ignoredStaleSessions;
         committed.checkedAt = input.checkedAt;
+        committed.readNothing = input.readNothing;
         if constexpr (movable) {
             committed.errors = std::move(input.errors);
             committed.runEvidence = std::move(input.runEvidence);
