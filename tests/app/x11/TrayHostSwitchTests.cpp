@@ -98,6 +98,7 @@ public:
     }
     // Every dock request this process has sent by now, once it arrived.
     int dockRequestsSentByNow() {
+        xcbApplication();
         QCoreApplication::processEvents();
         if (auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()) sync(x11->connection());
         sync(connection_);
