@@ -21,9 +21,11 @@ class StatusNotifierItemAdaptor;
 // "/StatusNotifierItem"), registered with the org.kde.StatusNotifierWatcher
 // and again whenever a watcher takes the name (a panel restarting).
 //
-// Still images go out at 1x and 2x; a frame of the running loop at the
-// screen's scale only, and the loop at no more than `framesPerSecond`: every
-// frame is a NewIcon signal after which the host reads the pixmaps again.
+// Still images go out at 1x and 2x; a frame of the running loop at 1x only,
+// whatever the screen's scale (a host on a HiDPI screen scales it up), and the
+// loop at no more than `framesPerSecond`: every frame is a NewIcon signal
+// after which the host reads the pixmaps again, so the loop costs the bus the
+// same on every screen.
 // Pixmaps are encoded once per image. Title and Id are the product name. Any
 // click the host reports (Activate, SecondaryActivate, ContextMenu) goes to the
 // activation handler with the position the host passed.
@@ -36,9 +38,7 @@ public:
     static const QString watcherService; // "org.kde.StatusNotifierWatcher"
     static constexpr double framesPerSecond = 2.5;
 
-    // `frameScale`: the device pixel ratio whose image a running frame sends (1 or 2).
-    StatusNotifierItem(QDBusConnection bus, qreal frameScale, ActivationHandler onActivation,
-                       QObject* parent = nullptr);
+    StatusNotifierItem(QDBusConnection bus, ActivationHandler onActivation, QObject* parent = nullptr);
     ~StatusNotifierItem() override;
 
     // Whether the service and object are on the bus.
@@ -61,7 +61,6 @@ private:
     void show(const StatusIconImageRef& image, bool allSizes);
 
     QDBusConnection bus_;
-    qreal frameScale_;
     ActivationHandler onActivation_;
     StatusNotifierItemAdaptor* adaptor_;
     QDBusServiceWatcher* watcher_ = nullptr;

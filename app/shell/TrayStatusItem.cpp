@@ -57,9 +57,7 @@ void TrayStatusItem::useTray(TrayHostChoice::Tray tray) {
         if (self) emit self->clicked(QCursor::pos(), hostPosition);
     };
     if (tray == TrayHostChoice::Tray::statusNotifier && bus_) {
-        // A frame goes at the screen's scale: the 2x image on a HiDPI screen.
-        const qreal scale = qApp->devicePixelRatio() > 1 ? 2 : 1;
-        backend_ = std::make_unique<StatusNotifierItem>(*bus_, scale, onActivation);
+        backend_ = std::make_unique<StatusNotifierItem>(*bus_, onActivation);
     } else {
         tray = TrayHostChoice::Tray::xembed;
         backend_ = std::make_unique<XEmbedTrayIcon>(onActivation);
