@@ -130,9 +130,10 @@ int meanInk(const QImage& image) {
     return count ? static_cast<int>(sum / count) : -1;
 }
 
-// The sizes of the pixmaps a host reads from the tray icon's item, through
-// the running loop, reduced motion, waiting and idle, as one line ("23x16
-// 46x32" for an image sent at both sizes), after the application's scale.
+// The sizes of the pixmaps a host reads from the tray icon's item through
+// the running loop, reduced motion, waiting and idle ("23x16 46x32" for an
+// image sent at both sizes), as one line that starts with the application's
+// scale.
 std::string pixmapSizesAHostReads() {
     Bus bus;
     std::string seen = "scale " + QString::number(qApp->devicePixelRatio()).toStdString();
