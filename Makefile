@@ -52,8 +52,9 @@ bench: configure
 
 # The running tray application on the typical home inside a private X server
 # with a tray host: CPU when idle and when working, resident memory, append to
-# "render.applied" (about 8 minutes; TRAY_BENCH_ARGS=--long keeps both runs
-# of the program for 10 minutes, about 24 minutes in all).
+# "render.applied", the working icon over each tray at 1x and 2x (about 17
+# minutes; TRAY_BENCH_ARGS=--long keeps both runs of the program for 10
+# minutes, about 31 minutes in all).
 bench-tray: configure
 	@cmake --build $(BUILD) -j $(JOBS) --target brindleaf-tray-bench brindleaf
 	$(CURDIR)/tools/with-xvfb.sh $(BUILD)/bench/brindleaf-tray-bench --brindleaf=$(BUILD)/app/brindleaf $(TRAY_BENCH_ARGS)

@@ -28,12 +28,11 @@ constexpr std::size_t encodedLimit = 64;
 
 } // namespace
 
-StatusNotifierItem::StatusNotifierItem(MainQueue& queue, QDBusConnection bus, qreal frameScale,
-                                       ActivationHandler onActivation, QObject* parent)
+StatusNotifierItem::StatusNotifierItem(MainQueue& queue, QDBusConnection bus, ActivationHandler onActivation,
+                                       QObject* parent)
     : QObject(parent),
       queue_(queue),
       bus_(std::move(bus)),
-      frameScale_(frameScale),
       onActivation_(std::move(onActivation)),
       adaptor_(new StatusNotifierItemAdaptor(*this)) {
     static int instances = 0;
@@ -133,7 +132,8 @@ void StatusNotifierItem::show(const StatusIconImageRef& image, bool allSizes) {
             for (const QImage* bitmap : {&image->at1x, &image->at2x})
                 if (!bitmap->isNull()) entry.pixmaps.push_back(StatusNotifierPixmap::fromImage(*bitmap));
         } else {
-            const QImage& bitmap = image->forRatio(frameScale_);
+            // A frame at 1x: on a HiDPI screen the 2x one is four times the bytes.
+            const QImage& bitmap = image->at1x.isNull() ? image->at2x : image->at1x;
             if (!bitmap.isNull()) entry.pixmaps.push_back(StatusNotifierPixmap::fromImage(bitmap));
         }
         if (encoded_.size() >= encodedLimit) encoded_.clear();

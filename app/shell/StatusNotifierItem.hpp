@@ -30,9 +30,11 @@ class StatusNotifierItemAdaptor;
 // the watcher's next host or next start. When the object cannot go on the bus
 // the name is given back and the item is not exported.
 //
-// Still images go out at 1x and 2x; a frame of the running loop at the
-// screen's scale only, and the loop at no more than `framesPerSecond`: every
-// frame is a NewIcon signal after which the host reads the pixmaps again.
+// Still images go out at 1x and 2x; a frame of the running loop at 1x only,
+// whatever the screen's scale (a host on a HiDPI screen scales it up), and the
+// loop at no more than `framesPerSecond`: every frame is a NewIcon signal
+// after which the host reads the pixmaps again, so the loop costs the bus the
+// same on every screen.
 // Pixmaps are encoded once per image. Title and Id are the product name. Any
 // click the host reports (Activate, SecondaryActivate, ContextMenu) goes to the
 // activation handler with the position the host passed.
@@ -45,9 +47,8 @@ public:
     static const QString watcherService; // "org.kde.StatusNotifierWatcher"
     static constexpr double framesPerSecond = 2.5;
 
-    // `frameScale`: the device pixel ratio whose image a running frame sends (1 or 2).
     // `queue` times the retries of a failed registration; it outlives the item.
-    StatusNotifierItem(MainQueue& queue, QDBusConnection bus, qreal frameScale, ActivationHandler onActivation,
+    StatusNotifierItem(MainQueue& queue, QDBusConnection bus, ActivationHandler onActivation,
                        QObject* parent = nullptr);
     ~StatusNotifierItem() override;
 
@@ -84,7 +85,6 @@ private:
 
     MainQueue& queue_;
     QDBusConnection bus_;
-    qreal frameScale_;
     ActivationHandler onActivation_;
     StatusNotifierItemAdaptor* adaptor_;
     QDBusServiceWatcher* watcher_ = nullptr;

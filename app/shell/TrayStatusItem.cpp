@@ -70,9 +70,7 @@ void TrayStatusItem::useTray(TrayHostChoice::Tray tray) {
         if (self) emit self->clicked(QCursor::pos(), hostPosition);
     };
     if (tray == TrayHostChoice::Tray::statusNotifier && bus_) {
-        // A frame goes at the screen's scale: the 2x image on a HiDPI screen.
-        const qreal scale = qApp->devicePixelRatio() > 1 ? 2 : 1;
-        auto item = std::make_unique<StatusNotifierItem>(mainQueue_, *bus_, scale, onActivation);
+        auto item = std::make_unique<StatusNotifierItem>(mainQueue_, *bus_, onActivation);
         QPointer<StatusNotifierItem> made(item.get());
         const auto refused = [this, made] { statusNotifierRefused(made); };
         connect(item.get(), &StatusNotifierItem::refused, this, refused, Qt::QueuedConnection);

@@ -8,9 +8,10 @@
 //            CPU share over 2 minutes, resident memory every minute (to
 //            minute 10 with --long).
 //   trays:   the working run once over XEmbed (trayer) and once over
-//            StatusNotifierItem (lxqt-panel), side by side: CPU of the
-//            application, the host, the session bus daemon and the X server,
-//            and the session bus traffic.
+//            StatusNotifierItem (lxqt-panel), side by side, at each
+//            QT_SCALE_FACTOR of --scales (1 and 2): CPU of the application,
+//            the host, the session bus daemon and the X server, and the
+//            session bus traffic.
 //   latency: in this process, the tray application's composition on the
 //            offscreen platform: from appending a line to a shown session's
 //            transcript to "render.applied", p50 and p95.
@@ -52,8 +53,9 @@ struct Arguments {
     bool longRun = false;        // both runs last 10 minutes
     double measureSeconds = 120; // the CPU window
     int appends = 40;
-    int minutes = 0;         // 0: 2, or 10 with --long
-    double writeSeconds = 3; // spacing of the working run's transcript writes; 0: none
+    int minutes = 0;                  // 0: 2, or 10 with --long
+    double writeSeconds = 3;          // spacing of the working run's transcript writes; 0: none
+    std::vector<int> scales = {1, 2}; // the trays run's QT_SCALE_FACTOR values
 };
 
 double monotonicNow() {
@@ -246,8 +248,21 @@ double percentile(std::vector<double> values, double p) {
 int usage() {
     std::fprintf(stderr,
                  "usage: brindleaf-tray-bench --brindleaf=PATH [--work=DIR] [--runs=idle,working,trays,latency] "
-                 "[--long] [--minutes=N] [--write-seconds=S] [--measure-seconds=N] [--appends=N]\n");
+                 "[--long] [--minutes=N] [--write-seconds=S] [--measure-seconds=N] [--appends=N] "
+                 "[--scales=1,2]\n");
     return 2;
+}
+
+// "a,b,c" as its parts.
+std::vector<std::string> commaList(const std::string& list) {
+    std::vector<std::string> parts;
+    for (std::size_t at = 0; at <= list.size();) {
+        auto comma = list.find(',', at);
+        if (comma == std::string::npos) comma = list.size();
+        parts.push_back(list.substr(at, comma - at));
+        at = comma + 1;
+    }
+    return parts;
 }
 
 std::optional<Arguments> parse(int argc, char** argv) {
@@ -265,12 +280,13 @@ std::optional<Arguments> parse(int argc, char** argv) {
             arguments.work = std::filesystem::absolute(*v);
         } else if (auto v = value("--runs")) {
             arguments.runs.clear();
-            std::string list = *v;
-            for (std::size_t at = 0; at <= list.size();) {
-                auto comma = list.find(',', at);
-                if (comma == std::string::npos) comma = list.size();
-                arguments.runs.insert(list.substr(at, comma - at));
-                at = comma + 1;
+            for (const auto& run : commaList(*v)) arguments.runs.insert(run);
+        } else if (auto v = value("--scales")) {
+            arguments.scales.clear();
+            for (const auto& scale : commaList(*v)) {
+                const int factor = std::atoi(scale.c_str());
+                if (factor < 1 || factor > 4) return std::nullopt;
+                arguments.scales.push_back(factor);
             }
         } else if (arg == "--long") {
             arguments.longRun = true;
@@ -346,25 +362,26 @@ int main(int argc, char** argv) {
         WorkingHome working(rig, arguments.writeSeconds);
         std::printf("trays: %s\n", statusHeadline(rig, arguments.program).c_str());
         std::vector<TrayDesktopCost> costs;
-        for (TrayKind kind : {TrayKind::xembed, TrayKind::statusNotifier})
-            costs.push_back(measureTrayDesktop(rig, arguments.program, kind, 15, arguments.measureSeconds));
+        for (int scale : arguments.scales)
+            for (TrayKind kind : {TrayKind::xembed, TrayKind::statusNotifier})
+                costs.push_back(measureTrayDesktop(rig, arguments.program, kind, scale, 15, arguments.measureSeconds));
         std::printf("trays (at the end): %s\n", statusHeadline(rig, arguments.program).c_str());
-        std::printf("| tray | app | host | bus daemon | desktop (app + host + bus) | X server | bus traffic | "
-                    "messages/s | target |\n|---|---|---|---|---|---|---|---|---|\n");
+        std::printf("| tray | scale | app | host | bus daemon | desktop (app + host + bus) | X server | bus traffic | "
+                    "messages/s | target |\n|---|---|---|---|---|---|---|---|---|---|\n");
         for (const auto& cost : costs) {
             const auto percent = [&](double cpu) { return cost.seconds > 0 ? cpu / cost.seconds * 100 : 0; };
             const double desktop = percent(cost.app + cost.host + cost.bus);
             const double kbPerSecond = cost.seconds > 0 ? cost.busBytes / cost.seconds / 1000 : 0;
             const bool sni = cost.tray.rfind("Status", 0) == 0;
-            std::printf("| %s | %s %% | %s %% | %s %% | %s %% | %s %% | %s KB/s | %s | %s |%s%s\n", cost.tray.c_str(),
-                        fixed(percent(cost.app), 2).c_str(), fixed(percent(cost.host), 2).c_str(),
-                        fixed(percent(cost.bus), 2).c_str(), fixed(desktop, 2).c_str(),
-                        fixed(percent(cost.xServer), 2).c_str(), fixed(kbPerSecond, 2).c_str(),
-                        fixed(cost.seconds > 0 ? cost.busMessages / cost.seconds : 0, 1).c_str(),
-                        !sni                                ? ""
-                        : desktop <= 2 && kbPerSecond <= 10 ? "<= 2 %, <= 10 KB/s: met"
-                                                            : "MISSED",
-                        cost.iconSeen ? "" : " [icon not seen]", cost.exited ? " [program exited early]" : "");
+            std::printf(
+                "| %s | %dx | %s %% | %s %% | %s %% | %s %% | %s %% | %s KB/s | %s | %s |%s%s\n", cost.tray.c_str(),
+                cost.scale, fixed(percent(cost.app), 2).c_str(), fixed(percent(cost.host), 2).c_str(),
+                fixed(percent(cost.bus), 2).c_str(), fixed(desktop, 2).c_str(), fixed(percent(cost.xServer), 2).c_str(),
+                fixed(kbPerSecond, 2).c_str(), fixed(cost.seconds > 0 ? cost.busMessages / cost.seconds : 0, 1).c_str(),
+                !sni                                ? ""
+                : desktop <= 2 && kbPerSecond <= 10 ? "<= 2 %, <= 10 KB/s: met"
+                                                    : "MISSED",
+                cost.iconSeen ? "" : " [icon not seen]", cost.exited ? " [program exited early]" : "");
         }
         std::printf("trays: over %s s each, after 15 s of settling; CPU as a share of one core\n",
                     fixed(costs.empty() ? 0 : costs.front().seconds, 0).c_str());

@@ -103,9 +103,11 @@ GeneratedHome TrayAppRig::writeTypicalHome(Date now) const {
     return HomeGenerator(HomeRecipe::forSize(HomeSize::typical)).write(home(), now);
 }
 
-pid_t TrayAppRig::start(const std::string& program, const std::vector<std::string>& arguments,
-                        const std::string& name) {
-    const pid_t pid = startProcess(program, arguments, &environment_, root_ / (name + ".log"));
+pid_t TrayAppRig::start(const std::string& program, const std::vector<std::string>& arguments, const std::string& name,
+                        const std::map<std::string, std::string>& variables) {
+    auto environment = environment_;
+    for (const auto& [variable, value] : variables) environment[variable] = value;
+    const pid_t pid = startProcess(program, arguments, &environment, root_ / (name + ".log"));
     started_.push_back(pid);
     return pid;
 }

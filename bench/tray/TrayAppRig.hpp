@@ -32,9 +32,11 @@ public:
     // Writes the typical home with every date relative to `now`.
     GeneratedHome writeTypicalHome(Date now) const;
 
-    // Starts `program` with `arguments` in the rig's environment, its output
-    // to `root()/name.log`; the process is stopped when the rig goes.
-    pid_t start(const std::string& program, const std::vector<std::string>& arguments, const std::string& name);
+    // Starts `program` with `arguments` in the rig's environment (with
+    // `variables` set on top), its output to `root()/name.log`; the process is
+    // stopped when the rig goes.
+    pid_t start(const std::string& program, const std::vector<std::string>& arguments, const std::string& name,
+                const std::map<std::string, std::string>& variables = {});
     // Runs the program to its end and returns its standard output.
     std::string run(const std::string& program, const std::vector<std::string>& arguments, const std::string& name);
     // Stops a process this rig started (SIGTERM, then SIGKILL after 5 s).

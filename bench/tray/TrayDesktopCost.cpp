@@ -11,6 +11,7 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <sstream>
 #include <thread>
 
@@ -58,9 +59,11 @@ double cpu(pid_t pid) { return pid > 0 ? ProcessUsage::cpuSeconds(pid).value_or(
 
 } // namespace
 
-TrayDesktopCost measureTrayDesktop(TrayAppRig& rig, const std::string& program, TrayKind kind, double settleSeconds,
-                                   double measureSeconds) {
+TrayDesktopCost measureTrayDesktop(TrayAppRig& rig, const std::string& program, TrayKind kind, int scale,
+                                   double settleSeconds, double measureSeconds) {
     TrayDesktopCost cost;
+    cost.scale = scale;
+    const std::map<std::string, std::string> scaled = {{"QT_SCALE_FACTOR", std::to_string(scale)}};
     pid_t host = 0;
     if (kind == TrayKind::xembed) {
         cost.tray = "XEmbed (trayer)";
@@ -81,6 +84,7 @@ TrayDesktopCost measureTrayDesktop(TrayAppRig& rig, const std::string& program, 
         auto environment = rig.environment();
         environment.erase("LD_PRELOAD");
         environment["XDG_CONFIG_HOME"] = config.string();
+        environment.insert_or_assign("QT_SCALE_FACTOR", scaled.at("QT_SCALE_FACTOR"));
         host = startProcess("/usr/bin/lxqt-panel", {}, &environment, rig.root() / "lxqt-panel.log");
         waitFor(
             [] {
@@ -94,7 +98,7 @@ TrayDesktopCost measureTrayDesktop(TrayAppRig& rig, const std::string& program, 
     const pid_t xServer = xvfb ? static_cast<pid_t>(std::atol(xvfb)) : 0;
 
     const double startedAt = now();
-    const pid_t app = rig.start(program, {}, "brindleaf");
+    const pid_t app = rig.start(program, {}, "brindleaf", scaled);
     cost.iconSeen = waitFor(
         [kind] {
             if (kind == TrayKind::xembed)
@@ -108,7 +112,7 @@ TrayDesktopCost measureTrayDesktop(TrayAppRig& rig, const std::string& program, 
         settleSeconds);
     while (now() < startedAt + settleSeconds) std::this_thread::sleep_for(std::chrono::milliseconds(50));
 
-    const auto pcap = rig.root() / ("bus-" + std::to_string(int(kind)) + ".pcap");
+    const auto pcap = rig.root() / ("bus-" + std::to_string(int(kind)) + "-" + std::to_string(scale) + "x.pcap");
     std::filesystem::remove(pcap);
     const pid_t monitor =
         startProcess("/bin/sh", {"-c", "exec dbus-monitor --session --pcap > '" + pcap.string() + "'"}, nullptr,

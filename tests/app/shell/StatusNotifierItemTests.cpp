@@ -22,9 +22,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
+
+#include <unistd.h>
 
 namespace brindleaf {
 
@@ -108,12 +111,50 @@ int meanInk(const QImage& image) {
     return count ? static_cast<int>(sum / count) : -1;
 }
 
+// The sizes of the pixmaps a host reads from the tray icon's item through
+// the running loop, reduced motion, waiting and idle ("23x16 46x32" for an
+// image sent at both sizes), as one line that starts with the application's
+// scale.
+std::string pixmapSizesAHostReads() {
+    Bus bus;
+    std::string seen = "scale " + QString::number(qApp->devicePixelRatio()).toStdString();
+    FakeStatusNotifierWatcher watcher(bus.address());
+    ManualMainQueue queue;
+    TrayStatusItem item(queue, bus.app, false);
+    if (item.tray() != TrayHostChoice::Tray::statusNotifier) return seen + "; the item is not on the watcher's bus";
+    if (!testing::runUntil([&] { return watcher.items.size() == 1; })) return seen + "; the item never registered";
+    const QString service = watcher.items.front();
+    const auto sizes = [&] {
+        QStringList text;
+        for (const auto& pixmap : bus.pixmaps(service))
+            text << QStringLiteral("%1x%2").arg(pixmap.width).arg(pixmap.height);
+        return text.join(QLatin1Char(' ')).toStdString();
+    };
+    item.reloadIcons(StatusIconStyle::pulse, StatusIconRenderingMode::monochrome, StatusIconSizeOption::medium);
+    item.render(snapshotOf(AgentRunState::inProgress, 1, 0));
+    QStringList frames;
+    for (std::size_t frame = 0; frame < item.animator().frames().size(); ++frame) {
+        if (frame > 0) queue.advance(item.animator().frameInterval());
+        frames << QString::fromStdString(sizes());
+    }
+    seen += "; running frames: " + frames.join(QStringLiteral(", ")).toStdString();
+    // Reduced motion shows the first frame as a still image from the next render.
+    item.setReduceMotion(true);
+    item.render(snapshotOf(AgentRunState::inProgress, 1, 0));
+    seen += "; first running frame: " + sizes();
+    item.render(snapshotOf(AgentRunState::complete, 0, 1));
+    seen += "; waiting: " + sizes();
+    item.render(snapshotOf(AgentRunState::complete, 0, 0));
+    seen += "; idle: " + sizes();
+    return seen;
+}
+
 } // namespace
 
 TEST(StatusNotifierItemTests, RegistersWithEachWatcherThatTakesTheName) {
     Bus bus;
     ASSERT_TRUE(bus.daemon.isReady());
-    StatusNotifierItem item(bus.queue, bus.app, 1, {});
+    StatusNotifierItem item(bus.queue, bus.app, {});
     ASSERT_TRUE(item.isExported());
     EXPECT_TRUE(item.serviceName().startsWith(QStringLiteral("org.kde.StatusNotifierItem-")));
     for (int round = 0; round < 2; ++round) {
@@ -142,7 +183,7 @@ TEST(StatusNotifierItemTests, TriesAgainUntilAWatcherThatTookItsNameFirstTakesTh
     Bus bus;
     CapturedLog log;
     FakeStatusNotifierWatcher watcher(bus.address(), {.nameFirst = true, .answerDelayMs = 100});
-    StatusNotifierItem item(bus.queue, bus.app, 1, {});
+    StatusNotifierItem item(bus.queue, bus.app, {});
     ASSERT_TRUE(item.isExported());
     for (const auto& [attempt, wait] : {std::pair{1, "0.25"}, {2, "0.50"}, {3, "1.00"}}) {
         const std::string failed =
@@ -171,7 +212,7 @@ TEST(StatusNotifierItemTests, GivesUpAfterTenSecondsAndRegistersAgainWhenAHostCo
     Bus bus;
     CapturedLog log;
     FakeStatusNotifierWatcher watcher(bus.address(), {.refuseItems = true, .hostRegistered = false});
-    StatusNotifierItem item(bus.queue, bus.app, 1, {});
+    StatusNotifierItem item(bus.queue, bus.app, {});
     int refusals = 0;
     QObject::connect(&item, &StatusNotifierItem::refused, [&] { ++refusals; });
     for (int attempt = 1; attempt < 7; ++attempt) {
@@ -197,7 +238,7 @@ TEST(StatusNotifierItemTests, GivesTheNameBackWhenTheObjectCannotGoOnTheBus) {
     Bus bus;
     QObject squatter;
     ASSERT_TRUE(bus.app.registerObject(QStringLiteral("/StatusNotifierItem"), &squatter));
-    StatusNotifierItem item(bus.queue, bus.app, 1, {});
+    StatusNotifierItem item(bus.queue, bus.app, {});
     EXPECT_FALSE(item.isExported());
     EXPECT_FALSE(bus.host.interface()->isServiceRegistered(item.serviceName()).value());
     bus.app.unregisterObject(QStringLiteral("/StatusNotifierItem"));
@@ -210,7 +251,7 @@ TEST(StatusNotifierItemTests, BusNameIsOurOwnBesideQtsTrayIcons) {
     for (int n = 1; n <= 32; ++n)
         ASSERT_TRUE(
             bus.host.registerService(QStringLiteral("org.kde.StatusNotifierItem-%1-%2").arg(::getpid()).arg(n)));
-    StatusNotifierItem item(bus.queue, bus.app, 1, {});
+    StatusNotifierItem item(bus.queue, bus.app, {});
     EXPECT_TRUE(item.isExported());
     EXPECT_TRUE(
         QRegularExpression(QStringLiteral("^org\\.kde\\.StatusNotifierItem-%1-brindleaf-[0-9]+$").arg(::getpid()))
@@ -221,7 +262,7 @@ TEST(StatusNotifierItemTests, BusNameIsOurOwnBesideQtsTrayIcons) {
 
 TEST(StatusNotifierItemTests, HostsReadTheProductNameAndNoMenu) {
     Bus bus;
-    StatusNotifierItem item(bus.queue, bus.app, 1, {});
+    StatusNotifierItem item(bus.queue, bus.app, {});
     const QString service = item.serviceName();
     EXPECT_EQ(bus.property(service, QStringLiteral("Id")).toString(), QStringLiteral("Brindleaf"));
     EXPECT_EQ(bus.property(service, QStringLiteral("Title")).toString(), QStringLiteral("Brindleaf"));
@@ -235,25 +276,22 @@ TEST(StatusNotifierItemTests, HostsReadTheProductNameAndNoMenu) {
     EXPECT_EQ(toolTip.title, QStringLiteral("Brindleaf: Idle — No agents are running."));
 }
 
-TEST(StatusNotifierItemTests, StillImagesGoAtBothSizesAndFramesAtTheScreensScale) {
+TEST(StatusNotifierItemTests, StillImagesGoAtBothSizesAndFramesAt1x) {
     Bus bus;
     const QColor orange(255, 128, 0, 255);
     struct Case {
-        qreal frameScale;
         bool frame;
         std::vector<QSize> sizes;
     } cases[] = {
-        {1, false, {QSize(3, 2), QSize(6, 4)}},
-        {2, false, {QSize(3, 2), QSize(6, 4)}},
-        {1, true, {QSize(3, 2)}},
-        {2, true, {QSize(6, 4)}},
+        {false, {QSize(3, 2), QSize(6, 4)}},
+        {true, {QSize(3, 2)}},
     };
     for (const auto& c : cases) {
-        StatusNotifierItem item(bus.queue, bus.app, c.frameScale, {});
+        StatusNotifierItem item(bus.queue, bus.app, {});
         const auto image = solidImage(orange);
         c.frame ? item.showFrame(image) : item.showIcon(image);
         const auto pixmaps = bus.pixmaps(item.serviceName());
-        ASSERT_EQ(pixmaps.size(), static_cast<qsizetype>(c.sizes.size())) << c.frameScale << c.frame;
+        ASSERT_EQ(pixmaps.size(), static_cast<qsizetype>(c.sizes.size())) << "frame: " << c.frame;
         for (std::size_t i = 0; i < c.sizes.size(); ++i) {
             EXPECT_EQ(QSize(pixmaps[i].width, pixmaps[i].height), c.sizes[i]);
             // ARGB32 in network byte order: alpha, red, green, blue.
@@ -263,10 +301,29 @@ TEST(StatusNotifierItemTests, StillImagesGoAtBothSizesAndFramesAtTheScreensScale
     }
 }
 
+// A HiDPI screen needs the whole application at scale 2 from its start, so
+// this runs in a process of its own (the rest of the binary runs at 1x). A
+// host there is sent the running loop at 1x, as on any screen, and every
+// still image at both sizes.
+TEST(TrayStatusItemAtScale2DeathTest, RunningFramesGoAt1xAndStillImagesAtBothSizes) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            qputenv("QT_SCALE_FACTOR", "2");
+            const std::string seen = pixmapSizesAHostReads();
+            std::fprintf(stderr, "%s\n", seen.c_str());
+            std::fflush(stderr);
+            _exit(0);
+        },
+        ::testing::ExitedWithCode(0),
+        "scale 2; running frames: 23x16, 23x16, 23x16, 23x16; first running frame: 23x16 46x32; "
+        "waiting: 23x16 46x32; idle: 23x16 46x32");
+}
+
 TEST(StatusNotifierItemTests, EveryClickReachesTheHandlerWithTheHostsPosition) {
     Bus bus;
     std::vector<std::optional<QPoint>> clicks;
-    StatusNotifierItem item(bus.queue, bus.app, 1, [&](std::optional<QPoint> position) { clicks.push_back(position); });
+    StatusNotifierItem item(bus.queue, bus.app, [&](std::optional<QPoint> position) { clicks.push_back(position); });
     const QString service = item.serviceName();
     EXPECT_TRUE(bus.call(service, QStringLiteral("Activate"), {10, 20}));
     EXPECT_TRUE(bus.call(service, QStringLiteral("SecondaryActivate"), {11, 21}));
@@ -332,7 +389,7 @@ TEST(TrayStatusItemTests, MovesToAWatcherThatAppearsAndPlaysFewerFramesThere) {
     ASSERT_TRUE(testing::runUntil([&] { return item.tray() == TrayHostChoice::Tray::statusNotifier; }));
     EXPECT_EQ(item.trayIcon(), nullptr);
     // The running loop goes on over the bus at 2.5 frames a second: four
-    // frames of the same 1.6 s loop, each at the screen's scale only.
+    // frames of the same 1.6 s loop, each at 1x only.
     ASSERT_TRUE(testing::runUntil([&] { return watcher->items.size() == 1; }));
     EXPECT_EQ(item.animator().frames().size(), 4u);
     EXPECT_DOUBLE_EQ(item.animator().frameInterval(), 0.4);
