@@ -76,7 +76,8 @@ supervise_openbox() {
   local round=0 pid="" status how
   trap '[ -n "$pid" ] && kill "$pid" 2>/dev/null; exit 0' TERM
   while :; do
-    openbox --sm-disable >"$rig/openbox.$round.log" 2>&1 &
+    # The system's configuration, whatever anyone left in this user's home.
+    XDG_CONFIG_HOME="$rig/wm" XDG_CACHE_HOME="$rig/wm" openbox --sm-disable >"$rig/openbox.$round.log" 2>&1 &
     pid=$!
     echo "$pid" >"$rig/openbox.pid"
     status=0
