@@ -175,8 +175,11 @@ std::optional<QRect> TrayRig::windowGeometry(const std::string& title) const {
 QRect TrayRig::screenGeometry() { return areaOf(run("xwininfo -root")).value_or(QRect()); }
 
 bool TrayRig::isRunning(pid_t pid) {
-    int status = 0;
-    return ::waitpid(pid, &status, WNOHANG) == 0;
+    // Looked at, not reaped: the process's ChildProcess kills its id (and
+    // group) later, which once reaped the system may have given to a process
+    // of someone else.
+    siginfo_t info{};
+    return ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == 0;
 }
 
 ::testing::AssertionResult TrayRig::closeWindow(const std::string& title) const {

@@ -53,7 +53,7 @@ public:
     std::optional<QRect> windowGeometry(const std::string& title) const;
     // The whole screen.
     static QRect screenGeometry();
-    // Whether the process still runs.
+    // Whether the process (a child of this one) still runs.
     static bool isRunning(pid_t pid);
     // Asks the window manager to close the application's window with this
     // exact title, as its close button does, and returns once the X server
