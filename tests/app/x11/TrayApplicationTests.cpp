@@ -71,7 +71,7 @@ struct RunningApp {
         : rig(welcome) {
         rig.startTrayHost();
         pid = rig.startApp(arguments).pid();
-        if (waitUntil([&] { return rig.trayIconGeometry().has_value(); })) icon = *rig.trayIconGeometry();
+        icon = rig.settledTrayIconGeometry().value_or(QRect());
     }
     bool popoverShown() const { return rig.isWindowShown(popoverTitle); }
 };

@@ -160,6 +160,17 @@ std::optional<QRect> TrayRig::trayIconGeometry() const {
     return std::nullopt;
 }
 
+std::optional<QRect> TrayRig::settledTrayIconGeometry() const {
+    std::optional<QRect> seen;
+    const bool settled = waitUntil([&] {
+        const auto now = trayIconGeometry();
+        const bool same = now && now == seen;
+        seen = now;
+        return same;
+    });
+    return settled ? seen : std::nullopt;
+}
+
 bool TrayRig::isWindowShown(const std::string& title) const {
     auto ids = run("xdotool search --onlyvisible --name '^" + title + "$' 2>/dev/null");
     return ids.find_first_of("0123456789") != std::string::npos;

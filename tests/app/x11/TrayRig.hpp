@@ -46,6 +46,9 @@ public:
 
     // The tray icon's place on the screen, once embedded in the tray host.
     std::optional<QRect> trayIconGeometry() const;
+    // The tray icon's place once the host has laid it out: two looks in a
+    // row find it at the same place (none after 20 s without that).
+    std::optional<QRect> settledTrayIconGeometry() const;
     // Whether a window of the application with this exact title is mapped.
     bool isWindowShown(const std::string& title) const;
     // The place on the screen of the application's mapped window with this
