@@ -48,12 +48,15 @@ done
 work=$(mktemp -d /tmp/brindleaf-x-load.XXXXXX)
 [ -n "$log" ] || log="$work/desktops.log"
 : >"$log"
-deadline=$((SECONDS + seconds))
+start=$SECONDS
+deadline=$((start + seconds))
 children=()
 stop_all() {
   trap - EXIT INT TERM
   for pid in "${children[@]}"; do kill -TERM "$pid" 2>/dev/null; done
   wait 2>/dev/null
+  echo "x-load: done after $((SECONDS - start)) s: $(grep -c ' desktop ' "$log") desktops started on displays" \
+    "$(sed -n 's/.* on :\([0-9]*\) .*/\1/p' "$log" | sort -n | uniq | tr '\n' ' ')(load average $(cut -d' ' -f1-3 /proc/loadavg))" >&2
   rm -rf "$work"
 }
 trap stop_all EXIT
@@ -154,5 +157,3 @@ done
 echo "x-load: $rigs desktops starting and stopping, $cpu busy cores$([ "$stray" -eq 1 ] && echo ", a careless desktop")," \
   "for $seconds s (until $(date -u -d "+$seconds seconds" +%H:%M:%S) UTC)" >&2
 while [ "$SECONDS" -lt "$deadline" ]; do sleep 1; done
-echo "x-load: done: $(grep -c ' desktop ' "$log") desktops started on displays" \
-  "$(sed -n 's/.* on :\([0-9]*\) .*/\1/p' "$log" | sort -n | uniq | tr '\n' ' ')(load average $(cut -d' ' -f1-3 /proc/loadavg))" >&2
