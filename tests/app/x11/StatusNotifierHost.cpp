@@ -3,6 +3,7 @@
 #include "tests/app/x11/TrayRig.hpp"
 #include "tests/support/ProgramRun.hpp"
 #include "tests/support/TempDir.hpp"
+#include "tests/support/WindowManagerProbe.hpp"
 
 #include <xcb/xcb.h>
 
@@ -102,7 +103,10 @@ bool StatusNotifierHost::start() {
         ::setenv("XDG_CONFIG_HOME", previous.c_str(), 1);
     else
         ::unsetenv("XDG_CONFIG_HOME");
-    return waitUntil(hasHost);
+    if (waitUntil(hasHost)) return true;
+    ADD_FAILURE() << "the StatusNotifierWatcher has no host 20 s after lxqt-panel started: "
+                  << TrayRig::run(watcherProperty + "IsStatusNotifierHostRegistered 2>&1");
+    return false;
 }
 
 bool StatusNotifierHost::stop() {
@@ -151,7 +155,10 @@ std::vector<QImage> StatusNotifierHost::itemPixmaps(const std::string& service) 
     return images;
 }
 
-std::optional<QRect> StatusNotifierHost::iconArea() const {
+namespace {
+
+// The panel's window and its place on the screen, once mapped.
+std::optional<std::pair<xcb_window_t, QRect>> panelWindow() {
     std::istringstream ids(TrayRig::run("xdotool search --onlyvisible --name '^LXQt Panel$' 2>/dev/null"));
     std::string id;
     if (!(ids >> id)) return std::nullopt;
@@ -163,7 +170,36 @@ std::optional<QRect> StatusNotifierHost::iconArea() const {
     const QRect panel(number("Absolute upper-left X:"), number("Absolute upper-left Y:"), number("Width:"),
                       number("Height:"));
     if (panel.width() <= 0 || panel.height() <= 0) return std::nullopt;
-    const QImage image = windowImage(static_cast<xcb_window_t>(std::stoul(id)), panel.width(), panel.height());
+    return std::pair{static_cast<xcb_window_t>(std::stoul(id)), panel};
+}
+
+} // namespace
+
+std::optional<QRect> StatusNotifierHost::panelArea() const {
+    const auto found = panelWindow();
+    if (!found) return std::nullopt;
+    return found->second;
+}
+
+::testing::AssertionResult StatusNotifierHost::isLeftOutOfWorkArea() const {
+    WindowManagerProbe probe;
+    if (auto running = probe.isRunning(); !running) return running;
+    const auto panel = panelArea();
+    if (!panel) return ::testing::AssertionFailure() << "the panel is not mapped";
+    const auto area = probe.workArea();
+    if (!area) return ::testing::AssertionFailure() << probe.windowManager() << " publishes no work area";
+    if ((*area)[1] > panel->bottom()) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "the work area " << (*area)[0] << "," << (*area)[1] << " " << (*area)[2]
+                                         << "x" << (*area)[3] << " of " << probe.windowManager()
+                                         << " holds the panel at " << panel->x() << "," << panel->y() << " "
+                                         << panel->width() << "x" << panel->height();
+}
+
+std::optional<QRect> StatusNotifierHost::iconArea() const {
+    const auto found = panelWindow();
+    if (!found) return std::nullopt;
+    const auto& [window, panel] = *found;
+    const QImage image = windowImage(window, panel.width(), panel.height());
     if (image.isNull()) return std::nullopt;
     // The panel's own colour is its commonest; ink is what stands out from it.
     std::map<QRgb, int> counts;

@@ -6,6 +6,7 @@
 
 #include <QImage>
 #include <QRect>
+#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <memory>
@@ -44,6 +45,12 @@ public:
     std::vector<QImage> itemPixmaps(const std::string& service) const;
     // Where the panel shows the icon: the area of ink on the panel.
     std::optional<QRect> iconArea() const;
+    // The panel's place on the screen, once mapped.
+    std::optional<QRect> panelArea() const;
+    // The panel has settled at the screen's top: the window manager leaves
+    // it out of the work area it publishes, which the application's screen
+    // reads its available area from. Fails saying which part is missing.
+    ::testing::AssertionResult isLeftOutOfWorkArea() const;
 
 private:
     Panel kind_;

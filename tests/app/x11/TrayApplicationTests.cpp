@@ -71,7 +71,7 @@ struct RunningApp {
         : rig(welcome) {
         rig.startTrayHost();
         pid = rig.startApp(arguments).pid();
-        if (waitUntil([&] { return rig.trayIconGeometry().has_value(); })) icon = *rig.trayIconGeometry();
+        icon = rig.settledTrayIconGeometry().value_or(QRect());
     }
     bool popoverShown() const { return rig.isWindowShown(popoverTitle); }
 };
@@ -137,7 +137,8 @@ TEST(TrayApplicationTests, SettingsFlagOpensItsTabAndClosingSettingsDoesNotQuit)
     RunningApp app({"--show-settings=agents"});
     ASSERT_TRUE(waitUntil([&] { return app.rig.isWindowShown("Agents"); }));
     ASSERT_TRUE(app.rig.closeWindow("Agents"));
-    ASSERT_TRUE(waitUntil([&] { return !app.rig.isWindowShown("Agents"); }));
+    ASSERT_TRUE(waitUntil([&] { return !app.rig.isWindowShown("Agents"); }))
+        << "still shown after the close: " << app.rig.describeWindow("Agents");
     EXPECT_TRUE(TrayRig::isRunning(app.pid));
     TrayRig::key(popoverHotKey);
     EXPECT_TRUE(waitUntil([&] { return app.popoverShown(); }));
@@ -154,7 +155,8 @@ TEST(TrayApplicationTests, WelcomeOpensOnTheFirstRunOnly) {
     ASSERT_TRUE(waitUntil([&] { return app.rig.isWindowShown(welcomeTitle); }));
     EXPECT_EQ(app.rig.storedBool("welcomeShown.v1"), std::nullopt);
     ASSERT_TRUE(app.rig.closeWindow(welcomeTitle));
-    ASSERT_TRUE(waitUntil([&] { return app.rig.storedBool("welcomeShown.v1") == true; }));
+    ASSERT_TRUE(waitUntil([&] { return app.rig.storedBool("welcomeShown.v1") == true; }))
+        << "not stored after the close: " << app.rig.describeWindow(welcomeTitle);
 
     app.rig.stopApps();
     ASSERT_TRUE(waitUntil([&] { return !app.rig.trayIconGeometry(); }));

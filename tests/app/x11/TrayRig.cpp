@@ -2,6 +2,7 @@
 
 #include "platform/DefaultsJSON.hpp"
 #include "tests/support/BuildDirectory.hpp"
+#include "tests/support/WindowManagerProbe.hpp"
 
 #include <QRegularExpression>
 #include <QString>
@@ -106,7 +107,8 @@ void TrayRig::startTrayHost() {
     trayHost_ = std::make_unique<ChildProcess>(
         "/usr/bin/trayer", std::vector<std::string>{"trayer", "--edge", "top", "--align", "right", "--widthtype",
                                                     "pixel", "--width", "200", "--height", "26"});
-    waitUntil([] { return run("xwininfo -root -tree").find("(\"panel\" \"trayer\")") != std::string::npos; });
+    if (!waitUntil([] { return run("xwininfo -root -tree").find("(\"panel\" \"trayer\")") != std::string::npos; }))
+        ADD_FAILURE() << "the tray host (trayer) has mapped no panel 20 s after it started";
 }
 
 void TrayRig::restartTrayHost() {
@@ -158,6 +160,17 @@ std::optional<QRect> TrayRig::trayIconGeometry() const {
     return std::nullopt;
 }
 
+std::optional<QRect> TrayRig::settledTrayIconGeometry() const {
+    std::optional<QRect> seen;
+    const bool settled = waitUntil([&] {
+        const auto now = trayIconGeometry();
+        const bool same = now && now == seen;
+        seen = now;
+        return same;
+    });
+    return settled ? seen : std::nullopt;
+}
+
 bool TrayRig::isWindowShown(const std::string& title) const {
     auto ids = run("xdotool search --onlyvisible --name '^" + title + "$' 2>/dev/null");
     return ids.find_first_of("0123456789") != std::string::npos;
@@ -173,47 +186,28 @@ std::optional<QRect> TrayRig::windowGeometry(const std::string& title) const {
 QRect TrayRig::screenGeometry() { return areaOf(run("xwininfo -root")).value_or(QRect()); }
 
 bool TrayRig::isRunning(pid_t pid) {
-    int status = 0;
-    return ::waitpid(pid, &status, WNOHANG) == 0;
+    // Looked at, not reaped: the process's ChildProcess kills its id (and
+    // group) later, which once reaped the system may have given to a process
+    // of someone else.
+    siginfo_t info{};
+    return ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == 0;
 }
 
-bool TrayRig::closeWindow(const std::string& title) const {
+::testing::AssertionResult TrayRig::closeWindow(const std::string& title) const {
     std::istringstream ids(run("xdotool search --onlyvisible --name '^" + title + "$' 2>/dev/null"));
     xcb_window_t window = 0;
-    if (!(ids >> window)) return false;
-    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
-    if (xcb_connection_has_error(connection)) {
-        xcb_disconnect(connection);
-        return false;
-    }
-    static constexpr std::string_view name = "_NET_CLOSE_WINDOW";
-    xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(
-        connection, xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(name.size()), name.data()), nullptr);
-    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
-    bool sent = false;
-    if (atom && screen) {
-        // The window manager's close: it sends the window WM_DELETE_WINDOW.
-        xcb_client_message_event_t message{};
-        message.response_type = XCB_CLIENT_MESSAGE;
-        message.format = 32;
-        message.window = window;
-        message.type = atom->atom;
-        message.data.data32[0] = XCB_CURRENT_TIME;
-        message.data.data32[1] = 2; // from a pager: as the user asked
-        // Checked, and its answer awaited before disconnecting: the server
-        // drops the requests of a client that hung up which it has not read
-        // yet, and a close sent and left at once is lost whenever the server
-        // is slower than this process.
-        const xcb_void_cookie_t request = xcb_send_event_checked(
-            connection, 0, screen->root, XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-            reinterpret_cast<const char*>(&message));
-        xcb_generic_error_t* error = xcb_request_check(connection, request);
-        sent = !error;
-        std::free(error);
-    }
-    std::free(atom);
-    xcb_disconnect(connection);
-    return sent;
+    if (!(ids >> window)) return ::testing::AssertionFailure() << "no window \"" << title << "\" is shown to close";
+    // The window manager's close: it sends the window WM_DELETE_WINDOW. From
+    // a pager: as the user asked.
+    return WindowManagerProbe().ask(window, "_NET_CLOSE_WINDOW", {XCB_CURRENT_TIME, 2, 0, 0, 0});
+}
+
+std::string TrayRig::describeWindow(const std::string& title) const {
+    std::istringstream ids(run("xdotool search --name '^" + title + "$' 2>/dev/null"));
+    std::string described;
+    WindowManagerProbe probe;
+    for (xcb_window_t window = 0; ids >> window;) described += (described.empty() ? "" : "; ") + probe.describe(window);
+    return described.empty() ? "no window \"" + title + "\" (" + probe.windowManager() + ")" : described;
 }
 
 std::optional<QRect> TrayRig::workArea() {

@@ -6,6 +6,7 @@
 
 #include <QPoint>
 #include <QRect>
+#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <functional>
@@ -31,7 +32,8 @@ public:
 
     // The built program of the build folder the tests belong to.
     static std::filesystem::path program();
-    // Starts the tray host and waits until its panel is mapped.
+    // Starts the tray host and waits until its panel is mapped (a failure
+    // of the test when it is not).
     void startTrayHost();
     // Ends the tray host, waits until its panel is gone, and starts it again.
     void restartTrayHost();
@@ -44,6 +46,9 @@ public:
 
     // The tray icon's place on the screen, once embedded in the tray host.
     std::optional<QRect> trayIconGeometry() const;
+    // The tray icon's place once the host has laid it out: two looks in a
+    // row find it at the same place (none after 20 s without that).
+    std::optional<QRect> settledTrayIconGeometry() const;
     // Whether a window of the application with this exact title is mapped.
     bool isWindowShown(const std::string& title) const;
     // The place on the screen of the application's mapped window with this
@@ -51,13 +56,16 @@ public:
     std::optional<QRect> windowGeometry(const std::string& title) const;
     // The whole screen.
     static QRect screenGeometry();
-    // Whether the process still runs.
+    // Whether the process (a child of this one) still runs.
     static bool isRunning(pid_t pid);
     // Asks the window manager to close the application's window with this
     // exact title, as its close button does, and returns once the X server
-    // has passed the request on; false when there is none or the server
-    // refused it.
-    bool closeWindow(const std::string& title) const;
+    // has passed the request on; fails, saying why, when no such window is
+    // shown, no window manager manages it or the server refused the request.
+    ::testing::AssertionResult closeWindow(const std::string& title) const;
+    // The state of the window with this exact title (mapped or not, its
+    // window manager's view of it), for a failure message.
+    std::string describeWindow(const std::string& title) const;
     // The standard settings suite of the rig's home.
     std::filesystem::path settingsFile() const;
     // A boolean of that suite as stored now; absent when missing or not a boolean.

@@ -54,18 +54,23 @@ TEST_F(WindowRestoreX11Test, AMinimizedWindowIsRestoredWhenShownAgain) {
     for (const Shown& each : windows()) {
         SCOPED_TRACE(each.name);
         QWidget* window = each.show();
+        const auto id = xcb_window_t(window->winId());
         // Exposed: Qt has seen the map and sent (and synced) the show's own
         // activation request, which the window manager thus gets first.
-        ASSERT_TRUE(processEventsUntil([&] { return isOnScreen(window) && window->windowHandle()->isExposed(); }));
+        ASSERT_TRUE(processEventsUntil([&] {
+            return isOnScreen(window) && window->windowHandle()->isExposed() && bool(probe.manages(id));
+        })) << "not shown, or not managed by a window manager: "
+            << probe.describe(id);
 
         // Minimized from outside, as the task bar or a key of the window manager does.
-        const auto id = xcb_window_t(window->winId());
-        probe.requestIconic(id);
-        ASSERT_TRUE(processEventsUntil([&] { return probe.hasState(id, "_NET_WM_STATE_HIDDEN"); }));
-        ASSERT_TRUE(processEventsUntil([&] { return window->isMinimized(); }));
+        ASSERT_TRUE(probe.requestIconic(id));
+        ASSERT_TRUE(processEventsUntil([&] { return probe.hasState(id, "_NET_WM_STATE_HIDDEN"); }))
+            << "asked to minimize, the window manager did not: " << probe.describe(id);
+        ASSERT_TRUE(processEventsUntil([&] { return window->isMinimized(); }))
+            << "Qt missed the minimize: " << probe.describe(id);
 
         EXPECT_EQ(each.show(), window);
-        EXPECT_TRUE(processEventsUntil([&] { return isOnScreen(window); }));
+        EXPECT_TRUE(processEventsUntil([&] { return isOnScreen(window); })) << "not restored: " << probe.describe(id);
         EXPECT_FALSE(window->isMinimized());
     }
 }

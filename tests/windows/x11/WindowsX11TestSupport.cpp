@@ -34,43 +34,8 @@ bool processEventsUntil(const std::function<bool()>& condition) {
     return true;
 }
 
-X11WindowProbe::X11WindowProbe()
-    : connection_(xcb_connect(nullptr, nullptr)),
-      root_(xcb_setup_roots_iterator(xcb_get_setup(connection_)).data->root) {}
-
-X11WindowProbe::~X11WindowProbe() { xcb_disconnect(connection_); }
-
-xcb_atom_t X11WindowProbe::atom(const char* name) {
-    auto cookie = xcb_intern_atom(connection_, 0, static_cast<std::uint16_t>(std::strlen(name)), name);
-    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(connection_, cookie, nullptr);
-    const xcb_atom_t result = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-    std::free(reply);
-    return result;
-}
-
-std::optional<std::vector<std::uint32_t>> X11WindowProbe::property(xcb_window_t window, xcb_atom_t name) {
-    auto cookie = xcb_get_property(connection_, 0, window, name, XCB_GET_PROPERTY_TYPE_ANY, 0, 64);
-    xcb_get_property_reply_t* reply = xcb_get_property_reply(connection_, cookie, nullptr);
-    if (!reply) return std::nullopt;
-    std::optional<std::vector<std::uint32_t>> values;
-    if (reply->format == 32) {
-        const auto* data = static_cast<const std::uint32_t*>(xcb_get_property_value(reply));
-        values.emplace(data, data + xcb_get_property_value_length(reply) / 4);
-    }
-    std::free(reply);
-    return values;
-}
-
-void X11WindowProbe::requestIconic(xcb_window_t window) {
-    xcb_client_message_event_t event{};
-    event.response_type = XCB_CLIENT_MESSAGE;
-    event.format = 32;
-    event.window = window;
-    event.type = atom("WM_CHANGE_STATE");
-    event.data.data32[0] = 3; // IconicState
-    xcb_send_event(connection_, 0, root_, XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                   reinterpret_cast<const char*>(&event));
-    xcb_flush(connection_);
+::testing::AssertionResult X11WindowProbe::requestIconic(xcb_window_t window) {
+    return ask(window, "WM_CHANGE_STATE", {3 /* IconicState */, 0, 0, 0, 0});
 }
 
 bool X11WindowProbe::isViewable(xcb_window_t window) {

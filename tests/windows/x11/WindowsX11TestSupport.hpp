@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tests/support/WindowManagerProbe.hpp"
+
 #include <QApplication>
 
 #include <xcb/xcb.h>
@@ -21,15 +23,12 @@ bool processEventsUntil(const std::function<bool()>& condition);
 
 // A second client of the X server that looks at (and asks about) a window as
 // a task bar does, apart from Qt's own connection.
-class X11WindowProbe {
+class X11WindowProbe : public WindowManagerProbe {
 public:
-    X11WindowProbe();
-    ~X11WindowProbe();
-    X11WindowProbe(const X11WindowProbe&) = delete;
-    X11WindowProbe& operator=(const X11WindowProbe&) = delete;
-
-    // Asks the window manager to iconify the window (WM_CHANGE_STATE, IconicState).
-    void requestIconic(xcb_window_t window);
+    // Asks the window manager to iconify the window (WM_CHANGE_STATE,
+    // IconicState); fails, saying why, unless a window manager manages the
+    // window and the server passed the request on.
+    ::testing::AssertionResult requestIconic(xcb_window_t window);
     // The window and all its ancestors are mapped.
     bool isViewable(xcb_window_t window);
     // The window's _NET_WM_STATE holds the named state ("_NET_WM_STATE_HIDDEN").
@@ -44,13 +43,6 @@ public:
         std::int32_t minWidth, minHeight, maxWidth, maxHeight;
     };
     std::optional<SizeLimits> sizeLimits(xcb_window_t window);
-
-private:
-    xcb_atom_t atom(const char* name);
-    std::optional<std::vector<std::uint32_t>> property(xcb_window_t window, xcb_atom_t name);
-
-    xcb_connection_t* connection_;
-    xcb_window_t root_;
 };
 
 } // namespace brindleaf::testing
