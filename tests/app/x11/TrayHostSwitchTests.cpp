@@ -6,6 +6,7 @@
 #include "platform/ManualMainQueue.hpp"
 #include "platform/MemoryLogSink.hpp"
 #include "tests/app/shell/FakeStatusNotifierWatcher.hpp"
+#include "tests/support/FakeXEmbedTray.hpp"
 #include "tests/support/PrivateSessionBus.hpp"
 #include "tests/support/SnapshotOf.hpp"
 
@@ -18,7 +19,6 @@
 #include <xcb/xcb.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
@@ -27,6 +27,7 @@ namespace brindleaf {
 namespace {
 
 using testing::FakeStatusNotifierWatcher;
+using testing::FakeXEmbedTray;
 using Tray = TrayHostChoice::Tray;
 
 // One QApplication on the test's X server for the whole binary.
@@ -56,69 +57,14 @@ void sync(xcb_connection_t* connection) {
     std::free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
 }
 
-// An XEmbed tray as far as tray icons see it: a client owning the system tray
-// selection, counting the icons that ask it to dock them.
-class FakeXEmbedTray {
-public:
-    FakeXEmbedTray() : connection_(xcb_connect(nullptr, nullptr)) {
-        const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data;
-        window_ = xcb_generate_id(connection_);
-        xcb_create_window(connection_, XCB_COPY_FROM_PARENT, window_, screen->root, 0, 0, 1, 1, 0,
-                          XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
-        const xcb_atom_t selection = atom("_NET_SYSTEM_TRAY_S0");
-        opcode_ = atom("_NET_SYSTEM_TRAY_OPCODE");
-        xcb_set_selection_owner(connection_, window_, selection, XCB_CURRENT_TIME);
-        xcb_client_message_event_t message{};
-        message.response_type = XCB_CLIENT_MESSAGE;
-        message.format = 32;
-        message.window = screen->root;
-        message.type = atom("MANAGER");
-        message.data.data32[0] = XCB_CURRENT_TIME;
-        message.data.data32[1] = selection;
-        message.data.data32[2] = window_;
-        xcb_send_event(connection_, 0, screen->root, XCB_EVENT_MASK_STRUCTURE_NOTIFY,
-                       reinterpret_cast<const char*>(&message));
-        sync(connection_);
-    }
-    ~FakeXEmbedTray() { xcb_disconnect(connection_); }
-    FakeXEmbedTray(const FakeXEmbedTray&) = delete;
-    FakeXEmbedTray& operator=(const FakeXEmbedTray&) = delete;
-
-    // The dock requests that arrived so far.
-    int dockRequests() {
-        while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
-            if ((event->response_type & 0x7f) == XCB_CLIENT_MESSAGE) {
-                const auto* message = reinterpret_cast<xcb_client_message_event_t*>(event);
-                // SYSTEM_TRAY_REQUEST_DOCK is opcode 0.
-                if (message->type == opcode_ && message->data.data32[1] == 0) ++docks_;
-            }
-            std::free(event);
-        }
-        return docks_;
-    }
-    // Every dock request this process has sent by now, once it arrived.
-    int dockRequestsSentByNow() {
-        xcbApplication();
-        QCoreApplication::processEvents();
-        if (auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()) sync(x11->connection());
-        sync(connection_);
-        return dockRequests();
-    }
-
-private:
-    xcb_atom_t atom(const char* name) const {
-        auto* reply = xcb_intern_atom_reply(
-            connection_, xcb_intern_atom(connection_, 0, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr);
-        const xcb_atom_t value = reply ? reply->atom : 0;
-        std::free(reply);
-        return value;
-    }
-
-    xcb_connection_t* connection_;
-    xcb_window_t window_ = 0;
-    xcb_atom_t opcode_ = 0;
-    int docks_ = 0;
-};
+// Every dock request this process has sent by now, once it arrived at the tray.
+int dockRequestsSentByNow(FakeXEmbedTray& tray) {
+    xcbApplication();
+    QCoreApplication::processEvents();
+    if (auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()) sync(x11->connection());
+    tray.sync();
+    return tray.dockRequests();
+}
 
 // A private session bus with this process's connection, and the log.
 struct Session {
@@ -158,6 +104,7 @@ struct Session {
 // icon moves once, and no XEmbed icon is made in between.
 TEST(TrayHostSwitchTests, AWatcherStartingBesideAnXEmbedTrayMovesTheIconOnce) {
     FakeXEmbedTray tray;
+    tray.start();
     Session session;
     ASSERT_TRUE(session.daemon.isReady());
     auto item = session.idleItem();
@@ -175,7 +122,7 @@ TEST(TrayHostSwitchTests, AWatcherStartingBesideAnXEmbedTrayMovesTheIconOnce) {
     EXPECT_EQ(watcher.items.size(), 1);
     EXPECT_EQ(session.lines("statusItem.trayChanged "), 1u);
     EXPECT_EQ(session.lines("statusItem.trayChanged host=statusNotifier"), 1u);
-    EXPECT_EQ(tray.dockRequestsSentByNow(), 1);
+    EXPECT_EQ(dockRequestsSentByNow(tray), 1);
 }
 
 // Beside an XEmbed tray and a watcher with a host, the icon goes to the
@@ -183,9 +130,10 @@ TEST(TrayHostSwitchTests, AWatcherStartingBesideAnXEmbedTrayMovesTheIconOnce) {
 // cannot go on the bus, the icon docks in the XEmbed tray.
 TEST(TrayHostSwitchTests, ARefusedItemGivesWayToAnXEmbedTray) {
     FakeXEmbedTray tray;
+    tray.start();
     for (const bool exportFails : {false, true}) {
         SCOPED_TRACE(exportFails ? "the item cannot go on the bus" : "the watcher refuses the item");
-        const int docked = tray.dockRequestsSentByNow();
+        const int docked = dockRequestsSentByNow(tray);
         Session session;
         FakeStatusNotifierWatcher watcher(session.address(), {.refuseItems = !exportFails});
         QObject squatter;
