@@ -6,6 +6,7 @@
 #include "platform/ManualMainQueue.hpp"
 #include "platform/MemoryLogSink.hpp"
 #include "tests/app/shell/FakeStatusNotifierWatcher.hpp"
+#include "tests/app/shell/ShellTestSupport.hpp"
 #include "tests/support/FakeXEmbedTray.hpp"
 #include "tests/support/PrivateSessionBus.hpp"
 #include "tests/support/SnapshotOf.hpp"
@@ -13,13 +14,12 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QGuiApplication>
-#include <QThread>
 
 #include <gtest/gtest.h>
 #include <xcb/xcb.h>
 
+#include <chrono>
 #include <cstdlib>
-#include <functional>
 #include <memory>
 #include <string>
 
@@ -28,7 +28,11 @@ namespace {
 
 using testing::FakeStatusNotifierWatcher;
 using testing::FakeXEmbedTray;
+using testing::runUntil;
 using Tray = TrayHostChoice::Tray;
+
+// How long each wait runs the event loop for its condition at most.
+constexpr std::chrono::seconds timeLimit{20};
 
 // One QApplication on the test's X server for the whole binary.
 void xcbApplication() {
@@ -38,18 +42,6 @@ void xcbApplication() {
     if (qApp) return;
     qputenv("QT_QPA_PLATFORM", "xcb");
     new QApplication(argc, argv);
-}
-
-// Runs the event loop until the condition holds, for at most 20 seconds.
-bool runUntil(const std::function<bool()>& condition) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > 20000) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(2);
-    }
-    return true;
 }
 
 // Waits until the X server has handled every request of this connection.
@@ -109,15 +101,15 @@ TEST(TrayHostSwitchTests, AWatcherStartingBesideAnXEmbedTrayMovesTheIconOnce) {
     ASSERT_TRUE(session.daemon.isReady());
     auto item = session.idleItem();
     ASSERT_EQ(item->tray(), Tray::xembed);
-    ASSERT_TRUE(runUntil([&] { return tray.dockRequests() == 1; })) << "the XEmbed icon never asked to dock";
+    ASSERT_TRUE(runUntil([&] { return tray.dockRequests() == 1; }, timeLimit)) << "the XEmbed icon never asked to dock";
 
     QElapsedTimer started;
     started.start();
     FakeStatusNotifierWatcher watcher(session.address(), {.hostRegistered = false});
-    ASSERT_TRUE(runUntil([&] { return watcher.hostQueries > 0 && started.elapsed() >= 50; }))
+    ASSERT_TRUE(runUntil([&] { return watcher.hostQueries > 0 && started.elapsed() >= 50; }, timeLimit))
         << "nobody asked the watcher whether it has a host";
     watcher.registerHost();
-    ASSERT_TRUE(runUntil([&] { return item->tray() == Tray::statusNotifier && !watcher.items.isEmpty(); }))
+    ASSERT_TRUE(runUntil([&] { return item->tray() == Tray::statusNotifier && !watcher.items.isEmpty(); }, timeLimit))
         << "tray " << TrayHostChoice::name(item->tray()) << ", no item registered";
     EXPECT_EQ(watcher.items.size(), 1);
     EXPECT_EQ(session.lines("statusItem.trayChanged "), 1u);
@@ -145,15 +137,16 @@ TEST(TrayHostSwitchTests, ARefusedItemGivesWayToAnXEmbedTray) {
         if (!exportFails) {
             // The first attempt and six retries, all refused.
             for (int attempt = 1; attempt < 7; ++attempt) {
-                ASSERT_TRUE(runUntil([&] { return watcher.answered == attempt && session.queue.delayedCount() > 0; }))
+                ASSERT_TRUE(runUntil([&] { return watcher.answered == attempt && session.queue.delayedCount() > 0; },
+                                     timeLimit))
                     << "attempt " << attempt << " not answered, or no retry waiting after it";
                 EXPECT_EQ(item->tray(), Tray::statusNotifier) << attempt;
                 session.queue.advance(10);
             }
         }
-        ASSERT_TRUE(runUntil([&] { return item->tray() == Tray::xembed; }));
+        ASSERT_TRUE(runUntil([&] { return item->tray() == Tray::xembed; }, timeLimit));
         EXPECT_EQ(session.lines("statusItem.trayChanged host=xembed"), 1u);
-        EXPECT_TRUE(runUntil([&] { return tray.dockRequests() == docked + 1; }))
+        EXPECT_TRUE(runUntil([&] { return tray.dockRequests() == docked + 1; }, timeLimit))
             << "the XEmbed icon never asked to dock";
         if (exportFails) session.app.unregisterObject(QStringLiteral("/StatusNotifierItem"));
     }
