@@ -6,8 +6,8 @@
 #include "tests/app/shell/ShellTestSupport.hpp"
 #include "tests/app/x11/StatusNotifierHost.hpp"
 
+#include <QApplication>
 #include <QDBusConnection>
-#include <QGuiApplication>
 
 #include <gtest/gtest.h>
 
@@ -35,7 +35,8 @@ TEST(StatusNotifierScaleTests, APanelAt2xScalesUpARunningFrameSentAt1x) {
     static int argc = 1;
     static char name[] = "app_x11_tests";
     static char* argv[] = {name, nullptr};
-    if (!qApp) new QGuiApplication(argc, argv);
+    // A QApplication, as the binary's other tests need one whichever runs first.
+    if (!qApp) new QApplication(argc, argv);
     ::setenv("QT_SCALE_FACTOR", "2", 1);
     host.start();
     ::unsetenv("QT_SCALE_FACTOR");
