@@ -11,6 +11,7 @@
 #include "tests/support/PrivateSessionBus.hpp"
 #include "tests/support/SnapshotOf.hpp"
 
+#include <QAbstractNativeEventFilter>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QGuiApplication>
@@ -58,6 +59,45 @@ int dockRequestsSentByNow(FakeXEmbedTray& tray) {
     return tray.dockRequests();
 }
 
+// Runs the event loop until this process's application has handled every X
+// event sent to it by now. A tray's announcement handled only once an icon is
+// shown docks the icon once more, and every tray started on the display since
+// the application was made (by an earlier test too) has announced itself.
+void handleXEventsSentByNow() {
+    xcbApplication();
+    xcb_connection_t* connection = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
+    // A message to a window of the application's own comes after them all.
+    const xcb_window_t marker = xcb_generate_id(connection);
+    xcb_create_window(connection, XCB_COPY_FROM_PARENT, marker,
+                      xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root, 0, 0, 1, 1, 0,
+                      XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
+    struct Filter : QAbstractNativeEventFilter {
+        xcb_window_t window = 0;
+        bool seen = false;
+        bool nativeEventFilter(const QByteArray&, void* message, qintptr*) override {
+            const auto* event = static_cast<const xcb_generic_event_t*>(message);
+            if ((event->response_type & 0x7f) == XCB_CLIENT_MESSAGE &&
+                reinterpret_cast<const xcb_client_message_event_t*>(event)->window == window)
+                seen = true;
+            return false;
+        }
+    } filter;
+    filter.window = marker;
+    qApp->installNativeEventFilter(&filter);
+    xcb_client_message_event_t message{};
+    message.response_type = XCB_CLIENT_MESSAGE;
+    message.format = 32;
+    message.window = marker;
+    message.type = XCB_ATOM_STRING;
+    xcb_send_event(connection, 0, marker, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&message));
+    xcb_flush(connection);
+    const bool handled = runUntil([&] { return filter.seen; }, timeLimit);
+    qApp->removeNativeEventFilter(&filter);
+    xcb_destroy_window(connection, marker);
+    xcb_flush(connection);
+    ASSERT_TRUE(handled) << "the application never received a message sent to its own window";
+}
+
 // A private session bus with this process's connection, and the log.
 struct Session {
     testing::PrivateSessionBus daemon;
@@ -82,6 +122,7 @@ struct Session {
     }
     // The tray icon in the idle state, watching both kinds of tray.
     std::unique_ptr<TrayStatusItem> idleItem() {
+        handleXEventsSentByNow();
         auto item = std::make_unique<TrayStatusItem>(queue, app, true);
         item->reloadIcons(StatusIconStyle::pulse, StatusIconRenderingMode::monochrome, StatusIconSizeOption::medium);
         item->render(testing::snapshotOf(AgentRunState::complete, 0, 0));
