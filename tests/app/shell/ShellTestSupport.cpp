@@ -16,11 +16,11 @@ void shellApplication() {
     new QApplication(argc, argv);
 }
 
-bool runUntil(const std::function<bool()>& condition) {
+bool runUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
     QElapsedTimer timer;
     timer.start();
     while (!condition()) {
-        if (timer.elapsed() > 10000) return false;
+        if (timer.elapsed() > timeout.count()) return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         QThread::msleep(2);
     }

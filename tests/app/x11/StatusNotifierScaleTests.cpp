@@ -3,17 +3,16 @@
 #include "app/shell/StatusNotifierItem.hpp"
 #include "platform/ManualMainQueue.hpp"
 #include "presentation/StatusIconFactory.hpp"
+#include "tests/app/shell/ShellTestSupport.hpp"
 #include "tests/app/x11/StatusNotifierHost.hpp"
 
+#include <QApplication>
 #include <QDBusConnection>
-#include <QElapsedTimer>
-#include <QGuiApplication>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
-#include <functional>
 #include <optional>
 #include <utility>
 
@@ -21,18 +20,11 @@ namespace brindleaf {
 
 namespace {
 
-// Runs this process's event loop (the item answers the panel on it) until the
-// condition holds, for at most 20 seconds.
-bool serveUntil(const std::function<bool()>& condition) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > 20000) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(20);
-    }
-    return true;
-}
+using testing::runUntil;
+
+// How long each wait runs this process's event loop (the item answers the
+// panel on it) for its condition at most.
+constexpr std::chrono::seconds timeLimit{20};
 
 } // namespace
 
@@ -43,7 +35,8 @@ TEST(StatusNotifierScaleTests, APanelAt2xScalesUpARunningFrameSentAt1x) {
     static int argc = 1;
     static char name[] = "app_x11_tests";
     static char* argv[] = {name, nullptr};
-    if (!qApp) new QGuiApplication(argc, argv);
+    // A QApplication, as the binary's other tests need one whichever runs first.
+    if (!qApp) new QApplication(argc, argv);
     ::setenv("QT_SCALE_FACTOR", "2", 1);
     host.start();
     ::unsetenv("QT_SCALE_FACTOR");
@@ -61,13 +54,17 @@ TEST(StatusNotifierScaleTests, APanelAt2xScalesUpARunningFrameSentAt1x) {
         item.showFrame(frame);
         ASSERT_EQ(item.iconPixmaps().size(), 1);
         ASSERT_EQ(item.iconPixmaps().front().width, frame->at1x.width());
-        ASSERT_TRUE(serveUntil([&] { return host.registeredItems().size() == 1; })) << "the item never registered";
+        ASSERT_TRUE(runUntil([&] { return host.registeredItems().size() == 1; }, timeLimit))
+            << "the item never registered";
         // Drawn once the panel has read it; the same on two looks in a row.
         std::optional<QRect> shown, before;
-        ASSERT_TRUE(serveUntil([&] {
-            before = std::exchange(shown, host.iconArea());
-            return shown && shown == before;
-        })) << "the panel shows no icon";
+        ASSERT_TRUE(runUntil(
+            [&] {
+                before = std::exchange(shown, host.iconArea());
+                return shown && shown == before;
+            },
+            timeLimit))
+            << "the panel shows no icon";
         // At 2x the panel draws the 23 x 16 frame at twice its size (as it
         // draws the 46 x 32 image of a still one), not at its own pixel size.
         EXPECT_GE(shown->width(), frame->at1x.width() * 5 / 4) << shown->width() << "x" << shown->height();
