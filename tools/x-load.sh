@@ -93,7 +93,7 @@ desktop_loop() {
     local display=":$(head -n1 "$dir/display")"
     XAUTHORITY="$dir/xauthority" xauth -q add "$display" MIT-MAGIC-COOKIE-1 "$cookie"
     export DISPLAY="$display" XAUTHORITY="$dir/xauthority"
-    openbox --sm-disable >/dev/null 2>&1 &
+    XDG_CACHE_HOME="$dir" openbox --sm-disable >/dev/null 2>&1 &
     wm=$!
     pause 2 10
     if [ $((round % 2)) -eq 0 ]; then
@@ -131,7 +131,7 @@ stray_loop() {
     Xvfb "$display" -nolisten tcp >/dev/null 2>&1 &
     xvfb=$!
     for _ in $(seq 1 40); do XAUTHORITY=/dev/null xdpyinfo -display "$display" >/dev/null 2>&1 && break; sleep 0.05; done
-    DISPLAY=$display XAUTHORITY=/dev/null openbox --replace --sm-disable >/dev/null 2>&1 &
+    DISPLAY=$display XAUTHORITY=/dev/null XDG_CACHE_HOME="$work" openbox --replace --sm-disable >/dev/null 2>&1 &
     wm=$!
     DISPLAY=$display XAUTHORITY=/dev/null trayer --edge top --align left --width 10 >/dev/null 2>&1 &
     host=$!
