@@ -105,10 +105,10 @@ TEST_F(ProcessSamplerTests, cpuPercentComesFromTheBaselineOfThePreviousSampling)
 }
 
 TEST_F(ProcessSamplerTests, unreadableFactsRemoveOnlyThemselves) {
-    addProcess(20, 1, std::nullopt, {"python3", "-m", "hermes"});       // task info refused
-    addProcess(21, 1, second, {}, std::nullopt);                         // no arguments, no cwd
-    addProcess(22, 1, second, {"a", "", "b"}, std::string());            // empty argument, empty cwd
-    addProcess(23, 1, second, {"claude", "--resume \xFF\xFE", "x"});     // invalid middle argument
+    addProcess(20, 1, std::nullopt, {"python3", "-m", "hermes"});    // task info refused
+    addProcess(21, 1, second, {}, std::nullopt);                     // no arguments, no cwd
+    addProcess(22, 1, second, {"a", "", "b"}, std::string());        // empty argument, empty cwd
+    addProcess(23, 1, second, {"claude", "--resume \xFF\xFE", "x"}); // invalid middle argument
     addProcess(24, 1, second, {});
     FakeProcessTable::Process gone;
     gone.pid = 25;
@@ -226,41 +226,58 @@ TEST_F(ProcessSamplerTests, theReaderWaitsForTheFirstSamplingOnly) {
     EXPECT_EQ(table->listingCount(), 1);
 
     // Stale now, and the next sampling held up: the stale list comes at once.
-    std::mutex gate;
-    std::condition_variable changed;
-    bool released = false;
-    table->setListingHook([&] {
-        std::unique_lock<std::mutex> lock(gate);
-        changed.wait(lock, [&] { return released; });
+    // The gate is shared with the sampling's thread, which may reach it only
+    // after the test has let it go (on a busy machine), and the test waits
+    // for that thread to end.
+    struct Gate {
+        std::mutex lock;
+        std::condition_variable changed;
+        bool released = false;
+        std::optional<ProcessSampleList> later;
+    };
+    const auto gate = std::make_shared<Gate>();
+    table->setListingHook([gate] {
+        std::unique_lock<std::mutex> lock(gate->lock);
+        gate->changed.wait(lock, [&] { return gate->released; });
     });
     clock = clock + 11;
-    std::optional<ProcessSampleList> later;
     std::thread late([&] {
         auto list = reader();
-        std::lock_guard<std::mutex> lock(gate);
-        later = std::move(list);
-        changed.notify_all();
+        std::lock_guard<std::mutex> lock(gate->lock);
+        gate->later = std::move(list);
+        gate->changed.notify_all();
     });
     {
-        std::unique_lock<std::mutex> lock(gate);
-        changed.wait_for(lock, std::chrono::seconds(30), [&] { return later.has_value(); });
-        EXPECT_TRUE(later) << "a later call waited for the sampling";
-        released = true;
+        std::unique_lock<std::mutex> lock(gate->lock);
+        gate->changed.wait_for(lock, std::chrono::seconds(30), [&] { return gate->later.has_value(); });
+        EXPECT_TRUE(gate->later) << "a later call waited for the sampling";
+        gate->released = true;
     }
-    changed.notify_all();
+    gate->changed.notify_all();
     late.join();
+    Sampler::testing::waitForCacheRefresh();
+    const std::optional<ProcessSampleList>& later = gate->later;
     EXPECT_TRUE(later && later->sharesStorageWith(first));
 }
 
 TEST(ProcessTreeTests, sumsRootsAndDescendantsOnce) {
     auto make = [](int64_t pid, int64_t parent, std::optional<double> cpu, std::optional<int64_t> rss) {
-        return ProcessResourceSample{.pid = pid, .parentPID = parent, .cpuPercent = cpu, .residentMemoryBytes = rss,
-                                     .command = "p", .cwd = std::nullopt};
+        return ProcessResourceSample{.pid = pid,
+                                     .parentPID = parent,
+                                     .cpuPercent = cpu,
+                                     .residentMemoryBytes = rss,
+                                     .command = "p",
+                                     .cwd = std::nullopt};
     };
     std::vector<ProcessResourceSample> samples = {
-        make(9, 1, 10.0, 100), make(11, 9, 5.0, 50), make(12, 9, std::nullopt, 25), make(13, 99, 1.0, 1),
-        make(40, 40, 1.0, 7),                        // its own parent
-        make(50, 52, 2.0, std::nullopt), make(51, 50, 3.0, std::nullopt), make(52, 51, std::nullopt, std::nullopt),
+        make(9, 1, 10.0, 100),
+        make(11, 9, 5.0, 50),
+        make(12, 9, std::nullopt, 25),
+        make(13, 99, 1.0, 1),
+        make(40, 40, 1.0, 7), // its own parent
+        make(50, 52, 2.0, std::nullopt),
+        make(51, 50, 3.0, std::nullopt),
+        make(52, 51, std::nullopt, std::nullopt),
     };
     ProcessTree tree(samples);
 
