@@ -47,4 +47,8 @@ std::string moodSymbol(StatusWording::Mood mood) {
     return "checkmark";
 }
 
+std::string floatingWindowButtonTitle(const HotkeyShortcut& windowShortcut) {
+    return "Show Floating Window (" + windowShortcut.displayString() + ")";
+}
+
 } // namespace brindleaf::DashboardLayout

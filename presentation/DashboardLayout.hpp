@@ -2,6 +2,7 @@
 
 #include "presentation/StatusWording.hpp"
 #include "presentation/ThemeColor.hpp"
+#include "services/HotkeyShortcut.hpp"
 
 #include <cstddef>
 #include <optional>
@@ -35,6 +36,10 @@ double scrollAreaHeight(double contentHeight, std::optional<double> visibleScree
 // updated the secondary colour and "clock".
 ThemeColor moodColor(StatusWording::Mood mood);
 std::string moodSymbol(StatusWording::Mood mood);
+
+// The help and accessible name of the header's floating-window button:
+// "Show Floating Window (Ctrl+Alt+Super+A)".
+std::string floatingWindowButtonTitle(const HotkeyShortcut& windowShortcut);
 
 } // namespace DashboardLayout
 

@@ -263,9 +263,9 @@ void StatusDashboardView::buildHeader(QVBoxLayout* layout) {
     texts->addWidget(heroTitle_);
     texts->addWidget(heroSummary_);
     row->addLayout(texts, 1);
-    floatingButtonShortcut_ = qstr(model_.settings().windowShortcut().displayString());
-    floatingButton_ = new HoverSymbolButton("macwindow", "Show Floating Window (" + floatingButtonShortcut_ + ")", 40,
-                                            HoverSymbolButton::Shape::circle, 0.42 * 40, header);
+    floatingButtonTitle_ = qstr(DashboardLayout::floatingWindowButtonTitle(model_.settings().windowShortcut()));
+    floatingButton_ = new HoverSymbolButton("macwindow", floatingButtonTitle_, 40, HoverSymbolButton::Shape::circle,
+                                            0.42 * 40, header);
     floatingButton_->setObjectName("showFloatingWindow");
     connect(floatingButton_, &QAbstractButton::clicked, this, [this] { run(model_.actions.onOpenGlanceWindow); });
     row->addWidget(floatingButton_);
@@ -472,10 +472,9 @@ void StatusDashboardView::applyHeader(const AgentStatusSnapshot& shown) {
     heroBadge_->setProperty("count", QVariant::fromValue<qlonglong>(running + waiting));
     heroTitle_->setText(qstr(StatusWording::title(mood)));
     heroSummary_->setText(qstr(StatusWording::summary(mood, running, waiting, std::nullopt, now())));
-    const QString shortcut = qstr(model_.settings().windowShortcut().displayString());
-    if (shortcut != floatingButtonShortcut_) {
-        floatingButtonShortcut_ = shortcut;
-        const QString title = "Show Floating Window (" + shortcut + ")";
+    const QString title = qstr(DashboardLayout::floatingWindowButtonTitle(model_.settings().windowShortcut()));
+    if (title != floatingButtonTitle_) {
+        floatingButtonTitle_ = title;
         floatingButton_->setToolTip(plainToolTip(title));
         floatingButton_->setAccessibleName(title);
     }

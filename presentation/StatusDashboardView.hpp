@@ -94,7 +94,7 @@ private:
     ElidedLabel* heroTitle_ = nullptr;
     ElidedLabel* heroSummary_ = nullptr;
     HoverSymbolButton* floatingButton_ = nullptr;
-    QString floatingButtonShortcut_;
+    QString floatingButtonTitle_;
     QScrollArea* scroll_ = nullptr;
     QWidget* panel_ = nullptr;
     QVBoxLayout* sessionsLayout_ = nullptr;

@@ -17,11 +17,24 @@ struct KeyNameEntry {
     const char* name;
 };
 
+// Keys named as a Linux desktop names them. Keys outside this table show what
+// the current keyboard layout prints on them (letters, digits, punctuation).
 constexpr KeyNameEntry specialKeyNames[] = {
-    {49, "Space"}, {36, "↩"},  {48, "⇥"},  {53, "⎋"},  {51, "⌫"},  {117, "⌦"}, {123, "←"},
-    {124, "→"},    {126, "↑"}, {125, "↓"}, {115, "↖"}, {119, "↘"}, {116, "⇞"}, {121, "⇟"},
-    {122, "F1"},   {120, "F2"}, {99, "F3"}, {118, "F4"}, {96, "F5"},  {97, "F6"},  {98, "F7"},
-    {100, "F8"},   {101, "F9"}, {109, "F10"}, {103, "F11"}, {111, "F12"},
+    {49, "Space"},     {36, "Return"},       {48, "Tab"},        {53, "Escape"},
+    {51, "Backspace"}, {117, "Delete"},      {114, "Insert"},    {123, "Left"},
+    {124, "Right"},    {126, "Up"},          {125, "Down"},      {115, "Home"},
+    {119, "End"},      {116, "Page Up"},     {121, "Page Down"}, {110, "Menu"},
+    {71, "Num Lock"},  {122, "F1"},          {120, "F2"},        {99, "F3"},
+    {118, "F4"},       {96, "F5"},           {97, "F6"},         {98, "F7"},
+    {100, "F8"},       {101, "F9"},          {109, "F10"},       {103, "F11"},
+    {111, "F12"},      {105, "F13"},         {107, "F14"},       {113, "F15"},
+    {106, "F16"},      {64, "F17"},          {79, "F18"},        {80, "F19"},
+    {90, "F20"},       {82, "Keypad 0"},     {83, "Keypad 1"},   {84, "Keypad 2"},
+    {85, "Keypad 3"},  {86, "Keypad 4"},     {87, "Keypad 5"},   {88, "Keypad 6"},
+    {89, "Keypad 7"},  {91, "Keypad 8"},     {92, "Keypad 9"},   {65, "Keypad Decimal"},
+    {67, "Keypad *"},  {69, "Keypad +"},     {75, "Keypad /"},   {78, "Keypad -"},
+    {81, "Keypad ="},  {76, "Keypad Enter"}, {72, "Volume Up"},  {73, "Volume Down"},
+    {74, "Mute"},
 };
 
 // The layout lookup can take key codes up to this value.
@@ -57,10 +70,10 @@ std::optional<std::uint32_t> unsigned32(const nlohmann::json& object, const char
 
 std::string HotkeyShortcut::displayString() const {
     std::string text;
-    if (carbonModifiers & controlModifier) text += "⌃";
-    if (carbonModifiers & optionModifier) text += "⌥";
-    if (carbonModifiers & shiftModifier) text += "⇧";
-    if (carbonModifiers & commandModifier) text += "⌘";
+    if (carbonModifiers & controlModifier) text += "Ctrl+";
+    if (carbonModifiers & optionModifier) text += "Alt+";
+    if (carbonModifiers & shiftModifier) text += "Shift+";
+    if (carbonModifiers & commandModifier) text += "Super+";
     return text + keyName();
 }
 

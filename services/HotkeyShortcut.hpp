@@ -10,6 +10,7 @@ namespace brindleaf {
 
 // A global keyboard shortcut: a layout-independent key code and a Carbon
 // modifier mask (command 0x100, shift 0x200, option 0x800, control 0x1000).
+// On this desktop command is the Super key and option the Alt key.
 struct HotkeyShortcut {
     static constexpr std::uint32_t commandModifier = 0x100;
     static constexpr std::uint32_t shiftModifier = 0x200;
@@ -26,9 +27,11 @@ struct HotkeyShortcut {
     // Whether the modifiers hold command, option or control.
     bool hasRequiredModifier() const { return (carbonModifiers & requiredModifierMask) != 0; }
 
-    // The modifier symbols present, always in the order ⌃ ⌥ ⇧ ⌘, then keyName().
+    // The modifiers present, always in the order Ctrl, Alt, Shift, Super, then
+    // keyName(), joined by "+": "Ctrl+Alt+Super+S". The one text a shortcut is
+    // shown as, everywhere.
     std::string displayString() const;
-    // The fixed name of a special key; else what the key shows on the current
+    // The fixed name of a special key ("Space", "Return", "Left", "F5"); else what the key shows on the current
     // keyboard layout, upper-cased; else "Key " and the code in decimal.
     std::string keyName() const;
 

@@ -29,7 +29,7 @@ public:
     static constexpr const char* recordingAccessibilityLabel = "Recording shortcut";
     static constexpr const char* accessibilityHint = "Click, then press a new key combination.";
     static constexpr const char* resetAccessibilityLabel = "Restore default shortcut";
-    static constexpr const char* needsModifierMessage = "Include ⌘, ⌥, or ⌃ in the shortcut.";
+    static constexpr const char* needsModifierMessage = "Include Ctrl, Alt or Super in the shortcut.";
 
     // `hotkeyID`: the global hot key that carries this shortcut (1 or 2), whose
     // registration the message line reports; none for no such report.
@@ -48,12 +48,12 @@ public:
     const HotkeyShortcut& defaultShortcut() const { return defaultShortcut_; }
 
     bool isRecording() const { return recording_ != nullptr; }
-    // "Type Shortcut…" while recording, else the shortcut ("⌃⌥⌘S").
+    // "Type Shortcut…" while recording, else the shortcut ("Ctrl+Alt+Super+S").
     std::string buttonTitle() const;
-    // "Recording shortcut" while recording, else "Shortcut ⌃⌥⌘S".
+    // "Recording shortcut" while recording, else "Shortcut Ctrl+Alt+Super+S".
     std::string buttonAccessibilityLabel() const;
     bool isResetEnabled() const { return !(shortcut_ == defaultShortcut_); }
-    // "Restore Default (⌃⌥⌘S)".
+    // "Restore Default (Ctrl+Alt+Super+S)".
     std::string resetHelp() const;
     // The recording problem, else what keeps the shown shortcut from working; absent when all is well.
     std::optional<std::string> message() const;

@@ -287,8 +287,8 @@ TEST(StatusDashboardView, FloatingWindowButtonNamesTheShortcut) {
                                                         HotkeyShortcut::commandModifier}),
               ShortcutChangeResult::accepted);
     f.settle();
-    EXPECT_EQ(button->accessibleName(), QString::fromUtf8("Show Floating Window (\u2303\u21E7\u2318Space)"));
-    EXPECT_TRUE(button->toolTip().contains(QString::fromUtf8("Show Floating Window (\u2303\u21E7\u2318Space)")));
+    EXPECT_EQ(button->accessibleName(), QString("Show Floating Window (Ctrl+Shift+Super+Space)"));
+    EXPECT_TRUE(button->toolTip().contains(QString("Show Floating Window (Ctrl+Shift+Super+Space)")));
 }
 
 // A row whose trailing element changed counts with its new height in the

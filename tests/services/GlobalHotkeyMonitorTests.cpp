@@ -55,7 +55,7 @@ TEST_F(GlobalHotkeyMonitorTest, RegisteredShortcutFiresOnTheMainQueueAndIsLogged
     EXPECT_EQ(monitor.registration(),
               (HotkeyRegistration{HotkeyRegistration::State::registered, toggleDefault, KeyGrabResult::grabbed}));
     ASSERT_EQ(hotkeyLines().size(), 1u);
-    EXPECT_EQ(hotkeyLines()[0].message, "hotkey.registered id=1 display=⌃⌥⌘S");
+    EXPECT_EQ(hotkeyLines()[0].message, "hotkey.registered id=1 display=Ctrl+Alt+Super+S");
     EXPECT_EQ(hotkeyLines()[0].level, LogLevel::info);
 
     grabber->press(chordS);
@@ -145,7 +145,7 @@ TEST_F(GlobalHotkeyMonitorTest, SuspensionReleasesEveryHotKeyAndTakesTheLatestSh
     window.registerShortcut(windowDefault);
     std::vector<std::uint32_t> told;
     auto observer = GlobalHotkeyMonitor::addRegistrationObserver([&](std::uint32_t id) { told.push_back(id); });
-    const HotkeyShortcut recorded{2, 6400}; // ⌃⌥⌘D
+    const HotkeyShortcut recorded{2, 6400}; // Ctrl+Alt+Super+D
     {
         GlobalHotkeyMonitor::Suspension suspension;
         EXPECT_TRUE(GlobalHotkeyMonitor::isSuspended());
@@ -169,7 +169,7 @@ TEST_F(GlobalHotkeyMonitorTest, ChordsAndLayoutTextFollowTheKeyboard) {
     EXPECT_FALSE(GlobalHotkeyMonitor::chordOf({200, 256}));
 
     grabber->setKeyText("AB01", "y"); // a German keyboard
-    EXPECT_EQ((HotkeyShortcut{6, 6400}).displayString(), "⌃⌥⌘Y");
+    EXPECT_EQ((HotkeyShortcut{6, 6400}).displayString(), "Ctrl+Alt+Super+Y");
     grabber->setKeycodeName(52, "AB01");
     EXPECT_EQ(GlobalHotkeyMonitor::keyCodeOfNativeKey(52), 6u);
     EXPECT_FALSE(GlobalHotkeyMonitor::keyCodeOfNativeKey(53));

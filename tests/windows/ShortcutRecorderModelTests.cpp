@@ -65,10 +65,10 @@ protected:
 
 TEST_F(ShortcutRecorderModelTest, ShowsTheShortcutAndItsDefault) {
     auto recorder = toggleRecorder();
-    EXPECT_EQ(recorder.buttonTitle(), "⌃⌥⌘S");
-    EXPECT_EQ(recorder.buttonAccessibilityLabel(), "Shortcut ⌃⌥⌘S");
+    EXPECT_EQ(recorder.buttonTitle(), "Ctrl+Alt+Super+S");
+    EXPECT_EQ(recorder.buttonAccessibilityLabel(), "Shortcut Ctrl+Alt+Super+S");
     EXPECT_FALSE(recorder.isResetEnabled());
-    EXPECT_EQ(recorder.resetHelp(), "Restore Default (⌃⌥⌘S)");
+    EXPECT_EQ(recorder.resetHelp(), "Restore Default (Ctrl+Alt+Super+S)");
     EXPECT_EQ(recorder.message(), std::nullopt);
     recorder.pressRecordButton();
     EXPECT_EQ(recorder.buttonTitle(), "Type Shortcut…");
@@ -90,25 +90,26 @@ TEST_F(ShortcutRecorderModelTest, KeysWhileRecording) {
     EXPECT_TRUE(recorder.isRecording());
 
     EXPECT_TRUE(recorder.keyDown(0, shift));
-    EXPECT_EQ(recorder.message(), "Include ⌘, ⌥, or ⌃ in the shortcut.");
+    EXPECT_EQ(recorder.message(), "Include Ctrl, Alt or Super in the shortcut.");
     EXPECT_TRUE(recorder.keyDown(0, 0));
-    EXPECT_EQ(recorder.message(), "Include ⌘, ⌥, or ⌃ in the shortcut.");
+    EXPECT_EQ(recorder.message(), "Include Ctrl, Alt or Super in the shortcut.");
 
     EXPECT_TRUE(recorder.keyDown(0, all3)) << "the other slot's shortcut";
-    EXPECT_EQ(recorder.message(), "The other shortcut already uses ⌃⌥⌘A.");
+    EXPECT_EQ(recorder.message(), "The other shortcut already uses Ctrl+Alt+Super+A.");
     EXPECT_TRUE(recorder.isRecording());
 
     EXPECT_TRUE(recorder.keyDown(53, control)) << "Escape";
     EXPECT_FALSE(recorder.isRecording());
     EXPECT_EQ(store.toggleShortcut(), ProviderSettingsStore::defaultToggleShortcut);
-    EXPECT_EQ(recorder.message(), "The other shortcut already uses ⌃⌥⌘A.") << "Escape keeps the last problem";
+    EXPECT_EQ(recorder.message(), "The other shortcut already uses Ctrl+Alt+Super+A.")
+        << "Escape keeps the last problem";
 
     recorder.pressRecordButton();
     EXPECT_EQ(recorder.message(), std::nullopt) << "a new recording starts clean";
     EXPECT_TRUE(recorder.keyDown(2, control | shift));
     EXPECT_FALSE(recorder.isRecording());
     EXPECT_EQ(store.toggleShortcut(), (HotkeyShortcut{2, control | shift}));
-    EXPECT_EQ(recorder.buttonTitle(), "⌃⇧D");
+    EXPECT_EQ(recorder.buttonTitle(), "Ctrl+Shift+D");
 }
 
 TEST_F(ShortcutRecorderModelTest, HotKeysAreReleasedWhileRecordingAndTheNewShortcutIsTakenAfter) {
@@ -133,7 +134,8 @@ TEST_F(ShortcutRecorderModelTest, SaysWhenTheSystemRefusesTheShortcut) {
     queue.drain();
     EXPECT_GT(changes, 0);
     EXPECT_EQ(store.toggleShortcut(), (HotkeyShortcut{2, all3})) << "the shortcut stays stored";
-    EXPECT_EQ(recorder.message(), "Another app already uses ⌃⌥⌘D, so it does nothing here. Choose another shortcut.");
+    EXPECT_EQ(recorder.message(),
+              "Another app already uses Ctrl+Alt+Super+D, so it does nothing here. Choose another shortcut.");
     EXPECT_NE(log->messages().end(),
               std::find(log->messages().begin(), log->messages().end(), "hotkey.register.failed id=1 status=10"));
 
@@ -148,7 +150,7 @@ TEST_F(ShortcutRecorderModelTest, WithoutAnXServerTheRecorderStillRecords) {
     GlobalHotkeyMonitor::setKeyGrabber(std::make_shared<FakeKeyGrabber>(&queue, false));
     registerBoth();
     auto recorder = toggleRecorder();
-    EXPECT_EQ(recorder.message(), "Global shortcuts need an X11 session; ⌃⌥⌘Key 1 does nothing here.");
+    EXPECT_EQ(recorder.message(), "Global shortcuts need an X11 session; Ctrl+Alt+Super+Key 1 does nothing here.");
     recorder.pressRecordButton();
     recorder.keyDown(2, control);
     queue.drain();
@@ -166,7 +168,7 @@ TEST_F(ShortcutRecorderModelTest, ResetStopsRecordingAndClearsTheProblem) {
     EXPECT_FALSE(recorder.isRecording());
     EXPECT_FALSE(recorder.problem());
     EXPECT_EQ(store.toggleShortcut(), ProviderSettingsStore::defaultToggleShortcut);
-    EXPECT_EQ(recorder.buttonTitle(), "⌃⌥⌘S");
+    EXPECT_EQ(recorder.buttonTitle(), "Ctrl+Alt+Super+S");
 }
 
 TEST(ShortcutRecorderModel, ModifierFlagsAndUSCharacters) {

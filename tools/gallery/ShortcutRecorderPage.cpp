@@ -1,5 +1,5 @@
 // The shortcut recorder in each of its states, with the default panel
-// shortcut, on a US keyboard whose ⌃⌥⌘D another program holds.
+// shortcut, on a US keyboard whose Ctrl+Alt+Super+D another program holds.
 #include "tools/gallery/GalleryRegistry.hpp"
 
 #include "platform/FakeKeyGrabber.hpp"

@@ -1,10 +1,12 @@
 // The texts the program shows or prints name only what this build uses: this
 // computer and its own status record store, never another platform's computer
-// or cloud service.
+// or cloud service, and keys by the names this keyboard gives them.
 #include "app/HeadlessCloudModes.hpp"
 #include "platform/CloudRecordStoreError.hpp"
+#include "presentation/DashboardLayout.hpp"
 #include "presentation/SampleStatusSnapshot.hpp"
 #include "presentation/StatusWording.hpp"
+#include "services/HotkeyShortcut.hpp"
 #include "services/LaunchAtLoginController.hpp"
 #include "sync/CloudKitStatusErrorPresenter.hpp"
 #include "sync/CloudKitStatusRuntimeSupport.hpp"
@@ -18,6 +20,7 @@
 #include "windows/DiagnosticsPaneContent.hpp"
 #include "windows/GeneralPaneContent.hpp"
 #include "windows/SettingsWindowContent.hpp"
+#include "windows/ShortcutRecorderModel.hpp"
 #include "windows/WelcomeContent.hpp"
 
 #include <gtest/gtest.h>
@@ -74,8 +77,69 @@ TEST(UserVisibleText, TheMatcherFindsThePlatformWordsAndOnlyThem) {
     EXPECT_EQ(otherPlatformWords("This machine's macros, the tray panel"), "");
 }
 
-TEST(UserVisibleText, NoTextNamesAnotherPlatformsComputerOrCloud) {
+// The key symbols of another platform's keyboard a text holds, in the order
+// of this list; empty when none.
+std::string otherPlatformKeySymbols(const std::string& text) {
+    static const char* const symbols[] = {"⌘", "⌥", "⌃", "⇧", "⎋", "⌫", "⌦", "↩", "⇥", "⇞", "⇟", "↖", "↘"};
+    std::string found;
+    for (const char* symbol : symbols) {
+        if (text.find(symbol) != std::string::npos) found += symbol;
+    }
+    return found;
+}
+
+// Every text a shortcut is shown in: the shortcut itself with each modifier
+// mask and each key of a PC keyboard, the recorder's button, help and
+// messages, and the dashboard's floating-window button.
+std::vector<std::string> shortcutTexts() {
     std::vector<std::string> texts;
+    for (std::uint32_t keyCode = 0; keyCode < 128; ++keyCode) {
+        for (std::uint32_t mask = 0; mask < 16; ++mask) {
+            std::uint32_t modifiers = 0;
+            if (mask & 1) modifiers |= HotkeyShortcut::controlModifier;
+            if (mask & 2) modifiers |= HotkeyShortcut::optionModifier;
+            if (mask & 4) modifiers |= HotkeyShortcut::shiftModifier;
+            if (mask & 8) modifiers |= HotkeyShortcut::commandModifier;
+            texts.push_back(HotkeyShortcut{keyCode, modifiers}.displayString());
+        }
+    }
+    texts.emplace_back(ShortcutRecorderModel::needsModifierMessage);
+    texts.emplace_back(ShortcutRecorderModel::recordingTitle);
+    texts.emplace_back(ShortcutRecorderModel::accessibilityHint);
+    const HotkeyShortcut panel{1, 6400};
+    const HotkeyShortcut window{0, 6400};
+    for (int status : {KeyGrabResult::badAccess, KeyGrabResult::noServer, KeyGrabResult::noSuchKey, 2}) {
+        texts.push_back(ShortcutRecorderModel::registrationMessage({HotkeyRegistration::State::failed, panel, status})
+                            .value_or(""));
+    }
+    ShortcutRecorderModel recorder(
+        {49, HotkeyShortcut::commandModifier}, panel,
+        [&](const HotkeyShortcut& pressed) {
+            return pressed == window ? ShortcutChangeResult::duplicate : ShortcutChangeResult::accepted;
+        },
+        [] {});
+    texts.push_back(recorder.buttonTitle());
+    texts.push_back(recorder.buttonAccessibilityLabel());
+    texts.push_back(recorder.resetHelp());
+    recorder.pressRecordButton();
+    recorder.keyDown(window.keyCode, window.carbonModifiers);
+    texts.push_back(recorder.message().value_or(""));
+    EXPECT_NE(texts.back().find("already uses Ctrl+Alt+Super+"), std::string::npos) << texts.back();
+    texts.push_back(DashboardLayout::floatingWindowButtonTitle(window));
+    return texts;
+}
+
+TEST(UserVisibleText, TheSymbolMatcherFindsOtherKeyboardsSymbols) {
+    EXPECT_EQ(otherPlatformKeySymbols("Press ⌃⌥⌘S or ⇧↩"), "⌘⌥⌃⇧↩");
+    EXPECT_EQ(otherPlatformKeySymbols("Ctrl+Alt+Super+S, Shift+Return, Left →"), "");
+}
+
+TEST(UserVisibleText, NoShortcutTextCarriesAnotherKeyboardsSymbols) {
+    for (const std::string& text : shortcutTexts()) EXPECT_EQ(otherPlatformKeySymbols(text), "") << text;
+}
+
+TEST(UserVisibleText, NoTextNamesAnotherPlatformsComputerOrCloud) {
+    std::vector<std::string> texts = shortcutTexts();
     const Date now = 1.8e9;
 
     // Every sentence the cloud operations' errors are shown as, in the
@@ -138,7 +202,10 @@ TEST(UserVisibleText, NoTextNamesAnotherPlatformsComputerOrCloud) {
         texts.emplace_back(text);
     }
 
-    for (const std::string& text : texts) EXPECT_EQ(otherPlatformWords(text), "") << text;
+    for (const std::string& text : texts) {
+        EXPECT_EQ(otherPlatformWords(text), "") << text;
+        EXPECT_EQ(otherPlatformKeySymbols(text), "") << text;
+    }
 }
 
 } // namespace

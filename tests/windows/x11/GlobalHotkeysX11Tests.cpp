@@ -7,7 +7,9 @@
 #include "services/ProviderSettingsStore.hpp"
 #include "tests/support/FontconfigLeakSuppression.hpp"
 #include "tests/support/OtherX11Client.hpp"
+#include "tests/support/TempDir.hpp"
 #include "tests/windows/x11/WindowsX11TestSupport.hpp"
+#include "windows/GeneralSettingsPane.hpp"
 #include "windows/ShortcutRecorderView.hpp"
 
 #include <QApplication>
@@ -95,8 +97,8 @@ protected:
 
 TEST_F(GlobalHotkeysX11Test, DefaultShortcutsFireOnceAlsoWithNumLockAndTheOldChordGoesSilent) {
     registerBoth();
-    EXPECT_TRUE(logged("hotkey.registered id=1 display=⌃⌥⌘S"));
-    EXPECT_TRUE(logged("hotkey.registered id=2 display=⌃⌥⌘A"));
+    EXPECT_TRUE(logged("hotkey.registered id=1 display=Ctrl+Alt+Super+S"));
+    EXPECT_TRUE(logged("hotkey.registered id=2 display=Ctrl+Alt+Super+A"));
     pressThenMark("key ctrl+alt+super+s");
     EXPECT_EQ(togglePresses, 1);
     pressThenMark("key Num_Lock key ctrl+alt+super+s key Num_Lock");
@@ -111,9 +113,9 @@ TEST_F(GlobalHotkeysX11Test, DefaultShortcutsFireOnceAlsoWithNumLockAndTheOldCho
 }
 
 TEST_F(GlobalHotkeysX11Test, ResettingThroughAMomentOfEqualShortcutsKeepsBothGrabs) {
-    // Panel on ⌃⌥⌘A and window on ⌃⌥⌘S, then the panel's reset: the window first moves to
-    // its default (both ⌃⌥⌘A for a moment), then the panel takes ⌃⌥⌘S.
-    store.setWindowShortcut({13, 6400}); // ⌃⌥⌘W, out of the way
+    // Panel on Ctrl+Alt+Super+A and window on Ctrl+Alt+Super+S, then the panel's reset: the window first moves to
+    // its default (both Ctrl+Alt+Super+A for a moment), then the panel takes Ctrl+Alt+Super+S.
+    store.setWindowShortcut({13, 6400}); // Ctrl+Alt+Super+W, out of the way
     store.setToggleShortcut(ProviderSettingsStore::defaultWindowShortcut);
     store.setWindowShortcut(ProviderSettingsStore::defaultToggleShortcut);
     queue.drain();
@@ -141,18 +143,18 @@ TEST_F(GlobalHotkeysX11Test, AChordHeldByAnotherClientIsLoggedAndShownByTheRecor
         GlobalHotkeyMonitor::toggleHotkeyID));
     auto* message = view.findChild<QLabel*>("shortcutMessage");
     EXPECT_EQ(message->text().toStdString(),
-              "Another app already uses ⌃⌥⌘S, so it does nothing here. Choose another shortcut.");
+              "Another app already uses Ctrl+Alt+Super+S, so it does nothing here. Choose another shortcut.");
 }
 
 TEST_F(GlobalHotkeysX11Test, DisplayStringFollowsTheLayout) {
-    EXPECT_EQ((HotkeyShortcut{1, 6400}).displayString(), "⌃⌥⌘S");
-    EXPECT_EQ((HotkeyShortcut{6, 6400}).displayString(), "⌃⌥⌘Z");
+    EXPECT_EQ((HotkeyShortcut{1, 6400}).displayString(), "Ctrl+Alt+Super+S");
+    EXPECT_EQ((HotkeyShortcut{6, 6400}).displayString(), "Ctrl+Alt+Super+Z");
     run("setxkbmap de");
-    EXPECT_TRUE(waitFor([] { return (HotkeyShortcut{6, 6400}).displayString() == "⌃⌥⌘Y"; }));
-    EXPECT_EQ((HotkeyShortcut{41, 256}).displayString(), "⌘Ö");
-    EXPECT_EQ((HotkeyShortcut{1, 6400}).displayString(), "⌃⌥⌘S");
+    EXPECT_TRUE(waitFor([] { return (HotkeyShortcut{6, 6400}).displayString() == "Ctrl+Alt+Super+Y"; }));
+    EXPECT_EQ((HotkeyShortcut{41, 256}).displayString(), "Super+Ö");
+    EXPECT_EQ((HotkeyShortcut{1, 6400}).displayString(), "Ctrl+Alt+Super+S");
     run("setxkbmap us");
-    EXPECT_TRUE(waitFor([] { return (HotkeyShortcut{6, 6400}).displayString() == "⌃⌥⌘Z"; }));
+    EXPECT_TRUE(waitFor([] { return (HotkeyShortcut{6, 6400}).displayString() == "Ctrl+Alt+Super+Z"; }));
 }
 
 TEST_F(GlobalHotkeysX11Test, WhileRecordingTheOtherShortcutReachesTheRecorder) {
@@ -172,7 +174,7 @@ TEST_F(GlobalHotkeysX11Test, WhileRecordingTheOtherShortcutReachesTheRecorder) {
     ASSERT_TRUE(view.model().isRecording());
 
     run("xdotool key ctrl+alt+super+a");
-    EXPECT_TRUE(waitFor([&] { return message->text() == "The other shortcut already uses ⌃⌥⌘A."; }))
+    EXPECT_TRUE(waitFor([&] { return message->text() == "The other shortcut already uses Ctrl+Alt+Super+A."; }))
         << message->text().toStdString();
     EXPECT_EQ(windowPresses, 0);
     EXPECT_TRUE(view.model().isRecording());
@@ -189,4 +191,41 @@ TEST_F(GlobalHotkeysX11Test, WhileRecordingTheOtherShortcutReachesTheRecorder) {
     queue.drain();
     pressThenMark("key ctrl+shift+super+d");
     EXPECT_EQ(togglePresses, 2) << "the recorded shortcut works";
+}
+
+TEST_F(GlobalHotkeysX11Test, TheGeneralPaneNamesRecordedKeysInModifierOrderWhateverTheOrderPressed) {
+    brindleaf::testing::x11Application();
+    registerBoth();
+    brindleaf::testing::TempDir dir;
+    GeneralSettingsPane pane(std::shared_ptr<ProviderSettingsStore>(std::shared_ptr<void>(), &store),
+                             std::make_shared<LaunchAtLoginController>(
+                                 LaunchAtLoginController::Locations{dir / "autostart", {}, "/usr/bin/brindleaf"}));
+    pane.show();
+    pane.activateWindow();
+    ASSERT_TRUE(waitFor([&] { return pane.isActiveWindow(); }));
+    auto* panel = pane.findChild<QWidget*>("panelShortcut")->findChild<QPushButton*>("shortcutButton");
+    auto* window = pane.findChild<QWidget*>("windowShortcut")->findChild<QPushButton*>("shortcutButton");
+    EXPECT_EQ(panel->text().toStdString(), "Ctrl+Alt+Super+S");
+    EXPECT_EQ(window->text().toStdString(), "Ctrl+Alt+Super+A");
+
+    // Pressed Super first and Ctrl last, still shown Ctrl, Shift, Super. (Not
+    // chords the window manager keeps for itself, such as Ctrl+Alt+Left.)
+    const struct {
+        const char* keys;
+        const char* shown;
+    } presses[] = {
+        {"super+shift+ctrl+F5", "Ctrl+Shift+Super+F5"},
+        {"super+ctrl+Left", "Ctrl+Super+Left"},
+        {"super+alt+ctrl+space", "Ctrl+Alt+Super+Space"},
+        {"shift+alt+Page_Down", "Alt+Shift+Page Down"},
+        {"shift+ctrl+semicolon", "Ctrl+Shift+;"},
+    };
+    for (const auto& press : presses) {
+        panel->setFocus();
+        panel->click();
+        ASSERT_TRUE(pane.findChild<ShortcutRecorderView*>("panelShortcut")->model().isRecording());
+        run(std::string("xdotool key ") + press.keys);
+        EXPECT_TRUE(waitFor([&] { return panel->text().toStdString() == press.shown; }))
+            << press.keys << " shows " << panel->text().toStdString();
+    }
 }
