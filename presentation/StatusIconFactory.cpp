@@ -185,6 +185,11 @@ StatusIconFactory::IconSet makeCloudIconSet(StatusIconRenderingMode mode, Status
     return set;
 }
 
+// "pulse|monochrome|small": the raw values of the three settings.
+std::string cacheKey(StatusIconStyle style, StatusIconRenderingMode mode, StatusIconSizeOption size) {
+    return std::string(toString(style)) + "|" + std::string(toString(mode)) + "|" + std::string(toString(size));
+}
+
 } // namespace
 
 std::optional<QByteArray> StatusIconFactory::loadCompiledResource(const QString& name) {
@@ -218,11 +223,34 @@ StatusIconFactory::IconSet StatusIconFactory::buildIconSet(StatusIconStyle style
 const StatusIconFactory::IconSet& StatusIconFactory::iconSet(StatusIconStyle style, StatusIconRenderingMode mode,
                                                              StatusIconSizeOption size) {
     static std::map<std::string, IconSet> cache;
-    std::string key =
-        std::string(toString(style)) + "|" + std::string(toString(mode)) + "|" + std::string(toString(size));
+    std::string key = cacheKey(style, mode, size);
     auto it = cache.find(key);
     if (it == cache.end()) it = cache.emplace(std::move(key), buildIconSet(style, mode, size)).first;
     return it->second;
+}
+
+const StatusIconFactory::IconSet& StatusIconFactory::trayIconSet(StatusIconStyle style, StatusIconRenderingMode mode,
+                                                                 StatusIconSizeOption size) {
+    static std::map<std::string, IconSet> cache;
+    std::string key = cacheKey(style, mode, size);
+    auto it = cache.find(key);
+    if (it != cache.end()) return it->second;
+
+    const IconSet& source = iconSet(style, mode, size);
+    const G::Size canvas = G::trayCanvas(style);
+    // One placed image per source image: an image that is both idle and a
+    // running frame stays one image.
+    std::map<const StatusIconImage*, StatusIconImageRef> placed;
+    const auto onCanvas = [&](const StatusIconImageRef& image) {
+        auto& made = placed[image.get()];
+        if (!made) made = placedOnCanvas(image, QSize(canvas.width, canvas.height));
+        return made;
+    };
+    IconSet set = source;
+    set.idle = onCanvas(source.idle);
+    set.waiting = onCanvas(source.waiting);
+    for (auto& frame : set.running) frame = onCanvas(frame);
+    return cache.emplace(std::move(key), std::move(set)).first->second;
 }
 
 } // namespace brindleaf

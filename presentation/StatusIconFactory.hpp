@@ -44,6 +44,12 @@ public:
     // same images every time.
     static const IconSet& iconSet(StatusIconStyle style, StatusIconRenderingMode mode, StatusIconSizeOption size);
 
+    // The set as the tray gets it: the images of iconSet() on the style's
+    // tray canvas (StatusIconGeometry::trayCanvas), so that the tray's own
+    // scaling keeps the chosen size; built once per combination, then the
+    // very same images every time. The settings' preview shows iconSet().
+    static const IconSet& trayIconSet(StatusIconStyle style, StatusIconRenderingMode mode, StatusIconSizeOption size);
+
     // Builds a set afresh (no cache); the cloud art comes from the loader, or
     // from the compiled-in resources when none is given.
     static IconSet buildIconSet(StatusIconStyle style, StatusIconRenderingMode mode, StatusIconSizeOption size,

@@ -34,6 +34,16 @@ Size cloudBox(StatusIconSizeOption size) {
     return {30, 24};
 }
 
+Size trayCanvas(StatusIconStyle style) {
+    return style == StatusIconStyle::cloud ? cloudBox(StatusIconSizeOption::large)
+                                           : pulseSize(StatusIconSizeOption::large);
+}
+
+PixelRect trayPlacement(int imageWidth, int imageHeight, int canvasWidth, int canvasHeight) {
+    const auto offset = [](int image, int canvas) { return static_cast<int>(std::round((canvas - image) / 2.0)); };
+    return {offset(imageWidth, canvasWidth), offset(imageHeight, canvasHeight), imageWidth, imageHeight};
+}
+
 double pulseLineWidth(double rectHeight) { return std::max(0.12 * rectHeight, 1.5); }
 
 Rect pulseClip(const Rect& rect) { return {rect.x + 0.5, rect.y, rect.width - 1, rect.height}; }

@@ -52,6 +52,15 @@ Size pulseSize(StatusIconSizeOption size);
 // The box a cloud frame is fitted into: 22x18, 30x24, 36x28.
 Size cloudBox(StatusIconSizeOption size);
 
+// A tray scales whatever image it gets to its own slot, so every size of a
+// style goes to the tray on one canvas, the large size's (28x19 for the pulse,
+// 36x28 for the cloud), with the smaller drawings in its middle: the slot's
+// scaling then keeps the sizes apart.
+Size trayCanvas(StatusIconStyle style);
+// Where an image of w x h pixels goes on a canvas of cw x ch pixels: centred,
+// each offset rounded to a whole pixel (halves away from zero), unscaled.
+PixelRect trayPlacement(int imageWidth, int imageHeight, int canvasWidth, int canvasHeight);
+
 // The running animation: sixteen frames, one every 0.1 s.
 inline constexpr int pulseFrameCount = 16;
 inline constexpr double frameInterval = 0.1;

@@ -30,6 +30,11 @@ struct StatusIconImage {
 
 using StatusIconImageRef = std::shared_ptr<const StatusIconImage>;
 
+// The image in the middle of a canvas of `canvas` points, unscaled and on
+// whole pixels at each ratio (StatusIconGeometry::trayPlacement); the same
+// image when it already measures the canvas.
+StatusIconImageRef placedOnCanvas(const StatusIconImageRef& image, QSize canvas);
+
 // A template image as the panel shows it: black at 85 % opacity on a light
 // panel, white at 85 % on a dark one (the colour replaces the image's colours
 // inside its shape). Other images come back unchanged.

@@ -95,7 +95,7 @@ void TrayStatusItem::useTray(TrayHostChoice::Tray tray) {
 }
 
 void TrayStatusItem::reloadIcons(StatusIconStyle style, StatusIconRenderingMode mode, StatusIconSizeOption size) {
-    icons_ = &StatusIconFactory::iconSet(style, mode, size);
+    icons_ = &StatusIconFactory::trayIconSet(style, mode, size);
     tintedStills_.clear();
     renderer_.iconsReloaded(!icons_->running.empty());
 }

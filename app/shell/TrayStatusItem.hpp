@@ -47,7 +47,8 @@ public:
     TrayStatusItem(MainQueue& mainQueue, std::optional<QDBusConnection> bus, bool watchX11, QObject* parent = nullptr);
     ~TrayStatusItem() override;
 
-    // Takes the icon set of the settings; the next render shows it.
+    // Takes the icon set of the settings as the tray gets it (every size on
+    // one canvas, StatusIconFactory::trayIconSet); the next render shows it.
     void reloadIcons(StatusIconStyle style, StatusIconRenderingMode mode, StatusIconSizeOption size);
     void render(const AgentStatusSnapshot& snapshot);
     void setAnimationSuspended(bool suspended);

@@ -201,6 +201,40 @@ TEST(StatusIconFactory, CloudWorkingAndIdleShareOneCrop) {
     EXPECT_GT(ink.count, 30 * 10);
 }
 
+// The tray's sets: each image of the real-size set, pixel for pixel, in the
+// middle of the style's canvas; its flags, texts and identities kept.
+TEST(StatusIconFactory, TraySetsPutEveryImageUnscaledOnTheStylesCanvas) {
+    brindleaf::testing::ensureGuiApplication();
+    for (Style style : allStatusIconStyles)
+        for (SizeOption size : allStatusIconSizeOptions) {
+            const auto& source = StatusIconFactory::iconSet(style, Mode::monochrome, size);
+            const auto& tray = StatusIconFactory::trayIconSet(style, Mode::monochrome, size);
+            const auto canvas = StatusIconGeometry::trayCanvas(style);
+            EXPECT_EQ(&StatusIconFactory::trayIconSet(style, Mode::monochrome, size), &tray);
+            EXPECT_EQ(tray.isTemplate, source.isTemplate);
+            EXPECT_EQ(tray.frameInterval, source.frameInterval);
+            ASSERT_EQ(tray.running.size(), source.running.size());
+            EXPECT_EQ(tray.running.front() == tray.idle, source.running.front() == source.idle);
+            const std::pair<StatusIconImageRef, StatusIconImageRef> pairs[] = {
+                {source.idle, tray.idle}, {source.waiting, tray.waiting}, {source.running[7], tray.running[7]}};
+            for (const auto& [from, to] : pairs) {
+                EXPECT_EQ(to->pointSize, QSize(canvas.width, canvas.height));
+                EXPECT_EQ(to->isTemplate, from->isTemplate);
+                EXPECT_EQ(to->accessibleDescription, from->accessibleDescription);
+                for (int ratio : {1, 2}) {
+                    const QImage& a = from->forRatio(ratio);
+                    const QImage& b = to->forRatio(ratio);
+                    EXPECT_EQ(b.size(), QSize(canvas.width, canvas.height) * ratio);
+                    EXPECT_EQ(b.devicePixelRatio(), ratio);
+                    const auto at = StatusIconGeometry::trayPlacement(a.width(), a.height(), b.width(), b.height());
+                    EXPECT_EQ(b.copy(at.x, at.y, a.width(), a.height()).convertToFormat(QImage::Format_ARGB32),
+                              a.convertToFormat(QImage::Format_ARGB32))
+                        << toString(style) << " " << toString(size) << " at " << ratio << "x";
+                }
+            }
+        }
+}
+
 TEST(AnimatedWebPDecoder, BoundsAndTruncation) {
     const std::string whole = makeAnimation(16, 16, 5);
     const auto decoded = AnimatedWebPDecoder::decode(whole);
@@ -235,4 +269,26 @@ TEST(StatusIconGeometry, OpaqueBoundsAndSharedCrop) {
     EXPECT_EQ(StatusIconGeometry::sharedOpaqueBounds({{full.data(), 8, 6, 32}}), std::nullopt);
     const auto placed = StatusIconGeometry::fittedRect(10, 10, 30, 24);
     EXPECT_EQ(placed, (StatusIconGeometry::Rect{3, 0, 24, 24}));
+}
+
+TEST(StatusIconGeometry, EverySizeGoesToTheTrayOnTheLargeSizesCanvas) {
+    using S = StatusIconGeometry::Size;
+    EXPECT_EQ(StatusIconGeometry::trayCanvas(Style::pulse), (S{28, 19}));
+    EXPECT_EQ(StatusIconGeometry::trayCanvas(Style::cloud), (S{36, 28}));
+    using P = StatusIconGeometry::PixelRect;
+    const struct {
+        int w, h, cw, ch;
+        P placed;
+    } cases[] = {
+        {20, 14, 28, 19, {4, 3, 20, 14}},   // pulse small at 1x: 2.5 rounds away from zero
+        {40, 28, 56, 38, {8, 5, 40, 28}},   // and at 2x, exactly centred
+        {23, 16, 28, 19, {3, 2, 23, 16}},   // pulse medium: 2.5 and 1.5
+        {46, 32, 56, 38, {5, 3, 46, 32}},   // at 2x
+        {28, 19, 28, 19, {0, 0, 28, 19}},   // the large size fills the canvas
+        {22, 18, 36, 28, {7, 5, 22, 18}},   // cloud small
+        {20, 14, 36, 28, {8, 7, 20, 14}},   // the pulse idle a cloud set falls back to
+        {30, 20, 28, 19, {-1, -1, 30, 20}}, // larger than the canvas: centred, cut by it
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(StatusIconGeometry::trayPlacement(c.w, c.h, c.cw, c.ch), c.placed) << c.w << "x" << c.h;
 }

@@ -112,7 +112,7 @@ int meanInk(const QImage& image) {
 }
 
 // The sizes of the pixmaps a host reads from the tray icon's item through
-// the running loop, reduced motion, waiting and idle ("23x16 46x32" for an
+// the running loop, reduced motion, waiting and idle ("28x19 56x38" for an
 // image sent at both sizes), as one line that starts with the application's
 // scale.
 std::string pixmapSizesAHostReads() {
@@ -316,8 +316,8 @@ TEST(TrayStatusItemAtScale2DeathTest, RunningFramesGoAt1xAndStillImagesAtBothSiz
             _exit(0);
         },
         ::testing::ExitedWithCode(0),
-        "scale 2; running frames: 23x16, 23x16, 23x16, 23x16; first running frame: 23x16 46x32; "
-        "waiting: 23x16 46x32; idle: 23x16 46x32");
+        "scale 2; running frames: 28x19, 28x19, 28x19, 28x19; first running frame: 28x19 56x38; "
+        "waiting: 28x19 56x38; idle: 28x19 56x38");
 }
 
 TEST(StatusNotifierItemTests, EveryClickReachesTheHandlerWithTheHostsPosition) {
@@ -389,13 +389,13 @@ TEST(TrayStatusItemTests, MovesToAWatcherThatAppearsAndPlaysFewerFramesThere) {
     ASSERT_TRUE(testing::runUntil([&] { return item.tray() == TrayHostChoice::Tray::statusNotifier; }));
     EXPECT_EQ(item.trayIcon(), nullptr);
     // The running loop goes on over the bus at 2.5 frames a second: four
-    // frames of the same 1.6 s loop, each at 1x only.
+    // frames of the same 1.6 s loop, each at 1x only (on the large size's canvas).
     ASSERT_TRUE(testing::runUntil([&] { return watcher->items.size() == 1; }));
     EXPECT_EQ(item.animator().frames().size(), 4u);
     EXPECT_DOUBLE_EQ(item.animator().frameInterval(), 0.4);
     const auto pixmaps = bus.pixmaps(watcher->items.front());
     ASSERT_EQ(pixmaps.size(), 1);
-    EXPECT_EQ(QSize(pixmaps[0].width, pixmaps[0].height), QSize(23, 16));
+    EXPECT_EQ(QSize(pixmaps[0].width, pixmaps[0].height), QSize(28, 19));
 
     // The panel goes; with no other tray the item stays for its return.
     watcher.reset();

@@ -58,12 +58,12 @@ TEST(StatusNotifierTrayTests, HostStartedAfterTheApplicationShowsTheIconAtBothSc
     ASSERT_FALSE(app.item.empty()) << "registered: " << app.host.registeredItems().size();
     EXPECT_EQ(app.host.itemProperty(app.item, "Title"), "s \"Brindleaf\"\n");
     EXPECT_FALSE(app.icon.isEmpty());
-    // The idle pulse, medium: 23 x 16 and 46 x 32, tinted for the rig's light
-    // palette (black at 85 %).
+    // The idle pulse, medium, on the large size's canvas: 28 x 19 and 56 x 38,
+    // tinted for the rig's light palette (black at 85 %).
     const auto pixmaps = app.host.itemPixmaps(app.item);
     ASSERT_EQ(pixmaps.size(), 2u);
-    EXPECT_EQ(pixmaps[0].size(), QSize(23, 16));
-    EXPECT_EQ(pixmaps[1].size(), QSize(46, 32));
+    EXPECT_EQ(pixmaps[0].size(), QSize(28, 19));
+    EXPECT_EQ(pixmaps[1].size(), QSize(56, 38));
     for (const auto& pixmap : pixmaps) {
         EXPECT_LT(meanInk(pixmap), 40);
         int maxAlpha = 0;
