@@ -214,10 +214,8 @@ TEST_F(GlobalHotkeysX11Test, TheGeneralPaneNamesRecordedKeysInModifierOrderWhate
         const char* keys;
         const char* shown;
     } presses[] = {
-        {"super+shift+ctrl+F5", "Ctrl+Shift+Super+F5"},
-        {"super+ctrl+Left", "Ctrl+Super+Left"},
-        {"super+alt+ctrl+space", "Ctrl+Alt+Super+Space"},
-        {"shift+alt+Page_Down", "Alt+Shift+Page Down"},
+        {"super+shift+ctrl+F5", "Ctrl+Shift+Super+F5"},   {"super+ctrl+Left", "Ctrl+Super+Left"},
+        {"super+alt+ctrl+space", "Ctrl+Alt+Super+Space"}, {"shift+alt+Page_Down", "Alt+Shift+Page Down"},
         {"shift+ctrl+semicolon", "Ctrl+Shift+;"},
     };
     for (const auto& press : presses) {
