@@ -31,10 +31,15 @@ protected:
         table = std::make_shared<FakeProcessTable>();
         Sampler::testing::setProcessTable(table);
         Sampler::testing::setClock([this] { return clock.load(); });
+        // A first sampling is waited for as long as any test may need it.
+        Sampler::testing::setFirstSampleWait(3600);
         Sampler::testing::reset();
     }
     void TearDown() override {
         table->setListingHook({});
+        Sampler::testing::setBeforeFirstSampleCheck({});
+        Sampler::testing::setRefusesThreads(false);
+        Sampler::testing::setFirstSampleWait(Sampler::firstSampleWait);
         Sampler::testing::reset();
         Sampler::testing::setProcessTable(nullptr);
         Sampler::testing::setClock({});
@@ -258,6 +263,49 @@ TEST_F(ProcessSamplerTests, theReaderWaitsForTheFirstSamplingOnly) {
     Sampler::testing::waitForCacheRefresh();
     const std::optional<ProcessSampleList>& later = gate->later;
     EXPECT_TRUE(later && later->sharesStorageWith(first));
+}
+
+// The first sampling stored after the reader looked at the cache, before it
+// checks again: the stored list is the answer, not the empty stand-in.
+TEST_F(ProcessSamplerTests, theReaderAnswersWithAFirstSamplingStoredBeforeItsCheck) {
+    addProcess(30, 1, second, {"claude"});
+    Sampler::testing::setBeforeFirstSampleCheck([] { Sampler::testing::waitForCacheRefresh(); });
+    const auto list = Sampler::sampledList(10);
+    EXPECT_EQ(list->size(), 1u) << "the empty stand-in was the answer";
+    EXPECT_EQ(list.get(), Sampler::cachedSampleList(10).get());
+}
+
+// No thread to be had for the first sampling: the first call answers with the
+// empty list at once instead of waiting for a sampling that never started;
+// the next call samples.
+TEST_F(ProcessSamplerTests, withoutAThreadTheFirstCallAnswersEmptyAndTheNextOneSamples) {
+    addProcess(30, 1, second, {"claude"});
+    Sampler::testing::setRefusesThreads(true);
+    struct Answer {
+        std::mutex lock;
+        std::condition_variable changed;
+        std::shared_ptr<const std::vector<ProcessResourceSample>> list;
+    };
+    const auto answer = std::make_shared<Answer>();
+    std::thread first([answer] {
+        auto list = Sampler::sampledList(10);
+        std::lock_guard<std::mutex> lock(answer->lock);
+        answer->list = std::move(list);
+        answer->changed.notify_all();
+    });
+    {
+        std::unique_lock<std::mutex> lock(answer->lock);
+        EXPECT_TRUE(answer->changed.wait_for(lock, std::chrono::seconds(10), [&] { return answer->list != nullptr; }))
+            << "the first call waits for a sampling no thread runs";
+    }
+    EXPECT_FALSE(Sampler::testing::isRefreshingCache());
+    EXPECT_EQ(table->listingCount(), 0);
+
+    // This sampling also ends a wait the first call may still be in.
+    Sampler::testing::setRefusesThreads(false);
+    EXPECT_EQ(Sampler::sampledList(10)->size(), 1u);
+    first.join();
+    EXPECT_TRUE(answer->list->empty());
 }
 
 TEST(ProcessTreeTests, sumsRootsAndDescendantsOnce) {
