@@ -7,8 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <condition_variable>
-#include <mutex>
+#include <future>
+#include <utility>
 
 using namespace brindleaf;
 
@@ -32,13 +32,9 @@ namespace {
 // arguments does while its memory map is locked (a hung FUSE mount), in the
 // sampler's place; the sampler as a freshly started process finds it.
 struct HangingProcessTable {
-    struct Gate {
-        std::mutex lock;
-        std::condition_variable changed;
-        bool released = false;
-    };
     std::shared_ptr<FakeProcessTable> table = std::make_shared<FakeProcessTable>();
-    std::shared_ptr<Gate> gate = std::make_shared<Gate>();
+    std::promise<void> released;
+    bool isReleased = false;
 
     explicit HangingProcessTable(double firstSampleWait) {
         for (const auto& [pid, command] : std::vector<std::pair<int64_t, std::string>>{{1, "init"}, {40, "bash"}}) {
@@ -49,20 +45,13 @@ struct HangingProcessTable {
             process.workingDirectory = "/";
             table->set(process);
         }
-        table->setListingHook([gate = gate] {
-            std::unique_lock<std::mutex> lock(gate->lock);
-            gate->changed.wait(lock, [&] { return gate->released; });
-        });
+        table->setListingHook([release = released.get_future().share()] { release.wait(); });
         ProcessResourceSampler::testing::setProcessTable(table);
         ProcessResourceSampler::testing::reset();
         ProcessResourceSampler::testing::setFirstSampleWait(firstSampleWait);
     }
     void release() {
-        {
-            std::lock_guard<std::mutex> lock(gate->lock);
-            gate->released = true;
-        }
-        gate->changed.notify_all();
+        if (!std::exchange(isReleased, true)) released.set_value();
     }
     ~HangingProcessTable() {
         release();

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
+#include <future>
 #include <optional>
 #include <sys/times.h>
 #include <thread>
@@ -281,31 +282,16 @@ TEST_F(ProcessSamplerTests, theReaderAnswersWithAFirstSamplingStoredBeforeItsChe
 TEST_F(ProcessSamplerTests, withoutAThreadTheFirstCallAnswersEmptyAndTheNextOneSamples) {
     addProcess(30, 1, second, {"claude"});
     Sampler::testing::setRefusesThreads(true);
-    struct Answer {
-        std::mutex lock;
-        std::condition_variable changed;
-        std::shared_ptr<const std::vector<ProcessResourceSample>> list;
-    };
-    const auto answer = std::make_shared<Answer>();
-    std::thread first([answer] {
-        auto list = Sampler::sampledList(10);
-        std::lock_guard<std::mutex> lock(answer->lock);
-        answer->list = std::move(list);
-        answer->changed.notify_all();
-    });
-    {
-        std::unique_lock<std::mutex> lock(answer->lock);
-        EXPECT_TRUE(answer->changed.wait_for(lock, std::chrono::seconds(10), [&] { return answer->list != nullptr; }))
-            << "the first call waits for a sampling no thread runs";
-    }
+    auto first = std::async(std::launch::async, [] { return Sampler::sampledList(10); });
+    EXPECT_EQ(first.wait_for(std::chrono::seconds(10)), std::future_status::ready)
+        << "the first call waits for a sampling no thread runs";
     EXPECT_FALSE(Sampler::testing::isRefreshingCache());
     EXPECT_EQ(table->listingCount(), 0);
 
     // This sampling also ends a wait the first call may still be in.
     Sampler::testing::setRefusesThreads(false);
     EXPECT_EQ(Sampler::sampledList(10)->size(), 1u);
-    first.join();
-    EXPECT_TRUE(answer->list->empty());
+    EXPECT_TRUE(first.get()->empty());
 }
 
 TEST(ProcessTreeTests, sumsRootsAndDescendantsOnce) {
