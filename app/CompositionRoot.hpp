@@ -24,7 +24,8 @@ std::map<std::string, std::string> processEnvironment();
 
 // The process sampling the providers share: a fresh sample on every call in
 // the command-line modes, samples up to 10 seconds old in the tray application
-// (whose first scans wait, off the main thread, for its first sample).
+// (whose first scans wait, off the main thread, up to 1.5 s for its first
+// sample).
 ProcessSnapshotReader processSnapshotReader(bool cliMode);
 
 // A new service with the providers Codex, Claude Code and Hermes, in that

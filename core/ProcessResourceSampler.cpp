@@ -5,8 +5,10 @@
 #include "core/TextUtils.hpp"
 #include "platform/ProcessTable.hpp"
 
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 namespace brindleaf::ProcessResourceSampler {
@@ -26,6 +28,9 @@ struct State {
     std::mutex sourceLock;
     std::shared_ptr<ProcessTable> table;
     std::function<double()> clock;
+    double firstSampleWaitSeconds = firstSampleWait;
+    std::function<void()> beforeFirstSampleCheck;
+    bool refusesThreads = false;
 
     std::mutex baselineLock;
     std::shared_ptr<const CpuBaselines> baselines = std::make_shared<const CpuBaselines>();
@@ -33,6 +38,7 @@ struct State {
     std::mutex cacheLock;
     std::optional<CachedSnapshot> cached;
     bool isRefreshingCache = false;
+    std::chrono::steady_clock::time_point refreshStartedAt;
     std::condition_variable refreshFinished;
 };
 
@@ -55,6 +61,13 @@ double now() {
         clock = s.clock;
     }
     return clock ? clock() : monotonicSeconds();
+}
+
+std::chrono::steady_clock::duration firstSampleWaitBound() {
+    State& s = state();
+    std::lock_guard<std::mutex> guard(s.sourceLock);
+    return std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+        std::chrono::duration<double>(s.firstSampleWaitSeconds));
 }
 
 std::shared_ptr<const CpuBaselines> currentBaselines() {
@@ -130,6 +143,15 @@ void refreshCache() {
     s.refreshFinished.notify_all();
 }
 
+void startRefreshThread() {
+    State& s = state();
+    {
+        std::lock_guard<std::mutex> guard(s.sourceLock);
+        if (s.refusesThreads) throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+    }
+    std::thread(refreshCache).detach();
+}
+
 } // namespace
 
 std::optional<std::string> commandLineFromArguments(std::string_view area) {
@@ -172,7 +194,8 @@ std::vector<ProcessResourceSample> sampleAll() {
     samples.reserve(pids.size());
     for (int64_t pid : pids) {
         if (pid < 1) continue;
-        if (auto sampled = sampleWith(*table, *baselines, pid, at, *newBaselines)) samples.push_back(std::move(*sampled));
+        if (auto sampled = sampleWith(*table, *baselines, pid, at, *newBaselines))
+            samples.push_back(std::move(*sampled));
     }
     State& s = state();
     {
@@ -192,9 +215,10 @@ std::shared_ptr<const std::vector<ProcessResourceSample>> cachedSampleList(doubl
         answer = s.cached ? s.cached->samples : emptyList();
         if (s.isRefreshingCache) return answer;
         s.isRefreshingCache = true;
+        s.refreshStartedAt = std::chrono::steady_clock::now();
     }
     try {
-        std::thread(refreshCache).detach();
+        startRefreshThread();
     } catch (const std::system_error&) {
         // No thread to be had: the next call tries again.
         std::lock_guard<std::mutex> guard(s.cacheLock);
@@ -208,12 +232,23 @@ std::vector<ProcessResourceSample> cachedSamples(double maxAge) { return *cached
 std::shared_ptr<const std::vector<ProcessResourceSample>> sampledList(double maxAge) {
     std::shared_ptr<const SampleList> answer = cachedSampleList(maxAge);
     State& s = state();
+    const auto bound = firstSampleWaitBound();
+    std::function<void()> between;
+    {
+        std::lock_guard<std::mutex> guard(s.sourceLock);
+        between = s.beforeFirstSampleCheck;
+    }
+    if (between) between();
     std::unique_lock<std::mutex> guard(s.cacheLock);
     // Stored meanwhile: the empty stand-in is not the answer.
     if (s.cached) return answer == emptyList() ? s.cached->samples : answer;
-    // None stored yet: the first refresh, started above, is waited for; when
-    // no thread could run it, the empty list it is.
-    s.refreshFinished.wait(guard, [&] { return s.cached.has_value() || !s.isRefreshingCache; });
+    // None stored yet: the first refresh, started above or by an earlier
+    // call, is waited for by every caller alike until `bound` after it
+    // started. One that takes longer (reading a process's arguments can hang)
+    // is left running, not started again, and the empty list is the answer
+    // meanwhile; when no thread could run it, the empty list it is at once.
+    s.refreshFinished.wait_until(guard, s.refreshStartedAt + bound,
+                                 [&] { return s.cached.has_value() || !s.isRefreshingCache; });
     return s.cached ? s.cached->samples : answer;
 }
 
@@ -243,6 +278,24 @@ void setClock(std::function<double()> clock) {
     State& s = state();
     std::lock_guard<std::mutex> guard(s.sourceLock);
     s.clock = std::move(clock);
+}
+
+void setFirstSampleWait(double seconds) {
+    State& s = state();
+    std::lock_guard<std::mutex> guard(s.sourceLock);
+    s.firstSampleWaitSeconds = seconds;
+}
+
+void setBeforeFirstSampleCheck(std::function<void()> hook) {
+    State& s = state();
+    std::lock_guard<std::mutex> guard(s.sourceLock);
+    s.beforeFirstSampleCheck = std::move(hook);
+}
+
+void setRefusesThreads(bool refuses) {
+    State& s = state();
+    std::lock_guard<std::mutex> guard(s.sourceLock);
+    s.refusesThreads = refuses;
 }
 
 bool isRefreshingCache() {

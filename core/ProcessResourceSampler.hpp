@@ -41,10 +41,15 @@ std::vector<ProcessResourceSample> cachedSamples(double maxAge);
 // out the very same list, so callers can recognise an unchanged snapshot.
 std::shared_ptr<const std::vector<ProcessResourceSample>> cachedSampleList(double maxAge);
 
+// Seconds the first refresh is waited for by sampledList, counted from its start.
+inline constexpr double firstSampleWait = 1.5;
+
 // cachedSampleList, except before any snapshot was stored: then the caller
 // waits for the first refresh (started when none runs) and gets its list, so
 // the first scans of a process judge against the real process table, not
-// against an empty one. Later calls never wait.
+// against an empty one. A first refresh still running `firstSampleWait`
+// seconds after its start is no longer waited for: the empty list is the
+// answer until it has stored its list. Later calls never wait.
 std::shared_ptr<const std::vector<ProcessResourceSample>> sampledList(double maxAge);
 
 // Readers for providers: sampledList(maxAge), and sampleAll.
@@ -70,11 +75,14 @@ std::optional<SessionResourceUsage> resourceUsage(const std::set<int64_t>& roots
 
 // Hooks for tests: another process table, another monotonic clock, a clean state.
 namespace testing {
-void setProcessTable(std::shared_ptr<ProcessTable> table); // nullptr restores /proc
-void setClock(std::function<double()> clock);             // empty restores the monotonic clock
-void reset();                                              // drops the cache and the baselines (waits for a running refresh)
+void setProcessTable(std::shared_ptr<ProcessTable> table);  // nullptr restores /proc
+void setClock(std::function<double()> clock);               // empty restores the monotonic clock
+void setFirstSampleWait(double seconds);                    // firstSampleWait restores it
+void setBeforeFirstSampleCheck(std::function<void()> hook); // runs in sampledList between its cache read and its check
+void setRefusesThreads(bool refuses);                       // no background refresh thread can be started
+void reset(); // drops the cache and the baselines (waits for a running refresh)
 bool isRefreshingCache();
-void waitForCacheRefresh();                                // returns once no background refresh is pending
+void waitForCacheRefresh(); // returns once no background refresh is pending
 } // namespace testing
 
 } // namespace ProcessResourceSampler

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
+#include <future>
 #include <optional>
 #include <sys/times.h>
 #include <thread>
@@ -31,10 +32,15 @@ protected:
         table = std::make_shared<FakeProcessTable>();
         Sampler::testing::setProcessTable(table);
         Sampler::testing::setClock([this] { return clock.load(); });
+        // A first sampling is waited for as long as any test may need it.
+        Sampler::testing::setFirstSampleWait(3600);
         Sampler::testing::reset();
     }
     void TearDown() override {
         table->setListingHook({});
+        Sampler::testing::setBeforeFirstSampleCheck({});
+        Sampler::testing::setRefusesThreads(false);
+        Sampler::testing::setFirstSampleWait(Sampler::firstSampleWait);
         Sampler::testing::reset();
         Sampler::testing::setProcessTable(nullptr);
         Sampler::testing::setClock({});
@@ -258,6 +264,34 @@ TEST_F(ProcessSamplerTests, theReaderWaitsForTheFirstSamplingOnly) {
     Sampler::testing::waitForCacheRefresh();
     const std::optional<ProcessSampleList>& later = gate->later;
     EXPECT_TRUE(later && later->sharesStorageWith(first));
+}
+
+// The first sampling stored after the reader looked at the cache, before it
+// checks again: the stored list is the answer, not the empty stand-in.
+TEST_F(ProcessSamplerTests, theReaderAnswersWithAFirstSamplingStoredBeforeItsCheck) {
+    addProcess(30, 1, second, {"claude"});
+    Sampler::testing::setBeforeFirstSampleCheck([] { Sampler::testing::waitForCacheRefresh(); });
+    const auto list = Sampler::sampledList(10);
+    EXPECT_EQ(list->size(), 1u) << "the empty stand-in was the answer";
+    EXPECT_EQ(list.get(), Sampler::cachedSampleList(10).get());
+}
+
+// No thread to be had for the first sampling: the first call answers with the
+// empty list at once instead of waiting for a sampling that never started;
+// the next call samples.
+TEST_F(ProcessSamplerTests, withoutAThreadTheFirstCallAnswersEmptyAndTheNextOneSamples) {
+    addProcess(30, 1, second, {"claude"});
+    Sampler::testing::setRefusesThreads(true);
+    auto first = std::async(std::launch::async, [] { return Sampler::sampledList(10); });
+    EXPECT_EQ(first.wait_for(std::chrono::seconds(10)), std::future_status::ready)
+        << "the first call waits for a sampling no thread runs";
+    EXPECT_FALSE(Sampler::testing::isRefreshingCache());
+    EXPECT_EQ(table->listingCount(), 0);
+
+    // This sampling also ends a wait the first call may still be in.
+    Sampler::testing::setRefusesThreads(false);
+    EXPECT_EQ(Sampler::sampledList(10)->size(), 1u);
+    EXPECT_TRUE(first.get()->empty());
 }
 
 TEST(ProcessTreeTests, sumsRootsAndDescendantsOnce) {

@@ -215,8 +215,11 @@ struct EnginesGone {
         }
         ProcessResourceSampler::testing::setProcessTable(table);
         ProcessResourceSampler::testing::reset();
+        // The first sampling is waited for however busy the machine.
+        ProcessResourceSampler::testing::setFirstSampleWait(3600);
     }
     ~EnginesGone() {
+        ProcessResourceSampler::testing::setFirstSampleWait(ProcessResourceSampler::firstSampleWait);
         ProcessResourceSampler::testing::reset();
         ProcessResourceSampler::testing::setProcessTable(nullptr);
     }
