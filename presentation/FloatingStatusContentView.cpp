@@ -150,7 +150,6 @@ FloatingStatusContentView::FloatingStatusContentView(StatusDashboardModel& model
     scroll_->installEventFilter(this);
 
     stack_ = new QWidget;
-    stack_->setAutoFillBackground(false);
     auto* stack = new QVBoxLayout(stack_);
     stack->setContentsMargins(0, 0, 0, 0);
     stack->setSpacing(0);
@@ -242,6 +241,12 @@ FloatingStatusContentView::FloatingStatusContentView(StatusDashboardModel& model
     stack->addStretch(1);
 
     scroll_->setWidget(stack_);
+    // Not filled (the scroll area fills the widget it is given): the view's
+    // own background shows through. Filled, the stack would count as opaque
+    // and Qt would scroll it by copying the scroll area's whole rectangle,
+    // the rounded corners cut off by its mask included, leaving copies of
+    // them along the left edge that nothing paints again.
+    stack_->setAutoFillBackground(false);
 
     followModel();
 }

@@ -3,6 +3,7 @@
 #include "presentation/FloatingStatusContentView.hpp"
 #include "presentation/WindowFocus.hpp"
 #include "windows/FloatingStatusWindow.hpp"
+#include "windows/WindowManagerHints.hpp"
 #include "windows/X11Desktop.hpp"
 
 #include <QEasingCurve>
@@ -125,9 +126,12 @@ void FloatingStatusWindowController::show(std::optional<QRect> anchor) {
     isAnimatingOut_ = false;
     window_->setWindowOpacity(0);
     window_->winId();
+    const auto hints = WindowManagerHints::forRole(WindowManagerHints::Role::floatingPanel);
     X11Desktop::showOnAllDesktops(window_);
+    X11Desktop::applyHints(window_, hints);
     window_->show();
     X11Desktop::showOnAllDesktops(window_);
+    X11Desktop::applyHints(window_, hints);
     window_->raise();
     window_->activateWindow();
     clearInitialFocus(window_);

@@ -7,7 +7,9 @@ class QWidget;
 
 namespace brindleaf {
 
-// The few X11 window-manager conversations the floating window needs, through
+struct WindowManagerHints;
+
+// The few X11 window-manager conversations the tray's windows need, through
 // Qt's xcb connection. Off X11 (Wayland, offscreen) they do nothing.
 namespace X11Desktop {
 
@@ -17,6 +19,14 @@ bool isX11();
 // property is set on the window, and once it is mapped the window manager is
 // asked as well.
 void showOnAllDesktops(QWidget* window);
+
+// Gives a top-level window the hints' type and states. Call it before the
+// window is shown and again right after, on every showing: the states go into
+// the property the window manager reads when it maps the window (after any a
+// window manager removed when the window was last hidden, as the conventions
+// ask), and once it is mapped the window manager is asked to add them, in
+// case it read the property before they were there.
+void applyHints(QWidget* window, const WindowManagerHints& hints);
 
 // The window's _NET_WM_DESKTOP as the X server holds it; absent off X11 or
 // when it is not set.

@@ -1,5 +1,8 @@
 #include "app/shell/PopoverWindow.hpp"
 
+#include "windows/WindowManagerHints.hpp"
+#include "windows/X11Desktop.hpp"
+
 #include <QEvent>
 #include <QKeyEvent>
 #include <QMoveEvent>
@@ -27,7 +30,11 @@ void PopoverWindow::openAt(QPoint topLeft) {
     // Qt hands the place to the native window before mapping it, marked as
     // the program's choice, so the window manager keeps it.
     move(topLeft);
+    // Part of the tray, not of the task list.
+    const auto hints = WindowManagerHints::forRole(WindowManagerHints::Role::trayPopover);
+    X11Desktop::applyHints(this, hints);
     show();
+    X11Desktop::applyHints(this, hints);
     raise();
     activateWindow();
     holdPlace();

@@ -58,7 +58,8 @@ int run(int argc, char** argv) {
 
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("brindleaf"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Brindleaf"));
+    // No display name: Qt would add it to every window title, and the titles
+    // that name the product would name it twice.
     QApplication::setDesktopFileName(QStringLiteral("com.quorvale.Brindleaf"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/brindleaf.svg")));
     // A tray application: closing its windows does not end it.

@@ -69,6 +69,15 @@ std::string WindowManagerProbe::textProperty(xcb_window_t window, xcb_atom_t nam
     return text;
 }
 
+std::vector<std::string> WindowManagerProbe::atomNames(xcb_window_t window, const char* name) {
+    std::vector<std::string> names;
+    if (const auto atoms = property(window, atom(name)))
+        for (std::uint32_t value : *atoms) names.push_back(atomName(value));
+    return names;
+}
+
+std::string WindowManagerProbe::text(xcb_window_t window, const char* name) { return textProperty(window, atom(name)); }
+
 std::optional<xcb_window_t> WindowManagerProbe::checkWindow() {
     const xcb_atom_t check = atom("_NET_SUPPORTING_WM_CHECK");
     const auto named = property(root_, check);

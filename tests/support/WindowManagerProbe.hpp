@@ -42,6 +42,12 @@ public:
     // The window manager's name and pid, or why none runs.
     std::string windowManager();
 
+    // The names of a property's atoms in their order (a window's
+    // _NET_WM_STATE or _NET_WM_WINDOW_TYPE); none when the window lacks it.
+    std::vector<std::string> atomNames(xcb_window_t window, const char* property);
+    // A text property (_NET_WM_NAME) as the server holds it; empty when unset.
+    std::string text(xcb_window_t window, const char* property);
+
     // The root's work area (_NET_WORKAREA, the first desktop's) as the
     // window manager publishes it: x, y, width, height.
     std::optional<std::array<std::int32_t, 4>> workArea();

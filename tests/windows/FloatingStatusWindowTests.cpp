@@ -228,3 +228,15 @@ TEST(FloatingStatusWindowController, TheHeightFollowsTheContent) {
     EXPECT_EQ(controller.window()->height(), int(fitted));
     EXPECT_EQ(controller.window()->width(), 640);
 }
+
+#include "tests/windows/ScrolledListCheck.hpp"
+
+// Scrolling the session list leaves nothing behind: after each step the
+// window looks as one opened at that place does.
+TEST(FloatingStatusWindow, ScrolledListIsPaintedWhole) {
+    std::vector<AgentSession> many;
+    for (int i = 0; i < 30; ++i) many.push_back(session(i, i % 3 == 0));
+    Fixture f(snapshotOf(many));
+    // Offscreen windows have no alpha channel: the masked chrome, as without a compositor.
+    EXPECT_TRUE(brindleaf::testing::scrollsWhole(*f.model, false, [&] { f.settle(); }));
+}

@@ -1,9 +1,11 @@
 // The built tray application on the X server of the rig.
 #include "tests/app/x11/TrayRig.hpp"
+#include "tests/support/WindowManagerProbe.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -225,4 +227,87 @@ TEST(TrayApplicationTests, PopupOpensUnderTheIconEveryTime) {
             ASSERT_TRUE(waitUntil([&] { return !app.popoverShown(); })) << opening;
         }
     }
+}
+
+namespace {
+
+// A shown window of the application as the window manager has it once it
+// manages it: its type and states read back from the X server.
+struct ManagedWindow {
+    std::uint32_t id = 0;
+    std::vector<std::string> types;
+    std::vector<std::string> states;
+    std::string name; // _NET_WM_NAME
+    bool hasState(const std::string& state) const {
+        return std::find(states.begin(), states.end(), state) != states.end();
+    }
+};
+
+// Waits until the window with this title is shown and managed and, when
+// `untilState` is given, holds that state (the window manager writes the
+// states it applies back to the window).
+::testing::AssertionResult managedWindow(const TrayRig& rig, const std::string& title, ManagedWindow& window,
+                                         const std::string& untilState = {}) {
+    WindowManagerProbe probe;
+    const bool settled = waitUntil([&] {
+        const auto id = rig.shownWindow(title);
+        if (!id || !probe.manages(*id)) return false;
+        window = {*id, probe.atomNames(*id, "_NET_WM_WINDOW_TYPE"), probe.atomNames(*id, "_NET_WM_STATE"),
+                  probe.text(*id, "_NET_WM_NAME")};
+        return untilState.empty() || window.hasState(untilState);
+    });
+    if (settled) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "\"" << title << "\" not shown and managed"
+                                         << (untilState.empty() ? "" : " with " + untilState) << ": "
+                                         << rig.describeWindow(title);
+}
+
+} // namespace
+
+// The dashboard and the floating window belong to the tray: the window
+// manager keeps them out of the task list and the pager, and above other
+// windows, each time they open (it clears a window's states when it is
+// hidden). Their titles name the product once.
+TEST(TrayApplicationTests, DashboardAndFloatingWindowStayOutOfTheTaskList) {
+    RunningApp app({"--show-popover"});
+    for (int opening = 0; opening < 2; ++opening) {
+        ManagedWindow popover;
+        ASSERT_TRUE(managedWindow(app.rig, popoverTitle, popover, "_NET_WM_STATE_SKIP_TASKBAR")) << opening;
+        EXPECT_TRUE(popover.hasState("_NET_WM_STATE_SKIP_PAGER")) << opening;
+        EXPECT_TRUE(popover.hasState("_NET_WM_STATE_ABOVE")) << opening;
+        ASSERT_FALSE(popover.types.empty());
+        EXPECT_EQ(popover.types.front(), "_NET_WM_WINDOW_TYPE_UTILITY");
+        EXPECT_EQ(popover.name, popoverTitle);
+        TrayRig::key(popoverHotKey);
+        ASSERT_TRUE(waitUntil([&] { return !app.popoverShown(); })) << opening;
+        if (opening == 0) TrayRig::key(popoverHotKey);
+    }
+    TrayRig::key(windowHotKey);
+    ManagedWindow floating;
+    ASSERT_TRUE(managedWindow(app.rig, floatingTitle, floating, "_NET_WM_STATE_SKIP_TASKBAR"));
+    EXPECT_TRUE(floating.hasState("_NET_WM_STATE_SKIP_PAGER"));
+    EXPECT_TRUE(floating.hasState("_NET_WM_STATE_ABOVE"));
+    ASSERT_FALSE(floating.types.empty());
+    EXPECT_EQ(floating.types.front(), "_NET_WM_WINDOW_TYPE_UTILITY");
+    EXPECT_EQ(floating.name, floatingTitle);
+}
+
+// The settings and welcome windows are ordinary windows, in the task list
+// under their own titles.
+TEST(TrayApplicationTests, SettingsAndWelcomeAreOrdinaryWindows) {
+    {
+        RunningApp app({"--show-settings=general"});
+        ManagedWindow settings;
+        ASSERT_TRUE(managedWindow(app.rig, "General", settings));
+        EXPECT_FALSE(settings.hasState("_NET_WM_STATE_SKIP_TASKBAR"));
+        EXPECT_FALSE(settings.hasState("_NET_WM_STATE_SKIP_PAGER"));
+        EXPECT_TRUE(settings.types.empty() || settings.types.front() == "_NET_WM_WINDOW_TYPE_NORMAL")
+            << ::testing::PrintToString(settings.types);
+        EXPECT_EQ(settings.name, "General");
+    }
+    RunningApp app({}, TrayRig::Welcome::due);
+    ManagedWindow welcome;
+    ASSERT_TRUE(managedWindow(app.rig, welcomeTitle, welcome));
+    EXPECT_FALSE(welcome.hasState("_NET_WM_STATE_SKIP_TASKBAR"));
+    EXPECT_EQ(welcome.name, welcomeTitle);
 }

@@ -176,6 +176,13 @@ bool TrayRig::isWindowShown(const std::string& title) const {
     return ids.find_first_of("0123456789") != std::string::npos;
 }
 
+std::optional<std::uint32_t> TrayRig::shownWindow(const std::string& title) const {
+    std::istringstream ids(run("xdotool search --onlyvisible --name '^" + title + "$' 2>/dev/null"));
+    std::uint32_t window = 0;
+    if (!(ids >> window)) return std::nullopt;
+    return window;
+}
+
 std::optional<QRect> TrayRig::windowGeometry(const std::string& title) const {
     std::istringstream ids(run("xdotool search --onlyvisible --name '^" + title + "$' 2>/dev/null"));
     std::string id;

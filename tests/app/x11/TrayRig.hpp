@@ -8,6 +8,7 @@
 #include <QRect>
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -51,6 +52,8 @@ public:
     std::optional<QRect> settledTrayIconGeometry() const;
     // Whether a window of the application with this exact title is mapped.
     bool isWindowShown(const std::string& title) const;
+    // The id of the application's mapped window with this exact title.
+    std::optional<std::uint32_t> shownWindow(const std::string& title) const;
     // The place on the screen of the application's mapped window with this
     // exact title (without the window manager's frame).
     std::optional<QRect> windowGeometry(const std::string& title) const;
