@@ -1,5 +1,6 @@
 #include "presentation/PlatformStyle.hpp"
 
+#include <QFontMetricsF>
 #include <QGuiApplication>
 
 #include <cmath>
@@ -57,6 +58,11 @@ QFont font(double pixelSize, QFont::Weight weight) {
 QFont font(TextStyle style, QFont::Weight weight) {
     if (style == TextStyle::headline && weight == QFont::Normal) weight = QFont::DemiBold;
     return font(textStyleSize(style), weight);
+}
+
+TextLineLayout::Line textLine(const QFont& font) {
+    const QFontMetricsF metrics(font);
+    return TextLineLayout::line(metrics.ascent(), metrics.descent());
 }
 
 QPalette lightPalette() {

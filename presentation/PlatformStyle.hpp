@@ -1,6 +1,7 @@
 #pragma once
 
 #include "presentation/Appearance.hpp"
+#include "presentation/TextLineLayout.hpp"
 #include "presentation/TextStyle.hpp"
 #include "presentation/ThemeColor.hpp"
 
@@ -30,6 +31,8 @@ QColor toQColor(const ThemeColor& fixed); // the sRGB components as given
 // The system font at a text style's size and the given weight.
 QFont font(TextStyle style, QFont::Weight weight = QFont::Normal);
 QFont font(double pixelSize, QFont::Weight weight = QFont::Normal);
+// One line of the font on whole pixels, from its fractional ascent and descent.
+TextLineLayout::Line textLine(const QFont& font);
 
 // A light and a dark palette of our own, for the gallery and tests.
 QPalette lightPalette();
