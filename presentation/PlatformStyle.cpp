@@ -1,8 +1,13 @@
 #include "presentation/PlatformStyle.hpp"
 
+#include "presentation/FocusRing.hpp"
+
 #include <QFontMetricsF>
 #include <QGuiApplication>
+#include <QPainter>
+#include <QPainterPath>
 
+#include <algorithm>
 #include <cmath>
 
 namespace brindleaf::PlatformStyle {
@@ -63,6 +68,19 @@ QFont font(TextStyle style, QFont::Weight weight) {
 TextLineLayout::Line textLine(const QFont& font) {
     const QFontMetricsF metrics(font);
     return TextLineLayout::line(metrics.ascent(), metrics.descent());
+}
+
+void drawFocusRing(QPainter& painter, const QRectF& bounds, double cornerRadius, const QPalette& palette) {
+    const double inset = FocusRing::inset;
+    const double radius = std::max(0.0, cornerRadius - inset);
+    QPainterPath ring;
+    ring.addRoundedRect(bounds.adjusted(inset, inset, -inset, -inset), radius, radius);
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setBrush(Qt::NoBrush);
+    painter.setPen(QPen(color(FocusRing::color, palette), FocusRing::lineWidth));
+    painter.drawPath(ring);
+    painter.restore();
 }
 
 QPalette lightPalette() {

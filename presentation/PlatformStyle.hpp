@@ -8,6 +8,9 @@
 #include <QColor>
 #include <QFont>
 #include <QPalette>
+#include <QRectF>
+
+class QPainter;
 
 namespace brindleaf {
 
@@ -33,6 +36,10 @@ QFont font(TextStyle style, QFont::Weight weight = QFont::Normal);
 QFont font(double pixelSize, QFont::Weight weight = QFont::Normal);
 // One line of the font on whole pixels, from its fractional ascent and descent.
 TextLineLayout::Line textLine(const QFont& font);
+
+// The focus ring of a control whose outline is `bounds`, a rounded rectangle
+// of `cornerRadius` (half the side of a square makes a circle).
+void drawFocusRing(QPainter& painter, const QRectF& bounds, double cornerRadius, const QPalette& palette);
 
 // A light and a dark palette of our own, for the gallery and tests.
 QPalette lightPalette();
