@@ -4,8 +4,7 @@
 
 #include <QFontMetrics>
 #include <QPainter>
-
-#include <cmath>
+#include <QStyle>
 
 namespace brindleaf {
 
@@ -46,19 +45,32 @@ void ElidedLabel::setColor(const ThemeColor& color) {
 QString ElidedLabel::shownText() const { return fontMetrics().elidedText(text_, mode_, width()); }
 
 QSize ElidedLabel::sizeHint() const {
-    const QFontMetrics metrics = fontMetrics();
-    return {metrics.horizontalAdvance(text_) + 1, metrics.height()};
+    return {fontMetrics().horizontalAdvance(text_) + 1, PlatformStyle::textLine(font()).height};
 }
 
 QSize ElidedLabel::minimumSizeHint() const {
-    return {fontMetrics().horizontalAdvance(QStringLiteral("…")) * 2, fontMetrics().height()};
+    return {fontMetrics().horizontalAdvance(QStringLiteral("…")) * 2, PlatformStyle::textLine(font()).height};
 }
 
 void ElidedLabel::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setPen(PlatformStyle::color(color_, palette()));
     painter.setFont(font());
-    painter.drawText(rect(), alignment_ | Qt::TextSingleLine, shownText());
+    const QString shown = shownText();
+    // The baseline on a whole row, with room below it for the descent's last row.
+    using TextLineLayout::VerticalPlace;
+    const VerticalPlace place = alignment_ & Qt::AlignTop      ? VerticalPlace::top
+                                : alignment_ & Qt::AlignBottom ? VerticalPlace::bottom
+                                                               : VerticalPlace::centre;
+    const int baseline = TextLineLayout::baselineIn(PlatformStyle::textLine(font()), height(), place);
+    const int advance = fontMetrics().horizontalAdvance(shown);
+    const Qt::Alignment horizontal = QStyle::visualAlignment(layoutDirection(), alignment_);
+    int x = 0;
+    if (horizontal & Qt::AlignRight)
+        x = width() - advance;
+    else if (horizontal & Qt::AlignHCenter)
+        x = (width() - advance) / 2;
+    painter.drawText(QPoint(x, baseline), shown);
 }
 
 } // namespace brindleaf

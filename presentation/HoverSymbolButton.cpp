@@ -42,6 +42,7 @@ void HoverSymbolButton::paintEvent(QPaintEvent*) {
     const QImage image = Symbols::image(symbol_, symbolSize, tint, devicePixelRatioF());
     const QSizeF size = image.deviceIndependentSize();
     painter.drawImage(QPointF((side_ - size.width()) / 2, (side_ - size.height()) / 2), image);
+    if (hasFocus()) PlatformStyle::drawFocusRing(painter, box, shape_ == Shape::circle ? side_ / 2 : 16, palette());
 }
 
 void HoverSymbolButton::enterEvent(QEnterEvent* event) {

@@ -8,8 +8,9 @@ namespace brindleaf {
 
 // A symbol on a shape of the secondary colour that darkens under the pointer:
 // the dashboard's circular floating-window button and the floating window's
-// rounded close button. Never takes the keyboard focus. Its title is its
-// tooltip and spoken label.
+// rounded close button. Takes no keyboard focus unless given a focus policy
+// (the dashboard's does, the close button does not); with the focus it shows
+// the focus ring along its shape. Its title is its tooltip and spoken label.
 class HoverSymbolButton final : public QAbstractButton {
     Q_OBJECT
 public:

@@ -1,7 +1,13 @@
 #include "presentation/PlatformStyle.hpp"
 
-#include <QGuiApplication>
+#include "presentation/FocusRing.hpp"
 
+#include <QFontMetricsF>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QPainterPath>
+
+#include <algorithm>
 #include <cmath>
 
 namespace brindleaf::PlatformStyle {
@@ -57,6 +63,24 @@ QFont font(double pixelSize, QFont::Weight weight) {
 QFont font(TextStyle style, QFont::Weight weight) {
     if (style == TextStyle::headline && weight == QFont::Normal) weight = QFont::DemiBold;
     return font(textStyleSize(style), weight);
+}
+
+TextLineLayout::Line textLine(const QFont& font) {
+    const QFontMetricsF metrics(font);
+    return TextLineLayout::line(metrics.ascent(), metrics.descent());
+}
+
+void drawFocusRing(QPainter& painter, const QRectF& bounds, double cornerRadius, const QPalette& palette) {
+    const double inset = FocusRing::inset;
+    const double radius = std::max(0.0, cornerRadius - inset);
+    QPainterPath ring;
+    ring.addRoundedRect(bounds.adjusted(inset, inset, -inset, -inset), radius, radius);
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setBrush(Qt::NoBrush);
+    painter.setPen(QPen(color(FocusRing::color, palette), FocusRing::lineWidth));
+    painter.drawPath(ring);
+    painter.restore();
 }
 
 QPalette lightPalette() {

@@ -1,12 +1,16 @@
 #pragma once
 
 #include "presentation/Appearance.hpp"
+#include "presentation/TextLineLayout.hpp"
 #include "presentation/TextStyle.hpp"
 #include "presentation/ThemeColor.hpp"
 
 #include <QColor>
 #include <QFont>
 #include <QPalette>
+#include <QRectF>
+
+class QPainter;
 
 namespace brindleaf {
 
@@ -30,6 +34,12 @@ QColor toQColor(const ThemeColor& fixed); // the sRGB components as given
 // The system font at a text style's size and the given weight.
 QFont font(TextStyle style, QFont::Weight weight = QFont::Normal);
 QFont font(double pixelSize, QFont::Weight weight = QFont::Normal);
+// One line of the font on whole pixels, from its fractional ascent and descent.
+TextLineLayout::Line textLine(const QFont& font);
+
+// The focus ring of a control whose outline is `bounds`, a rounded rectangle
+// of `cornerRadius` (half the side of a square makes a circle).
+void drawFocusRing(QPainter& painter, const QRectF& bounds, double cornerRadius, const QPalette& palette);
 
 // A light and a dark palette of our own, for the gallery and tests.
 QPalette lightPalette();

@@ -10,6 +10,7 @@
 #include <QContextMenuEvent>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QPainter>
 #include <QPainterPath>
@@ -86,6 +87,8 @@ QColor SessionRowView::attentionColor() { return QColor::fromRgbF(1.0f, 0.52f, 0
 
 SessionRowView::SessionRowView(const SessionRowContent& content, QWidget* parent) : QWidget(parent) {
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    // Reached with Tab only: a click on the card leaves the focus where it is.
+    setFocusPolicy(Qt::TabFocus);
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(10, 9, 10, 9);
     row->setSpacing(10);
@@ -212,8 +215,29 @@ void SessionRowView::retire() {
 }
 
 void SessionRowView::contextMenuEvent(QContextMenuEvent* event) {
-    showContextMenu(event->globalPos());
     event->accept();
+    // The X server's Menu key comes as a key press and then as this event.
+    if (event->reason() == QContextMenuEvent::Keyboard) {
+        if (!menu_) showContextMenu(menuPlace());
+        return;
+    }
+    showContextMenu(event->globalPos());
+}
+
+QPoint SessionRowView::menuPlace() const { return mapToGlobal(QPoint(title_->x(), title_->geometry().bottom())); }
+
+void SessionRowView::keyPressEvent(QKeyEvent* event) {
+    const auto modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    const int key = event->key();
+    const bool opens = (modifiers == Qt::NoModifier && (key == Qt::Key_Space || key == Qt::Key_Return ||
+                                                        key == Qt::Key_Enter || key == Qt::Key_Menu)) ||
+                       (modifiers == Qt::ShiftModifier && key == Qt::Key_F10);
+    if (!opens) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+    showContextMenu(menuPlace());
 }
 
 void SessionRowView::paintEvent(QPaintEvent*) {
@@ -222,6 +246,7 @@ void SessionRowView::paintEvent(QPaintEvent*) {
     QPainterPath shape;
     shape.addRoundedRect(QRectF(rect()), cornerRadius, cornerRadius);
     painter.fillPath(shape, palette().color(QPalette::Base));
+    if (hasFocus()) PlatformStyle::drawFocusRing(painter, QRectF(rect()), cornerRadius, palette());
 }
 
 } // namespace brindleaf

@@ -22,6 +22,10 @@ class SymbolIcon;
 // on a rounded background. Its context menu copies plain text to the
 // clipboard. Every text is plain text.
 //
+// Tab reaches the card; with the focus it shows the focus ring along its
+// outline, and Space, Return, Enter, the Menu key or Shift+F10 open its menu
+// under the title.
+//
 // Rows are reused between refreshes (setContent) and, once their session is
 // gone, retired: a row whose menu is open stays alive, hidden, until the menu
 // closes.
@@ -47,6 +51,7 @@ public:
 protected:
     void paintEvent(QPaintEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     struct DetailWidgets {
@@ -55,6 +60,8 @@ private:
         ElidedLabel* text = nullptr;
     };
 
+    // Where a menu opened from the keyboard goes: under the title's start.
+    QPoint menuPlace() const;
     void applyDetails();
     void updateAccessibleText();
 

@@ -20,6 +20,7 @@
 #include <QEvent>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLocale>
 #include <QPainter>
 #include <QPainterPath>
@@ -118,7 +119,7 @@ private:
 class PanelRowButton final : public QAbstractButton {
 public:
     explicit PanelRowButton(QWidget* parent) : QAbstractButton(parent) {
-        setFocusPolicy(Qt::NoFocus);
+        setFocusPolicy(Qt::TabFocus);
         setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     }
     QSize sizeHint() const override { return layout() ? layout()->sizeHint() : QSize(); }
@@ -131,6 +132,25 @@ protected:
         shape.addRoundedRect(QRectF(rect()), 8, 8);
         painter.fillPath(
             shape, PlatformStyle::color(ThemeColor::system(Role::primaryLabel, isDown() ? 0.1 : 0.045), palette()));
+        if (hasFocus()) PlatformStyle::drawFocusRing(painter, QRectF(rect()), 8, palette());
+    }
+};
+
+// The empty view's link: a flat button, which the desktop's style draws
+// without any mark of the focus, so it shows the focus ring itself.
+class LinkButton final : public QPushButton {
+public:
+    LinkButton(const QString& title, QWidget* parent) : QPushButton(title, parent) {
+        setFlat(true);
+        setFocusPolicy(Qt::TabFocus);
+    }
+
+protected:
+    void paintEvent(QPaintEvent* event) override {
+        QPushButton::paintEvent(event);
+        if (!hasFocus()) return;
+        QPainter painter(this);
+        PlatformStyle::drawFocusRing(painter, QRectF(rect()), 6, palette());
     }
 };
 
@@ -174,7 +194,7 @@ QToolButton* footerButton(QWidget* parent, const QString& title, const char* nam
     auto* button = new QToolButton(parent);
     button->setObjectName(name);
     button->setAutoRaise(true);
-    button->setFocusPolicy(Qt::NoFocus);
+    button->setFocusPolicy(Qt::TabFocus);
     button->setFixedSize(22, 22);
     button->setIconSize(QSize(15, 15));
     button->setToolTip(title);
@@ -186,7 +206,7 @@ QPushButton* smallButton(QWidget* parent, const QString& title, const char* name
     auto* button = new QPushButton(title, parent);
     button->setObjectName(name);
     button->setFont(PlatformStyle::font(TextStyle::subheadline));
-    button->setFocusPolicy(Qt::NoFocus);
+    button->setFocusPolicy(Qt::TabFocus);
     return button;
 }
 
@@ -227,9 +247,9 @@ StatusDashboardView::StatusDashboardView(StatusDashboardModel& model, QWidget* p
                              PlatformStyle::font(TextStyle::subheadline, QFont::Medium),
                              ThemeColor::system(Role::primaryLabel)),
                        1);
-        auto* turnOff = smallButton(banner_, QStringLiteral("Turn Off"), "turnOffSampleData");
-        connect(turnOff, &QPushButton::clicked, this, [this] { model_.settings().setShowingSampleData(false); });
-        row->addWidget(turnOff);
+        turnOffButton_ = smallButton(banner_, QStringLiteral("Turn Off"), "turnOffSampleData");
+        connect(turnOffButton_, &QPushButton::clicked, this, [this] { model_.settings().setShowingSampleData(false); });
+        row->addWidget(turnOffButton_);
     }
     layout->addWidget(banner_);
 
@@ -267,6 +287,7 @@ void StatusDashboardView::buildHeader(QVBoxLayout* layout) {
     floatingButton_ = new HoverSymbolButton("macwindow", floatingButtonTitle_, 40, HoverSymbolButton::Shape::circle,
                                             0.42 * 40, header);
     floatingButton_->setObjectName("showFloatingWindow");
+    floatingButton_->setFocusPolicy(Qt::TabFocus);
     connect(floatingButton_, &QAbstractButton::clicked, this, [this] { run(model_.actions.onOpenGlanceWindow); });
     row->addWidget(floatingButton_);
     layout->addWidget(header);
@@ -275,6 +296,8 @@ void StatusDashboardView::buildHeader(QVBoxLayout* layout) {
 void StatusDashboardView::buildPanel(QVBoxLayout* layout) {
     scroll_ = new QScrollArea(this);
     scroll_->setObjectName("dashboardScroll");
+    // The scroll area itself is no stop of Tab: it follows the focused card.
+    scroll_->setFocusPolicy(Qt::NoFocus);
     scroll_->setFrameShape(QFrame::NoFrame);
     scroll_->setWidgetResizable(true);
     scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -323,11 +346,9 @@ void StatusDashboardView::buildPanel(QVBoxLayout* layout) {
             });
         });
         empty->addWidget(emptyAllowAccess_, 0, Qt::AlignHCenter);
-        emptyShowSample_ = new QPushButton(QStringLiteral("Show Sample Data"), emptyView_);
+        emptyShowSample_ = new LinkButton(QStringLiteral("Show Sample Data"), emptyView_);
         emptyShowSample_->setObjectName("showSampleData");
-        emptyShowSample_->setFlat(true);
         emptyShowSample_->setCursor(Qt::PointingHandCursor);
-        emptyShowSample_->setFocusPolicy(Qt::NoFocus);
         emptyShowSample_->setFont(PlatformStyle::font(TextStyle::callout));
         connect(emptyShowSample_, &QPushButton::clicked, this,
                 [this] { model_.settings().setShowingSampleData(true); });
@@ -401,7 +422,7 @@ void StatusDashboardView::buildFooter(QVBoxLayout* layout) {
     updateButton_ = new QToolButton(footer);
     updateButton_->setObjectName("updateButton");
     updateButton_->setAutoRaise(true);
-    updateButton_->setFocusPolicy(Qt::NoFocus);
+    updateButton_->setFocusPolicy(Qt::TabFocus);
     updateButton_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     updateButton_->setFont(PlatformStyle::font(TextStyle::caption, QFont::DemiBold));
     updateButton_->setToolTip(QStringLiteral("A new version of Brindleaf is available."));
@@ -462,6 +483,36 @@ void StatusDashboardView::redraw() {
     staleCount_->setText(QString::number(stale));
     applyFooter(shown);
     resizeScrollArea();
+    applyTabOrder();
+}
+
+void StatusDashboardView::applyTabOrder() {
+    // Top to bottom, left to right, as the controls are seen; Tab skips the
+    // hidden ones.
+    std::vector<QWidget*> order{turnOffButton_, floatingButton_};
+    for (auto* row : rows_->rows()) order.push_back(row);
+    order.push_back(emptyAllowAccess_);
+    order.push_back(emptyShowSample_);
+    for (const auto* row : agentRows_) {
+        order.push_back(row->allowAccess);
+        order.push_back(row->errors);
+    }
+    order.insert(order.end(), {staleRow_, updateButton_, refreshButton_, settingsButton_, quitButton_});
+    for (std::size_t i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);
+}
+
+void StatusDashboardView::keyPressEvent(QKeyEvent* event) {
+    // Return and Enter press the focused button, as Space does.
+    const int key = event->key();
+    if ((key == Qt::Key_Return || key == Qt::Key_Enter) && !(event->modifiers() & ~Qt::KeypadModifier)) {
+        auto* button = qobject_cast<QAbstractButton*>(focusWidget());
+        if (button && isAncestorOf(button) && button->isEnabled() && button->isVisible()) {
+            event->accept();
+            button->click();
+            return;
+        }
+    }
+    ModelBoundView::keyPressEvent(event);
 }
 
 void StatusDashboardView::applyHeader(const AgentStatusSnapshot& shown) {
@@ -536,7 +587,7 @@ void StatusDashboardView::applyAgents() {
             widgets->errors->setObjectName("agentErrors");
             widgets->errors->setText(QStringLiteral("Can’t Read Status"));
             widgets->errors->setAutoRaise(true);
-            widgets->errors->setFocusPolicy(Qt::NoFocus);
+            widgets->errors->setFocusPolicy(Qt::TabFocus);
             widgets->errors->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
             widgets->errors->setFont(PlatformStyle::font(TextStyle::body));
             connect(widgets->errors, &QToolButton::clicked, this, [this] {

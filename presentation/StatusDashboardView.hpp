@@ -40,6 +40,10 @@ class SymbolIcon;
 // and setPendingUpdateVersion() when the updater's pending version does.
 // Session rows are kept per session id between redraws.
 //
+// Tab and Shift+Tab walk its controls as they are seen, from the banner's
+// button down to Quit (each session card is one stop, for its menu); Space,
+// Return and Enter press the focused one.
+//
 // The popup window that holds it belongs to the tray shell (see
 // DashboardPanel for the rounded panel around it). Main thread only.
 class StatusDashboardView final : public ModelBoundView {
@@ -67,6 +71,7 @@ signals:
 protected:
     void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void redraw() override;
 
 private:
@@ -83,6 +88,7 @@ private:
     // below the panel has been redone, so a row whose trailing element just
     // changed counts with its new height.
     void resizeScrollArea();
+    void applyTabOrder();
     void run(const std::function<void()>& action) const;
 
     QPointer<QScreen> hostScreen_;
@@ -90,6 +96,7 @@ private:
     std::optional<std::string> pendingUpdateVersion_;
 
     QWidget* banner_ = nullptr;
+    QPushButton* turnOffButton_ = nullptr;
     QWidget* heroBadge_ = nullptr;
     ElidedLabel* heroTitle_ = nullptr;
     ElidedLabel* heroSummary_ = nullptr;

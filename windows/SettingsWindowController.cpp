@@ -20,6 +20,7 @@
 #include <QGuiApplication>
 #include <QLayout>
 #include <QScreen>
+#include <QShortcut>
 #include <QToolBar>
 #include <QVBoxLayout>
 #include <QWidget>
@@ -52,6 +53,7 @@ void SettingsWindowController::makeWindow() {
     // Closing hides the window, which is kept for the next show.
     window_->setAttribute(Qt::WA_DeleteOnClose, false);
     window_->setAttribute(Qt::WA_QuitOnClose, false);
+    new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_W), window_.get(), window_.get(), &QWidget::close);
     auto* layout = new QVBoxLayout(window_.get());
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);

@@ -25,8 +25,8 @@ class StatusDashboardModel;
 // wide, the window as tall as the selected pane and titled after its tab,
 // with no minimize button.
 // Built on the first show and kept when closed (closing only hides it, and
-// never quits the application); no control is focused after a show or a
-// change of tab.
+// never quits the application); Ctrl+W closes it as its close button does;
+// no control is focused after a show or a change of tab.
 //
 // Object names, for tests: the window "settingsWindow", its tab bar
 // "settingsTabs", each pane its raw value ("general", "agents", "iCloud",

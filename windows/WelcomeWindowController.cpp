@@ -20,6 +20,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -75,6 +76,7 @@ void WelcomeWindowController::makeWindow() {
     window->setWindowTitle(qstr(windowTitle));
     window->setAttribute(Qt::WA_DeleteOnClose, false);
     window->setAttribute(Qt::WA_QuitOnClose, false);
+    new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_W), window, window, &QWidget::close);
 
     auto* layout = new QVBoxLayout(window);
     layout->setContentsMargins(24, 24, 24, 24);

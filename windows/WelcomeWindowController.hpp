@@ -21,7 +21,7 @@ class ProviderSettingsStore;
 // confined, open at login, and "Show Sample Data" or "Done". A non-modal
 // dialog of a fixed size without a minimize button, built on the first show
 // and kept; Done is its default button.
-// Every close (the close button, Escape, either button) ends the onboarding
+// Every close (the close button, Escape, Ctrl+W, either button) ends the onboarding
 // on a later turn of the event loop: "welcomeShown.v1" is stored true in the
 // settings' defaults suite and onFinish runs, once per close. Closing never
 // quits the application.

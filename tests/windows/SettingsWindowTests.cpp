@@ -9,6 +9,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
+#include <QPushButton>
+#include <QTest>
 #include <QToolBar>
 #include <gtest/gtest.h>
 
@@ -124,6 +126,30 @@ TEST_F(SettingsWindowTest, ClosingTheWindowDoesNotQuit) {
     controller.show();
     EXPECT_FALSE(controller.window()->testAttribute(Qt::WA_QuitOnClose));
     EXPECT_FALSE(controller.window()->testAttribute(Qt::WA_DeleteOnClose));
+}
+
+// Ctrl+W closes the window as its close button does, but not while a
+// shortcut is being recorded: the recorder takes the press.
+TEST_F(SettingsWindowTest, ControlWClosesTheWindowUnlessAShortcutIsBeingRecorded) {
+    SettingsWindowController controller(collaborators());
+    controller.show();
+    QWidget* window = controller.window();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    QTest::keyClick(window, Qt::Key_W, Qt::ControlModifier | Qt::ShiftModifier);
+    QTest::keyClick(window, Qt::Key_W);
+    EXPECT_TRUE(window->isVisible()) << "only Ctrl+W closes";
+    QTest::keyClick(window, Qt::Key_W, Qt::ControlModifier);
+    EXPECT_FALSE(window->isVisible());
+
+    controller.show(SettingsPane::general);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    auto* recorder = window->findChild<QPushButton*>("shortcutButton");
+    ASSERT_NE(recorder, nullptr);
+    recorder->click();
+    ASSERT_EQ(recorder->text().toStdString(), "Type Shortcut…");
+    QTest::keyClick(recorder, Qt::Key_W, Qt::ControlModifier);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_NE(recorder->text().toStdString(), "Type Shortcut…") << "the recorder took Ctrl+W";
 }
 
 // Resets: each one change to both shortcuts, which are never seen equal.

@@ -8,6 +8,7 @@
 #include <QDialog>
 #include <QKeyEvent>
 #include <QPushButton>
+#include <QTest>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -53,6 +54,11 @@ TEST_F(WelcomeWindowTest, EveryCloseFinishesOnceAfterTheTurn) {
          [&] {
              QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
              QCoreApplication::sendEvent(window, &escape);
+         }},
+        {"Ctrl+W",
+         [&] {
+             ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+             QTest::keyClick(window, Qt::Key_W, Qt::ControlModifier);
          }},
     };
     int expected = 0;

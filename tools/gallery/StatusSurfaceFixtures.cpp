@@ -63,7 +63,7 @@ std::vector<AgentSession> StatusSurfaceFixture::typicalSessions() {
         AgentSession({.id = "hermes-2026-03-14",
                       .provider = "Hermes",
                       .title = "Summarise the nightly logs",
-                      .cwd = "/srv/logs",
+                      .cwd = "/home/dana/src/ml_models-7",
                       .lastActivityAt = now - 3,
                       .evidence = "open turn awaiting assistant response"}),
     };

@@ -116,6 +116,22 @@ TEST(TrayApplicationTests, HotKeyOneClosesAnOpenPopover) {
     EXPECT_TRUE(waitUntil([&] { return app.popoverShown(); }));
 }
 
+// Opened by the hot key, the dashboard has the keyboard: Shift+Tab goes
+// round to its last control, Quit, and Return presses it.
+TEST(TrayApplicationTests, HotKeyOpensTheDashboardWithTheKeyboardInIt) {
+    RunningApp app;
+    ASSERT_FALSE(app.icon.isEmpty());
+    TrayRig::key(popoverHotKey);
+    ASSERT_TRUE(waitUntil([&] { return app.popoverShown(); }));
+    ASSERT_TRUE(waitUntil([&] {
+        return TrayRig::run("xdotool getactivewindow getwindowname 2>/dev/null").starts_with(popoverTitle);
+    })) << "the window manager never made the dashboard the active window: "
+        << app.rig.describeWindow(popoverTitle);
+    TrayRig::key("shift+Tab");
+    TrayRig::key("Return");
+    EXPECT_TRUE(waitUntil([&] { return !TrayRig::isRunning(app.pid); })) << "Return on Quit did not quit";
+}
+
 TEST(TrayApplicationTests, ClosingTheLastWindowDoesNotQuit) {
     RunningApp app({"--show-popover"});
     ASSERT_TRUE(waitUntil([&] { return app.popoverShown(); }));
