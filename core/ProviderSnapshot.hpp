@@ -23,11 +23,13 @@ struct ProviderSnapshot {
     Date checkedAt = 0;
     std::vector<std::string> errors;
     std::vector<RunEvidence> runEvidence;
-    // The scan failed as a whole: it read none of the agent's sources, or it
-    // was late or still busy, so its lack of sessions says nothing about the
-    // agent. A scan that read its sessions (or that none run) with an error
-    // on one source leaves it false. Shown nowhere and never encoded; the
-    // tray reads it to tell "nothing could be read" from "nothing runs".
+    // The scan failed as a whole: sources of the agent are there but it could
+    // read none of them, it threw, or it was late or still busy, so its lack
+    // of sessions says nothing about the agent. A source that is not there
+    // has been read (nothing runs there), and a scan that read its sessions
+    // (or that none run) with an error on one source leaves it false too.
+    // Shown nowhere and never encoded; the tray reads it to tell "nothing
+    // could be read" from "nothing runs".
     bool readNothing = false;
 
     static ProviderSnapshot make(std::string providerName, std::optional<AgentRunState> state,

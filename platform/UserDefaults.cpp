@@ -44,14 +44,37 @@ std::int64_t nanoseconds(const struct timespec& ts) {
     return static_cast<std::int64_t>(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
 }
 
-bool lockExclusive(int fd) {
-    while (::flock(fd, LOCK_EX) != 0) {
-        if (errno != EINTR) return false;
+// The exclusive lock on the folder's lock file, held from construction to
+// destruction: every way out of a change lets other writers in again.
+class ExclusiveLock {
+public:
+    ExclusiveLock(int fd, const UserDefaults::LockFunction& lock) : fd_(fd), lock_(lock) {
+        while (call(LOCK_EX) != 0) {
+            if (errno != EINTR) {
+                error_ = errno;
+                return;
+            }
+        }
+        held_ = true;
     }
-    return true;
-}
+    ~ExclusiveLock() {
+        if (held_) call(LOCK_UN);
+    }
+    ExclusiveLock(const ExclusiveLock&) = delete;
+    ExclusiveLock& operator=(const ExclusiveLock&) = delete;
 
-void unlock(int fd) { ::flock(fd, LOCK_UN); }
+    bool held() const { return held_; }
+    // Why the lock could not be taken.
+    int error() const { return error_; }
+
+private:
+    int call(int operation) const { return lock_ ? lock_(fd_, operation) : ::flock(fd_, operation); }
+
+    int fd_;
+    const UserDefaults::LockFunction& lock_;
+    bool held_ = false;
+    int error_ = 0;
+};
 
 // The folder's lock file, made when missing; -1 and the reason in `error`
 // when it can be neither made nor opened (a read-only folder without one).
@@ -136,7 +159,7 @@ std::shared_ptr<UserDefaults> UserDefaults::open(const std::string& suiteName) {
 }
 
 std::shared_ptr<UserDefaults> UserDefaults::open(const std::string& suiteName, const std::filesystem::path& folder,
-                                                 AtomicFile::WriteFunction write) {
+                                                 AtomicFile::WriteFunction write, LockFunction lock) {
     if (!isUsableSuiteName(suiteName) || folder.empty()) return nullptr;
     std::error_code error;
     std::filesystem::create_directories(folder, error);
@@ -148,37 +171,48 @@ std::shared_ptr<UserDefaults> UserDefaults::open(const std::string& suiteName, c
     // still reads its file; each change is kept unsaved until the lock can be
     // made and the file written.
     int lockError = 0;
-    int fd = openLockFile(folder, lockError);
-    if (fd >= 0 && !lockExclusive(fd)) {
-        lockError = errno;
-        ::close(fd);
-        fd = -1;
-    }
-    if (fd < 0) {
-        log().error("defaults.lock.failed suite=" + suiteName + " error=" + errnoText(lockError) + " mode=read-only");
-        return std::shared_ptr<UserDefaults>(new UserDefaults(suiteName, folder, -1, std::move(write)));
-    }
-    // Every writer holds the lock from its temporary file to the rename, so
-    // what is left now was abandoned; the age spares writers that ignore locks.
-    const auto now = std::chrono::system_clock::now();
+    const int fd = openLockFile(folder, lockError);
+    // The suite owns the descriptor from here on.
+    std::shared_ptr<UserDefaults> suite(new UserDefaults(suiteName, folder, fd, std::move(write), std::move(lock)));
     std::size_t removed = 0;
-    for (const auto& written : {suiteName + ".json", suiteName + std::string(unreadableSuffix)})
-        removed += AtomicFile::removeAbandonedTemporaries(folder / written, now, abandonedTemporaryAge);
-    unlock(fd);
+    bool locked = false;
+    if (fd >= 0) {
+        ExclusiveLock held(fd, suite->lock_);
+        if (held.held()) {
+            locked = true;
+            // Every writer holds the lock from its temporary file to the
+            // rename, so what is left now was abandoned; the age spares
+            // writers that ignore locks.
+            const auto now = std::chrono::system_clock::now();
+            for (const auto& written : {suiteName + ".json", suiteName + std::string(unreadableSuffix)})
+                removed += AtomicFile::removeAbandonedTemporaries(folder / written, now, abandonedTemporaryAge);
+        } else {
+            lockError = held.error();
+            // Not logged again while later changes fail the same way.
+            suite->lockFailure_ = errnoText(lockError);
+        }
+    }
+    if (!locked) {
+        if (fd >= 0) ::close(fd);
+        suite->lockDescriptor_ = -1;
+        log().error("defaults.lock.failed suite=" + suiteName + " error=" + errnoText(lockError) + " mode=read-only");
+        return suite;
+    }
     if (removed > 0) log().info("defaults.temporary.removed suite=" + suiteName + " count=" + std::to_string(removed));
-    return std::shared_ptr<UserDefaults>(new UserDefaults(suiteName, folder, fd, std::move(write)));
+    return suite;
 }
 
 std::shared_ptr<UserDefaults> UserDefaults::inMemory(const std::string& suiteName) {
-    return std::shared_ptr<UserDefaults>(new UserDefaults(suiteName, {}, -1, {}));
+    return std::shared_ptr<UserDefaults>(new UserDefaults(suiteName, {}, -1, {}, {}));
 }
 
 UserDefaults::UserDefaults(std::string suiteName, std::filesystem::path folder, int lockDescriptor,
-                           AtomicFile::WriteFunction write)
+                           AtomicFile::WriteFunction write, LockFunction lock)
     : suiteName_(std::move(suiteName)),
       folder_(std::move(folder)),
       lockDescriptor_(lockDescriptor),
-      write_(std::move(write)) {
+      write_(std::move(write)),
+      lock_(std::move(lock)) {
     if (!folder_.empty()) filePath_ = folder_ / (suiteName_ + ".json");
 }
 
@@ -191,8 +225,8 @@ bool UserDefaults::refreshLocked(bool force) const {
     FileSignature current;
     struct stat info {};
     if (::stat(filePath_.c_str(), &info) == 0) {
-        current = FileSignature{info.st_dev, info.st_ino, info.st_size, nanoseconds(info.st_mtim),
-                                nanoseconds(info.st_ctim), true};
+        current = FileSignature{
+            info.st_dev, info.st_ino, info.st_size, nanoseconds(info.st_mtim), nanoseconds(info.st_ctim), true};
     } else if (errno != ENOENT) {
         // The file cannot be examined now; keep what was read last.
         log().error("defaults.read.failed suite=" + suiteName_ + " error=" + errnoText(errno));
@@ -224,6 +258,16 @@ bool UserDefaults::refreshLocked(bool force) const {
         unreadableText_ = std::move(*text);
     }
     return true;
+}
+
+void UserDefaults::logLockFailure(int error) {
+    // A lock that cannot be taken (no lock support on a network home) stays
+    // so for every refresh's retry: logged once, until it fails otherwise or
+    // is taken again.
+    const std::string text = errnoText(error);
+    if (lockFailure_ == text) return;
+    lockFailure_ = text;
+    log().error("defaults.lock.failed suite=" + suiteName_ + " error=" + text);
 }
 
 void UserDefaults::logWriteFailure(const std::string& error, bool retry) {
@@ -276,16 +320,15 @@ UserDefaults::SaveResult UserDefaults::saveLocked(bool retry) {
         logWriteFailure(errnoText(lockError), retry);
         return SaveResult::failed;
     }
-    if (!lockExclusive(lockDescriptor_)) {
-        log().error("defaults.lock.failed suite=" + suiteName_ + " error=" + errnoText(errno));
+    const ExclusiveLock held(lockDescriptor_, lock_);
+    if (!held.held()) {
+        logLockFailure(held.error());
         return SaveResult::failed;
     }
+    lockFailure_.reset();
     // Always read again under the lock: a signature can repeat across quick
     // replacements (inode reuse, coarse timestamps), a fresh read cannot.
-    if (!refreshLocked(true)) {
-        unlock(lockDescriptor_);
-        return SaveResult::failed;
-    }
+    if (!refreshLocked(true)) return SaveResult::failed;
     DefaultsValue::Dictionary updated = document_.values;
     applyChanges(unsaved_, updated);
     SaveResult result = SaveResult::saved;
@@ -305,13 +348,12 @@ UserDefaults::SaveResult UserDefaults::saveLocked(bool retry) {
             signature_.reset();
             struct stat info {};
             if (::stat(filePath_.c_str(), &info) == 0) {
-                signature_ = FileSignature{info.st_dev, info.st_ino, info.st_size, nanoseconds(info.st_mtim),
-                                           nanoseconds(info.st_ctim), true};
+                signature_ = FileSignature{
+                    info.st_dev, info.st_ino, info.st_size, nanoseconds(info.st_mtim), nanoseconds(info.st_ctim), true};
             }
         }
     }
     if (result == SaveResult::saved) unsaved_.clear();
-    unlock(lockDescriptor_);
     return result;
 }
 
@@ -422,17 +464,26 @@ bool UserDefaults::removePersistentDomain() {
     unreadableText_.reset();
     unsaved_.clear();
     if (filePath_.empty()) return true;
+    // A lock file that opens only for reading still takes the lock.
     int lockError = 0;
     if (lockDescriptor_ < 0) lockDescriptor_ = openLockFile(folder_, lockError);
-    if (lockDescriptor_ >= 0 && !lockExclusive(lockDescriptor_)) lockError = errno;
-    if (lockDescriptor_ < 0 || lockError != 0) {
-        log().error("defaults.lock.failed suite=" + suiteName_ + " error=" + errnoText(lockError));
+    if (lockDescriptor_ < 0) {
+        logLockFailure(lockError);
         return false;
     }
-    bool ok = ::unlink(filePath_.c_str()) == 0 || errno == ENOENT;
-    int error = errno;
-    signature_ = FileSignature{};
-    unlock(lockDescriptor_);
+    bool ok = false;
+    int error = 0;
+    {
+        const ExclusiveLock held(lockDescriptor_, lock_);
+        if (!held.held()) {
+            logLockFailure(held.error());
+            return false;
+        }
+        lockFailure_.reset();
+        ok = ::unlink(filePath_.c_str()) == 0 || errno == ENOENT;
+        error = errno;
+        signature_ = FileSignature{};
+    }
     if (!ok) log().error("defaults.remove.failed suite=" + suiteName_ + " error=" + errnoText(error));
     return ok;
 }

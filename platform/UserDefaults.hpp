@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -56,10 +57,15 @@ public:
     // reads the file, and every change is kept unsaved until the lock can be
     // made and the file written.
     static std::shared_ptr<UserDefaults> open(const std::string& suiteName);
+    // Stands in for ::flock on the folder's lock file (tests make it fail as
+    // on a home without lock support).
+    using LockFunction = std::function<int(int fd, int operation)>;
+
     // Opens a suite in the given folder (created when missing); `write` stands
-    // in for ::write when the suite's file is written (tests run it out of space).
+    // in for ::write when the suite's file is written (tests run it out of
+    // space), `lock` for ::flock on the lock file.
     static std::shared_ptr<UserDefaults> open(const std::string& suiteName, const std::filesystem::path& folder,
-                                              AtomicFile::WriteFunction write = {});
+                                              AtomicFile::WriteFunction write = {}, LockFunction lock = {});
     // A suite that is never written to disk.
     static std::shared_ptr<UserDefaults> inMemory(const std::string& suiteName);
 
@@ -118,7 +124,7 @@ private:
     };
 
     UserDefaults(std::string suiteName, std::filesystem::path folder, int lockDescriptor,
-                 AtomicFile::WriteFunction write);
+                 AtomicFile::WriteFunction write, LockFunction lock);
 
     // Brings document_ up to date with the file (mutex_ held); `force` reads the
     // file even when its signature is unchanged. False when the file exists
@@ -131,12 +137,14 @@ private:
     SaveResult saveLocked(bool retry);
     bool change(const std::string& key, std::optional<DefaultsValue> value);
     void logWriteFailure(const std::string& error, bool retry);
+    void logLockFailure(int error);
 
     std::string suiteName_;
     std::filesystem::path folder_;
     std::filesystem::path filePath_;
     int lockDescriptor_ = -1; // -1 until the folder takes a lock file
     AtomicFile::WriteFunction write_;
+    LockFunction lock_;
 
     mutable std::mutex mutex_;
     mutable DefaultsJSON::Document document_;           // the file's values as last read or written
@@ -146,6 +154,8 @@ private:
     std::map<std::string, std::optional<DefaultsValue>> unsaved_;
     // The error of the failing writes since the last one that succeeded.
     std::optional<std::string> writeFailure_;
+    // Why the lock could not be taken, since it last was.
+    std::optional<std::string> lockFailure_;
 };
 
 } // namespace brindleaf

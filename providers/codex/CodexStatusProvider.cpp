@@ -93,11 +93,10 @@ ProviderSnapshot CodexStatusProvider::scan(Date now) {
             return ProviderSnapshot::make(providerNameText, std::nullopt, std::nullopt, std::move(sessions), 0, now, {},
                                           std::move(evidence));
         }
+        // A Codex not yet used on this machine has no state database: that
+        // is read as nothing running, with the missing file listed.
         const std::string missing = "Codex state sqlite not found";
-        ProviderSnapshot snapshot =
-            ProviderSnapshot::make(providerNameText, std::nullopt, missing, {}, 0, now, {missing});
-        snapshot.readNothing = official.empty();
-        return snapshot;
+        return ProviderSnapshot::make(providerNameText, std::nullopt, missing, {}, 0, now, {missing});
     }
 
     const DatabaseFiles stateFiles = watchedDatabaseFiles(*statePath);
@@ -147,11 +146,15 @@ ProviderSnapshot CodexStatusProvider::scan(Date now) {
         CandidateDecision decision =
             decideCandidate(entry.get(), now, processes, entry.indexTitle ? &*entry.indexTitle : nullptr);
         switch (decision.kind) {
-        case CandidateDecision::Kind::active: sessions.push_back(std::move(*decision.session)); break;
+        case CandidateDecision::Kind::active:
+            sessions.push_back(std::move(*decision.session));
+            break;
         case CandidateDecision::Kind::inactive:
             if (decision.completion) completions.push_back(std::move(*decision.completion));
             break;
-        case CandidateDecision::Kind::stale: ++staleCount; break;
+        case CandidateDecision::Kind::stale:
+            ++staleCount;
+            break;
         }
     }
     // Only the parents of shown threads can need a profile.
@@ -171,7 +174,8 @@ ProviderSnapshot CodexStatusProvider::scan(Date now) {
     ProviderSnapshot snapshot =
         ProviderSnapshot::make(providerNameText, std::nullopt, std::nullopt, std::move(sessions), staleCount, now,
                                std::move(errors), std::move(evidence));
-    // No database source answered and the app server named no thread.
+    // The state database is there, but no source of it answered and the app
+    // server named no thread.
     snapshot.readNothing = sources.read == 0 && official.empty();
     return snapshot;
 }

@@ -8,13 +8,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <fcntl.h>
 #include <limits>
 #include <optional>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 using namespace brindleaf;
@@ -407,4 +411,136 @@ TEST(UserDefaults, AReadOnlyFolderWithoutLockFileIsReadAndItsChangesKeptUnsaved)
     auto reread = UserDefaults::open("locked", dir.path());
     EXPECT_EQ(reread->string("statusIconStyle.v1"), "cloud");
     EXPECT_EQ(reread->boolValue("cloudSyncEnabled"), false);
+}
+
+namespace {
+
+// Whether another process takes the folder's lock, trying without blocking
+// for five seconds: nothing in this process holds it any more.
+bool anotherProcessTakesTheLock(const std::filesystem::path& folder) {
+    const std::string path = (folder / ".defaults.lock").string();
+    const pid_t pid = ::fork();
+    if (pid < 0) return false;
+    if (pid == 0) {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) ::_exit(2);
+        const struct timespec pause { 0, 10'000'000 };
+        for (int attempt = 0; attempt < 500; ++attempt) {
+            if (::flock(fd, LOCK_EX | LOCK_NB) == 0) ::_exit(0);
+            ::nanosleep(&pause, nullptr);
+        }
+        ::_exit(1);
+    }
+    int status = 0;
+    if (::waitpid(pid, &status, 0) != pid) return false;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+} // namespace
+
+// A lock file that opens for reading only (its mode, and for a root test run
+// the thread's capability to override it dropped) still takes the lock; a
+// change that succeeds or fails and the suite's removal leave it to other
+// processes, whether the suite opened that lock file when it was opened or
+// only now (it was opened in a read-only folder without one).
+TEST(UserDefaults, ALockFileReadableOnlyLocksAndIsLeftToOtherProcessesOnEveryPath) {
+    enum class Step { change, changeOverAnUnreadableFile, removal };
+    struct Case {
+        const char* name;
+        bool openedWithoutLockFile;
+        Step step;
+        bool succeeds;
+    } cases[] = {
+        {"a change", false, Step::change, true},
+        {"a change whose file cannot be read again", false, Step::changeOverAnUnreadableFile, false},
+        {"the removal", false, Step::removal, true},
+        {"a change, first lock", true, Step::change, true},
+        {"a change whose file cannot be read again, first lock", true, Step::changeOverAnUnreadableFile, false},
+        {"the removal, first lock", true, Step::removal, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        dir.write("shared.json", "{\"k\": 1}");
+        std::shared_ptr<UserDefaults> suite;
+        if (c.openedWithoutLockFile) {
+            brindleaf::testing::ReadOnlyFolder readOnlyFolder(dir.path());
+            ASSERT_TRUE(readOnlyFolder.holds()) << "the folder could not be made read-only";
+            suite = UserDefaults::open("shared", dir.path());
+        }
+        // Another writer made the lock file; here it opens for reading only.
+        dir.write(".defaults.lock", "");
+        brindleaf::testing::ReadOnlyFile readOnly(dir / ".defaults.lock");
+        ASSERT_TRUE(readOnly.holds()) << "the lock file could not be made read-only";
+        if (!suite) suite = UserDefaults::open("shared", dir.path());
+        ASSERT_TRUE(suite);
+        ASSERT_TRUE(anotherProcessTakesTheLock(dir.path())) << "after opening";
+
+        bool done = false;
+        switch (c.step) {
+        case Step::change:
+            done = suite->set("k", 2);
+            break;
+        case Step::changeOverAnUnreadableFile:
+            std::filesystem::remove(suite->filePath());
+            ASSERT_EQ(::mkfifo(suite->filePath().c_str(), 0600), 0);
+            done = suite->set("k", 2);
+            std::filesystem::remove(suite->filePath());
+            break;
+        case Step::removal:
+            done = suite->removePersistentDomain();
+            break;
+        }
+        EXPECT_EQ(done, c.succeeds);
+        EXPECT_TRUE(anotherProcessTakesTheLock(dir.path()));
+        if (c.step == Step::removal) {
+            EXPECT_FALSE(std::filesystem::exists(suite->filePath()));
+        }
+        if (c.step == Step::change) {
+            EXPECT_EQ(UserDefaults::open("shared", dir.path())->integer("k"), 2);
+        }
+    }
+}
+
+// flock refused, as on a network home without lock support: the failure is
+// logged once over every retry and change, again only when it fails otherwise
+// or once the lock was taken in between.
+TEST(UserDefaults, ALockThatKeepsFailingIsLoggedOnceUntilItChanges) {
+    auto log = std::make_shared<MemoryLogSink>();
+    Logger::setSink(log);
+    struct Restore {
+        ~Restore() { Logger::setSink(nullptr); }
+    } restore;
+    auto refusal = std::make_shared<std::atomic<int>>(ENOLCK);
+    const UserDefaults::LockFunction lock = [refusal](int fd, int operation) {
+        if (const int error = refusal->load()) {
+            errno = error;
+            return -1;
+        }
+        return ::flock(fd, operation);
+    };
+    TempDir dir;
+    auto suite = UserDefaults::open("nolock", dir.path(), {}, lock);
+    ASSERT_TRUE(suite);
+    EXPECT_FALSE(suite->set("a", 1));
+    for (int retry = 0; retry < 50; ++retry) EXPECT_FALSE(suite->saveUnsavedChanges());
+    EXPECT_FALSE(suite->set("b", 2));
+    refusal->store(EIO);
+    for (int retry = 0; retry < 5; ++retry) EXPECT_FALSE(suite->saveUnsavedChanges());
+    refusal->store(0);
+    EXPECT_TRUE(suite->saveUnsavedChanges());
+    refusal->store(ENOLCK);
+    EXPECT_FALSE(suite->set("c", 3));
+    for (int retry = 0; retry < 5; ++retry) EXPECT_FALSE(suite->saveUnsavedChanges());
+    EXPECT_FALSE(suite->removePersistentDomain());
+
+    EXPECT_EQ(log->messages(), (std::vector<std::string>{
+                                   "defaults.lock.failed suite=nolock error=No locks available mode=read-only",
+                                   "defaults.lock.failed suite=nolock error=Input/output error",
+                                   "defaults.lock.failed suite=nolock error=No locks available",
+                               }));
+    auto reread = UserDefaults::open("nolock", dir.path());
+    EXPECT_EQ(reread->integer("a"), 1);
+    EXPECT_EQ(reread->integer("b"), 2);
+    EXPECT_FALSE(reread->object("c"));
 }

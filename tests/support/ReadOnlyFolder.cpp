@@ -55,4 +55,31 @@ bool ReadOnlyFolder::holds() const {
     return false;
 }
 
+ReadOnlyFile::ReadOnlyFile(std::filesystem::path file) : file_(std::move(file)) {
+    mode_ = std::filesystem::status(file_).permissions();
+    std::filesystem::permissions(file_, std::filesystem::perms::owner_read | std::filesystem::perms::group_read |
+                                            std::filesystem::perms::others_read);
+    const bool off = false;
+    if (dacOverride()) droppedOverride_ = dacOverride(&off);
+}
+
+ReadOnlyFile::~ReadOnlyFile() {
+    const bool on = true;
+    if (droppedOverride_) dacOverride(&on);
+    std::error_code ignored;
+    std::filesystem::permissions(file_, mode_, ignored);
+}
+
+bool ReadOnlyFile::holds() const {
+    const int writable = ::open(file_.c_str(), O_RDWR | O_CLOEXEC);
+    if (writable >= 0) {
+        ::close(writable);
+        return false;
+    }
+    const int readable = ::open(file_.c_str(), O_RDONLY | O_CLOEXEC);
+    if (readable < 0) return false;
+    ::close(readable);
+    return true;
+}
+
 } // namespace brindleaf::testing

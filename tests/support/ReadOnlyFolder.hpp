@@ -25,4 +25,23 @@ private:
     bool droppedOverride_ = false;
 };
 
+// Makes a file readable but not writable for the life of the object, in the
+// same way: its mode becomes 0444, and for root the calling thread's effective
+// CAP_DAC_OVERRIDE is dropped (processes it forks meanwhile inherit the drop).
+class ReadOnlyFile {
+public:
+    explicit ReadOnlyFile(std::filesystem::path file);
+    ~ReadOnlyFile();
+    ReadOnlyFile(const ReadOnlyFile&) = delete;
+    ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
+
+    // Whether the file really opens for reading only now.
+    bool holds() const;
+
+private:
+    std::filesystem::path file_;
+    std::filesystem::perms mode_;
+    bool droppedOverride_ = false;
+};
+
 } // namespace brindleaf::testing
