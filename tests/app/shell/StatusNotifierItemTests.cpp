@@ -335,6 +335,53 @@ TEST(StatusNotifierItemTests, ALateRefusalFromTheWatcherBeforeCountsForNothing) 
     EXPECT_EQ(after.items, QStringList{item.serviceName()});
 }
 
+// The same, but the watcher before takes the item late while the new one
+// refuses it: the item is not on the new watcher's panel, so once the back-off
+// has run out it says it was refused (the icon may go to an XEmbed tray).
+TEST(StatusNotifierItemTests, ALateAcceptanceFromTheWatcherBeforeIsNoRegistration) {
+    Bus bus;
+    CapturedLog log;
+    FakeStatusNotifierWatcher before(bus.address(), {.holdAnswers = true});
+    StatusNotifierItem item(bus.queue, bus.app, {});
+    int registrations = 0, refusals = 0;
+    QObject::connect(&item, &StatusNotifierItem::registered, [&] { ++registrations; });
+    QObject::connect(&item, &StatusNotifierItem::refused, [&] { ++refusals; });
+    ASSERT_TRUE(testing::runUntil([&] { return before.calls == 1; })) << "the first watcher was never asked";
+    before.releaseName();
+    FakeStatusNotifierWatcher after(bus.address(), {.refuseItems = true, .holdAnswers = true});
+    ASSERT_TRUE(testing::runUntil([&] { return after.calls == 1; }))
+        << "the watcher that took the name was never asked";
+    before.answerHeld();
+    ASSERT_TRUE(bus.roundTrip(before.uniqueName())) << "the first watcher's connection did not answer";
+    EXPECT_FALSE(item.isRegistered());
+    EXPECT_EQ(registrations, 0);
+
+    after.options.holdAnswers = false;
+    after.answerHeld();
+    ASSERT_TRUE(refusedUntilGivenUp(bus, log));
+    EXPECT_EQ(refusals, 1);
+    EXPECT_FALSE(item.isRegistered());
+}
+
+// The watcher announces a host while it still holds the item's call, and the
+// item asks again at once. Both calls are refused: only the newer refusal
+// counts, and one retry follows.
+TEST(StatusNotifierItemTests, ARefusalOfAnOvertakenCallCountsForNothing) {
+    Bus bus;
+    CapturedLog log;
+    FakeStatusNotifierWatcher watcher(bus.address(),
+                                      {.refuseItems = true, .hostRegistered = false, .holdAnswers = true});
+    StatusNotifierItem item(bus.queue, bus.app, {});
+    ASSERT_TRUE(testing::runUntil([&] { return watcher.calls == 1; })) << "the watcher was never asked";
+    watcher.registerHost();
+    ASSERT_TRUE(testing::runUntil([&] { return watcher.calls == 2; })) << "the host's announcement brought no call";
+    watcher.answerHeld();
+    ASSERT_TRUE(bus.roundTrip(watcher.uniqueName())) << "the watcher's connection did not answer";
+    ASSERT_EQ(log.lines("registerFailed").size(), 1u) << log.lastFailure();
+    EXPECT_NE(log.lastFailure().find(" attempt=1 retryIn=0.25"), std::string::npos) << log.lastFailure();
+    EXPECT_EQ(bus.queue.delayedCount(), 1u);
+}
+
 // A retry waits when the watcher leaves and another takes the name: the new
 // watcher is asked at once, and only once: the retry was for the one before.
 TEST(StatusNotifierItemTests, ARetryForTheWatcherBeforeAsksTheNextOneNothing) {
