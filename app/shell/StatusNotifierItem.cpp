@@ -51,8 +51,8 @@ StatusNotifierItem::StatusNotifierItem(MainQueue& queue, QDBusConnection bus, Ac
     watcher_ = new QDBusServiceWatcher(watcherService, bus_, QDBusServiceWatcher::WatchForOwnerChange, this);
     connect(watcher_, &QDBusServiceWatcher::serviceOwnerChanged, this,
             [this](const QString&, const QString&, const QString& newOwner) {
-                // Retries were for the watcher that left.
-                ++attempt_;
+                // Retries and replies were for the watcher that left.
+                ownerChangedAt_ = ++attempt_;
                 failures_ = 0;
                 registered_ = false;
                 if (!newOwner.isEmpty()) registerWithWatcher();
@@ -86,6 +86,8 @@ void StatusNotifierItem::registerWithWatcher() {
     auto* pending = new QDBusPendingCallWatcher(bus_.asyncCall(call), this);
     connect(pending, &QDBusPendingCallWatcher::finished, this, [this, attempt](QDBusPendingCallWatcher* finished) {
         finished->deleteLater();
+        // The watcher before took or refused it: this one has not said yet.
+        if (attempt <= ownerChangedAt_) return;
         if (!finished->isError()) {
             failures_ = 0;
             if (!registered_) {

@@ -96,6 +96,9 @@ private:
     // Counts the attempts: a retry or reply of an attempt overtaken by a
     // newer one does nothing.
     unsigned attempt_ = 0;
+    // The count when the watcher's owner last changed: replies to attempts up
+    // to it came from the watcher before.
+    unsigned ownerChangedAt_ = 0;
     StatusNotifierPixmaps pixmaps_;
     QString toolTip_;
     StatusIconImageRef shown_;

@@ -2,6 +2,8 @@
 
 #include <QTimer>
 
+#include <utility>
+
 namespace brindleaf::testing {
 
 namespace {
@@ -16,7 +18,7 @@ FakeStatusNotifierWatcher::FakeStatusNotifierWatcher(const QString& address, Opt
       connection_(QDBusConnection::connectToBus(address, QStringLiteral("fake-watcher-%1").arg(++count_))),
       hostRegistered_(initial.hostRegistered) {
     if (!options.nameFirst) exportObject();
-    connection_.registerService(service);
+    takeName();
 }
 
 FakeStatusNotifierWatcher::~FakeStatusNotifierWatcher() {
@@ -31,6 +33,14 @@ void FakeStatusNotifierWatcher::exportObject() {
                                                QDBusConnection::ExportAllSignals);
 }
 
+void FakeStatusNotifierWatcher::releaseName() { connection_.unregisterService(service); }
+
+void FakeStatusNotifierWatcher::takeName() { connection_.registerService(service); }
+
+void FakeStatusNotifierWatcher::answerHeld() {
+    for (const auto& answer : std::exchange(held_, {})) answer();
+}
+
 void FakeStatusNotifierWatcher::registerHost() {
     hostRegistered_ = true;
     emit StatusNotifierHostRegistered();
@@ -43,16 +53,20 @@ bool FakeStatusNotifierWatcher::isHostRegistered() const {
 
 void FakeStatusNotifierWatcher::RegisterStatusNotifierItem(const QString& item, const QDBusMessage& message) {
     message.setDelayedReply(true);
+    ++calls;
     const auto answer = [this, item, message] {
         ++answered;
-        if (options.refuseItems) {
+        if (options.refuseItems || options.refuseNext > 0) {
+            if (options.refuseNext > 0) --options.refuseNext;
             connection_.send(message.createErrorReply(QDBusError::Failed, QStringLiteral("no items taken")));
             return;
         }
         if (!items.contains(item)) items.push_back(item);
         connection_.send(message.createReply());
     };
-    if (options.answerDelayMs > 0)
+    if (options.holdAnswers)
+        held_.push_back(answer);
+    else if (options.answerDelayMs > 0)
         QTimer::singleShot(options.answerDelayMs, this, answer);
     else
         answer();

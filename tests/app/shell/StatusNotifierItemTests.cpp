@@ -78,6 +78,19 @@ struct Bus {
         message.setArguments(arguments);
         return wait(message).type() == QDBusMessage::ReplyMessage;
     }
+    // A round trip from the item's connection to `peer` (a watcher's own name,
+    // or the bus's): every call the item sent it before has reached it, and
+    // every answer it sent the item before has been handled. False when the
+    // peer did not answer.
+    bool roundTrip(const QString& peer) const {
+        const auto ping = QDBusMessage::createMethodCall(
+            peer, QStringLiteral("/"), QStringLiteral("org.freedesktop.DBus.Peer"), QStringLiteral("Ping"));
+        QDBusPendingCall pending = app.asyncCall(ping);
+        if (!testing::runUntil([&] { return pending.isFinished(); })) return false;
+        // The answers before the ping's are queued to this thread ahead of it.
+        QCoreApplication::processEvents();
+        return !pending.isError();
+    }
     // The item answers on this thread: wait for the reply turning the event loop.
     QDBusMessage wait(const QDBusMessage& message) const {
         QDBusPendingCall pending = host.asyncCall(message);
@@ -169,12 +182,39 @@ struct CapturedLog {
     std::shared_ptr<MemoryLogSink> sink = std::make_shared<MemoryLogSink>();
     CapturedLog() { Logger::setSink(sink); }
     ~CapturedLog() { Logger::setSink(nullptr); }
-    bool has(const std::string& line) const {
+    bool has(const std::string& line) const { return !lines(line).empty(); }
+    // The lines that hold `part`, in order.
+    std::vector<std::string> lines(const std::string& part) const {
+        std::vector<std::string> found;
         for (const auto& message : sink->messages())
-            if (message.find(line) != std::string::npos) return true;
-        return false;
+            if (message.find(part) != std::string::npos) found.push_back(message);
+        return found;
+    }
+    std::string lastFailure() const {
+        const auto failures = lines("registerFailed");
+        return failures.empty() ? "no failed registration" : failures.back();
     }
 };
+
+// Lets the back-off run out against a watcher that refuses the item: the
+// attempt already made and every retry are refused, the seventh without a
+// retry after it.
+::testing::AssertionResult refusedUntilGivenUp(Bus& bus, const CapturedLog& log) {
+    const std::size_t before = log.lines("registerFailed").size();
+    for (int attempt = 1; attempt <= 7; ++attempt) {
+        if (!testing::runUntil([&] { return log.lines("registerFailed").size() >= before + attempt; }))
+            return ::testing::AssertionFailure() << "attempt " << attempt << " was not refused";
+        const bool last = attempt == 7;
+        const std::string expected = " attempt=" + std::to_string(attempt) + (last ? " retry=none" : " retryIn=");
+        if (log.lastFailure().find(expected) == std::string::npos)
+            return ::testing::AssertionFailure() << "attempt " << attempt << ": " << log.lastFailure();
+        if (last) break;
+        if (bus.queue.delayedCount() != 1)
+            return ::testing::AssertionFailure() << "no retry waits after attempt " << attempt;
+        bus.queue.advance(10);
+    }
+    return ::testing::AssertionSuccess();
+}
 
 // A panel's watcher that takes its name before its object is there (callers
 // get UnknownObject) and then answers slowly: the item tries again, a quarter
@@ -206,31 +246,183 @@ TEST(StatusNotifierItemTests, TriesAgainUntilAWatcherThatTookItsNameFirstTakesTh
 }
 
 // A watcher that refuses the item: the first attempt and six more over ten
-// seconds, then the item says so. When the watcher announces a host it is
-// asked again at once.
-TEST(StatusNotifierItemTests, GivesUpAfterTenSecondsAndRegistersAgainWhenAHostComes) {
+// seconds, then the item says so. A new watcher taking the name, or the
+// watcher announcing a host, starts the back-off over: refused once more, the
+// item is asked again a quarter of a second later and taken.
+TEST(StatusNotifierItemTests, GivesUpAfterTenSecondsAndStartsOverWhenAWatcherComesOrAnnouncesAHost) {
+    for (const bool newWatcher : {true, false}) {
+        SCOPED_TRACE(newWatcher ? "a new watcher takes the name" : "the watcher announces a host");
+        Bus bus;
+        CapturedLog log;
+        auto watcher = std::make_unique<FakeStatusNotifierWatcher>(
+            bus.address(), FakeStatusNotifierWatcher::Options{.refuseItems = true, .hostRegistered = false});
+        StatusNotifierItem item(bus.queue, bus.app, {});
+        int refusals = 0;
+        QObject::connect(&item, &StatusNotifierItem::refused, [&] { ++refusals; });
+        ASSERT_TRUE(refusedUntilGivenUp(bus, log));
+        EXPECT_EQ(watcher->answered, 7);
+        EXPECT_TRUE(log.has("registerFailed error=org.freedesktop.DBus.Error.Failed attempt=7 retry=none"));
+        EXPECT_EQ(refusals, 1);
+        EXPECT_EQ(bus.queue.delayedCount(), 0u);
+        EXPECT_FALSE(item.isRegistered());
+
+        if (newWatcher) {
+            watcher.reset();
+            watcher = std::make_unique<FakeStatusNotifierWatcher>(bus.address(),
+                                                                  FakeStatusNotifierWatcher::Options{.refuseNext = 1});
+        } else {
+            watcher->options.refuseItems = false;
+            watcher->options.refuseNext = 1;
+            watcher->registerHost();
+        }
+        ASSERT_TRUE(testing::runUntil([&] { return log.lines("registerFailed").size() == 8; }))
+            << "the refusal after the restart was not logged";
+        ASSERT_NE(log.lastFailure().find(" attempt=1 retryIn=0.25"), std::string::npos) << log.lastFailure();
+        bus.queue.advance(0.25);
+        EXPECT_TRUE(testing::runUntil([&] { return item.isRegistered(); }));
+        EXPECT_EQ(watcher->items, QStringList{item.serviceName()});
+        EXPECT_EQ(refusals, 1);
+    }
+}
+
+// A watcher that took the item refuses it when asked again (its host came
+// back): the back-off runs out, but the item is still on that panel, so it does
+// not say it was refused (the icon would go to an XEmbed tray beside it).
+TEST(StatusNotifierItemTests, AnItemTheWatcherTookIsNotRefusedByLaterRefusals) {
     Bus bus;
     CapturedLog log;
-    FakeStatusNotifierWatcher watcher(bus.address(), {.refuseItems = true, .hostRegistered = false});
+    FakeStatusNotifierWatcher watcher(bus.address(), {.hostRegistered = false});
     StatusNotifierItem item(bus.queue, bus.app, {});
     int refusals = 0;
     QObject::connect(&item, &StatusNotifierItem::refused, [&] { ++refusals; });
-    for (int attempt = 1; attempt < 7; ++attempt) {
-        ASSERT_TRUE(testing::runUntil([&] { return watcher.answered == attempt && bus.queue.delayedCount() == 1; }))
-            << "attempt " << attempt << " not answered, or no retry waiting after it";
-        bus.queue.advance(10);
-    }
-    ASSERT_TRUE(testing::runUntil([&] { return refusals == 1; })) << "answered " << watcher.answered;
-    EXPECT_EQ(watcher.answered, 7);
-    EXPECT_TRUE(log.has("registerFailed error=org.freedesktop.DBus.Error.Failed attempt=7 retry=none"));
-    EXPECT_EQ(bus.queue.delayedCount(), 0u);
-    EXPECT_FALSE(item.isRegistered());
-
-    watcher.options.refuseItems = false;
+    ASSERT_TRUE(testing::runUntil([&] { return item.isRegistered(); })) << "the watcher never took the item";
+    watcher.options.refuseItems = true;
     watcher.registerHost();
+    ASSERT_TRUE(refusedUntilGivenUp(bus, log));
+    EXPECT_EQ(watcher.answered, 8);
+    EXPECT_EQ(refusals, 0);
+    EXPECT_TRUE(item.isRegistered());
+}
+
+// A watcher gives its name up while it still holds the item's call, and
+// another takes the name. The old watcher's late refusal answers an attempt
+// the new watcher overtook: it counts as no failure and brings no retry.
+TEST(StatusNotifierItemTests, ALateRefusalFromTheWatcherBeforeCountsForNothing) {
+    Bus bus;
+    CapturedLog log;
+    FakeStatusNotifierWatcher before(bus.address(), {.refuseItems = true, .holdAnswers = true});
+    StatusNotifierItem item(bus.queue, bus.app, {});
+    ASSERT_TRUE(testing::runUntil([&] { return before.calls == 1; })) << "the first watcher was never asked";
+    before.releaseName();
+    FakeStatusNotifierWatcher after(bus.address(), {.refuseNext = 1, .holdAnswers = true});
+    ASSERT_TRUE(testing::runUntil([&] { return after.calls == 1; }))
+        << "the watcher that took the name was never asked";
+    before.answerHeld();
+    ASSERT_TRUE(bus.roundTrip(before.uniqueName())) << "the first watcher's connection did not answer";
+    EXPECT_EQ(log.lines("registerFailed").size(), 0u) << log.lastFailure();
+    EXPECT_EQ(bus.queue.delayedCount(), 0u);
+
+    // The new watcher's own refusal is the first failure.
+    after.answerHeld();
+    ASSERT_TRUE(testing::runUntil([&] { return log.has("registerFailed"); }))
+        << "the new watcher's refusal was not logged";
+    ASSERT_NE(log.lastFailure().find(" attempt=1 retryIn=0.25"), std::string::npos) << log.lastFailure();
+    EXPECT_EQ(bus.queue.delayedCount(), 1u);
+    bus.queue.advance(0.25);
+    ASSERT_TRUE(testing::runUntil([&] { return after.calls == 2; })) << "no retry after the new watcher's refusal";
+    after.answerHeld();
     EXPECT_TRUE(testing::runUntil([&] { return item.isRegistered(); }));
-    EXPECT_EQ(watcher.items, QStringList{item.serviceName()});
+    EXPECT_EQ(after.items, QStringList{item.serviceName()});
+}
+
+// The same, but the watcher before takes the item late while the new one
+// refuses it: the item is not on the new watcher's panel, so once the back-off
+// has run out it says it was refused (the icon may go to an XEmbed tray).
+TEST(StatusNotifierItemTests, ALateAcceptanceFromTheWatcherBeforeIsNoRegistration) {
+    Bus bus;
+    CapturedLog log;
+    FakeStatusNotifierWatcher before(bus.address(), {.holdAnswers = true});
+    StatusNotifierItem item(bus.queue, bus.app, {});
+    int registrations = 0, refusals = 0;
+    QObject::connect(&item, &StatusNotifierItem::registered, [&] { ++registrations; });
+    QObject::connect(&item, &StatusNotifierItem::refused, [&] { ++refusals; });
+    ASSERT_TRUE(testing::runUntil([&] { return before.calls == 1; })) << "the first watcher was never asked";
+    before.releaseName();
+    FakeStatusNotifierWatcher after(bus.address(), {.refuseItems = true, .holdAnswers = true});
+    ASSERT_TRUE(testing::runUntil([&] { return after.calls == 1; }))
+        << "the watcher that took the name was never asked";
+    before.answerHeld();
+    ASSERT_TRUE(bus.roundTrip(before.uniqueName())) << "the first watcher's connection did not answer";
+    EXPECT_FALSE(item.isRegistered());
+    EXPECT_EQ(registrations, 0);
+
+    after.options.holdAnswers = false;
+    after.answerHeld();
+    ASSERT_TRUE(refusedUntilGivenUp(bus, log));
     EXPECT_EQ(refusals, 1);
+    EXPECT_FALSE(item.isRegistered());
+}
+
+// The watcher announces a host while it still holds the item's call, and the
+// item asks again at once. Both calls are refused: only the newer refusal
+// counts, and one retry follows.
+TEST(StatusNotifierItemTests, ARefusalOfAnOvertakenCallCountsForNothing) {
+    Bus bus;
+    CapturedLog log;
+    FakeStatusNotifierWatcher watcher(bus.address(),
+                                      {.refuseItems = true, .hostRegistered = false, .holdAnswers = true});
+    StatusNotifierItem item(bus.queue, bus.app, {});
+    ASSERT_TRUE(testing::runUntil([&] { return watcher.calls == 1; })) << "the watcher was never asked";
+    watcher.registerHost();
+    ASSERT_TRUE(testing::runUntil([&] { return watcher.calls == 2; })) << "the host's announcement brought no call";
+    watcher.answerHeld();
+    ASSERT_TRUE(bus.roundTrip(watcher.uniqueName())) << "the watcher's connection did not answer";
+    ASSERT_EQ(log.lines("registerFailed").size(), 1u) << log.lastFailure();
+    EXPECT_NE(log.lastFailure().find(" attempt=1 retryIn=0.25"), std::string::npos) << log.lastFailure();
+    EXPECT_EQ(bus.queue.delayedCount(), 1u);
+}
+
+// A retry waits when the watcher leaves and another takes the name: the new
+// watcher is asked at once, and only once: the retry was for the one before.
+TEST(StatusNotifierItemTests, ARetryForTheWatcherBeforeAsksTheNextOneNothing) {
+    Bus bus;
+    CapturedLog log;
+    auto before = std::make_unique<FakeStatusNotifierWatcher>(bus.address(),
+                                                              FakeStatusNotifierWatcher::Options{.refuseItems = true});
+    StatusNotifierItem item(bus.queue, bus.app, {});
+    ASSERT_TRUE(testing::runUntil([&] { return log.has(" attempt=1 retryIn=0.25"); })) << log.lastFailure();
+    before.reset();
+    FakeStatusNotifierWatcher after(bus.address());
+    ASSERT_TRUE(testing::runUntil([&] { return item.isRegistered(); })) << "the new watcher never took the item";
+    ASSERT_EQ(bus.queue.delayedCount(), 1u) << "no retry waiting from the watcher before";
+    bus.queue.advance(10);
+    ASSERT_TRUE(bus.roundTrip(after.uniqueName())) << "the new watcher's connection did not answer";
+    EXPECT_EQ(after.calls, 1);
+    EXPECT_EQ(after.answered, 1);
+    EXPECT_EQ(after.items, QStringList{item.serviceName()});
+}
+
+// No watcher on the bus: the call finds no one (ServiceUnknown), which is no
+// failure. Nothing is logged or tried again, ten seconds on the item has not
+// said it was refused, and a watcher that comes then takes it.
+TEST(StatusNotifierItemTests, NoWatcherOnTheBusIsNoFailure) {
+    Bus bus;
+    CapturedLog log;
+    StatusNotifierItem item(bus.queue, bus.app, {});
+    int refusals = 0;
+    QObject::connect(&item, &StatusNotifierItem::refused, [&] { ++refusals; });
+    ASSERT_TRUE(bus.roundTrip(QStringLiteral("org.freedesktop.DBus"))) << "the bus did not answer";
+    EXPECT_EQ(log.lines("registerFailed").size(), 0u) << log.lastFailure();
+    EXPECT_EQ(bus.queue.delayedCount() + bus.queue.pendingCount(), 0u);
+    bus.queue.advance(10);
+    ASSERT_TRUE(bus.roundTrip(QStringLiteral("org.freedesktop.DBus"))) << "the bus did not answer";
+    EXPECT_EQ(log.lines("registerFailed").size(), 0u) << log.lastFailure();
+    EXPECT_EQ(bus.queue.delayedCount() + bus.queue.pendingCount(), 0u);
+    EXPECT_EQ(refusals, 0);
+
+    FakeStatusNotifierWatcher watcher(bus.address());
+    EXPECT_TRUE(testing::runUntil([&] { return item.isRegistered(); }));
+    EXPECT_EQ(refusals, 0);
 }
 
 // An object already at the item's path: nothing goes on the bus, not even the name.
