@@ -186,7 +186,6 @@ X11PanelSampler::Pixels X11PanelSampler::dockOfProcess(std::uint32_t pid) {
     if (pid != dockPid_) {
         dockPid_ = pid;
         dock_ = 0;
-        readsUntilSearch_ = 0;
     }
     const auto sample = [&] {
         auto area = read.await<xcb_get_geometry_reply_t>(xcb_get_geometry(connection_, dock_).sequence);
@@ -195,22 +194,15 @@ X11PanelSampler::Pixels X11PanelSampler::dockOfProcess(std::uint32_t pid) {
         for (const int row : {area->height / 4, area->height / 2, area->height * 3 / 4})
             appendImage(read, dock_, 0, row, width, 1, 0, 0, 0, 0, pixels.argb);
     };
-    // The dock found before, while it lasts; else looked for anew, but after
-    // a search that found none only every few reads.
+    // The dock found before, while it lasts; else looked for anew.
     if (dock_) sample();
     if (pixels.argb.empty()) {
-        dock_ = 0;
-        if (readsUntilSearch_ > 0) {
-            --readsUntilSearch_;
-            return pixels;
-        }
         dock_ = findDock(read, pid);
         if (dock_) sample();
-        if (pixels.argb.empty()) {
-            dock_ = 0;
-            readsUntilSearch_ = 3;
-            return pixels;
-        }
+    }
+    if (pixels.argb.empty()) {
+        dock_ = 0;
+        return pixels;
     }
     pixels.composited = composited(read);
     return pixels;

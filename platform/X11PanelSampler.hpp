@@ -56,8 +56,6 @@ private:
     std::uint32_t clientList_ = 0, wmPid_ = 0, windowType_ = 0, dockType_ = 0;
     // The dock last found, and whose it is.
     std::uint32_t dock_ = 0, dockPid_ = 0;
-    // Reads left before the next search, after one that found no dock.
-    int readsUntilSearch_ = 0;
     bool lsbFirst_ = true;
 };
 
