@@ -53,7 +53,7 @@ DesktopSessionMonitor::DesktopSessionMonitor(Handlers handlers, QObject* parent,
     }
     if (session_.isConnected()) {
         session_.connect(portalService, portalPath, portalSettings, QStringLiteral("SettingChanged"), this,
-                         SLOT(portalSettingChanged(QString, QString, QDBusVariant)));
+                         SLOT(portalSettingChanged(QDBusMessage)));
         readPortalSetting(interfaceNamespace, animationsKey);
         readPortalSetting(appearanceNamespace, colourSchemeKey);
     }
@@ -80,9 +80,10 @@ void DesktopSessionMonitor::readSessionState() {
     publishSuspension();
 }
 
-void DesktopSessionMonitor::portalSettingChanged(const QString& nameSpace, const QString& key,
-                                                 const QDBusVariant& value) {
-    portalSettingRead(nameSpace, key, unwrapped(value.variant()));
+void DesktopSessionMonitor::portalSettingChanged(const QDBusMessage& message) {
+    const QVariantList arguments = message.arguments();
+    if (arguments.size() < 3) return;
+    portalSettingRead(arguments[0].toString(), arguments[1].toString(), unwrapped(arguments[2]));
 }
 
 void DesktopSessionMonitor::portalSettingRead(const QString& nameSpace, const QString& key, const QVariant& value) {

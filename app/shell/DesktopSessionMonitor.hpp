@@ -40,7 +40,9 @@ public:
 private slots:
     void prepareForSleep(bool start);
     void sessionPropertiesChanged(const QString& interface, const QVariantMap& changed, const QStringList& invalidated);
-    void portalSettingChanged(const QString& nameSpace, const QString& key, const QDBusVariant& value);
+    // SettingChanged (namespace, key, value), taken as a message: QtDBus
+    // refuses to connect the signal to a slot typed (QString, QString, QDBusVariant).
+    void portalSettingChanged(const QDBusMessage& message);
 
 private:
     void readSessionState();
