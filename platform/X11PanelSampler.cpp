@@ -25,7 +25,8 @@ xcb_atom_t internAtom(xcb_connection_t* connection, const std::string& name) {
 struct FreeReply {
     void operator()(void* reply) const { std::free(reply); }
 };
-template <typename T> using Freed = std::unique_ptr<T, FreeReply>;
+template <typename T>
+using Freed = std::unique_ptr<T, FreeReply>;
 
 } // namespace
 
@@ -35,7 +36,8 @@ struct X11PanelSampler::Read {
     std::chrono::steady_clock::time_point deadline;
     bool late = false;
 
-    template <typename T> Freed<T> await(unsigned sequence) {
+    template <typename T>
+    Freed<T> await(unsigned sequence) {
         Freed<T> result;
         if (late) {
             xcb_discard_reply(connection, sequence);
@@ -51,8 +53,8 @@ struct X11PanelSampler::Read {
                 result.reset(static_cast<T*>(reply));
                 return result;
             }
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
             if (xcb_connection_has_error(connection) || left.count() <= 0) {
                 late = true;
                 xcb_discard_reply(connection, sequence);
@@ -64,8 +66,7 @@ struct X11PanelSampler::Read {
     }
 };
 
-X11PanelSampler::X11PanelSampler(const char* displayName, std::chrono::milliseconds timeLimit)
-    : timeLimit_(timeLimit) {
+X11PanelSampler::X11PanelSampler(const char* displayName, std::chrono::milliseconds timeLimit) : timeLimit_(timeLimit) {
     int screenNumber = 0;
     xcb_connection_t* connection = xcb_connect(displayName, &screenNumber);
     if (!connection || xcb_connection_has_error(connection)) {

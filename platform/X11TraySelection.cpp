@@ -89,9 +89,9 @@ void X11TraySelection::readColours() {
         connection_, xcb_get_property(connection_, 0, owner_, colours_, XCB_ATOM_CARDINAL, 0, 12), nullptr);
     if (reply && reply->format == 32 && xcb_get_property_value_length(reply) >= 12) {
         const auto* values = static_cast<const std::uint32_t*>(xcb_get_property_value(reply));
-        foreground_ = std::array<std::uint16_t, 3>{static_cast<std::uint16_t>(values[0]),
-                                                   static_cast<std::uint16_t>(values[1]),
-                                                   static_cast<std::uint16_t>(values[2])};
+        foreground_ =
+            std::array<std::uint16_t, 3>{static_cast<std::uint16_t>(values[0]), static_cast<std::uint16_t>(values[1]),
+                                         static_cast<std::uint16_t>(values[2])};
     }
     std::free(reply);
 }

@@ -39,7 +39,7 @@ double contrastRatio(Colour a, Colour b) {
 
 Appearance ofBackground(Colour panel) {
     return contrastRatio(over(255, panel), panel) > contrastRatio(over(0, panel), panel) ? Appearance::dark
-                                                                                        : Appearance::light;
+                                                                                         : Appearance::light;
 }
 
 Appearance ofForeground(Colour ink) {

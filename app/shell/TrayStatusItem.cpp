@@ -145,10 +145,10 @@ void TrayStatusItem::decideAppearance() {
     if (decided_ && decision == decision_) return;
     decided_ = true;
     decision_ = decision;
-    Logger("Status").info("statusItem.panelAppearance appearance=" +
-                          std::string(PanelAppearance::name(decision.appearance)) +
-                          " source=" + std::string(PanelAppearance::name(decision.source)) +
-                          " host=" + std::string(TrayHostChoice::name(tray_)));
+    Logger("Status").info(
+        "statusItem.panelAppearance appearance=" + std::string(PanelAppearance::name(decision.appearance)) +
+        " source=" + std::string(PanelAppearance::name(decision.source)) +
+        " host=" + std::string(TrayHostChoice::name(tray_)));
     setAppearance(decision.appearance);
 }
 
@@ -175,10 +175,9 @@ void TrayStatusItem::samplePanel() {
 
 void TrayStatusItem::askWatcherPid() {
     if (!bus_ || !bus_->isConnected()) return;
-    auto call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
-                                               QStringLiteral("/org/freedesktop/DBus"),
-                                               QStringLiteral("org.freedesktop.DBus"),
-                                               QStringLiteral("GetConnectionUnixProcessID"));
+    auto call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetConnectionUnixProcessID"));
     call << StatusNotifierItem::watcherService;
     const unsigned question = ++pidQuestion_;
     // Asked without waiting; the bus daemon answers at once.

@@ -42,7 +42,8 @@ TEST(PanelAppearanceTests, APanelIsDarkWhenWhiteInkStandsOutMore) {
         {{255, 255, 255}, light},   {{0x20, 0x40, 0xc0}, dark},  {{0xff, 0xd0, 0x00}, light},
     };
     for (const auto& [colour, expected] : cases) {
-        EXPECT_EQ(ofBackground(colour), expected) << int(colour.red) << "," << int(colour.green) << "," << int(colour.blue);
+        EXPECT_EQ(ofBackground(colour), expected)
+            << int(colour.red) << "," << int(colour.green) << "," << int(colour.blue);
         // A tray that asks for this ink has the other kind of panel.
         EXPECT_NE(ofForeground(colour), expected);
     }

@@ -63,7 +63,8 @@ StatusNotifierHost::StatusNotifierHost(Panel panel, const std::string& look) : k
     writeFile(config_ / "lxqt" / "panel.conf", "[General]\npanels=panel1\n"
                                                "[panel1]\nplugins=statusnotifier\nposition=Top\ndesktop=0\n"
                                                "[statusnotifier]\ntype=statusnotifier\n");
-    if (kind_ == Panel::lxqt && !look_.empty()) writeFile(config_ / "lxqt" / "lxqt.conf", "[General]\ntheme=" + look_ + "\n");
+    if (kind_ == Panel::lxqt && !look_.empty())
+        writeFile(config_ / "lxqt" / "lxqt.conf", "[General]\ntheme=" + look_ + "\n");
 }
 
 StatusNotifierHost::~StatusNotifierHost() {
@@ -160,8 +161,7 @@ namespace {
 
 // The panel's window and its place on the screen, once mapped.
 std::optional<std::pair<xcb_window_t, QRect>> panelWindow(StatusNotifierHost::Panel kind) {
-    const std::string name =
-        kind == StatusNotifierHost::Panel::lxqt ? "LXQt Panel" : "gtk-sni-tray-standalone";
+    const std::string name = kind == StatusNotifierHost::Panel::lxqt ? "LXQt Panel" : "gtk-sni-tray-standalone";
     std::istringstream ids(TrayRig::run("xdotool search --onlyvisible --name '^" + name + "$' 2>/dev/null"));
     std::string id;
     if (!(ids >> id)) return std::nullopt;

@@ -65,7 +65,8 @@ TEST(StatusNotifierTrayTests, HostStartedAfterTheApplicationShowsTheIconAtBothSc
     EXPECT_TRUE(waitUntil([&] {
         pixmaps = app.host.itemPixmaps(app.item);
         return pixmaps.size() == 2 && meanInk(pixmaps[0]) > 215 && meanInk(pixmaps[1]) > 215;
-    })) << "ink " << (pixmaps.empty() ? -1 : meanInk(pixmaps[0]));
+    })) << "ink "
+        << (pixmaps.empty() ? -1 : meanInk(pixmaps[0]));
     ASSERT_EQ(pixmaps.size(), 2u);
     EXPECT_EQ(pixmaps[0].size(), QSize(23, 16));
     EXPECT_EQ(pixmaps[1].size(), QSize(46, 32));

@@ -60,11 +60,11 @@ public:
         xcb_create_window(connection_, XCB_COPY_FROM_PARENT, window_, root_, 0, 0, 400, 30, 0,
                           XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, XCB_CW_BACK_PIXEL, values);
         const xcb_atom_t dock = atom("_NET_WM_WINDOW_TYPE_DOCK");
-        xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, window_, atom("_NET_WM_WINDOW_TYPE"), XCB_ATOM_ATOM,
-                            32, 1, &dock);
+        xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, window_, atom("_NET_WM_WINDOW_TYPE"), XCB_ATOM_ATOM, 32,
+                            1, &dock);
         const std::uint32_t pid = static_cast<std::uint32_t>(::getpid());
-        xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, window_, atom("_NET_WM_PID"), XCB_ATOM_CARDINAL, 32,
-                            1, &pid);
+        xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, window_, atom("_NET_WM_PID"), XCB_ATOM_CARDINAL, 32, 1,
+                            &pid);
         xcb_map_window(connection_, window_);
         sync();
     }
@@ -97,8 +97,7 @@ public:
 private:
     xcb_atom_t atom(const char* name) {
         auto* reply = xcb_intern_atom_reply(
-            connection_, xcb_intern_atom(connection_, 0, static_cast<std::uint16_t>(std::strlen(name)), name),
-            nullptr);
+            connection_, xcb_intern_atom(connection_, 0, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr);
         const xcb_atom_t value = reply ? reply->atom : 0;
         std::free(reply);
         return value;
