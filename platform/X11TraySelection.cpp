@@ -17,9 +17,12 @@ xcb_atom_t internAtom(xcb_connection_t* connection, const std::string& name) {
     return atom;
 }
 
-void selectStructureEvents(xcb_connection_t* connection, xcb_window_t window) {
-    const std::uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+void selectEvents(xcb_connection_t* connection, xcb_window_t window, std::uint32_t mask) {
     xcb_change_window_attributes(connection, window, XCB_CW_EVENT_MASK, &mask);
+}
+
+void selectStructureEvents(xcb_connection_t* connection, xcb_window_t window) {
+    selectEvents(connection, window, XCB_EVENT_MASK_STRUCTURE_NOTIFY);
 }
 
 } // namespace
@@ -41,6 +44,7 @@ X11TraySelection::X11TraySelection(const char* displayName) {
     root_ = screens.data->root;
     selection_ = internAtom(connection_, "_NET_SYSTEM_TRAY_S" + std::to_string(screenNumber));
     manager_ = internAtom(connection_, "MANAGER");
+    colours_ = internAtom(connection_, "_NET_SYSTEM_TRAY_COLORS");
     // A new tray's MANAGER message goes to the root window's structure listeners.
     selectStructureEvents(connection_, root_);
     refreshOwner();
@@ -66,13 +70,30 @@ void X11TraySelection::refreshOwner() {
     // Its end is the tray's end. Asked again after listening to it: once the
     // server has seen the request to listen (the second answer comes after
     // it), a destroy cannot slip by unseen.
+    // The same holds for a change of its colours.
     for (std::uint32_t owner = askOwner();;) {
         owner_ = owner;
         if (owner_ == 0) break;
-        selectStructureEvents(connection_, owner_);
+        selectEvents(connection_, owner_, XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE);
         owner = askOwner();
         if (owner == owner_) break;
     }
+    readColours();
+}
+
+void X11TraySelection::readColours() {
+    foreground_.reset();
+    if (!owner_ || colours_ == XCB_ATOM_NONE) return;
+    // Foreground, error, warning and success colours, three CARDINALs each.
+    xcb_get_property_reply_t* reply = xcb_get_property_reply(
+        connection_, xcb_get_property(connection_, 0, owner_, colours_, XCB_ATOM_CARDINAL, 0, 12), nullptr);
+    if (reply && reply->format == 32 && xcb_get_property_value_length(reply) >= 12) {
+        const auto* values = static_cast<const std::uint32_t*>(xcb_get_property_value(reply));
+        foreground_ =
+            std::array<std::uint16_t, 3>{static_cast<std::uint16_t>(values[0]), static_cast<std::uint16_t>(values[1]),
+                                         static_cast<std::uint16_t>(values[2])};
+    }
+    std::free(reply);
 }
 
 bool X11TraySelection::readEvents() {
@@ -89,6 +110,11 @@ bool X11TraySelection::readEvents() {
                     ask = true;
                 break;
             }
+            case XCB_PROPERTY_NOTIFY: {
+                const auto* change = reinterpret_cast<xcb_property_notify_event_t*>(event);
+                if (change->window == owner_ && change->atom == colours_) readColours();
+                break;
+            }
             case XCB_DESTROY_NOTIFY:
                 if (reinterpret_cast<xcb_destroy_notify_event_t*>(event)->window == owner_) ask = true;
                 break;
@@ -101,6 +127,7 @@ bool X11TraySelection::readEvents() {
             xcb_disconnect(connection_);
             connection_ = nullptr;
             owner_ = 0;
+            foreground_.reset();
             break;
         }
         if (!ask) break;

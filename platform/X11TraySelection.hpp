@@ -1,6 +1,8 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <optional>
 
 struct xcb_connection_t;
 
@@ -11,6 +13,10 @@ namespace brindleaf {
 // itself with a MANAGER message on the root window; one that ends destroys the
 // window that owns the selection. Both arrive on a connection of its own,
 // whose descriptor the caller watches; nothing is read until it says so.
+//
+// The tray may also say which colour its icons should be drawn in
+// (_NET_SYSTEM_TRAY_COLORS on the window that owns the selection); a change of
+// it arrives on the same connection.
 //
 // Without an X server it is never connected and no owner is ever seen.
 // One thread at a time.
@@ -28,16 +34,22 @@ public:
     bool hasOwner() const { return owner_ != 0; }
     // Reads the events that arrived; true when a tray came or went.
     bool readEvents();
+    // The foreground colour of the tray's _NET_SYSTEM_TRAY_COLORS (red, green,
+    // blue, 16 bits each), while the tray sets one.
+    std::optional<std::array<std::uint16_t, 3>> trayForeground() const { return foreground_; }
 
 private:
     void refreshOwner();
     std::uint32_t askOwner() const;
+    void readColours();
 
     xcb_connection_t* connection_ = nullptr;
     std::uint32_t root_ = 0;
     std::uint32_t selection_ = 0;
     std::uint32_t manager_ = 0;
     std::uint32_t owner_ = 0;
+    std::uint32_t colours_ = 0;
+    std::optional<std::array<std::uint16_t, 3>> foreground_;
 };
 
 } // namespace brindleaf

@@ -1,5 +1,7 @@
 #include "app/shell/DesktopSessionMonitor.hpp"
 
+#include "presentation/PanelAppearance.hpp"
+
 #include <QDBusInterface>
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
@@ -19,6 +21,8 @@ const QString portalPath = QStringLiteral("/org/freedesktop/portal/desktop");
 const QString portalSettings = QStringLiteral("org.freedesktop.portal.Settings");
 const QString interfaceNamespace = QStringLiteral("org.gnome.desktop.interface");
 const QString animationsKey = QStringLiteral("enable-animations");
+const QString appearanceNamespace = QStringLiteral("org.freedesktop.appearance");
+const QString colourSchemeKey = QStringLiteral("color-scheme");
 
 // The portal wraps the value in one or two variants, depending on its version.
 QVariant unwrapped(QVariant value) {
@@ -29,8 +33,8 @@ QVariant unwrapped(QVariant value) {
 
 } // namespace
 
-DesktopSessionMonitor::DesktopSessionMonitor(Handlers handlers, QObject* parent)
-    : QObject(parent), handlers_(std::move(handlers)) {
+DesktopSessionMonitor::DesktopSessionMonitor(Handlers handlers, QObject* parent, QDBusConnection session)
+    : QObject(parent), handlers_(std::move(handlers)), session_(std::move(session)) {
     auto system = QDBusConnection::systemBus();
     if (system.isConnected()) {
         system.connect(login1Service, QStringLiteral("/org/freedesktop/login1"),
@@ -47,11 +51,11 @@ DesktopSessionMonitor::DesktopSessionMonitor(Handlers handlers, QObject* parent)
                            SLOT(sessionPropertiesChanged(QString, QVariantMap, QStringList)));
         }
     }
-    auto session = QDBusConnection::sessionBus();
-    if (session.isConnected()) {
-        session.connect(portalService, portalPath, portalSettings, QStringLiteral("SettingChanged"), this,
-                        SLOT(portalSettingChanged(QString, QString, QDBusVariant)));
-        readAnimationSetting();
+    if (session_.isConnected()) {
+        session_.connect(portalService, portalPath, portalSettings, QStringLiteral("SettingChanged"), this,
+                         SLOT(portalSettingChanged(QDBusMessage)));
+        readPortalSetting(interfaceNamespace, animationsKey);
+        readPortalSetting(appearanceNamespace, colourSchemeKey);
     }
 }
 
@@ -76,24 +80,36 @@ void DesktopSessionMonitor::readSessionState() {
     publishSuspension();
 }
 
-void DesktopSessionMonitor::portalSettingChanged(const QString& nameSpace, const QString& key,
-                                                 const QDBusVariant& value) {
-    if (nameSpace != interfaceNamespace || key != animationsKey) return;
-    if (handlers_.reduceMotion) handlers_.reduceMotion(!unwrapped(value.variant()).toBool());
+void DesktopSessionMonitor::portalSettingChanged(const QDBusMessage& message) {
+    const QVariantList arguments = message.arguments();
+    if (arguments.size() < 3) return;
+    portalSettingRead(arguments[0].toString(), arguments[1].toString(), unwrapped(arguments[2]));
 }
 
-void DesktopSessionMonitor::readAnimationSetting() {
+void DesktopSessionMonitor::portalSettingRead(const QString& nameSpace, const QString& key, const QVariant& value) {
+    if (!value.isValid()) return;
+    if (nameSpace == interfaceNamespace && key == animationsKey) {
+        if (handlers_.reduceMotion) handlers_.reduceMotion(!value.toBool());
+    } else if (nameSpace == appearanceNamespace && key == colourSchemeKey) {
+        bool ok = false;
+        const uint scheme = value.toUInt(&ok);
+        if (!ok || !handlers_.colourScheme) return;
+        handlers_.colourScheme(PanelAppearance::ofColourScheme(scheme));
+    }
+}
+
+void DesktopSessionMonitor::readPortalSetting(const QString& nameSpace, const QString& key) {
     auto call = QDBusMessage::createMethodCall(portalService, portalPath, portalSettings, QStringLiteral("Read"));
-    call << interfaceNamespace << animationsKey;
-    // Asked without waiting: a portal that is slow to start must not hold up the launch.
-    auto* watcher = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* finished) {
-        finished->deleteLater();
-        QDBusPendingReply<QVariant> reply = *finished;
-        if (reply.isError()) return;
-        const QVariant value = unwrapped(reply.value());
-        if (value.isValid() && handlers_.reduceMotion) handlers_.reduceMotion(!value.toBool());
-    });
+    call << nameSpace << key;
+    // Asked without waiting: a portal that is slow to start must not hold up
+    // the launch, and one that never answers only leaves the setting unknown.
+    auto* watcher = new QDBusPendingCallWatcher(session_.asyncCall(call), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this, nameSpace, key](QDBusPendingCallWatcher* finished) {
+                finished->deleteLater();
+                QDBusPendingReply<QVariant> reply = *finished;
+                if (!reply.isError()) portalSettingRead(nameSpace, key, unwrapped(reply.value()));
+            });
 }
 
 void DesktopSessionMonitor::publishSuspension() {

@@ -88,6 +88,7 @@ int run(int argc, char** argv) {
     DesktopSessionMonitor sessionMonitor({
         [&statusItem](bool suspended) { statusItem.setAnimationSuspended(suspended); },
         [&statusItem](bool reduce) { statusItem.setReduceMotion(reduce); },
+        [&statusItem](std::optional<Appearance> scheme) { statusItem.setDesktopColourScheme(scheme); },
     });
     updater->start();
 

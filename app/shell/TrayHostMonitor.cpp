@@ -51,7 +51,9 @@ TrayHostMonitor::TrayHostMonitor(QDBusConnection bus, bool watchX11, QObject* pa
             hosts_.xembedOwner = x11_->hasOwner();
             x11Notifier_ = new QSocketNotifier(x11_->fileDescriptor(), QSocketNotifier::Read, this);
             connect(x11Notifier_, &QSocketNotifier::activated, this, [this] {
+                const auto colours = x11_->trayForeground();
                 x11_->readEvents();
+                if (x11_->trayForeground() != colours) emit trayColoursChanged();
                 if (!x11_->isConnected()) x11Notifier_->setEnabled(false);
                 auto hosts = hosts_;
                 hosts.xembedOwner = x11_->hasOwner();
@@ -62,6 +64,10 @@ TrayHostMonitor::TrayHostMonitor(QDBusConnection bus, bool watchX11, QObject* pa
 }
 
 TrayHostMonitor::~TrayHostMonitor() = default;
+
+std::optional<std::array<std::uint16_t, 3>> TrayHostMonitor::trayForeground() const {
+    return x11_ ? x11_->trayForeground() : std::nullopt;
+}
 
 void TrayHostMonitor::askWhetherHostRegistered() {
     const QString& watcher = StatusNotifierItem::watcherService;

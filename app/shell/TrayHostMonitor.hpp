@@ -6,7 +6,10 @@
 #include <QObject>
 #include <QString>
 
+#include <array>
+#include <cstdint>
 #include <memory>
+#include <optional>
 
 class QDBusServiceWatcher;
 class QSocketNotifier;
@@ -32,10 +35,15 @@ public:
     ~TrayHostMonitor() override;
 
     TrayHostChoice::Hosts hosts() const { return hosts_; }
+    // The foreground colour the XEmbed tray asks its icons to use
+    // (_NET_SYSTEM_TRAY_COLORS, 16 bits a channel), while it says one.
+    std::optional<std::array<std::uint16_t, 3>> trayForeground() const;
 
 signals:
     // A host came or went; hosts() says what is there now.
     void changed();
+    // The XEmbed tray's colours changed (or came or went with it).
+    void trayColoursChanged();
 
 private slots:
     void hostRegistered();

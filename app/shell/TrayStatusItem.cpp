@@ -4,11 +4,15 @@
 #include "app/shell/TrayHostMonitor.hpp"
 #include "app/shell/XEmbedTrayIcon.hpp"
 #include "platform/Logger.hpp"
+#include "platform/X11PanelSampler.hpp"
 #include "presentation/IconFrameSchedule.hpp"
 #include "presentation/PlatformStyle.hpp"
 
 #include <QApplication>
 #include <QCursor>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QEvent>
 #include <QPointer>
 #include <QSystemTrayIcon>
@@ -26,8 +30,10 @@ TrayStatusItem::TrayStatusItem(MainQueue& mainQueue, QObject* parent)
 
 TrayStatusItem::TrayStatusItem(MainQueue& mainQueue, std::optional<QDBusConnection> bus, bool watchX11, QObject* parent)
     : QObject(parent), mainQueue_(mainQueue), bus_(std::move(bus)), animator_(mainQueue, frameSink_) {
-    setAppearance(PlatformStyle::appearance(QApplication::palette()));
+    signals_.applicationPalette = PlatformStyle::appearance(QApplication::palette());
+    decideAppearance();
     qApp->installEventFilter(this);
+    if (watchX11) sampler_ = std::make_unique<X11PanelSampler>();
     if (!bus_) {
         useTray(TrayHostChoice::Tray::xembed);
         if (!QSystemTrayIcon::isSystemTrayAvailable()) Logger("Status").notice(unavailableLine);
@@ -35,6 +41,10 @@ TrayStatusItem::TrayStatusItem(MainQueue& mainQueue, std::optional<QDBusConnecti
     }
     monitor_ = new TrayHostMonitor(*bus_, watchX11, this);
     connect(monitor_, &TrayHostMonitor::changed, this, &TrayStatusItem::hostsChanged);
+    connect(monitor_, &TrayHostMonitor::trayColoursChanged, this, [this] {
+        readTrayColours();
+        decideAppearance();
+    });
     const auto hosts = monitor_->hosts();
     useTray(TrayHostChoice::choose(tray_, hosts));
     if (!TrayHostChoice::anyHost(hosts)) Logger("Status").notice(unavailableLine);
@@ -51,7 +61,10 @@ void TrayStatusItem::hostsChanged() {
     // The next watcher is asked afresh.
     if (!hosts.watcher) itemRefused_ = false;
     hosts.watcherRefusesItem = itemRefused_;
+    const auto before = tray_;
     useTray(TrayHostChoice::choose(tray_, hosts));
+    // Another watcher may be another panel.
+    if (tray_ == before && tray_ == TrayHostChoice::Tray::statusNotifier) askWatcherPid();
 }
 
 void TrayStatusItem::statusNotifierRefused(const StatusNotifierItem* item) {
@@ -83,6 +96,12 @@ void TrayStatusItem::useTray(TrayHostChoice::Tray tray) {
     }
     const bool first = tray_ == TrayHostChoice::Tray::none;
     tray_ = tray;
+    // What the old tray told of its panel says nothing of the new one.
+    signals_.panelPixels.reset();
+    watcherPid_ = 0;
+    readTrayColours();
+    if (tray_ == TrayHostChoice::Tray::statusNotifier) askWatcherPid();
+    decideAppearance();
     if (!first) Logger("Status").notice("statusItem.trayChanged host=" + std::string(TrayHostChoice::name(tray)));
     // The new icon shows what the old one showed.
     if (!toolTip_.isEmpty()) backend_->setToolTip(toolTip_);
@@ -100,7 +119,10 @@ void TrayStatusItem::reloadIcons(StatusIconStyle style, StatusIconRenderingMode 
     renderer_.iconsReloaded(!icons_->running.empty());
 }
 
-void TrayStatusItem::render(const AgentStatusSnapshot& snapshot) { renderer_.render(snapshot); }
+void TrayStatusItem::render(const AgentStatusSnapshot& snapshot) {
+    samplePanel();
+    renderer_.render(snapshot);
+}
 
 void TrayStatusItem::setAnimationSuspended(bool suspended) { renderer_.setAnimationSuspended(suspended); }
 void TrayStatusItem::setReduceMotion(bool reduce) { renderer_.setReduceMotion(reduce); }
@@ -113,9 +135,70 @@ void TrayStatusItem::setAppearance(Appearance appearance) {
     if (!animator_.isPlaying()) showStill();
 }
 
+void TrayStatusItem::setDesktopColourScheme(std::optional<Appearance> scheme) {
+    signals_.colourScheme = scheme;
+    decideAppearance();
+}
+
+void TrayStatusItem::decideAppearance() {
+    const auto decision = PanelAppearance::decide(signals_);
+    if (decided_ && decision == decision_) return;
+    decided_ = true;
+    decision_ = decision;
+    Logger("Status").info(
+        "statusItem.panelAppearance appearance=" + std::string(PanelAppearance::name(decision.appearance)) +
+        " source=" + std::string(PanelAppearance::name(decision.source)) +
+        " host=" + std::string(TrayHostChoice::name(tray_)));
+    setAppearance(decision.appearance);
+}
+
+void TrayStatusItem::readTrayColours() {
+    signals_.trayColours.reset();
+    if (tray_ != TrayHostChoice::Tray::xembed || !monitor_) return;
+    if (const auto ink = monitor_->trayForeground())
+        signals_.trayColours = PanelAppearance::ofForeground({static_cast<std::uint8_t>((*ink)[0] >> 8),
+                                                              static_cast<std::uint8_t>((*ink)[1] >> 8),
+                                                              static_cast<std::uint8_t>((*ink)[2] >> 8)});
+}
+
+void TrayStatusItem::samplePanel() {
+    if (!sampler_ || !sampler_->isConnected() || !backend_) return;
+    X11PanelSampler::Pixels pixels;
+    if (auto* xembed = dynamic_cast<XEmbedTrayIcon*>(backend_.get()))
+        pixels = sampler_->aroundWindow(xembed->windowId());
+    else if (watcherPid_)
+        pixels = sampler_->dockOfProcess(watcherPid_);
+    // A panel not read this time keeps what it was last read as.
+    if (!pixels.argb.empty()) signals_.panelPixels = PanelAppearance::ofPanelPixels(pixels.argb, pixels.composited);
+    decideAppearance();
+}
+
+void TrayStatusItem::askWatcherPid() {
+    if (!bus_ || !bus_->isConnected()) return;
+    auto call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetConnectionUnixProcessID"));
+    call << StatusNotifierItem::watcherService;
+    const unsigned question = ++pidQuestion_;
+    // Asked without waiting; the bus daemon answers at once.
+    auto* pending = new QDBusPendingCallWatcher(bus_->asyncCall(call), this);
+    connect(pending, &QDBusPendingCallWatcher::finished, this, [this, question](QDBusPendingCallWatcher* finished) {
+        finished->deleteLater();
+        QDBusPendingReply<quint32> reply = *finished;
+        if (question != pidQuestion_ || tray_ != TrayHostChoice::Tray::statusNotifier) return;
+        const quint32 pid = reply.isError() ? 0 : reply.value();
+        if (pid == watcherPid_) return;
+        watcherPid_ = pid;
+        signals_.panelPixels.reset();
+        samplePanel();
+    });
+}
+
 bool TrayStatusItem::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange)
-        setAppearance(PlatformStyle::appearance(QApplication::palette()));
+    if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange) {
+        signals_.applicationPalette = PlatformStyle::appearance(QApplication::palette());
+        decideAppearance();
+    }
     return QObject::eventFilter(watched, event);
 }
 

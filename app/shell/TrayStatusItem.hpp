@@ -5,6 +5,7 @@
 #include "core/AgentStatusSnapshot.hpp"
 #include "platform/MainQueue.hpp"
 #include "presentation/Appearance.hpp"
+#include "presentation/PanelAppearance.hpp"
 #include "presentation/StatusIconFactory.hpp"
 #include "presentation/StatusIconSink.hpp"
 #include "presentation/StatusItemRenderer.hpp"
@@ -26,6 +27,7 @@ namespace brindleaf {
 
 class StatusNotifierItem;
 class TrayHostMonitor;
+class X11PanelSampler;
 
 // The tray icon of the running application: the icon factory's images, the
 // running loop and the tooltip, as the renderer decides, in whichever tray the
@@ -35,6 +37,13 @@ class TrayHostMonitor;
 // (TrayHostChoice), and to an XEmbed tray when the watcher will not take our
 // item or the item cannot go on the bus. Every template image goes out tinted for the panel's
 // appearance, the running frames too. With no tray at start, that is logged once.
+//
+// The panel's appearance is decided by PanelAppearance from what the tray in
+// use tells: the XEmbed tray's colours (followed as they change), the panel's
+// pixels (read again at every render, so at the refresh cadence: around the
+// embedded XEmbed icon, or the dock window of the StatusNotifierWatcher's
+// process), the desktop's colour scheme (handed in) and the application's
+// palette. A change is logged ("statusItem.panelAppearance").
 //
 // Main thread only.
 class TrayStatusItem final : public QObject, private StatusItemCanvas {
@@ -53,8 +62,10 @@ public:
     void render(const AgentStatusSnapshot& snapshot);
     void setAnimationSuspended(bool suspended);
     void setReduceMotion(bool reduce);
-    // The panel's appearance changed (the application palette follows it).
-    void setAppearance(Appearance appearance);
+    // The desktop's colour scheme (the settings portal's), none without a preference.
+    void setDesktopColourScheme(std::optional<Appearance> scheme);
+    // The appearance the icon is tinted for, and the signal that decided it.
+    PanelAppearance::Decision panelAppearance() const { return decision_; }
 
     // The icon's place on the screen; empty where the tray does not say.
     QRect geometry() const;
@@ -94,6 +105,11 @@ private:
     void useTray(TrayHostChoice::Tray tray);
     void showStill();
     StatusIconImageRef tinted(const StatusIconImageRef& image);
+    void setAppearance(Appearance appearance);
+    void decideAppearance();
+    void readTrayColours();
+    void samplePanel();
+    void askWatcherPid();
 
     MainQueue& mainQueue_;
     std::optional<QDBusConnection> bus_;
@@ -107,6 +123,13 @@ private:
     StatusItemRenderer renderer_{*this};
     const StatusIconFactory::IconSet* icons_ = nullptr;
     Appearance appearance_ = Appearance::light;
+    PanelAppearance::Signals signals_;
+    PanelAppearance::Decision decision_;
+    bool decided_ = false;
+    std::unique_ptr<X11PanelSampler> sampler_;
+    // The process of the StatusNotifierWatcher in use (0: not known).
+    quint32 watcherPid_ = 0;
+    unsigned pidQuestion_ = 0;
     // The still image showing (untinted), null while the loop plays.
     StatusIconImageRef still_;
     std::vector<std::pair<StatusIconImageRef, StatusIconImageRef>> tintedStills_;

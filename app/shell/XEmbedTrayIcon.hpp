@@ -29,6 +29,9 @@ public:
     double maxFramesPerSecond() const override { return 0; }
 
     QSystemTrayIcon* trayIcon() const { return icon_; }
+    // The X window Qt shows the icon in (the one the tray embeds); 0 before
+    // it is shown or off X.
+    quint32 windowId() const;
 
 private:
     QSystemTrayIcon* icon_;

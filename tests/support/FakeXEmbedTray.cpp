@@ -37,6 +37,14 @@ void FakeXEmbedTray::stop() {
     sync();
 }
 
+void FakeXEmbedTray::setColours(std::array<std::uint16_t, 3> foreground) {
+    const std::uint32_t values[12] = {
+        foreground[0], foreground[1], foreground[2], 0xffff, 0, 0, 0xffff, 0x8000, 0, 0, 0xffff, 0};
+    xcb_change_property(connection_, XCB_PROP_MODE_REPLACE, window_, atom("_NET_SYSTEM_TRAY_COLORS"), XCB_ATOM_CARDINAL,
+                        32, 12, values);
+    sync();
+}
+
 int FakeXEmbedTray::dockRequests() {
     while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
         if ((event->response_type & 0x7f) == XCB_CLIENT_MESSAGE) {

@@ -2,6 +2,9 @@
 
 #include <xcb/xcb.h>
 
+#include <array>
+#include <cstdint>
+
 namespace brindleaf::testing {
 
 // An XEmbed tray as far as tray icons and tray watchers see it: a second
@@ -22,6 +25,11 @@ public:
     // Destroys the tray's window, and with it the selection; once this
     // returns the server has handled it.
     void stop();
+
+    // Sets _NET_SYSTEM_TRAY_COLORS on the tray's window, as GTK's trays do:
+    // the foreground (red, green, blue, 16 bits each), then the error, warning
+    // and success colours. Once this returns the server has handled it.
+    void setColours(std::array<std::uint16_t, 3> foreground);
 
     // The dock requests that arrived so far.
     int dockRequests();

@@ -57,7 +57,8 @@ QRect rectFrom(const QRegularExpressionMatch& match, int width, int height, int 
 
 } // namespace
 
-TrayDesktopSession::TrayDesktopSession(Welcome welcome, int trayWidth) : home_(root_.path() + "/home") {
+TrayDesktopSession::TrayDesktopSession(Welcome welcome, int trayWidth, const QStringList& trayerLook)
+    : home_(root_.path() + "/home") {
     for (const char* folder : {"home", "config/brindleaf", "data", "cache", "run"})
         QDir().mkpath(root_.path() + "/" + folder);
     QFile::setPermissions(root_.path() + "/run", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
@@ -71,8 +72,9 @@ TrayDesktopSession::TrayDesktopSession(Welcome welcome, int trayWidth) : home_(r
         if (settings.open(QIODevice::WriteOnly)) settings.write("{\"welcomeShown.v1\":true}\n");
     }
     paintDesktop();
-    trayer_.start(QStringLiteral("trayer"), {"--edge", "top", "--align", "right", "--widthtype", "pixel", "--width",
-                                             QString::number(trayWidth), "--height", "26"});
+    trayer_.start(QStringLiteral("trayer"), QStringList{"--edge", "top", "--align", "right", "--widthtype", "pixel",
+                                                        "--width", QString::number(trayWidth), "--height", "26"} +
+                                                trayerLook);
 }
 
 void TrayDesktopSession::runOnX(const QString& pageName, GalleryOutput& output,

@@ -24,7 +24,9 @@ public:
     // they do, every launch opens the welcome window half a second after start.
     enum class Welcome { alreadyShown, due };
 
-    explicit TrayDesktopSession(Welcome welcome = Welcome::alreadyShown, int trayWidth = 120);
+    // `trayerLook`: more of trayer's arguments (its tint, say).
+    explicit TrayDesktopSession(Welcome welcome = Welcome::alreadyShown, int trayWidth = 120,
+                                const QStringList& trayerLook = {});
 
     // Runs `shoot` on an X server: at once when the gallery already runs on
     // one, else in a copy of the gallery started inside tools/with-xvfb.sh

@@ -54,7 +54,7 @@ QImage windowImage(xcb_window_t window, int width, int height) {
 
 } // namespace
 
-StatusNotifierHost::StatusNotifierHost(Panel panel) : kind_(panel) {
+StatusNotifierHost::StatusNotifierHost(Panel panel, const std::string& look) : kind_(panel), look_(look) {
     if (const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS")) {
         hadAddress_ = true;
         previousAddress_ = address;
@@ -63,6 +63,8 @@ StatusNotifierHost::StatusNotifierHost(Panel panel) : kind_(panel) {
     writeFile(config_ / "lxqt" / "panel.conf", "[General]\npanels=panel1\n"
                                                "[panel1]\nplugins=statusnotifier\nposition=Top\ndesktop=0\n"
                                                "[statusnotifier]\ntype=statusnotifier\n");
+    if (kind_ == Panel::lxqt && !look_.empty())
+        writeFile(config_ / "lxqt" / "lxqt.conf", "[General]\ntheme=" + look_ + "\n");
 }
 
 StatusNotifierHost::~StatusNotifierHost() {
@@ -83,9 +85,9 @@ bool StatusNotifierHost::start() {
         for (int attempt = 0; attempt < 3; ++attempt) {
             // No accessibility bus: it would outlive the panel.
             ::setenv("NO_AT_BRIDGE", "1", 1);
-            panel_ = std::make_unique<ChildProcess>(
-                "/usr/bin/gtk-sni-tray-standalone",
-                std::vector<std::string>{"gtk-sni-tray-standalone", "--watcher", "--top", "--end"});
+            std::vector<std::string> arguments{"gtk-sni-tray-standalone", "--watcher", "--top", "--end"};
+            if (!look_.empty()) arguments.insert(arguments.end(), {"--color", look_});
+            panel_ = std::make_unique<ChildProcess>("/usr/bin/gtk-sni-tray-standalone", arguments);
             ::unsetenv("NO_AT_BRIDGE");
             const pid_t pid = panel_->pid();
             bool ended = false;
@@ -158,8 +160,9 @@ std::vector<QImage> StatusNotifierHost::itemPixmaps(const std::string& service) 
 namespace {
 
 // The panel's window and its place on the screen, once mapped.
-std::optional<std::pair<xcb_window_t, QRect>> panelWindow() {
-    std::istringstream ids(TrayRig::run("xdotool search --onlyvisible --name '^LXQt Panel$' 2>/dev/null"));
+std::optional<std::pair<xcb_window_t, QRect>> panelWindow(StatusNotifierHost::Panel kind) {
+    const std::string name = kind == StatusNotifierHost::Panel::lxqt ? "LXQt Panel" : "gtk-sni-tray-standalone";
+    std::istringstream ids(TrayRig::run("xdotool search --onlyvisible --name '^" + name + "$' 2>/dev/null"));
     std::string id;
     if (!(ids >> id)) return std::nullopt;
     const std::string info = TrayRig::run("xwininfo -id " + id);
@@ -176,7 +179,7 @@ std::optional<std::pair<xcb_window_t, QRect>> panelWindow() {
 } // namespace
 
 std::optional<QRect> StatusNotifierHost::panelArea() const {
-    const auto found = panelWindow();
+    const auto found = panelWindow(kind_);
     if (!found) return std::nullopt;
     return found->second;
 }
@@ -196,7 +199,7 @@ std::optional<QRect> StatusNotifierHost::panelArea() const {
 }
 
 std::optional<QRect> StatusNotifierHost::iconArea() const {
-    const auto found = panelWindow();
+    const auto found = panelWindow(kind_);
     if (!found) return std::nullopt;
     const auto& [window, panel] = *found;
     const QImage image = windowImage(window, panel.width(), panel.height());

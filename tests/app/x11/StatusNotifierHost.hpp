@@ -27,7 +27,9 @@ class StatusNotifierHost {
 public:
     enum class Panel { lxqt, gtkSniTray };
 
-    explicit StatusNotifierHost(Panel panel = Panel::lxqt);
+    // `look`: LXQt's theme ("dark", "light"; its default when empty), or
+    // gtk-sni-tray's background colour ("#303030"; see-through when empty).
+    explicit StatusNotifierHost(Panel panel = Panel::lxqt, const std::string& look = {});
     ~StatusNotifierHost();
 
     // Starts the panel and waits until its watcher has a host; false when it
@@ -54,6 +56,7 @@ public:
 
 private:
     Panel kind_;
+    std::string look_;
     PrivateSessionBus bus_;
     std::string previousAddress_;
     bool hadAddress_ = false;

@@ -103,18 +103,19 @@ TrayRig::~TrayRig() {
 
 std::filesystem::path TrayRig::program() { return buildDirectory() / "app" / "brindleaf"; }
 
-void TrayRig::startTrayHost() {
-    trayHost_ = std::make_unique<ChildProcess>(
-        "/usr/bin/trayer", std::vector<std::string>{"trayer", "--edge", "top", "--align", "right", "--widthtype",
-                                                    "pixel", "--width", "200", "--height", "26"});
+void TrayRig::startTrayHost(const std::vector<std::string>& look) {
+    std::vector<std::string> arguments{"trayer", "--edge",  "top", "--align",  "right", "--widthtype",
+                                       "pixel",  "--width", "200", "--height", "26"};
+    arguments.insert(arguments.end(), look.begin(), look.end());
+    trayHost_ = std::make_unique<ChildProcess>("/usr/bin/trayer", arguments);
     if (!waitUntil([] { return run("xwininfo -root -tree").find("(\"panel\" \"trayer\")") != std::string::npos; }))
         ADD_FAILURE() << "the tray host (trayer) has mapped no panel 20 s after it started";
 }
 
-void TrayRig::restartTrayHost() {
+void TrayRig::restartTrayHost(const std::vector<std::string>& look) {
     trayHost_.reset();
     waitUntil([] { return run("xwininfo -root -tree").find("(\"panel\" \"trayer\")") == std::string::npos; });
-    startTrayHost();
+    startTrayHost(look);
 }
 
 ChildProcess& TrayRig::startApp(const std::vector<std::string>& arguments) {
@@ -191,6 +192,28 @@ std::optional<QRect> TrayRig::windowGeometry(const std::string& title) const {
 }
 
 QRect TrayRig::screenGeometry() { return areaOf(run("xwininfo -root")).value_or(QRect()); }
+
+QImage TrayRig::grabScreen(QRect area) {
+    area &= screenGeometry();
+    QImage image;
+    if (area.isEmpty()) return image;
+    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+    if (!xcb_connection_has_error(connection)) {
+        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+        xcb_get_image_reply_t* reply = xcb_get_image_reply(
+            connection,
+            xcb_get_image(connection, XCB_IMAGE_FORMAT_Z_PIXMAP, root, static_cast<std::int16_t>(area.x()),
+                          static_cast<std::int16_t>(area.y()), static_cast<std::uint16_t>(area.width()),
+                          static_cast<std::uint16_t>(area.height()), ~0u),
+            nullptr);
+        // The rig's screen is 24 bits deep: four bytes a pixel, blue first.
+        if (reply && xcb_get_image_data_length(reply) == area.width() * area.height() * 4)
+            image = QImage(xcb_get_image_data(reply), area.width(), area.height(), QImage::Format_RGB32).copy();
+        std::free(reply);
+    }
+    xcb_disconnect(connection);
+    return image;
+}
 
 bool TrayRig::isRunning(pid_t pid) {
     // Looked at, not reaped: the process's ChildProcess kills its id (and

@@ -4,6 +4,7 @@
 #include "tests/support/ProgramRun.hpp"
 #include "tests/support/TempDir.hpp"
 
+#include <QImage>
 #include <QPoint>
 #include <QRect>
 #include <gtest/gtest.h>
@@ -34,10 +35,12 @@ public:
     // The built program of the build folder the tests belong to.
     static std::filesystem::path program();
     // Starts the tray host and waits until its panel is mapped (a failure
-    // of the test when it is not).
-    void startTrayHost();
-    // Ends the tray host, waits until its panel is gone, and starts it again.
-    void restartTrayHost();
+    // of the test when it is not); `look` are more of trayer's arguments
+    // (its tint, say).
+    void startTrayHost(const std::vector<std::string>& look = {});
+    // Ends the tray host, waits until its panel is gone, and starts it again
+    // (with another look, if given).
+    void restartTrayHost(const std::vector<std::string>& look = {});
     // Starts the application (arguments after argument 0).
     ChildProcess& startApp(const std::vector<std::string>& arguments = {});
     // Runs the program to its end in the rig's environment.
@@ -59,6 +62,8 @@ public:
     std::optional<QRect> windowGeometry(const std::string& title) const;
     // The whole screen.
     static QRect screenGeometry();
+    // What the screen shows in an area, read from the X server.
+    static QImage grabScreen(QRect area);
     // Whether the process (a child of this one) still runs.
     static bool isRunning(pid_t pid);
     // Asks the window manager to close the application's window with this

@@ -1,0 +1,96 @@
+// Light or dark panel: which signal decides, and how each reads.
+#include "presentation/PanelAppearance.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace brindleaf {
+namespace {
+
+using namespace PanelAppearance;
+constexpr auto light = Appearance::light;
+constexpr auto dark = Appearance::dark;
+constexpr std::optional<Appearance> none;
+
+TEST(PanelAppearanceTests, TheFirstSignalPresentDecides) {
+    struct Case {
+        std::optional<Appearance> trayColours, panelPixels, colourScheme;
+        Appearance palette;
+        Decision expected;
+    };
+    const Case cases[] = {
+        {none, none, none, light, {light, Source::applicationPalette}},
+        {none, none, none, dark, {dark, Source::applicationPalette}},
+        {none, none, dark, light, {dark, Source::colourScheme}},
+        {none, light, dark, dark, {light, Source::panelPixels}},
+        {none, dark, light, light, {dark, Source::panelPixels}},
+        {dark, light, light, light, {dark, Source::trayColours}},
+        {light, dark, dark, dark, {light, Source::trayColours}},
+        {light, none, none, dark, {light, Source::trayColours}},
+    };
+    for (const auto& c : cases) {
+        const Decision decision = decide({c.trayColours, c.panelPixels, c.colourScheme, c.palette});
+        EXPECT_EQ(decision, c.expected) << name(decision.appearance) << " from " << name(decision.source);
+    }
+}
+
+TEST(PanelAppearanceTests, APanelIsDarkWhenWhiteInkStandsOutMore) {
+    const std::pair<Colour, Appearance> cases[] = {
+        {{0, 0, 0}, dark},          {{0x30, 0x30, 0x30}, dark},  {{0x26, 0x26, 0x28}, dark},
+        {{0x70, 0x70, 0x70}, dark}, {{0x80, 0x80, 0x80}, light}, {{0xec, 0xec, 0xec}, light},
+        {{255, 255, 255}, light},   {{0x20, 0x40, 0xc0}, dark},  {{0xff, 0xd0, 0x00}, light},
+    };
+    for (const auto& [colour, expected] : cases) {
+        EXPECT_EQ(ofBackground(colour), expected)
+            << int(colour.red) << "," << int(colour.green) << "," << int(colour.blue);
+        // A tray that asks for this ink has the other kind of panel.
+        EXPECT_NE(ofForeground(colour), expected);
+    }
+}
+
+TEST(PanelAppearanceTests, TheChosenInkContrastsAtLeastThreeToOne) {
+    // Each grey level: the tint chosen for it stands out by 3:1 or more.
+    for (int level = 0; level < 256; ++level) {
+        const auto g = static_cast<std::uint8_t>(level);
+        const Colour panel{g, g, g};
+        const int ink = ofBackground(panel) == dark ? 255 : 0;
+        const auto shown = static_cast<std::uint8_t>(std::lround(0.85 * ink + 0.15 * level));
+        EXPECT_GE(contrastRatio(Colour{shown, shown, shown}, panel), 3.0) << level;
+    }
+}
+
+TEST(PanelAppearanceTests, ColourSchemeValues) {
+    EXPECT_EQ(ofColourScheme(0), none);
+    EXPECT_EQ(ofColourScheme(1), dark);
+    EXPECT_EQ(ofColourScheme(2), light);
+    EXPECT_EQ(ofColourScheme(3), none);
+}
+
+TEST(PanelAppearanceTests, PanelPixelsByMajority) {
+    const std::uint32_t darkGrey = 0xff303030, lightGrey = 0xffe8e8e8, clear = 0x00000000, halfBlack = 0x80000000,
+                        halfWhite = 0x80808080; // premultiplied: white at half opacity
+    struct Case {
+        std::vector<std::uint32_t> pixels;
+        bool composited;
+        std::optional<Appearance> expected;
+    };
+    const Case cases[] = {
+        {{}, false, none},
+        {{darkGrey, darkGrey, lightGrey}, false, dark},
+        {{lightGrey, lightGrey, darkGrey}, true, light},
+        // Without a compositor the screen shows the colour bits: black.
+        {{clear, clear}, false, dark},
+        {{halfWhite, halfWhite}, false, light},
+        // With one, a see-through panel says nothing; a half-opaque one its colour.
+        {{clear, clear}, true, none},
+        {{halfBlack, halfBlack}, true, dark},
+        {{halfWhite, halfWhite, clear, clear, clear}, true, light},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ofPanelPixels(c.pixels, c.composited), c.expected)
+            << c.pixels.size() << " pixels, composited " << c.composited;
+}
+
+} // namespace
+} // namespace brindleaf
