@@ -1,4 +1,5 @@
 #include "platform/X11PanelSampler.hpp"
+#include "platform/X11Atom.hpp"
 
 #include <xcb/xcb.h>
 #include <xcb/xcbext.h>
@@ -13,14 +14,6 @@
 namespace brindleaf {
 
 namespace {
-
-xcb_atom_t internAtom(xcb_connection_t* connection, const std::string& name) {
-    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
-        connection, xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(name.size()), name.c_str()), nullptr);
-    const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
-    std::free(reply);
-    return atom;
-}
 
 struct FreeReply {
     void operator()(void* reply) const { std::free(reply); }

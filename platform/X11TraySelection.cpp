@@ -1,4 +1,5 @@
 #include "platform/X11TraySelection.hpp"
+#include "platform/X11Atom.hpp"
 
 #include <xcb/xcb.h>
 
@@ -8,14 +9,6 @@
 namespace brindleaf {
 
 namespace {
-
-xcb_atom_t internAtom(xcb_connection_t* connection, const std::string& name) {
-    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
-        connection, xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(name.size()), name.c_str()), nullptr);
-    const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
-    std::free(reply);
-    return atom;
-}
 
 void selectEvents(xcb_connection_t* connection, xcb_window_t window, std::uint32_t mask) {
     xcb_change_window_attributes(connection, window, XCB_CW_EVENT_MASK, &mask);

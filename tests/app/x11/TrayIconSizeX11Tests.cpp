@@ -7,7 +7,6 @@
 
 #include <QImage>
 #include <gtest/gtest.h>
-#include <xcb/xcb.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -23,26 +22,6 @@ constexpr double pulseRatio = 19.0 / 14.0;
 
 void storeIconSize(const TrayRig& rig, const std::string& size) {
     std::ofstream(rig.settingsFile()) << "{\"welcomeShown.v1\":true,\"statusIconSizeOption.v2\":\"" << size << "\"}\n";
-}
-
-// The screen's pixels in a rectangle (the tray's icon window shows there).
-QImage screenImage(QRect area) {
-    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
-    QImage image;
-    if (!xcb_connection_has_error(connection)) {
-        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
-        xcb_get_image_reply_t* reply = xcb_get_image_reply(
-            connection,
-            xcb_get_image(connection, XCB_IMAGE_FORMAT_Z_PIXMAP, root, static_cast<std::int16_t>(area.x()),
-                          static_cast<std::int16_t>(area.y()), static_cast<std::uint16_t>(area.width()),
-                          static_cast<std::uint16_t>(area.height()), ~0u),
-            nullptr);
-        if (reply && xcb_get_image_data_length(reply) == area.width() * area.height() * 4)
-            image = QImage(xcb_get_image_data(reply), area.width(), area.height(), QImage::Format_RGB32).copy();
-        std::free(reply);
-    }
-    xcb_disconnect(connection);
-    return image;
 }
 
 // The height of what stands out from the commonest colour; 0 without any.
@@ -104,7 +83,7 @@ int inkInXEmbedTray(const std::string& size) {
     int height = 0;
     int previous = -1;
     waitUntil([&] {
-        height = inkHeight(screenImage(*slot));
+        height = inkHeight(TrayRig::grabScreen(*slot));
         const bool same = height > 0 && height == previous;
         previous = height;
         return same;

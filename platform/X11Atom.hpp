@@ -1,0 +1,13 @@
+#pragma once
+
+#include <xcb/xcb.h>
+
+#include <string>
+
+namespace brindleaf {
+
+// The atom of a name on an X connection, made if the server does not have it
+// yet; XCB_ATOM_NONE when the server does not answer.
+xcb_atom_t internAtom(xcb_connection_t* connection, const std::string& name);
+
+} // namespace brindleaf
