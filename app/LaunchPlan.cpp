@@ -30,20 +30,20 @@ std::vector<std::string> nonEmptyPieces(const std::string& text, char separator)
     return pieces;
 }
 
-const std::vector<std::string>& paneRawValues() {
+constexpr char handoffHeader[] = "brindleaf-launch/1";
+
+} // namespace
+
+const std::vector<std::string>& settingsPaneNames() {
     static const std::vector<std::string> values = {"general", "agents", "iCloud", "diagnostics", "about"};
     return values;
 }
-
-constexpr char handoffHeader[] = "brindleaf-launch/1";
 
 bool isLaunchFlag(const std::string& argument) {
     static const std::vector<std::string> exact = {"--show-popover", "--show-glance", "--show-welcome",
                                                    "--check-for-updates", "--sample-data"};
     return argument.rfind("--show-settings", 0) == 0 || hasArgument(exact, argument);
 }
-
-} // namespace
 
 DisplayChoice chooseDisplay(const std::map<std::string, std::string>& environment) {
     const bool x11 = isSet(environment, "DISPLAY");
@@ -61,7 +61,7 @@ LaunchAction chooseAction(const std::vector<std::string>& arguments) {
         LaunchAction action{Kind::showSettings, std::nullopt, 0.8};
         auto pieces = nonEmptyPieces(argument, '=');
         if (pieces.size() >= 2) {
-            const auto& known = paneRawValues();
+            const auto& known = settingsPaneNames();
             if (std::find(known.begin(), known.end(), pieces[1]) != known.end()) action.settingsPane = pieces[1];
         }
         return action;

@@ -41,10 +41,16 @@ LaunchAction chooseAction(const std::vector<std::string>& arguments);
 // Whether the launch turns sample data on ("--sample-data").
 bool wantsSampleData(const std::vector<std::string>& arguments);
 
-// The launch flags among the arguments after argument 0, in their order: the
-// arguments beginning with "--show-settings" and those equal to
-// "--show-popover", "--show-glance", "--show-welcome", "--check-for-updates"
-// or "--sample-data". A second start hands these to the running copy.
+// The raw values of the settings panes "--show-settings=" names, in order.
+const std::vector<std::string>& settingsPaneNames();
+
+// Whether an argument is a launch flag: it begins with "--show-settings" or
+// equals "--show-popover", "--show-glance", "--show-welcome",
+// "--check-for-updates" or "--sample-data".
+bool isLaunchFlag(const std::string& argument);
+
+// The launch flags among the arguments after argument 0, in their order. A
+// second start hands these to the running copy.
 std::vector<std::string> launchFlags(const std::vector<std::string>& arguments);
 
 // The message a second start sends the running copy: "brindleaf-launch/1"

@@ -109,6 +109,12 @@ TEST(SecondStartTests, CopyThatDoesNotAnswerEndsTheStartAfterTheBound) {
     EXPECT_EQ(dump.exitStatus, 0);
     EXPECT_THAT(dump.standardOutput, HasSubstr("active="));
     EXPECT_EQ(dump.standardError, "");
+    // Neither do the usage, the version and a refused option.
+    auto help = rig.runApp({"--help"});
+    EXPECT_EQ(help.exitStatus, 0);
+    EXPECT_THAT(help.standardOutput, HasSubstr("Usage: brindleaf"));
+    EXPECT_EQ(rig.runApp({"--version"}).exitStatus, 0);
+    EXPECT_EQ(rig.runApp({"--show-glance", "--bogus"}).exitStatus, 2);
 
     ::kill(first, SIGCONT);
     auto afterwards = rig.runApp({"--show-glance"});
