@@ -104,7 +104,8 @@ struct SingleInstance::Connection {
 
 QString SingleInstance::lockPath() {
     QString folder = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (folder.isEmpty() || !QDir(folder).exists())
+    // Another user's runtime folder (kept by "sudo -E") is not this user's place.
+    if (folder.isEmpty() || !QDir(folder).exists() || QFileInfo(folder).ownerId() != ::getuid())
         folder = QStringLiteral("/tmp/brindleaf-%1").arg(::getuid());
     else
         folder += QStringLiteral("/brindleaf");

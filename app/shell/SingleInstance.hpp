@@ -15,7 +15,8 @@
 namespace brindleaf {
 
 // One running copy per user: a lock file in the user's runtime folder
-// ($XDG_RUNTIME_DIR/brindleaf, else a folder of the user's own under /tmp).
+// ($XDG_RUNTIME_DIR/brindleaf when the user owns that folder, else a folder
+// of the user's own under /tmp).
 // A lock left by a copy that died is taken over. The copy that holds it
 // listens on a local socket beside it, where later starts hand it their
 // launch flags (LaunchPlan's hand-off message); it answers "ok" once it has

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <fstream>
 
 using namespace brindleaf::testing;
 using ::testing::HasSubstr;
@@ -17,12 +18,20 @@ const std::string floatingTitle = "Brindleaf";
 const std::string noAnswer =
     "brindleaf: already running for this user, but the running copy did not answer within 5 seconds\n";
 
-// Starts a copy and waits until its application object has made its first window.
+// Starts a copy and waits until it holds the instance lock (the lock file
+// names its process) and has made its socket. From then on a start is handed
+// to it: the system keeps the connection until the copy's event loop reads it.
 pid_t startCopy(TrayRig& rig, const std::vector<std::string>& arguments = {}) {
     const pid_t pid = rig.startApp(arguments).pid();
+    const auto folder = rig.root() / "run" / "brindleaf";
     EXPECT_TRUE(waitUntil([&] {
-        return !TrayRig::run("xdotool search --name '^Qt Selection Owner for brindleaf$' 2>/dev/null").empty();
-    })) << "no copy made its first window";
+        std::ifstream file(folder / "instance.lock");
+        std::string holder;
+        return std::getline(file, holder) && holder == std::to_string(pid);
+    })) << "the copy "
+        << pid << " took no lock";
+    EXPECT_TRUE(waitUntil([&] { return std::filesystem::is_socket(folder / "instance.socket"); }))
+        << "the copy " << pid << " made no socket";
     return pid;
 }
 
@@ -96,7 +105,7 @@ TEST(SecondStartTests, LockAndSocketOfAKilledCopyAreTakenOver) {
 
 // A running copy that does not answer (stopped: its socket takes the
 // connection, nothing reads it) holds a second start 5 seconds at most; the
-// headless modes never ask it.
+// usage, the version and a refusal never ask it.
 TEST(SecondStartTests, CopyThatDoesNotAnswerEndsTheStartAfterTheBound) {
     TrayRig rig;
     const pid_t first = startCopy(rig);
@@ -105,11 +114,6 @@ TEST(SecondStartTests, CopyThatDoesNotAnswerEndsTheStartAfterTheBound) {
     auto second = rig.runApp({"--show-popover"});
     EXPECT_EQ(second.exitStatus, 1);
     EXPECT_EQ(second.standardError, noAnswer);
-    auto dump = rig.runApp({"--dump-status"});
-    EXPECT_EQ(dump.exitStatus, 0);
-    EXPECT_THAT(dump.standardOutput, HasSubstr("active="));
-    EXPECT_EQ(dump.standardError, "");
-    // Neither do the usage, the version and a refused option.
     auto help = rig.runApp({"--help"});
     EXPECT_EQ(help.exitStatus, 0);
     EXPECT_THAT(help.standardOutput, HasSubstr("Usage: brindleaf"));
@@ -121,4 +125,24 @@ TEST(SecondStartTests, CopyThatDoesNotAnswerEndsTheStartAfterTheBound) {
     EXPECT_EQ(afterwards.exitStatus, 0);
     EXPECT_EQ(afterwards.standardError, "");
     EXPECT_TRUE(waitUntil([&] { return rig.isWindowShown(floatingTitle); }));
+}
+
+// With the running copy out of reach (its socket removed), a second start
+// finds no one to answer, while the headless modes run as ever: they never
+// ask it. (A stopped copy would not do here: it may be stopped holding the
+// settings lock, which the modes take too.)
+TEST(SecondStartTests, HeadlessModesNeverAskTheRunningCopy) {
+    TrayRig rig;
+    startCopy(rig);
+    std::filesystem::remove(rig.root() / "run" / "brindleaf" / "instance.socket");
+    auto dump = rig.runApp({"--dump-status"});
+    EXPECT_EQ(dump.exitStatus, 0);
+    EXPECT_THAT(dump.standardOutput, HasSubstr("active="));
+    EXPECT_EQ(dump.standardError, "");
+    auto selfTest = rig.runApp({"--self-test-settings-migration"});
+    EXPECT_EQ(selfTest.exitStatus, 0);
+    EXPECT_EQ(selfTest.standardOutput, "claude,codex,hermes\n");
+    auto second = rig.runApp({});
+    EXPECT_EQ(second.exitStatus, 1);
+    EXPECT_EQ(second.standardError, noAnswer);
 }
