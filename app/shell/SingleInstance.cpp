@@ -175,10 +175,12 @@ SingleInstance::Role SingleInstance::start(const std::string& message, std::chro
             ::connect(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
             const bool taken = peerIsThisUser(descriptor) && exchange(descriptor, message, deadline);
             ::close(descriptor);
-            return taken ? Role::handedOver : Role::noAnswer;
+            if (taken) return Role::handedOver;
+            // Closed unanswered: the copy may be ending, and its lock free soon.
+        } else if (descriptor >= 0) {
+            // No socket yet, one left by a dead copy, or a full queue.
+            ::close(descriptor);
         }
-        // No socket yet, one left by a dead copy, or a full queue: ask again.
-        if (descriptor >= 0) ::close(descriptor);
         const int left = remainingMs(deadline);
         if (left == 0) return Role::noAnswer;
         std::this_thread::sleep_for(std::chrono::milliseconds(std::min(left, 50)));

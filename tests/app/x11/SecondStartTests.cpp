@@ -111,7 +111,7 @@ TEST(SecondStartTests, CopyThatDoesNotAnswerEndsTheStartAfterTheBound) {
     const pid_t first = startCopy(rig);
     ASSERT_EQ(::kill(first, SIGSTOP), 0);
     Resume resume{first};
-    auto second = rig.runApp({"--show-popover"});
+    auto second = rig.runApp({"--show-settings=about"});
     EXPECT_EQ(second.exitStatus, 1);
     EXPECT_EQ(second.standardError, noAnswer);
     auto help = rig.runApp({"--help"});
@@ -125,6 +125,9 @@ TEST(SecondStartTests, CopyThatDoesNotAnswerEndsTheStartAfterTheBound) {
     EXPECT_EQ(afterwards.exitStatus, 0);
     EXPECT_EQ(afterwards.standardError, "");
     EXPECT_TRUE(waitUntil([&] { return rig.isWindowShown(floatingTitle); }));
+    // The start that gave up is not acted on once the copy goes on: its
+    // message came first, and was dropped when its answer found no one.
+    EXPECT_FALSE(rig.isWindowShown("About"));
 }
 
 // With the running copy out of reach (its socket removed), a second start
