@@ -67,7 +67,11 @@ Decision decide(const std::vector<std::string>& arguments) {
 
 std::string usage() {
     std::string panes;
-    for (const auto& name : LaunchPlan::settingsPaneNames()) panes += (panes.empty() ? "" : ", ") + name;
+    for (const auto& name : LaunchPlan::settingsPaneNames()) {
+        panes += (panes.empty() ? "" : ", ") + name;
+        // The pane's raw value, kept from the settings; its tab says what it holds here.
+        if (name == "iCloud") panes += " (the Sync tab)";
+    }
     return "Usage: brindleaf [LAUNCH FLAG...]\n"
            "       brindleaf MODE\n"
            "\n"

@@ -270,7 +270,7 @@ TEST(BrindleafBinary, CommandLineAnswersBeforeAnythingStarts) {
                                       "  --dump-status-json ",
                                       "  --fetch-cloud-status-json ",
                                       "  --show-settings[=PANE] ",
-                                      "general, agents, iCloud, diagnostics, about\n",
+                                      "general, agents, iCloud (the Sync tab), diagnostics, about\n",
                                       "  --check-for-updates ",
                                       "  --sample-data ",
                                       "  -h, --help ",
