@@ -54,8 +54,8 @@ public:
         std::filesystem::create_directories(config());
         const auto uid = ::getuid();
         const auto gid = ::getgid();
-        writeFile(root_ / "passwd", "tester:x:" + std::to_string(uid) + ":" + std::to_string(gid) +
-                                        ":Tester:" + home().string() + ":/bin/sh\n");
+        writeFile(root_ / "passwd", "tester:x:" + std::to_string(uid) + ":" + std::to_string(gid) + ":Tester:" +
+                                        home().string() + ":/bin/sh\n");
         writeFile(root_ / "group", "testers:x:" + std::to_string(gid) + ":\n");
     }
 
@@ -109,17 +109,15 @@ public:
                                const std::string& title, const std::string& subagentType = "") const {
         const std::string prompt = isoTimestamp(3);
         const std::string reply = isoTimestamp(1);
-        std::string tool =
-            subagentType.empty()
-                ? R"({"type":"tool_use","id":"toolu_)" + sessionID + R"(","name":"Bash","input":{"command":"make"}})"
-                : R"({"type":"tool_use","id":"toolu_)" + sessionID +
-                      R"(","name":"Task","input":{"description":"Explore the code","subagent_type":")" + subagentType +
-                      R"(","prompt":"look"}})";
+        std::string tool = subagentType.empty()
+            ? R"({"type":"tool_use","id":"toolu_)" + sessionID + R"(","name":"Bash","input":{"command":"make"}})"
+            : R"({"type":"tool_use","id":"toolu_)" + sessionID +
+                  R"(","name":"Task","input":{"description":"Explore the code","subagent_type":")" + subagentType +
+                  R"(","prompt":"look"}})";
         std::string text;
         text += R"({"type":"ai-title","aiTitle":")" + title + R"(","sessionId":")" + sessionID + "\"}\n";
         text += R"({"type":"user","sessionId":")" + sessionID + R"(","cwd":")" + cwd + R"(","timestamp":")" + prompt +
-                R"(","message":{"role":"user","content":"Please fix the build"}})"
-                "\n";
+                R"(","message":{"role":"user","content":"Please fix the build"}})" "\n";
         text += R"({"type":"assistant","sessionId":")" + sessionID + R"(","cwd":")" + cwd + R"(","timestamp":")" +
                 reply + R"(","message":{"role":"assistant","model":"claude-opus-4-1","content":[)" + tool + "]}}\n";
         writeFile(home() / ".claude" / "projects" / project / (sessionID + ".jsonl"), text);
@@ -145,8 +143,8 @@ TEST(BrindleafBinary, EmptyHomeDumpsCompleteWithNoSessions) {
 
     // Settings that cannot be stored do not stop the dump.
     writeFile(isolated.config() / "blocked", "a file, not a folder");
-    auto blocked =
-        isolated.run({"brindleaf", "--dump-status"}, {"XDG_CONFIG_HOME=" + (isolated.config() / "blocked").string()});
+    auto blocked = isolated.run({"brindleaf", "--dump-status"},
+                                {"XDG_CONFIG_HOME=" + (isolated.config() / "blocked").string()});
     EXPECT_EQ(blocked.exitStatus, 0);
     EXPECT_EQ(blocked.standardOutput, "complete\nactive=0\n");
     EXPECT_EQ(blocked.standardError, "");
