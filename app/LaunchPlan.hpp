@@ -41,6 +41,32 @@ LaunchAction chooseAction(const std::vector<std::string>& arguments);
 // Whether the launch turns sample data on ("--sample-data").
 bool wantsSampleData(const std::vector<std::string>& arguments);
 
+// The raw values of the settings panes "--show-settings=" names, in order.
+const std::vector<std::string>& settingsPaneNames();
+
+// Whether an argument is a launch flag: it begins with "--show-settings" or
+// equals "--show-popover", "--show-glance", "--show-welcome",
+// "--check-for-updates" or "--sample-data".
+bool isLaunchFlag(const std::string& argument);
+
+// The launch flags among the arguments after argument 0, in their order. A
+// second start hands these to the running copy.
+std::vector<std::string> launchFlags(const std::vector<std::string>& arguments);
+
+// The message a second start sends the running copy: "brindleaf-launch/1"
+// and then each flag, every piece ended by a NUL byte (no argument holds one).
+std::string handoffMessage(const std::vector<std::string>& flags);
+// The launch flags of such a message; absent when it is not one (another
+// header, a last piece not ended, more than `handoffMessageLimit` bytes).
+// Arguments that are not launch flags are dropped.
+std::optional<std::vector<std::string>> parseHandoff(const std::string& message);
+inline constexpr std::size_t handoffMessageLimit = 64 * 1024;
+
+// What the running copy does with the flags of a second start: what its own
+// launch would do, at once; without a window flag it opens the dashboard, as
+// a click on the tray icon does.
+LaunchAction chooseHandedAction(const std::vector<std::string>& flags);
+
 // Whether the welcome window opens on a plain launch: always before the
 // welcome was once shown, afterwards only while a needed folder grant is missing.
 bool shouldShowWelcome(bool welcomeShown, bool hasMissingFolderAccess);

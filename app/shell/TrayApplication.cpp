@@ -19,6 +19,7 @@
 
 #include <xcb/xcb.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 
@@ -33,6 +34,9 @@ bool xDisplayAnswers() {
     if (connection) xcb_disconnect(connection);
     return ok;
 }
+
+// How long a second start waits for the running copy to take its flags.
+constexpr std::chrono::milliseconds handoffBound{5000};
 
 } // namespace
 
@@ -50,10 +54,17 @@ int run(int argc, char** argv) {
         return 1;
     }
 
+    const std::vector<std::string> arguments(argv, argv + argc);
     SingleInstance instance;
-    if (!instance.isFirst()) {
-        std::fputs("brindleaf: already running for this user\n", stderr);
+    switch (instance.start(LaunchPlan::handoffMessage(LaunchPlan::launchFlags(arguments)), handoffBound)) {
+    case SingleInstance::Role::first:
+        break;
+    case SingleInstance::Role::handedOver:
         return 0;
+    case SingleInstance::Role::noAnswer:
+        std::fputs("brindleaf: already running for this user, but the running copy did not answer within 5 seconds\n",
+                   stderr);
+        return 1;
     }
 
     QApplication application(argc, argv);
@@ -92,11 +103,19 @@ int run(int argc, char** argv) {
     });
     updater->start();
 
-    const std::vector<std::string> arguments(argv, argv + argc);
     // Before any window opens; the delayed action below still runs.
     if (LaunchPlan::wantsSampleData(arguments)) shell.settings().setShowingSampleData(true);
     const auto action = LaunchPlan::chooseAction(arguments);
     mainQueue->postAfter(action.delaySeconds, [action, &shell] { shell.runLaunchAction(action); });
+    // Later starts hand their flags over; they are acted on at once.
+    instance.listen([&shell, mainQueue](std::vector<std::string> flags) {
+        std::string named;
+        for (const auto& flag : flags) named += (named.empty() ? "" : ",") + flag;
+        Logger("App").info("app.launch.handed flags=" + named);
+        if (LaunchPlan::wantsSampleData(flags)) shell.settings().setShowingSampleData(true);
+        const auto handed = LaunchPlan::chooseHandedAction(flags);
+        mainQueue->post([handed, &shell] { shell.runLaunchAction(handed); });
+    });
 
     const int exitCode = QApplication::exec();
     SoftwareUpdater::setShared(nullptr);

@@ -1,6 +1,7 @@
 // Black-box tests of the built `brindleaf` program, run in an isolated home:
 // the user database (through nss_wrapper) and XDG_CONFIG_HOME both point into
 // a temporary folder.
+#include "services/BuildInfo.hpp"
 #include "tests/support/BuildDirectory.hpp"
 #include "tests/support/ProgramRun.hpp"
 #include "tests/support/TempDir.hpp"
@@ -233,4 +234,76 @@ TEST(BrindleafBinary, OnlyEnabledProvidersAreScanned) {
     EXPECT_EQ(run.exitStatus, 0);
     EXPECT_EQ(run.standardOutput, "complete\nactive=0\n");
     EXPECT_EQ(run.standardError, "");
+}
+
+// Without a headless mode the first argument that decides wins: the usage, the
+// version, or the refusal of an unknown option; else the tray application
+// starts, which here (no display) says so and fails.
+TEST(BrindleafBinary, CommandLineAnswersBeforeAnythingStarts) {
+    IsolatedHome isolated;
+    enum class Outcome { usage, version, refused, started };
+    struct Row {
+        std::vector<std::string> arguments;
+        Outcome outcome;
+        std::string refused = {};
+    } rows[] = {
+        {{"--help"}, Outcome::usage},
+        {{"-h"}, Outcome::usage},
+        {{"--show-popover", "-platform", "offscreen", "--help", "--foo"}, Outcome::usage},
+        {{"--version"}, Outcome::version},
+        {{"-style", "fusion", "--version"}, Outcome::version},
+        {{"--foo"}, Outcome::refused, "--foo"},
+        {{"-x"}, Outcome::refused, "-x"},
+        {{"-"}, Outcome::refused, "-"},
+        {{"--help=1"}, Outcome::refused, "--help=1"},
+        {{"--show-popover=1"}, Outcome::refused, "--show-popover=1"},
+        {{"--show-glance", "--foo", "--help"}, Outcome::refused, "--foo"},
+        {{"-style", "fusion", "--bogus"}, Outcome::refused, "--bogus"},
+        {{"-platform"}, Outcome::started},
+        {{"-platform", "xcb", "-display", ":9", "-reverse"}, Outcome::started},
+        {{"--platform", "xcb", "-style=fusion", "-qwindowtitle", "--foo"}, Outcome::started},
+        {{"--show-settingsX=about", "--sample-data", "word"}, Outcome::started},
+    };
+    const std::string usageLines[] = {"Usage: brindleaf",
+                                      "  --dump-status-json ",
+                                      "  --fetch-cloud-status-json ",
+                                      "  --show-settings[=PANE] ",
+                                      "general, agents, iCloud (the Sync tab), diagnostics, about\n",
+                                      "  --check-for-updates ",
+                                      "  --sample-data ",
+                                      "  -h, --help ",
+                                      "  --version "};
+    for (const auto& row : rows) {
+        std::vector<std::string> arguments = {"brindleaf"};
+        arguments.insert(arguments.end(), row.arguments.begin(), row.arguments.end());
+        SCOPED_TRACE(::testing::PrintToString(row.arguments));
+        auto run = isolated.run(arguments);
+        switch (row.outcome) {
+        case Outcome::usage:
+            EXPECT_EQ(run.exitStatus, 0);
+            for (const auto& line : usageLines) EXPECT_THAT(run.standardOutput, HasSubstr(line));
+            EXPECT_EQ(run.standardError, "");
+            break;
+        case Outcome::version:
+            EXPECT_EQ(run.exitStatus, 0);
+            EXPECT_EQ(run.standardOutput, "brindleaf " + std::string(brindleaf::BuildInfo::version()) + "\n");
+            EXPECT_EQ(run.standardError, "");
+            break;
+        case Outcome::refused:
+            EXPECT_EQ(run.exitStatus, 2);
+            EXPECT_EQ(run.standardOutput, "");
+            EXPECT_EQ(run.standardError, "brindleaf: unknown option " + row.refused + " (see brindleaf --help)\n");
+            break;
+        case Outcome::started:
+            EXPECT_EQ(run.exitStatus, 1);
+            EXPECT_THAT(run.standardError, HasSubstr("no display found"));
+            break;
+        }
+    }
+    // Nothing was started that reads or writes the settings.
+    EXPECT_THAT(isolated.settingsFiles(), ::testing::IsEmpty());
+    // A headless mode is looked for first.
+    auto headless = isolated.run({"brindleaf", "--help", "--foo", "--self-test-settings-migration"});
+    EXPECT_EQ(headless.exitStatus, 0);
+    EXPECT_EQ(headless.standardOutput, "claude,codex,hermes\n");
 }

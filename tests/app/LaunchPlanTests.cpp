@@ -67,3 +67,49 @@ TEST(LaunchPlanTests, DisplayChoice) {
         EXPECT_EQ(choice.forcedPlatform, row.forced);
     }
 }
+
+TEST(LaunchPlanTests, SecondStartHandsOverItsLaunchFlagsOnly) {
+    // Argument 0, Qt's options, words and near misses stay behind.
+    EXPECT_EQ(LaunchPlan::launchFlags({"--show-glance", "-platform", "xcb", "--show-settingsX=about", "word",
+                                       "--sample-data", "--show-popover=1", "--dump-status", "--check-for-updates"}),
+              (std::vector<std::string>{"--show-settingsX=about", "--sample-data", "--check-for-updates"}));
+    for (const std::vector<std::string>& flags : std::vector<std::vector<std::string>>{
+             {}, {"--show-settings=about"}, {"--sample-data", "--show-welcome", "--show-settings="}}) {
+        EXPECT_EQ(LaunchPlan::parseHandoff(LaunchPlan::handoffMessage(flags)), flags);
+    }
+    using namespace std::string_literals;
+    const std::string header = "brindleaf-launch/1\0"s;
+    EXPECT_EQ(LaunchPlan::parseHandoff(header + "--show-popover\0--evil\0word\0"s),
+              std::vector<std::string>{"--show-popover"});
+    const std::string notMessages[] = {
+        ""s,
+        "brindleaf-launch/1"s,
+        "brindleaf-launch/2\0"s,
+        "\0brindleaf-launch/1\0"s,
+        header + "--show-glance"s,
+        header + std::string(LaunchPlan::handoffMessageLimit, 'x') + "\0"s,
+    };
+    for (const auto& message : notMessages) EXPECT_EQ(LaunchPlan::parseHandoff(message), std::nullopt) << message;
+}
+
+TEST(LaunchPlanTests, HandedFlagsActAtOnceAndOpenTheDashboardByDefault) {
+    struct Row {
+        std::vector<std::string> flags;
+        Kind kind;
+        std::optional<std::string> pane;
+    } rows[] = {
+        {{}, Kind::showPopover, std::nullopt},
+        {{"--sample-data"}, Kind::showPopover, std::nullopt},
+        {{"--show-settings=about"}, Kind::showSettings, "about"},
+        {{"--show-glance", "--show-popover"}, Kind::showPopover, std::nullopt},
+        {{"--show-glance"}, Kind::showGlance, std::nullopt},
+        {{"--sample-data", "--show-welcome"}, Kind::showWelcome, std::nullopt},
+        {{"--check-for-updates"}, Kind::checkForUpdates, std::nullopt},
+    };
+    for (const auto& row : rows) {
+        auto action = LaunchPlan::chooseHandedAction(row.flags);
+        EXPECT_EQ(action.kind, row.kind);
+        EXPECT_EQ(action.settingsPane, row.pane);
+        EXPECT_DOUBLE_EQ(action.delaySeconds, 0);
+    }
+}

@@ -21,18 +21,6 @@ TEST(TrayApplicationTests, TrayIconAppearsInTheTrayHost) {
     EXPECT_TRUE(TrayRig::isRunning(app.pid()));
 }
 
-TEST(TrayApplicationTests, SecondCopyExitsWithOneLine) {
-    TrayRig rig;
-    auto& first = rig.startApp();
-    // The first copy holds the lock once its window exists.
-    ASSERT_TRUE(waitUntil(
-        [&] { return TrayRig::run("xdotool search --name '^Qt Selection Owner for brindleaf$'").size() > 0; }));
-    auto second = rig.runApp({});
-    EXPECT_EQ(second.exitStatus, 0);
-    EXPECT_EQ(second.standardError, "brindleaf: already running for this user\n");
-    EXPECT_TRUE(TrayRig::isRunning(first.pid()));
-}
-
 TEST(TrayApplicationTests, WithoutTrayHostKeepsRunningAndEmbedsWhenOneAppears) {
     TrayRig rig;
     auto& app = rig.startApp();
