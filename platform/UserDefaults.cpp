@@ -13,6 +13,7 @@
 #include <string>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace brindleaf {
@@ -31,6 +32,10 @@ const Logger& log() {
 
 std::string errnoText(int code) { return std::string(std::strerror(code)); }
 
+// Why the lock could not be taken; EWOULDBLOCK is what a lock that stayed
+// held by another process for the whole wait reports.
+std::string lockErrorText(int code) { return code == EWOULDBLOCK ? "held by another process" : errnoText(code); }
+
 bool isUsableSuiteName(const std::string& name) {
     if (name.empty() || name.size() > 200 || name == "." || name == "..") return false;
     if (name.front() == '.') return false;
@@ -45,15 +50,31 @@ std::int64_t nanoseconds(const struct timespec& ts) {
 }
 
 // The exclusive lock on the folder's lock file, held from construction to
-// destruction: every way out of a change lets other writers in again.
+// destruction: every way out of a change lets other writers in again. It is
+// tried without blocking, again after short pauses while another process
+// holds it, until `wait` has passed (then EWOULDBLOCK is the error): a holder
+// that is stopped or hung never holds this process up for longer.
 class ExclusiveLock {
 public:
-    ExclusiveLock(int fd, const UserDefaults::LockFunction& lock) : fd_(fd), lock_(lock) {
-        while (call(LOCK_EX) != 0) {
-            if (errno != EINTR) {
+    ExclusiveLock(int fd, const UserDefaults::LockFunction& lock, std::chrono::milliseconds wait)
+        : fd_(fd), lock_(lock) {
+        using Clock = std::chrono::steady_clock;
+        constexpr std::chrono::milliseconds longestPause{20};
+        const auto deadline = Clock::now() + wait;
+        std::chrono::milliseconds pause{1};
+        while (call(LOCK_EX | LOCK_NB) != 0) {
+            if (errno == EINTR) continue;
+            if (errno != EWOULDBLOCK) {
                 error_ = errno;
                 return;
             }
+            const auto now = Clock::now();
+            if (now >= deadline) {
+                error_ = EWOULDBLOCK;
+                return;
+            }
+            std::this_thread::sleep_for(std::min<Clock::duration>(pause, deadline - now));
+            pause = std::min(pause * 2, longestPause);
         }
         held_ = true;
     }
@@ -159,7 +180,8 @@ std::shared_ptr<UserDefaults> UserDefaults::open(const std::string& suiteName) {
 }
 
 std::shared_ptr<UserDefaults> UserDefaults::open(const std::string& suiteName, const std::filesystem::path& folder,
-                                                 AtomicFile::WriteFunction write, LockFunction lock) {
+                                                 AtomicFile::WriteFunction write, LockFunction lock,
+                                                 std::chrono::milliseconds wait) {
     if (!isUsableSuiteName(suiteName) || folder.empty()) return nullptr;
     std::error_code error;
     std::filesystem::create_directories(folder, error);
@@ -173,11 +195,12 @@ std::shared_ptr<UserDefaults> UserDefaults::open(const std::string& suiteName, c
     int lockError = 0;
     const int fd = openLockFile(folder, lockError);
     // The suite owns the descriptor from here on.
-    std::shared_ptr<UserDefaults> suite(new UserDefaults(suiteName, folder, fd, std::move(write), std::move(lock)));
+    std::shared_ptr<UserDefaults> suite(
+        new UserDefaults(suiteName, folder, fd, std::move(write), std::move(lock), wait));
     std::size_t removed = 0;
     bool locked = false;
     if (fd >= 0) {
-        ExclusiveLock held(fd, suite->lock_);
+        ExclusiveLock held(fd, suite->lock_, suite->lockWait_);
         if (held.held()) {
             locked = true;
             // Every writer holds the lock from its temporary file to the
@@ -187,15 +210,22 @@ std::shared_ptr<UserDefaults> UserDefaults::open(const std::string& suiteName, c
             for (const auto& written : {suiteName + ".json", suiteName + std::string(unreadableSuffix)})
                 removed += AtomicFile::removeAbandonedTemporaries(folder / written, now, abandonedTemporaryAge);
         } else {
+            // Held by another process past the wait (it may be stopped
+            // between its temporary file and the rename) or refused: the
+            // temporaries are left to a later opening, and the file is read
+            // without the lock, as every reader does (writers replace it
+            // whole).
             lockError = held.error();
+            suite->lockHeldElsewhere_ = lockError == EWOULDBLOCK;
             // Not logged again while later changes fail the same way.
-            suite->lockFailure_ = errnoText(lockError);
+            suite->lockFailure_ = lockErrorText(lockError);
         }
     }
     if (!locked) {
         if (fd >= 0) ::close(fd);
         suite->lockDescriptor_ = -1;
-        log().error("defaults.lock.failed suite=" + suiteName + " error=" + errnoText(lockError) + " mode=read-only");
+        log().error("defaults.lock.failed suite=" + suiteName + " error=" + lockErrorText(lockError) +
+                    " mode=read-only");
         return suite;
     }
     if (removed > 0) log().info("defaults.temporary.removed suite=" + suiteName + " count=" + std::to_string(removed));
@@ -203,16 +233,17 @@ std::shared_ptr<UserDefaults> UserDefaults::open(const std::string& suiteName, c
 }
 
 std::shared_ptr<UserDefaults> UserDefaults::inMemory(const std::string& suiteName) {
-    return std::shared_ptr<UserDefaults>(new UserDefaults(suiteName, {}, -1, {}, {}));
+    return std::shared_ptr<UserDefaults>(new UserDefaults(suiteName, {}, -1, {}, {}, lockWait));
 }
 
 UserDefaults::UserDefaults(std::string suiteName, std::filesystem::path folder, int lockDescriptor,
-                           AtomicFile::WriteFunction write, LockFunction lock)
+                           AtomicFile::WriteFunction write, LockFunction lock, std::chrono::milliseconds wait)
     : suiteName_(std::move(suiteName)),
       folder_(std::move(folder)),
       lockDescriptor_(lockDescriptor),
       write_(std::move(write)),
-      lock_(std::move(lock)) {
+      lock_(std::move(lock)),
+      lockWait_(wait) {
     if (!folder_.empty()) filePath_ = folder_ / (suiteName_ + ".json");
 }
 
@@ -260,11 +291,16 @@ bool UserDefaults::refreshLocked(bool force) const {
     return true;
 }
 
+std::chrono::milliseconds UserDefaults::currentLockWait() const {
+    return lockHeldElsewhere_ ? std::min(lockWait_, lockWaitWhileHeld) : lockWait_;
+}
+
 void UserDefaults::logLockFailure(int error) {
-    // A lock that cannot be taken (no lock support on a network home) stays
-    // so for every refresh's retry: logged once, until it fails otherwise or
-    // is taken again.
-    const std::string text = errnoText(error);
+    lockHeldElsewhere_ = error == EWOULDBLOCK;
+    // A lock that cannot be taken (no lock support on a network home, a
+    // holder that is stopped) stays so for every refresh's retry: logged
+    // once, until it fails otherwise or is taken again.
+    const std::string text = lockErrorText(error);
     if (lockFailure_ == text) return;
     lockFailure_ = text;
     log().error("defaults.lock.failed suite=" + suiteName_ + " error=" + text);
@@ -320,11 +356,12 @@ UserDefaults::SaveResult UserDefaults::saveLocked(bool retry) {
         logWriteFailure(errnoText(lockError), retry);
         return SaveResult::failed;
     }
-    const ExclusiveLock held(lockDescriptor_, lock_);
+    const ExclusiveLock held(lockDescriptor_, lock_, currentLockWait());
     if (!held.held()) {
         logLockFailure(held.error());
         return SaveResult::failed;
     }
+    lockHeldElsewhere_ = false;
     lockFailure_.reset();
     // Always read again under the lock: a signature can repeat across quick
     // replacements (inode reuse, coarse timestamps), a fresh read cannot.
@@ -474,11 +511,12 @@ bool UserDefaults::removePersistentDomain() {
     bool ok = false;
     int error = 0;
     {
-        const ExclusiveLock held(lockDescriptor_, lock_);
+        const ExclusiveLock held(lockDescriptor_, lock_, currentLockWait());
         if (!held.held()) {
             logLockFailure(held.error());
             return false;
         }
+        lockHeldElsewhere_ = false;
         lockFailure_.reset();
         ok = ::unlink(filePath_.c_str()) == 0 || errno == ENOENT;
         error = errno;

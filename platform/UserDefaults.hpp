@@ -27,6 +27,12 @@ namespace brindleaf {
 // never see a half-written file. Reads take the file again whenever it changed
 // on disk since the last read.
 //
+// The lock is waited for only so long (lockWait): a copy of the program that
+// is stopped or hung while it holds the lock must not stop every other one.
+// A change that does not get the lock in time is kept unsaved, as below;
+// until the lock is taken again, later changes and retries wait only
+// lockWaitWhileHeld, so a held lock does not hold up every refresh.
+//
 // Nothing stored is lost by a change: values this program does not understand
 // are written back exactly as they were (and read as absent), and a file that
 // is not a JSON object at all is kept beside the suite as
@@ -61,11 +67,19 @@ public:
     // on a home without lock support).
     using LockFunction = std::function<int(int fd, int operation)>;
 
+    // How long a change, a removal or opening waits for another process to
+    // let go of the lock.
+    static constexpr std::chrono::milliseconds lockWait{2000};
+    // The wait once the lock was found held that long, until it is taken again.
+    static constexpr std::chrono::milliseconds lockWaitWhileHeld{50};
+
     // Opens a suite in the given folder (created when missing); `write` stands
     // in for ::write when the suite's file is written (tests run it out of
-    // space), `lock` for ::flock on the lock file.
+    // space), `lock` for ::flock on the lock file (always asked not to
+    // block), `wait` for lockWait.
     static std::shared_ptr<UserDefaults> open(const std::string& suiteName, const std::filesystem::path& folder,
-                                              AtomicFile::WriteFunction write = {}, LockFunction lock = {});
+                                              AtomicFile::WriteFunction write = {}, LockFunction lock = {},
+                                              std::chrono::milliseconds wait = lockWait);
     // A suite that is never written to disk.
     static std::shared_ptr<UserDefaults> inMemory(const std::string& suiteName);
 
@@ -124,7 +138,7 @@ private:
     };
 
     UserDefaults(std::string suiteName, std::filesystem::path folder, int lockDescriptor,
-                 AtomicFile::WriteFunction write, LockFunction lock);
+                 AtomicFile::WriteFunction write, LockFunction lock, std::chrono::milliseconds wait);
 
     // Brings document_ up to date with the file (mutex_ held); `force` reads the
     // file even when its signature is unchanged. False when the file exists
@@ -138,6 +152,8 @@ private:
     bool change(const std::string& key, std::optional<DefaultsValue> value);
     void logWriteFailure(const std::string& error, bool retry);
     void logLockFailure(int error);
+    // How long the next attempt waits for the lock.
+    std::chrono::milliseconds currentLockWait() const;
 
     std::string suiteName_;
     std::filesystem::path folder_;
@@ -145,6 +161,7 @@ private:
     int lockDescriptor_ = -1; // -1 until the folder takes a lock file
     AtomicFile::WriteFunction write_;
     LockFunction lock_;
+    std::chrono::milliseconds lockWait_;
 
     mutable std::mutex mutex_;
     mutable DefaultsJSON::Document document_;           // the file's values as last read or written
@@ -156,6 +173,8 @@ private:
     std::optional<std::string> writeFailure_;
     // Why the lock could not be taken, since it last was.
     std::optional<std::string> lockFailure_;
+    // Whether the last attempt found the lock held past its wait.
+    bool lockHeldElsewhere_ = false;
 };
 
 } // namespace brindleaf

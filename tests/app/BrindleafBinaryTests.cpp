@@ -3,6 +3,7 @@
 // a temporary folder.
 #include "services/BuildInfo.hpp"
 #include "tests/support/BuildDirectory.hpp"
+#include "tests/support/LockHolder.hpp"
 #include "tests/support/ProgramRun.hpp"
 #include "tests/support/TempDir.hpp"
 
@@ -167,6 +168,29 @@ TEST(BrindleafBinary, SelfTestMigratesAndLeavesNoSuiteBehind) {
     EXPECT_EQ(blocked.exitStatus, 0);
     EXPECT_EQ(blocked.standardOutput, "failed\n");
     EXPECT_EQ(blocked.standardError, "");
+}
+
+// Another process stopped while it holds the settings lock does not stop the
+// headless modes: they finish with the settings kept in memory, and the suite
+// is written by the first run after it let go.
+TEST(BrindleafBinary, HeadlessModesFinishWhileAnotherProcessHoldsTheSettingsLock) {
+    IsolatedHome isolated;
+    std::filesystem::create_directories(isolated.settingsFolder());
+    LockHolder holder(isolated.settingsFolder() / ".defaults.lock");
+    ASSERT_TRUE(holder.waitUntilHeld()) << "the other process never took the lock";
+
+    auto dump = isolated.run({"brindleaf", "--dump-status"});
+    auto selfTest = isolated.run({"brindleaf", "--self-test-settings-migration"});
+    ASSERT_TRUE(holder.holds()) << "a run waited until the holder gave up after " << LockHolder::giveUpSeconds << " s";
+    EXPECT_EQ(dump.exitStatus, 0);
+    EXPECT_EQ(dump.standardOutput, "complete\nactive=0\n");
+    EXPECT_EQ(selfTest.exitStatus, 0);
+    EXPECT_EQ(selfTest.standardOutput, "claude,codex,hermes\n");
+    EXPECT_THAT(isolated.settingsFiles(), ElementsAre(".defaults.lock"));
+
+    ASSERT_TRUE(holder.release()) << "the other process did not let go";
+    EXPECT_EQ(isolated.run({"brindleaf", "--dump-status"}).standardOutput, "complete\nactive=0\n");
+    EXPECT_THAT(isolated.settingsFiles(), ElementsAre(".defaults.lock", "com.quorvale.Brindleaf.json"));
 }
 
 TEST(BrindleafBinary, ArgumentsAreMatchedWholeAndInOrder) {

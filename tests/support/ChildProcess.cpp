@@ -42,6 +42,20 @@ void ChildProcess::kill() {
     pid_ = -1;
 }
 
+bool ChildProcess::waitForExit(int timeoutMs) {
+    if (pid_ <= 0) return true;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (true) {
+        int status = 0;
+        if (waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            return true;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+}
+
 bool waitForExec(pid_t pid, const std::string& expectedArg0, int timeoutMs) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     const std::string path = "/proc/" + std::to_string(pid) + "/cmdline";

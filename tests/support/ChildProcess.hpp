@@ -22,6 +22,8 @@ public:
 
     pid_t pid() const { return pid_; }
     void kill();
+    // Whether the process ended (it is then reaped) within the time.
+    bool waitForExit(int timeoutMs);
 
 private:
     pid_t pid_ = -1;
