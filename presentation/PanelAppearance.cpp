@@ -1,5 +1,6 @@
 #include "presentation/PanelAppearance.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 
@@ -30,6 +31,13 @@ Colour over(std::uint8_t ink, Colour panel) {
     return {mix(panel.red), mix(panel.green), mix(panel.blue)};
 }
 
+// A pixel of premultiplied colour and this alpha over an opaque grey backdrop.
+Colour shownOver(Colour premultiplied, unsigned alpha, std::uint8_t backdrop) {
+    const unsigned behind = ((255u - alpha) * backdrop + 127u) / 255u;
+    const auto mix = [behind](std::uint8_t c) { return static_cast<std::uint8_t>(std::min(255u, c + behind)); };
+    return {mix(premultiplied.red), mix(premultiplied.green), mix(premultiplied.blue)};
+}
+
 } // namespace
 
 double contrastRatio(Colour a, Colour b) {
@@ -53,19 +61,32 @@ std::optional<Appearance> ofColourScheme(std::uint32_t value) {
 }
 
 std::optional<Appearance> ofPanelPixels(const std::vector<std::uint32_t>& pixels, bool composited) {
-    std::size_t dark = 0, light = 0;
-    for (const std::uint32_t pixel : pixels) {
+    // A panel is mostly one colour: each run of equal pixels is judged once.
+    enum class Verdict { dark, light, none };
+    const auto judge = [composited](std::uint32_t pixel) {
         const unsigned alpha = pixel >> 24;
-        Colour colour{static_cast<std::uint8_t>(pixel >> 16), static_cast<std::uint8_t>(pixel >> 8),
-                      static_cast<std::uint8_t>(pixel)};
-        if (composited) {
-            if (alpha < 128) continue;
-            const auto unmultiplied = [alpha](std::uint8_t c) {
-                return static_cast<std::uint8_t>(std::min(255u, (c * 255u + alpha / 2) / alpha));
-            };
-            colour = {unmultiplied(colour.red), unmultiplied(colour.green), unmultiplied(colour.blue)};
-        }
-        ++(ofBackground(colour) == Appearance::dark ? dark : light);
+        const Colour colour{static_cast<std::uint8_t>(pixel >> 16), static_cast<std::uint8_t>(pixel >> 8),
+                            static_cast<std::uint8_t>(pixel)};
+        if (!composited) return ofBackground(colour) == Appearance::dark ? Verdict::dark : Verdict::light;
+        // The screen shows the pixel over whatever lies behind the panel.
+        // White ink fares worst over the brightest backdrop, black ink over
+        // the darkest: the pixel counts for the ink that still stands out by
+        // 3:1 there. The icon's own ink is a few opaque pixels, so it never
+        // outweighs a half-transparent panel (nor flips the tint it was
+        // drawn with).
+        const Colour overWhite = shownOver(colour, alpha, 255), overBlack = shownOver(colour, alpha, 0);
+        const double white = contrastRatio(over(255, overWhite), overWhite);
+        const double black = contrastRatio(over(0, overBlack), overBlack);
+        if (std::max(white, black) < 3.0) return Verdict::none;
+        return white > black ? Verdict::dark : Verdict::light;
+    };
+    std::size_t dark = 0, light = 0;
+    std::optional<std::uint32_t> previous;
+    Verdict verdict = Verdict::none;
+    for (const std::uint32_t pixel : pixels) {
+        if (pixel != previous) verdict = judge(pixel), previous = pixel;
+        if (verdict == Verdict::dark) ++dark;
+        if (verdict == Verdict::light) ++light;
     }
     if (dark + light == 0) return std::nullopt;
     return dark > light ? Appearance::dark : Appearance::light;

@@ -57,8 +57,9 @@ std::optional<Appearance> ofColourScheme(std::uint32_t value);
 // Pixels read from the panel's window, 0xAARRGGBB with premultiplied alpha
 // (opaque for a window without alpha), by majority. Without a compositor the
 // screen shows a pixel's colour bits whatever its alpha; with one, a pixel
-// less than half opaque shows mostly what lies behind the panel and does not
-// count. Nothing counted: nothing known.
+// counts for the tint that stands out by 3:1 over any backdrop (so a half
+// transparent black panel is dark), and one through which either tint may
+// vanish does not count. Nothing counted: nothing known.
 std::optional<Appearance> ofPanelPixels(const std::vector<std::uint32_t>& pixels, bool composited);
 
 // The WCAG contrast ratio of two opaque colours (1 to 21).

@@ -15,6 +15,7 @@
 #include "presentation/TimeOfDayPattern.hpp"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QEvent>
@@ -499,6 +500,16 @@ void StatusDashboardView::applyTabOrder() {
     }
     order.insert(order.end(), {staleRow_, updateButton_, refreshButton_, settingsButton_, quitButton_});
     for (std::size_t i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);
+}
+
+bool StatusDashboardView::focusNextPrevChild(bool next) {
+    // The list scrolls to a control that Tab reaches inside it, but only
+    // when Tab starts inside it too: from the header or the footer the focus
+    // could land on a card or row scrolled out of sight.
+    if (!ModelBoundView::focusNextPrevChild(next)) return false;
+    if (QWidget* focused = QApplication::focusWidget(); focused && panel_->isAncestorOf(focused))
+        scroll_->ensureWidgetVisible(focused);
+    return true;
 }
 
 void StatusDashboardView::keyPressEvent(QKeyEvent* event) {

@@ -69,7 +69,8 @@ TEST(PanelAppearanceTests, ColourSchemeValues) {
 
 TEST(PanelAppearanceTests, PanelPixelsByMajority) {
     const std::uint32_t darkGrey = 0xff303030, lightGrey = 0xffe8e8e8, clear = 0x00000000, halfBlack = 0x80000000,
-                        halfWhite = 0x80808080; // premultiplied: white at half opacity
+                        halfWhite = 0x80808080, // premultiplied: white at half opacity
+        lxqtDark = 0x7f000000, quarterBlack = 0x40000000;
     struct Case {
         std::vector<std::uint32_t> pixels;
         bool composited;
@@ -86,6 +87,13 @@ TEST(PanelAppearanceTests, PanelPixelsByMajority) {
         {{clear, clear}, true, none},
         {{halfBlack, halfBlack}, true, dark},
         {{halfWhite, halfWhite, clear, clear, clear}, true, light},
+        // LXQt's dark theme (black at 50 %) under a compositor: white ink
+        // stands out over any backdrop, so the panel is dark, whichever ink
+        // the icon on it was drawn in; a quarter black says nothing.
+        {{lxqtDark, lxqtDark, lxqtDark, 0xffffffff, 0xffffffff}, true, dark},
+        {{lxqtDark, lxqtDark, lxqtDark, 0xff000000}, true, dark},
+        {{quarterBlack, quarterBlack}, true, none},
+        {{quarterBlack, quarterBlack, quarterBlack, 0xffffffff}, true, light},
     };
     for (const auto& c : cases)
         EXPECT_EQ(ofPanelPixels(c.pixels, c.composited), c.expected)

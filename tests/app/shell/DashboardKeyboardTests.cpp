@@ -16,6 +16,8 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMenu>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -220,6 +222,42 @@ TEST(DashboardKeyboardTests, TheFocusedControlShowsItAndSpaceReturnAndEnterPress
         QTest::keyClick(menu, Qt::Key_Escape);
         EXPECT_TRUE(testing::runUntil([&] { return !card->isMenuOpen(); })) << "the menu stayed open";
         EXPECT_TRUE(d.popover->isVisible());
+    }
+}
+
+// Tab from the header or the footer into a list taller than its scroll area
+// lands on a control the list has scrolled into sight.
+TEST(DashboardKeyboardTests, TabIntoTheListScrollsTheFocusedControlIntoSight) {
+    std::vector<AgentSession> sessions;
+    for (const char* id : {"a", "b", "c", "d", "e", "f", "g", "h", "i", "j", "k", "l"}) sessions.push_back(session(id));
+    Dashboard d(std::move(sessions), {}, 1);
+    auto* scroll = d.view->findChild<QScrollArea*>("dashboardScroll");
+    ASSERT_NE(scroll, nullptr);
+    QScrollBar* bar = scroll->verticalScrollBar();
+    ASSERT_GT(bar->maximum(), 0) << "twelve cards fit the scroll area: nothing is out of sight";
+    const auto inSight = [&](QWidget* widget) {
+        return scroll->viewport()->rect().contains(
+            QRect(widget->mapTo(scroll->viewport(), QPoint(0, 0)), widget->size()));
+    };
+    struct Case {
+        const char* from;
+        Qt::KeyboardModifiers modifiers;
+        bool scrolledToTop;
+        QWidget* lands;
+    };
+    const Case cases[] = {
+        {"refreshButton", Qt::ShiftModifier, true, d.child("hiddenStaleSessions")},
+        {"showFloatingWindow", Qt::NoModifier, false, d.view->sessionRows().front()},
+    };
+    for (const auto& c : cases) {
+        d.popover->setFocus();
+        d.focus(d.child(c.from));
+        bar->setValue(c.scrolledToTop ? 0 : bar->maximum());
+        ASSERT_FALSE(inSight(c.lands)) << Dashboard::nameOf(c.lands) << " is in sight before Tab";
+        ASSERT_EQ(d.press(Qt::Key_Tab, c.modifiers), c.lands) << "from " << c.from;
+        EXPECT_TRUE(inSight(c.lands)) << "Tab from " << c.from << " left " << Dashboard::nameOf(c.lands)
+                                      << " out of sight (scrolled to " << bar->value() << " of " << bar->maximum()
+                                      << ")";
     }
 }
 
