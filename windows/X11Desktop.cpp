@@ -121,6 +121,13 @@ void applyHints(QWidget* window, const WindowManagerHints& hints) {
             setAtomList(c, id, stateProperty, held);
         }
     }
+    if (hints.titleAsSet) {
+        const QByteArray title = window->windowTitle().toUtf8();
+        const xcb_atom_t utf8 = atom(c, "UTF8_STRING");
+        for (const xcb_atom_t name : {atom(c, "_NET_WM_NAME"), xcb_atom_t{XCB_ATOM_WM_NAME}})
+            xcb_change_property(c, XCB_PROP_MODE_REPLACE, id, name, utf8, 8, std::uint32_t(title.size()),
+                                title.constData());
+    }
     xcb_flush(c);
 }
 

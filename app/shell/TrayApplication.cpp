@@ -69,8 +69,9 @@ int run(int argc, char** argv) {
 
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("brindleaf"));
-    // No display name: Qt would add it to every window title, and the titles
-    // that name the product would name it twice.
+    // Qt adds the display name to the window titles (the task bar shows
+    // "General — Brindleaf"); the tray's own windows keep their titles as set.
+    QApplication::setApplicationDisplayName(QStringLiteral("Brindleaf"));
     QApplication::setDesktopFileName(QStringLiteral("com.quorvale.Brindleaf"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/brindleaf.svg")));
     // A tray application: closing its windows does not end it.

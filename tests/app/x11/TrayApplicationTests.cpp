@@ -297,7 +297,7 @@ TEST(TrayApplicationTests, DashboardAndFloatingWindowStayOutOfTheTaskList) {
 }
 
 // The settings and welcome windows are ordinary windows, in the task list
-// under their own titles.
+// under their titles with the product's name once.
 TEST(TrayApplicationTests, SettingsAndWelcomeAreOrdinaryWindows) {
     {
         RunningApp app({"--show-settings=general"});
@@ -307,7 +307,7 @@ TEST(TrayApplicationTests, SettingsAndWelcomeAreOrdinaryWindows) {
         EXPECT_FALSE(settings.hasState("_NET_WM_STATE_SKIP_PAGER"));
         EXPECT_TRUE(settings.types.empty() || settings.types.front() == "_NET_WM_WINDOW_TYPE_NORMAL")
             << ::testing::PrintToString(settings.types);
-        EXPECT_EQ(settings.name, "General");
+        EXPECT_EQ(settings.name, "General \u2014 Brindleaf");
     }
     RunningApp app({}, TrayRig::Welcome::due);
     ManagedWindow welcome;
