@@ -12,4 +12,10 @@ xcb_atom_t internAtom(xcb_connection_t* connection, const std::string& name) {
     return atom;
 }
 
+xcb_screen_t* screenOf(xcb_connection_t* connection, int screenNumber) {
+    xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(connection));
+    for (int i = 0; i < screenNumber && screens.rem > 0; ++i) xcb_screen_next(&screens);
+    return screens.rem > 0 ? screens.data : nullptr;
+}
+
 } // namespace brindleaf

@@ -66,16 +66,14 @@ X11PanelSampler::X11PanelSampler(const char* displayName, std::chrono::milliseco
         if (connection) xcb_disconnect(connection);
         return;
     }
-    const xcb_setup_t* setup = xcb_get_setup(connection);
-    xcb_screen_iterator_t screens = xcb_setup_roots_iterator(setup);
-    for (int i = 0; i < screenNumber && screens.rem > 0; ++i) xcb_screen_next(&screens);
-    if (screens.rem == 0) {
+    const xcb_screen_t* screen = screenOf(connection, screenNumber);
+    if (!screen) {
         xcb_disconnect(connection);
         return;
     }
     connection_ = connection;
-    root_ = screens.data->root;
-    lsbFirst_ = setup->image_byte_order == XCB_IMAGE_ORDER_LSB_FIRST;
+    root_ = screen->root;
+    lsbFirst_ = xcb_get_setup(connection)->image_byte_order == XCB_IMAGE_ORDER_LSB_FIRST;
     compositorSelection_ = internAtom(connection_, "_NET_WM_CM_S" + std::to_string(screenNumber));
     clientList_ = internAtom(connection_, "_NET_CLIENT_LIST");
     wmPid_ = internAtom(connection_, "_NET_WM_PID");

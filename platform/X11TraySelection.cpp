@@ -27,14 +27,13 @@ X11TraySelection::X11TraySelection(const char* displayName) {
         if (connection) xcb_disconnect(connection);
         return;
     }
-    xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(connection));
-    for (int i = 0; i < screenNumber && screens.rem > 0; ++i) xcb_screen_next(&screens);
-    if (screens.rem == 0) {
+    const xcb_screen_t* screen = screenOf(connection, screenNumber);
+    if (!screen) {
         xcb_disconnect(connection);
         return;
     }
     connection_ = connection;
-    root_ = screens.data->root;
+    root_ = screen->root;
     selection_ = internAtom(connection_, "_NET_SYSTEM_TRAY_S" + std::to_string(screenNumber));
     manager_ = internAtom(connection_, "MANAGER");
     colours_ = internAtom(connection_, "_NET_SYSTEM_TRAY_COLORS");
