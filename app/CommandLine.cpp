@@ -45,10 +45,15 @@ bool isHeadlessMode(const std::string& argument) { return BrindleafBarApp::headl
 
 Decision decide(const std::vector<std::string>& arguments) {
     using Kind = Decision::Kind;
+    const bool headless = BrindleafBarApp::headlessMode(arguments).has_value();
     for (std::size_t i = 1; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
-        if (argument == "--help" || argument == "-h") return {Kind::printUsage, {}};
-        if (argument == "--version") return {Kind::printVersion, {}};
+        const bool asksUsage = argument == "--help" || argument == "-h";
+        if (asksUsage || argument == "--version") {
+            // A mode runs whatever stands beside it; only an unknown option stops it.
+            if (headless) continue;
+            return {asksUsage ? Kind::printUsage : Kind::printVersion, {}};
+        }
         if (argument.empty() || argument[0] != '-') continue;
         if (LaunchPlan::isLaunchFlag(argument) || isHeadlessMode(argument)) continue;
         std::string_view qt = argument;
@@ -62,7 +67,7 @@ Decision decide(const std::vector<std::string>& arguments) {
             continue;
         return {Kind::refuseOption, argument};
     }
-    return {Kind::runApplication, {}};
+    return {headless ? Kind::runHeadlessMode : Kind::runApplication, {}};
 }
 
 std::string usage() {

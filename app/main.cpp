@@ -9,7 +9,6 @@
 int main(int argc, char** argv) {
     using namespace brindleaf;
     const std::vector<std::string> arguments(argv, argv + argc);
-    if (BrindleafBarApp::headlessMode(arguments)) return BrindleafBarApp::main(argc, argv);
     const auto decision = CommandLine::decide(arguments);
     switch (decision.kind) {
     case CommandLine::Decision::Kind::printUsage:
@@ -21,6 +20,8 @@ int main(int argc, char** argv) {
     case CommandLine::Decision::Kind::refuseOption:
         std::fputs(CommandLine::refusal(decision.option).c_str(), stderr);
         return 2;
+    case CommandLine::Decision::Kind::runHeadlessMode:
+        return BrindleafBarApp::main(argc, argv);
     case CommandLine::Decision::Kind::runApplication:
         break;
     }

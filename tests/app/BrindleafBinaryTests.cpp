@@ -283,9 +283,14 @@ TEST(BrindleafBinary, CommandLineAnswersBeforeAnythingStarts) {
         {{"--show-popover=1"}, Outcome::refused, "--show-popover=1"},
         {{"--show-glance", "--foo", "--help"}, Outcome::refused, "--foo"},
         {{"-style", "fusion", "--bogus"}, Outcome::refused, "--bogus"},
+        // Beside a mode too, before the mode runs.
+        {{"--dump-status", "--bogus"}, Outcome::refused, "--bogus"},
+        {{"--bogus", "--self-test-settings-migration"}, Outcome::refused, "--bogus"},
+        {{"--help", "--fetch-cloud-status-json", "-stylesheet=x.qss", "-y"}, Outcome::refused, "-y"},
         {{"-platform"}, Outcome::started},
         {{"-platform", "xcb", "-display", ":9", "-reverse"}, Outcome::started},
         {{"--platform", "xcb", "-style=fusion", "-qwindowtitle", "--foo"}, Outcome::started},
+        {{"-stylesheet=x.qss", "--stylesheet", "y.qss"}, Outcome::started},
         {{"--show-settingsX=about", "--sample-data", "word"}, Outcome::started},
     };
     const std::string usageLines[] = {"Usage: brindleaf",
@@ -326,8 +331,11 @@ TEST(BrindleafBinary, CommandLineAnswersBeforeAnythingStarts) {
     }
     // Nothing was started that reads or writes the settings.
     EXPECT_THAT(isolated.settingsFiles(), ::testing::IsEmpty());
-    // A headless mode is looked for first.
-    auto headless = isolated.run({"brindleaf", "--help", "--foo", "--self-test-settings-migration"});
+    // A headless mode is looked for first: the usage and the version beside
+    // it, Qt's options and launch flags leave it to run.
+    auto headless = isolated.run(
+        {"brindleaf", "--help", "-style", "fusion", "--self-test-settings-migration", "--version", "--show-glance"});
     EXPECT_EQ(headless.exitStatus, 0);
     EXPECT_EQ(headless.standardOutput, "claude,codex,hermes\n");
+    EXPECT_EQ(headless.standardError, "");
 }

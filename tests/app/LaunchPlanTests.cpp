@@ -90,6 +90,13 @@ TEST(LaunchPlanTests, SecondStartHandsOverItsLaunchFlagsOnly) {
         header + std::string(LaunchPlan::handoffMessageLimit, 'x') + "\0"s,
     };
     for (const auto& message : notMessages) EXPECT_EQ(LaunchPlan::parseHandoff(message), std::nullopt) << message;
+    // The limit counts the whole message: one of exactly that size is read, one byte more is not.
+    const std::string flag = "--show-glance\0"s;
+    const std::size_t filler = LaunchPlan::handoffMessageLimit - header.size() - flag.size() - 1;
+    const std::string atLimit = header + std::string(filler, 'x') + "\0"s + flag;
+    ASSERT_EQ(atLimit.size(), LaunchPlan::handoffMessageLimit);
+    EXPECT_EQ(LaunchPlan::parseHandoff(atLimit), std::vector<std::string>{"--show-glance"});
+    EXPECT_EQ(LaunchPlan::parseHandoff(header + std::string(filler + 1, 'x') + "\0"s + flag), std::nullopt);
 }
 
 TEST(LaunchPlanTests, HandedFlagsActAtOnceAndOpenTheDashboardByDefault) {

@@ -49,6 +49,38 @@ TEST(PanelAppearanceTests, APanelIsDarkWhenWhiteInkStandsOutMore) {
     }
 }
 
+// Each rule's boundary, one step either side: the grey where the two inks
+// stand out alike, a blue that only the 85 % ink's slight show-through tips
+// dark, the 3:1 a half-transparent pixel needs under a compositor, and a tie
+// of the pixels' votes.
+TEST(PanelAppearanceTests, EachRuleTurnsAtItsBoundary) {
+    const std::pair<Colour, Appearance> panels[] = {
+        {{0x72, 0x72, 0x72}, dark},
+        {{0x73, 0x73, 0x73}, light},
+        {{0x00, 0x64, 0xff}, dark},
+    };
+    for (const auto& [colour, expected] : panels)
+        EXPECT_EQ(ofBackground(colour), expected)
+            << int(colour.red) << "," << int(colour.green) << "," << int(colour.blue);
+    struct Case {
+        std::vector<std::uint32_t> pixels;
+        bool composited;
+        std::optional<Appearance> expected;
+    };
+    const Case cases[] = {
+        // Black at alpha 0x76 lets white ink fall just under 3:1 over a white backdrop.
+        {{0x76000000, 0x76000000}, true, none},
+        {{0x77000000, 0x77000000}, true, dark},
+        // As many light pixels as dark ones: light.
+        {{0xff303030, 0xffe8e8e8}, false, light},
+        {{0xff303030, 0xffe8e8e8, 0xff303030, 0xffe8e8e8}, true, light},
+        {{0xff303030, 0xffe8e8e8, 0xff303030}, false, dark},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ofPanelPixels(c.pixels, c.composited), c.expected)
+            << std::hex << c.pixels.front() << " x" << std::dec << c.pixels.size() << ", composited " << c.composited;
+}
+
 TEST(PanelAppearanceTests, TheChosenInkContrastsAtLeastThreeToOne) {
     // Each grey level: the tint chosen for it stands out by 3:1 or more.
     for (int level = 0; level < 256; ++level) {
