@@ -205,6 +205,14 @@ UserDefaults::UserDefaults(std::string suiteName, std::filesystem::path folder, 
 }
 
 UserDefaults::~UserDefaults() {
+    // A suite that ends with changes unsaved and without the writing at the
+    // end (a headless run that returns) writes them as Quit does.
+    bool unsaved = false;
+    {
+        std::lock_guard guard(mutex_);
+        unsaved = !finished_ && !unsaved_.empty() && !filePath_.empty();
+    }
+    if (unsaved) saveUnsavedChangesBeforeExit(lockWait_);
     std::thread retry;
     {
         std::lock_guard guard(mutex_);
@@ -493,6 +501,7 @@ bool UserDefaults::saveUnsavedChangesBeforeExit(std::chrono::milliseconds bound)
         // From here on nothing writes behind this attempt's back: what it
         // leaves unsaved is dropped, as the line says.
         retry = stopRetryLocked();
+        finished_ = true;
         // The whole bound, even for a lock found held for long: its holder
         // may let go just now (the user quit to free it).
         saved = saveLocked(guard, Attempt::exit, bound, true);

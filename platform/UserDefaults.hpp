@@ -147,7 +147,8 @@ public:
     // the unsaved changes, if any, waiting at most `bound` for the lock.
     // What is still unsaved then is logged once by its keys
     // ("defaults.unsaved.dropped suite=... keys=a,b"); a change made later is
-    // tried on the calling thread only. True when none is left.
+    // tried on the calling thread only. True when none is left. A suite
+    // destroyed with changes unsaved does this first, unless it was done.
     bool saveUnsavedChangesBeforeExit(std::chrono::milliseconds bound = lockWait);
 
     // Temporary files younger than this may belong to a writer at work.
@@ -234,6 +235,7 @@ private:
     bool retryWanted_ = false;
     bool retryStopped_ = false;
     bool retryUnavailable_ = false; // the thread could not be started (logged once)
+    bool finished_ = false;         // saveUnsavedChangesBeforeExit() ran
 };
 
 } // namespace brindleaf

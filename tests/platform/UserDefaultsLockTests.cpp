@@ -217,15 +217,17 @@ TEST(UserDefaults, AChangeTheLockHoldsUpIsWrittenInTheBackgroundOnceLetGo) {
 
 // Quit: what is still unsaved is written when the holder lets go within the
 // bound, so the next start reads it; held past the bound, one line names the
-// keys not saved.
+// keys not saved. A suite that ends without (a headless run) does the same.
 TEST(UserDefaults, TheEndWritesWhatIsUnsavedOrNamesTheKeysDropped) {
     struct Case {
         const char* name;
         bool letGoWhileWaiting;
         std::chrono::milliseconds bound;
+        bool byDestruction;
     } cases[] = {
-        {"let go within the bound", true, UserDefaults::lockWait},
-        {"held past the bound", false, std::chrono::milliseconds(300)},
+        {"let go within the bound", true, UserDefaults::lockWait, false},
+        {"held past the bound", false, std::chrono::milliseconds(300), false},
+        {"the suite destroyed, let go within the bound", true, UserDefaults::lockWait, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -261,7 +263,13 @@ TEST(UserDefaults, TheEndWritesWhatIsUnsavedOrNamesTheKeysDropped) {
             });
         }
         ending->store(true);
-        const bool saved = suite->saveUnsavedChangesBeforeExit(c.bound);
+        bool saved = false;
+        if (c.byDestruction) {
+            suite.reset();
+            saved = true;
+        } else {
+            saved = suite->saveUnsavedChangesBeforeExit(c.bound);
+        }
         if (releaser.joinable()) releaser.join();
         if (c.letGoWhileWaiting) {
             ASSERT_TRUE(letGo) << "the other process did not let go while the end waited";
