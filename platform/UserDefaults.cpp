@@ -13,6 +13,7 @@
 #include <string>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 
@@ -48,54 +49,6 @@ bool isUsableSuiteName(const std::string& name) {
 std::int64_t nanoseconds(const struct timespec& ts) {
     return static_cast<std::int64_t>(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
 }
-
-// The exclusive lock on the folder's lock file, held from construction to
-// destruction: every way out of a change lets other writers in again. It is
-// tried without blocking, again after short pauses while another process
-// holds it, until `wait` has passed (then EWOULDBLOCK is the error): a holder
-// that is stopped or hung never holds this process up for longer.
-class ExclusiveLock {
-public:
-    ExclusiveLock(int fd, const UserDefaults::LockFunction& lock, std::chrono::milliseconds wait)
-        : fd_(fd), lock_(lock) {
-        using Clock = std::chrono::steady_clock;
-        constexpr std::chrono::milliseconds longestPause{20};
-        const auto deadline = Clock::now() + wait;
-        std::chrono::milliseconds pause{1};
-        while (call(LOCK_EX | LOCK_NB) != 0) {
-            if (errno == EINTR) continue;
-            if (errno != EWOULDBLOCK) {
-                error_ = errno;
-                return;
-            }
-            const auto now = Clock::now();
-            if (now >= deadline) {
-                error_ = EWOULDBLOCK;
-                return;
-            }
-            std::this_thread::sleep_for(std::min<Clock::duration>(pause, deadline - now));
-            pause = std::min(pause * 2, longestPause);
-        }
-        held_ = true;
-    }
-    ~ExclusiveLock() {
-        if (held_) call(LOCK_UN);
-    }
-    ExclusiveLock(const ExclusiveLock&) = delete;
-    ExclusiveLock& operator=(const ExclusiveLock&) = delete;
-
-    bool held() const { return held_; }
-    // Why the lock could not be taken.
-    int error() const { return error_; }
-
-private:
-    int call(int operation) const { return lock_ ? lock_(fd_, operation) : ::flock(fd_, operation); }
-
-    int fd_;
-    const UserDefaults::LockFunction& lock_;
-    bool held_ = false;
-    int error_ = 0;
-};
 
 // The folder's lock file, made when missing; -1 and the reason in `error`
 // when it can be neither made nor opened (a read-only folder without one).
@@ -200,8 +153,11 @@ std::shared_ptr<UserDefaults> UserDefaults::open(const std::string& suiteName, c
     std::size_t removed = 0;
     bool locked = false;
     if (fd >= 0) {
-        ExclusiveLock held(fd, suite->lock_, suite->lockWait_);
-        if (held.held()) {
+        std::unique_lock guard(suite->mutex_);
+        // Opening runs on the calling thread (the start of the program): it
+        // waits as briefly as a change does.
+        lockError = suite->takeLockLocked(guard, suite->lockWaitFor(Attempt::caller), Attempt::caller);
+        if (lockError == 0) {
             locked = true;
             // Every writer holds the lock from its temporary file to the
             // rename, so what is left now was abandoned; the age spares
@@ -209,15 +165,13 @@ std::shared_ptr<UserDefaults> UserDefaults::open(const std::string& suiteName, c
             const auto now = std::chrono::system_clock::now();
             for (const auto& written : {suiteName + ".json", suiteName + std::string(unreadableSuffix)})
                 removed += AtomicFile::removeAbandonedTemporaries(folder / written, now, abandonedTemporaryAge);
+            suite->releaseLockLocked();
         } else {
             // Held by another process past the wait (it may be stopped
             // between its temporary file and the rename) or refused: the
             // temporaries are left to a later opening, and the file is read
             // without the lock, as every reader does (writers replace it
-            // whole).
-            lockError = held.error();
-            suite->lockHeldElsewhere_ = lockError == EWOULDBLOCK;
-            // Not logged again while later changes fail the same way.
+            // whole). Not logged again while later changes fail the same way.
             suite->lockFailure_ = lockErrorText(lockError);
         }
     }
@@ -245,9 +199,26 @@ UserDefaults::UserDefaults(std::string suiteName, std::filesystem::path folder, 
       lock_(std::move(lock)),
       lockWait_(wait) {
     if (!folder_.empty()) filePath_ = folder_ / (suiteName_ + ".json");
+    // The logger is made before any suite, so it outlives a suite the program
+    // keeps to its end (the standard one), whose retry may still log.
+    log();
 }
 
 UserDefaults::~UserDefaults() {
+    // A suite that ends with changes unsaved and without the writing at the
+    // end (a headless run that returns) writes them as Quit does.
+    bool unsaved = false;
+    {
+        std::lock_guard guard(mutex_);
+        unsaved = !finished_ && !unsaved_.empty() && !filePath_.empty();
+    }
+    if (unsaved) saveUnsavedChangesBeforeExit(lockWait_);
+    std::thread retry;
+    {
+        std::lock_guard guard(mutex_);
+        retry = stopRetryLocked();
+    }
+    if (retry.joinable()) retry.join();
     if (lockDescriptor_ >= 0) ::close(lockDescriptor_);
 }
 
@@ -291,12 +262,41 @@ bool UserDefaults::refreshLocked(bool force) const {
     return true;
 }
 
-std::chrono::milliseconds UserDefaults::currentLockWait() const {
-    return lockHeldElsewhere_ ? std::min(lockWait_, lockWaitWhileHeld) : lockWait_;
+std::chrono::milliseconds UserDefaults::lockWaitFor(Attempt attempt) const {
+    const auto wait = lockHeldElsewhere_ ? std::min(lockWait_, lockWaitWhileHeld) : lockWait_;
+    return attempt == Attempt::caller ? std::min(wait, callerLockWait) : wait;
+}
+
+int UserDefaults::takeLockLocked(std::unique_lock<std::mutex>& guard, std::chrono::milliseconds wait, Attempt attempt) {
+    using Clock = std::chrono::steady_clock;
+    constexpr std::chrono::milliseconds longestPause{20};
+    const auto deadline = Clock::now() + wait;
+    std::chrono::milliseconds pause{1};
+    while (true) {
+        // A try with mutex_ held: no other thread of this process holds the
+        // lock (they share its descriptor) until it is released again.
+        const int result =
+            lock_ ? lock_(lockDescriptor_, LOCK_EX | LOCK_NB) : ::flock(lockDescriptor_, LOCK_EX | LOCK_NB);
+        if (result == 0) return 0;
+        if (errno == EINTR) continue;
+        if (errno != EWOULDBLOCK) return errno;
+        const auto now = Clock::now();
+        if (attempt == Attempt::background && retryStopped_) return ECANCELED;
+        if (now >= deadline) return EWOULDBLOCK;
+        // Readers and other writers of this process go on meanwhile.
+        wake_.wait_for(guard, std::min<Clock::duration>(pause, deadline - now));
+        pause = std::min(pause * 2, longestPause);
+    }
+}
+
+void UserDefaults::releaseLockLocked() {
+    if (lock_)
+        lock_(lockDescriptor_, LOCK_UN);
+    else
+        ::flock(lockDescriptor_, LOCK_UN);
 }
 
 void UserDefaults::logLockFailure(int error) {
-    lockHeldElsewhere_ = error == EWOULDBLOCK;
     // A lock that cannot be taken (no lock support on a network home, a
     // holder that is stopped) stays so for every refresh's retry: logged
     // once, until it fails otherwise or is taken again.
@@ -311,103 +311,176 @@ void UserDefaults::logWriteFailure(const std::string& error, bool retry) {
     // that fails as the one before it is not logged again.
     if (retry && writeFailure_ == error) return;
     writeFailure_ = error;
-    std::string keys;
-    for (const auto& [key, value] : unsaved_) keys += (keys.empty() ? "" : ",") + key;
-    log().error("defaults.write.failed suite=" + suiteName_ + " error=" + error + " unsaved=" + keys);
+    log().error("defaults.write.failed suite=" + suiteName_ + " error=" + error + " unsaved=" + unsavedKeysLocked());
 }
 
-UserDefaults::SaveResult UserDefaults::writeLocked(const DefaultsValue::Dictionary& values, bool retry) {
+bool UserDefaults::writeLocked(const DefaultsValue::Dictionary& values, bool retry) {
     const std::string text = DefaultsJSON::write(values, &document_);
     if (text.size() > maximumSuiteFileSize) {
-        log().error("defaults.write.failed suite=" + suiteName_ + " error=too-large");
-        return SaveResult::tooLarge;
+        // A change is refused when it does not fit (fitsLocked); this is
+        // another writer's file grown since, and is retried as a full disk.
+        logWriteFailure("too-large", retry);
+        return false;
     }
     if (unreadableText_) {
         const auto aside = folder_ / (suiteName_ + std::string(unreadableSuffix));
         if (auto failure = AtomicFile::replaceContents(aside, *unreadableText_, write_)) {
             logWriteFailure(errnoText(failure->error), retry);
-            return SaveResult::failed;
+            return false;
         }
         log().info("defaults.unreadable.kept suite=" + suiteName_ + " path=" + aside.string());
     }
     if (auto failure = AtomicFile::replaceContents(filePath_, text, write_)) {
         logWriteFailure(errnoText(failure->error), retry);
-        return SaveResult::failed;
+        return false;
     }
     unreadableText_.reset();
     if (writeFailure_) {
         log().notice("defaults.write.recovered suite=" + suiteName_);
         writeFailure_.reset();
     }
-    return SaveResult::saved;
+    return true;
 }
 
-UserDefaults::SaveResult UserDefaults::saveLocked(bool retry) {
-    if (unsaved_.empty()) return SaveResult::saved;
+bool UserDefaults::saveLocked(std::unique_lock<std::mutex>& guard, Attempt attempt, std::chrono::milliseconds wait,
+                              bool retry) {
+    if (unsaved_.empty()) return true;
     if (filePath_.empty()) {
         applyChanges(unsaved_, document_.values);
         unsaved_.clear();
-        return SaveResult::saved;
+        return true;
     }
     int lockError = 0;
     if (lockDescriptor_ < 0) lockDescriptor_ = openLockFile(folder_, lockError);
     if (lockDescriptor_ < 0) {
         // A folder that refuses the lock file refuses the suite's file too.
         logWriteFailure(errnoText(lockError), retry);
-        return SaveResult::failed;
+        return false;
     }
-    const ExclusiveLock held(lockDescriptor_, lock_, currentLockWait());
-    if (!held.held()) {
-        logLockFailure(held.error());
-        return SaveResult::failed;
+    lockError = takeLockLocked(guard, wait, attempt);
+    // Another thread may have written everything while this one paused.
+    if (unsaved_.empty()) {
+        if (lockError == 0) releaseLockLocked();
+        return true;
+    }
+    if (lockError == ECANCELED) return false;
+    if (lockError != 0) {
+        // A lock held for less than lockWait is a peer at work, not yet worth
+        // a line: the background retry waits longer.
+        const bool heldLong =
+            lockError == EWOULDBLOCK && (attempt != Attempt::caller || lockHeldElsewhere_ || wait >= lockWait_);
+        if (lockError != EWOULDBLOCK || heldLong) {
+            lockHeldElsewhere_ = heldLong;
+            logLockFailure(lockError);
+        }
+        return false;
     }
     lockHeldElsewhere_ = false;
     lockFailure_.reset();
+    bool saved = false;
     // Always read again under the lock: a signature can repeat across quick
     // replacements (inode reuse, coarse timestamps), a fresh read cannot.
-    if (!refreshLocked(true)) return SaveResult::failed;
-    DefaultsValue::Dictionary updated = document_.values;
-    applyChanges(unsaved_, updated);
-    SaveResult result = SaveResult::saved;
-    if (updated != document_.values) {
-        result = writeLocked(updated, retry);
-        if (result == SaveResult::saved) {
-            // The texts read stay valid for the values left as they were.
-            for (auto it = document_.texts.begin(); it != document_.texts.end();) {
-                auto now = updated.find(it->first);
-                if (now == updated.end() || !(now->second == document_.values[it->first]))
-                    it = document_.texts.erase(it);
-                else
-                    ++it;
-            }
-            document_.values = std::move(updated);
-            // What is now on disk is exactly document_.
-            signature_.reset();
-            struct stat info {};
-            if (::stat(filePath_.c_str(), &info) == 0) {
-                signature_ = FileSignature{
-                    info.st_dev, info.st_ino, info.st_size, nanoseconds(info.st_mtim), nanoseconds(info.st_ctim), true};
+    if (refreshLocked(true)) {
+        DefaultsValue::Dictionary updated = document_.values;
+        applyChanges(unsaved_, updated);
+        saved = true;
+        if (updated != document_.values) {
+            saved = writeLocked(updated, retry);
+            if (saved) {
+                // The texts read stay valid for the values left as they were.
+                for (auto it = document_.texts.begin(); it != document_.texts.end();) {
+                    auto now = updated.find(it->first);
+                    if (now == updated.end() || !(now->second == document_.values[it->first]))
+                        it = document_.texts.erase(it);
+                    else
+                        ++it;
+                }
+                document_.values = std::move(updated);
+                // What is now on disk is exactly document_.
+                signature_.reset();
+                struct stat info {};
+                if (::stat(filePath_.c_str(), &info) == 0) {
+                    signature_ = FileSignature{
+                        info.st_dev, info.st_ino, info.st_size, nanoseconds(info.st_mtim), nanoseconds(info.st_ctim),
+                        true};
+                }
             }
         }
     }
-    if (result == SaveResult::saved) unsaved_.clear();
-    return result;
+    releaseLockLocked();
+    if (saved) unsaved_.clear();
+    return saved;
+}
+
+bool UserDefaults::saveOnCallingThreadLocked(std::unique_lock<std::mutex>& guard, bool retry) {
+    const bool saved = saveLocked(guard, Attempt::caller, lockWaitFor(Attempt::caller), retry);
+    if (!saved && !unsaved_.empty()) scheduleRetryLocked();
+    return saved;
+}
+
+void UserDefaults::scheduleRetryLocked() {
+    if (retryStopped_ || retryUnavailable_ || filePath_.empty()) return;
+    retryWanted_ = true;
+    if (!retry_.joinable()) {
+        try {
+            retry_ = std::thread([this] { retryUnsavedChanges(); });
+        } catch (const std::system_error& error) {
+            // Left to later changes and saveUnsavedChanges(), as without it.
+            retryUnavailable_ = true;
+            log().error("defaults.retry.failed suite=" + suiteName_ + " error=" + error.code().message());
+            return;
+        }
+    }
+    wake_.notify_all();
+}
+
+void UserDefaults::retryUnsavedChanges() {
+    std::unique_lock guard(mutex_);
+    auto pause = firstRetryPause;
+    while (!retryStopped_) {
+        if (!retryWanted_ || unsaved_.empty()) {
+            retryWanted_ = false;
+            wake_.wait(guard, [this] { return retryStopped_ || (retryWanted_ && !unsaved_.empty()); });
+            pause = firstRetryPause;
+            continue;
+        }
+        if (saveLocked(guard, Attempt::background, lockWaitFor(Attempt::background), true)) continue;
+        // Only the stop ends a pause early: a change meanwhile made its own
+        // attempt already.
+        wake_.wait_for(guard, pause, [this] { return retryStopped_; });
+        pause = std::min(pause * 2, longestRetryPause);
+    }
+}
+
+std::thread UserDefaults::stopRetryLocked() {
+    retryStopped_ = true;
+    wake_.notify_all();
+    return std::move(retry_);
+}
+
+std::string UserDefaults::unsavedKeysLocked() const {
+    std::string keys;
+    for (const auto& [key, value] : unsaved_) keys += (keys.empty() ? "" : ",") + key;
+    return keys;
+}
+
+bool UserDefaults::fitsLocked(const std::string& key, const DefaultsValue& value) const {
+    refreshLocked();
+    DefaultsValue::Dictionary values = document_.values;
+    applyChanges(unsaved_, values);
+    values.insert_or_assign(key, value);
+    return DefaultsJSON::write(values, &document_).size() <= maximumSuiteFileSize;
 }
 
 bool UserDefaults::change(const std::string& key, std::optional<DefaultsValue> value) {
-    std::lock_guard guard(mutex_);
-    std::optional<std::optional<DefaultsValue>> before;
-    if (auto it = unsaved_.find(key); it != unsaved_.end()) before = it->second;
-    unsaved_.insert_or_assign(key, std::move(value));
-    const SaveResult result = saveLocked(false);
-    if (result == SaveResult::tooLarge) {
-        // Kept, a value the file can never hold would hold every later change back.
-        if (before)
-            unsaved_.insert_or_assign(key, std::move(*before));
-        else
-            unsaved_.erase(key);
+    std::unique_lock guard(mutex_);
+    // Kept, a value the file can never hold would hold every later change back.
+    if (value && !filePath_.empty() && !fitsLocked(key, *value)) {
+        log().error("defaults.write.failed suite=" + suiteName_ + " error=too-large");
+        return false;
     }
-    return result == SaveResult::saved;
+    unsaved_.insert_or_assign(key, std::move(value));
+    return saveOnCallingThreadLocked(guard, false);
 }
 
 bool UserDefaults::hasUnsavedChanges() const {
@@ -416,8 +489,26 @@ bool UserDefaults::hasUnsavedChanges() const {
 }
 
 bool UserDefaults::saveUnsavedChanges() {
-    std::lock_guard guard(mutex_);
-    return saveLocked(true) == SaveResult::saved;
+    std::unique_lock guard(mutex_);
+    return saveOnCallingThreadLocked(guard, true);
+}
+
+bool UserDefaults::saveUnsavedChangesBeforeExit(std::chrono::milliseconds bound) {
+    std::thread retry;
+    bool saved = false;
+    {
+        std::unique_lock guard(mutex_);
+        // From here on nothing writes behind this attempt's back: what it
+        // leaves unsaved is dropped, as the line says.
+        retry = stopRetryLocked();
+        finished_ = true;
+        // The whole bound, even for a lock found held for long: its holder
+        // may let go just now (the user quit to free it).
+        saved = saveLocked(guard, Attempt::exit, bound, true);
+        if (!saved) log().error("defaults.unsaved.dropped suite=" + suiteName_ + " keys=" + unsavedKeysLocked());
+    }
+    if (retry.joinable()) retry.join();
+    return saved;
 }
 
 std::optional<DefaultsValue> UserDefaults::object(const std::string& key) const {
@@ -496,7 +587,7 @@ bool UserDefaults::set(const std::string& key, DefaultsValue value) {
 bool UserDefaults::remove(const std::string& key) { return change(key, std::nullopt); }
 
 bool UserDefaults::removePersistentDomain() {
-    std::lock_guard guard(mutex_);
+    std::unique_lock guard(mutex_);
     document_ = {};
     unreadableText_.reset();
     unsaved_.clear();
@@ -508,20 +599,19 @@ bool UserDefaults::removePersistentDomain() {
         logLockFailure(lockError);
         return false;
     }
-    bool ok = false;
-    int error = 0;
-    {
-        const ExclusiveLock held(lockDescriptor_, lock_, currentLockWait());
-        if (!held.held()) {
-            logLockFailure(held.error());
-            return false;
-        }
-        lockHeldElsewhere_ = false;
-        lockFailure_.reset();
-        ok = ::unlink(filePath_.c_str()) == 0 || errno == ENOENT;
-        error = errno;
-        signature_ = FileSignature{};
+    // Never retried, so it waits as long as the background retry does.
+    lockError = takeLockLocked(guard, lockWaitFor(Attempt::background), Attempt::caller);
+    if (lockError != 0) {
+        lockHeldElsewhere_ = lockError == EWOULDBLOCK;
+        logLockFailure(lockError);
+        return false;
     }
+    lockHeldElsewhere_ = false;
+    lockFailure_.reset();
+    const bool ok = ::unlink(filePath_.c_str()) == 0 || errno == ENOENT;
+    const int error = errno;
+    signature_ = FileSignature{};
+    releaseLockLocked();
     if (!ok) log().error("defaults.remove.failed suite=" + suiteName_ + " error=" + errnoText(error));
     return ok;
 }

@@ -5,6 +5,7 @@
 #include "platform/DefaultsValue.hpp"
 
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -14,6 +15,7 @@
 #include <string>
 #include <string_view>
 #include <sys/types.h>
+#include <thread>
 #include <vector>
 
 namespace brindleaf {
@@ -27,11 +29,16 @@ namespace brindleaf {
 // never see a half-written file. Reads take the file again whenever it changed
 // on disk since the last read.
 //
-// The lock is waited for only so long (lockWait): a copy of the program that
-// is stopped or hung while it holds the lock must not stop every other one.
-// A change that does not get the lock in time is kept unsaved, as below;
-// until the lock is taken again, later changes and retries wait only
-// lockWaitWhileHeld, so a held lock does not hold up every refresh.
+// The lock is waited for only so long: a copy of the program that is stopped
+// or hung while it holds the lock must not stop every other one. A change (a
+// retry, opening) waits for it on the calling thread at most callerLockWait,
+// so the UI thread never stalls on another process; a change that does not
+// get the lock in time is kept unsaved, as below, and left to the suite's
+// background retry. That waits for the lock up to lockWait per attempt, then,
+// once it found the lock held that long, lockWaitWhileHeld per attempt until
+// the lock is taken again, pausing between attempts. While anyone waits for
+// the lock the suite's values stay free to read: only a single try of the
+// lock and the write itself exclude readers.
 //
 // Nothing stored is lost by a change: values this program does not understand
 // are written back exactly as they were (and read as absent), and a file that
@@ -39,11 +46,14 @@ namespace brindleaf {
 // "<suite>.json.unreadable" before the suite is written anew.
 //
 // Nothing set is lost when the file cannot be written (a full disk, a
-// read-only folder): the change is kept as unsaved, reads answer with it,
-// re-reading the file does not drop it, and every unsaved change is written
-// with the next write that succeeds (or saveUnsavedChanges()). Opening a
-// suite removes the temporary files of its earlier writers that were killed
-// between writing and renaming, once they are a minute old.
+// read-only folder, a lock held elsewhere): the change is kept as unsaved,
+// reads answer with it, re-reading the file does not drop it, and every
+// unsaved change is written with the next write that succeeds: the background
+// retry's, a later change's, or saveUnsavedChanges(). At the end of the
+// program saveUnsavedChangesBeforeExit() writes what is still unsaved, waiting
+// up to lockWait, and logs the keys it could not save. Opening a suite removes
+// the temporary files of its earlier writers that were killed between writing
+// and renaming, once they are a minute old.
 //
 // Safe to use from several threads.
 class UserDefaults {
@@ -67,16 +77,25 @@ public:
     // on a home without lock support).
     using LockFunction = std::function<int(int fd, int operation)>;
 
-    // How long a change, a removal or opening waits for another process to
-    // let go of the lock.
+    // How long an attempt of the background retry, a removal or the writing
+    // at the end of the program waits for another process to let go of the
+    // lock.
     static constexpr std::chrono::milliseconds lockWait{2000};
     // The wait once the lock was found held that long, until it is taken again.
     static constexpr std::chrono::milliseconds lockWaitWhileHeld{50};
+    // The longest a change, saveUnsavedChanges() or opening waits for the
+    // lock on the calling thread; the rest is left to the background retry.
+    static constexpr std::chrono::milliseconds callerLockWait{100};
+    // The background retry's pause after an attempt that failed, doubling
+    // after each one up to the longest.
+    static constexpr std::chrono::milliseconds firstRetryPause{100};
+    static constexpr std::chrono::milliseconds longestRetryPause{1000};
 
     // Opens a suite in the given folder (created when missing); `write` stands
     // in for ::write when the suite's file is written (tests run it out of
     // space), `lock` for ::flock on the lock file (always asked not to
-    // block), `wait` for lockWait.
+    // block; called from the background retry's thread too), `wait` for
+    // lockWait.
     static std::shared_ptr<UserDefaults> open(const std::string& suiteName, const std::filesystem::path& folder,
                                               AtomicFile::WriteFunction write = {}, LockFunction lock = {},
                                               std::chrono::milliseconds wait = lockWait);
@@ -111,8 +130,9 @@ public:
     DefaultsValue::Dictionary dictionaryRepresentation() const;
 
     // Stores a value; returns false when the suite's file could not be written
-    // (the change is then kept as unsaved, see above), and refuses a value
-    // nested deeper than the file format allows (nothing is kept then).
+    // on the calling thread (the change is then kept as unsaved and retried
+    // in the background, see above), and refuses a value nested deeper or
+    // written larger than the file format allows (nothing is kept then).
     bool set(const std::string& key, DefaultsValue value);
     bool remove(const std::string& key);
     // Forgets every value, unsaved ones included, and deletes the suite's file.
@@ -120,8 +140,16 @@ public:
 
     // Whether changes are waiting for the file to take them.
     bool hasUnsavedChanges() const;
-    // Writes the unsaved changes, if any; true when none is left.
+    // Writes the unsaved changes, if any, waiting for the lock as a change
+    // does; true when none is left.
     bool saveUnsavedChanges();
+    // For the end of the program: stops the background retry, then writes
+    // the unsaved changes, if any, waiting at most `bound` for the lock.
+    // What is still unsaved then is logged once by its keys
+    // ("defaults.unsaved.dropped suite=... keys=a,b"); a change made later is
+    // tried on the calling thread only. True when none is left. A suite
+    // destroyed with changes unsaved does this first, unless it was done.
+    bool saveUnsavedChangesBeforeExit(std::chrono::milliseconds bound = lockWait);
 
     // Temporary files younger than this may belong to a writer at work.
     static constexpr std::chrono::seconds abandonedTemporaryAge{60};
@@ -140,20 +168,43 @@ private:
     UserDefaults(std::string suiteName, std::filesystem::path folder, int lockDescriptor,
                  AtomicFile::WriteFunction write, LockFunction lock, std::chrono::milliseconds wait);
 
+    // Who makes an attempt: how long it waits for the lock, and whether a
+    // failure is handed to the background retry.
+    enum class Attempt { caller, background, exit };
+
     // Brings document_ up to date with the file (mutex_ held); `force` reads the
     // file even when its signature is unchanged. False when the file exists
     // but cannot be read (document_ then keeps what was read last).
     bool refreshLocked(bool force = false) const;
-    enum class SaveResult { saved, failed, tooLarge };
-    SaveResult writeLocked(const DefaultsValue::Dictionary& values, bool retry);
-    // Writes the file with the unsaved changes over what it holds now (mutex_
-    // held); `retry` when no new change came with this attempt.
-    SaveResult saveLocked(bool retry);
+    bool writeLocked(const DefaultsValue::Dictionary& values, bool retry);
+    // Takes the folder's lock (`guard` holds mutex_): tries it without
+    // blocking, and pauses with mutex_ released until `wait` has passed.
+    // 0 once held, else why not (EWOULDBLOCK: held by another process all
+    // along; ECANCELED: a background attempt whose retry was stopped).
+    int takeLockLocked(std::unique_lock<std::mutex>& guard, std::chrono::milliseconds wait, Attempt attempt);
+    void releaseLockLocked();
+    // Writes the file with the unsaved changes over what it holds now,
+    // waiting `wait` for the lock; `retry` when no new change came with this
+    // attempt. True when nothing is left unsaved (another thread may have
+    // written it meanwhile).
+    bool saveLocked(std::unique_lock<std::mutex>& guard, Attempt attempt, std::chrono::milliseconds wait, bool retry);
+    // An attempt on the calling thread; a failure wakes the background retry.
+    bool saveOnCallingThreadLocked(std::unique_lock<std::mutex>& guard, bool retry);
     bool change(const std::string& key, std::optional<DefaultsValue> value);
+    // Whether the suite with this change still fits the file (mutex_ held).
+    bool fitsLocked(const std::string& key, const DefaultsValue& value) const;
     void logWriteFailure(const std::string& error, bool retry);
     void logLockFailure(int error);
-    // How long the next attempt waits for the lock.
-    std::chrono::milliseconds currentLockWait() const;
+    // How long the attempt waits for the lock.
+    std::chrono::milliseconds lockWaitFor(Attempt attempt) const;
+    // Wakes the background retry, started the first time (mutex_ held).
+    void scheduleRetryLocked();
+    // The background retry's thread: an attempt whenever a change was left
+    // unsaved, then after growing pauses until none is left.
+    void retryUnsavedChanges();
+    // Stops the background retry; the thread to join, once mutex_ is released.
+    std::thread stopRetryLocked();
+    std::string unsavedKeysLocked() const;
 
     std::string suiteName_;
     std::filesystem::path folder_;
@@ -173,8 +224,18 @@ private:
     std::optional<std::string> writeFailure_;
     // Why the lock could not be taken, since it last was.
     std::optional<std::string> lockFailure_;
-    // Whether the last attempt found the lock held past its wait.
+    // Whether the last attempt found the lock held past lockWait, so that
+    // the next waits only lockWaitWhileHeld.
     bool lockHeldElsewhere_ = false;
+
+    // The background retry: wanted when an attempt left changes unsaved;
+    // stopped for good by the destructor or the writing at the end.
+    std::condition_variable wake_; // with mutex_
+    std::thread retry_;
+    bool retryWanted_ = false;
+    bool retryStopped_ = false;
+    bool retryUnavailable_ = false; // the thread could not be started (logged once)
+    bool finished_ = false;         // saveUnsavedChangesBeforeExit() ran
 };
 
 } // namespace brindleaf

@@ -119,6 +119,9 @@ int run(int argc, char** argv) {
     });
 
     const int exitCode = QApplication::exec();
+    // Quit: a setting still unsaved (the lock held elsewhere, a full disk) is
+    // written now or named in the journal as dropped, waiting at most 2 s.
+    UserDefaults::standard()->saveUnsavedChangesBeforeExit();
     SoftwareUpdater::setShared(nullptr);
     return exitCode;
 }

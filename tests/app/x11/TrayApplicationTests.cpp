@@ -1,5 +1,7 @@
 // The built tray application on the X server of the rig.
+#include "platform/DefaultsJSON.hpp"
 #include "tests/app/x11/TrayRig.hpp"
+#include "tests/support/LockHolder.hpp"
 #include "tests/support/WindowManagerProbe.hpp"
 
 #include <gmock/gmock.h>
@@ -7,6 +9,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <fstream>
+#include <iterator>
 #include <thread>
 
 using namespace brindleaf::testing;
@@ -180,6 +184,42 @@ TEST(TrayApplicationTests, WelcomeOpensOnTheFirstRunOnly) {
     TrayRig::key(popoverHotKey);
     ASSERT_TRUE(waitUntil([&] { return !app.popoverShown(); }));
     EXPECT_FALSE(app.rig.isWindowShown(welcomeTitle));
+}
+
+// Another process holds the settings lock (flock(1) in a terminal) while the
+// program starts and stores the agents it shows ("enabledProviderIDs"): the
+// start does not wait out the lock, the setting is kept unsaved, and Quit
+// from the dashboard writes it once the holder lets go within Quit's wait.
+TEST(TrayApplicationTests, QuitWritesASettingTheLockHeldUpOnceTheLockIsLetGo) {
+    TrayRig rig;
+    const auto storedKeys = [&rig] {
+        std::ifstream file(rig.settingsFile());
+        const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        std::vector<std::string> keys;
+        if (const auto document = brindleaf::DefaultsJSON::read(text))
+            for (const auto& [key, value] : document->values) keys.push_back(key);
+        return keys;
+    };
+    ASSERT_EQ(storedKeys(), std::vector<std::string>{"welcomeShown.v1"}) << "the rig's home holds other settings";
+    LockHolder holder(rig.settingsFile().parent_path() / ".defaults.lock");
+    ASSERT_TRUE(holder.waitUntilHeld()) << "the other process never took the lock";
+    rig.startTrayHost();
+    const pid_t pid = rig.startApp().pid();
+    ASSERT_TRUE(rig.settledTrayIconGeometry()) << "the icon never showed while the settings lock was held";
+    TrayRig::key(popoverHotKey);
+    ASSERT_TRUE(waitUntil([&] {
+        return TrayRig::run("xdotool getactivewindow getwindowname 2>/dev/null").starts_with(popoverTitle);
+    })) << "the window manager never made the dashboard the active window: "
+        << rig.describeWindow(popoverTitle);
+    ASSERT_TRUE(holder.holds()) << "the holder gave up by itself";
+    EXPECT_EQ(storedKeys(), std::vector<std::string>{"welcomeShown.v1"})
+        << "written while another process held the lock";
+
+    TrayRig::key("shift+Tab");
+    TrayRig::key("Return");
+    ASSERT_TRUE(holder.release()) << "the other process did not let go";
+    ASSERT_TRUE(waitUntil([&] { return !TrayRig::isRunning(pid); })) << "Return on Quit did not quit";
+    EXPECT_THAT(storedKeys(), ::testing::Contains("enabledProviderIDs")) << "the setting kept unsaved was lost at Quit";
 }
 
 namespace {
