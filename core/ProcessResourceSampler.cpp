@@ -469,16 +469,16 @@ bool isRefreshingCache() {
     return s.running != nullptr;
 }
 
-void waitForCacheRefresh() {
+bool waitForCacheRefresh(double seconds) {
     State& s = state();
     std::unique_lock<std::mutex> guard(s.cacheLock);
-    s.refreshFinished.wait(guard, [&] { return !s.running; });
+    return s.refreshFinished.wait_for(guard, std::chrono::duration<double>(seconds), [&] { return !s.running; });
 }
 
-void waitForGivenUpRefresh() {
+bool waitForGivenUpRefresh(double seconds) {
     State& s = state();
     std::unique_lock<std::mutex> guard(s.cacheLock);
-    s.refreshFinished.wait(guard, [&] { return !s.givenUp; });
+    return s.refreshFinished.wait_for(guard, std::chrono::duration<double>(seconds), [&] { return !s.givenUp; });
 }
 
 void reset() {

@@ -102,8 +102,10 @@ void setBeforeFirstSampleCheck(std::function<void()> hook); // runs in sampledLi
 void setRefusesThreads(bool refuses);                       // no background refresh thread can be started
 void reset(); // drops the cache and the baselines (waits for a running and a given-up refresh)
 bool isRefreshingCache();
-void waitForCacheRefresh();   // returns once no background refresh is pending (a given-up one aside)
-void waitForGivenUpRefresh(); // returns once no given-up refresh is left
+// These return once no background refresh is pending (a given-up one aside),
+// or no given-up one is left; false when `seconds` passed first.
+bool waitForCacheRefresh(double seconds = 3600);
+bool waitForGivenUpRefresh(double seconds = 3600);
 } // namespace testing
 
 } // namespace ProcessResourceSampler

@@ -19,6 +19,7 @@ namespace Sampler = brindleaf::ProcessResourceSampler;
 namespace {
 
 constexpr auto generously = std::chrono::seconds(30);
+constexpr double generousSeconds = 30;
 constexpr uint64_t second = 1000000000ULL;
 
 // The facts of a FakeProcessTable, except that reading the arguments of a
@@ -124,7 +125,12 @@ protected:
     void TearDown() override {
         table->releaseAll();
         Sampler::testing::setBeforeFirstSampleCheck({});
-        Sampler::testing::reset();
+        // A sampling that never ends even with every read let go fails here
+        // instead of holding up the rest of the run.
+        const bool ended = Sampler::testing::waitForCacheRefresh(generousSeconds) &&
+                           Sampler::testing::waitForGivenUpRefresh(generousSeconds);
+        EXPECT_TRUE(ended) << "a sampling never ended after every read was let go";
+        if (ended) Sampler::testing::reset();
         Sampler::testing::setProcessTable(nullptr);
         Sampler::testing::setClock({});
         Logger::setSink(nullptr);
@@ -142,7 +148,10 @@ protected:
     // A background refresh at the current clock, waited for.
     std::vector<int64_t> refreshedPIDs() {
         Sampler::cachedSampleList(1);
-        Sampler::testing::waitForCacheRefresh();
+        if (!Sampler::testing::waitForCacheRefresh(generousSeconds)) {
+            ADD_FAILURE() << "the sampling started at " << clock.load() << " never ended";
+            return {};
+        }
         return pidsOf(*Sampler::cachedSampleList(1));
     }
 
@@ -189,7 +198,7 @@ TEST_F(ProcessSamplerHangTests, aHungReadIsGivenUpOnceAndItsProcessLeftOutUntilT
     EXPECT_TRUE(Sampler::cachedSampleList(1)->empty());
     const std::vector<std::string> expected = {"process.sample.hung pid=20 read=cmdline"};
     EXPECT_EQ(hungLines(), expected) << "not given up 10 s after its start";
-    Sampler::testing::waitForCacheRefresh();
+    ASSERT_TRUE(Sampler::testing::waitForCacheRefresh(generousSeconds)) << "the sampling that replaced it never ended";
     EXPECT_EQ(pidsOf(*Sampler::cachedSampleList(1)), (std::vector<int64_t>{10, 30}))
         << "the other processes are not seen from the next sampling on";
 
@@ -199,7 +208,7 @@ TEST_F(ProcessSamplerHangTests, aHungReadIsGivenUpOnceAndItsProcessLeftOutUntilT
     EXPECT_EQ(table->facts.listingCount(), 3);
 
     table->release(20);
-    Sampler::testing::waitForGivenUpRefresh();
+    ASSERT_TRUE(Sampler::testing::waitForGivenUpRefresh(generousSeconds)) << "the given-up sampling never ended";
     clock = 1014.0;
     EXPECT_EQ(refreshedPIDs(), (std::vector<int64_t>{10, 20, 30})) << "still left out after its read returned";
     EXPECT_EQ(hungLines(), expected);
@@ -218,12 +227,12 @@ TEST_F(ProcessSamplerHangTests, aGivenUpSamplingThatEndsLaterStoresNeitherItsLis
     addProcess(10, "claude", 1 * second + second / 2);
     clock = 1010.0;
     Sampler::cachedSampleList(10);
-    Sampler::testing::waitForCacheRefresh();
+    ASSERT_TRUE(Sampler::testing::waitForCacheRefresh(generousSeconds)) << "the sampling was not given up";
     const auto replacement = Sampler::cachedSampleList(10);
     ASSERT_EQ(pidsOf(*replacement), std::vector<int64_t>{10}) << "the sampling was not given up";
 
     table->release(20);
-    Sampler::testing::waitForGivenUpRefresh();
+    ASSERT_TRUE(Sampler::testing::waitForGivenUpRefresh(generousSeconds)) << "the given-up sampling never ended";
     EXPECT_EQ(Sampler::cachedSampleList(10).get(), replacement.get()) << "the given-up sampling stored its list";
 
     // 2 s of CPU in 10 s since the replacement; 2.5 s in 20 s would be the given-up sampling's baseline.
@@ -260,13 +269,13 @@ TEST_F(ProcessSamplerHangTests, twoHungReadsNeverMakeAThirdSamplingThread) {
     EXPECT_EQ(hungLines(), expected);
 
     table->release(20);
-    Sampler::testing::waitForGivenUpRefresh();
+    ASSERT_TRUE(Sampler::testing::waitForGivenUpRefresh(generousSeconds)) << "the first given-up sampling never ended";
     clock = 1041.0;
     EXPECT_EQ(refreshedPIDs(), (std::vector<int64_t>{10, 20})) << "the second sampling was not given up in its turn";
     EXPECT_EQ(table->facts.listingCount(), 3);
 
     table->release(30);
-    Sampler::testing::waitForGivenUpRefresh();
+    ASSERT_TRUE(Sampler::testing::waitForGivenUpRefresh(generousSeconds)) << "the second given-up sampling never ended";
     clock = 1043.0;
     EXPECT_EQ(refreshedPIDs(), (std::vector<int64_t>{10, 20, 30}));
     EXPECT_EQ(hungLines(), expected);
@@ -296,6 +305,11 @@ TEST_F(ProcessSamplerHangTests, theFirstSamplingIsWaitedForOneAndAHalfSecondsFro
             readsAtCheck = -1;
         }
         auto answer = std::async(std::launch::async, [] { return Sampler::sampledList(10); });
+        // Destroyed before the answer (which waits for its call), also when an assertion fails.
+        const struct Release {
+            HangingProcessTable& table;
+            ~Release() { table.releaseAll(); }
+        } release{*table};
         if (waits) {
             // Once it has read the clock after its check, it has judged the bound.
             {
@@ -313,6 +327,6 @@ TEST_F(ProcessSamplerHangTests, theFirstSamplingIsWaitedForOneAndAHalfSecondsFro
             EXPECT_TRUE(answer.get()->empty());
             table->release(20);
         }
-        Sampler::testing::waitForCacheRefresh();
+        ASSERT_TRUE(Sampler::testing::waitForCacheRefresh(generousSeconds)) << "the first sampling never ended";
     }
 }
