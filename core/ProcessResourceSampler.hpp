@@ -22,6 +22,19 @@ class ProcessTable;
 // time baselines from which the next sampling derives CPU percentages, and a
 // cached snapshot that readers get without waiting while one background
 // refresh renews it. Ages and elapsed times use the monotonic clock.
+//
+// A read of one process can hang (its /proc/PID/cmdline waits while the
+// process's memory map is locked, as under a hung network or FUSE mount). A
+// background refresh still running `hungSamplingBound` seconds after its
+// start, inside a read, is given up by the next reader's call: the journal
+// says `process.sample.hung pid=N read=cmdline` once, and a new refresh
+// starts on another thread that leaves out the process whose read hangs, as
+// every sampling does until that read returns. The given-up refresh stores
+// nothing, neither its list nor its baselines, and ends once its read
+// returns. There is at most one given-up refresh: while it is still stuck, a
+// current refresh past the bound is kept (the journal says the same line with
+// ` restart=later`, once) and the cache stays as it is until one of them
+// ends; so there are never more than two refresh threads.
 namespace ProcessResourceSampler {
 
 struct CpuBaseline {
@@ -30,26 +43,33 @@ struct CpuBaseline {
 };
 using CpuBaselines = std::unordered_map<int64_t, CpuBaseline>;
 
-// A fresh sampling of every process, in process-list order; replaces the baselines.
+// A fresh sampling of every process, in process-list order; replaces the
+// baselines. Leaves out the process a given-up refresh is still reading.
 std::vector<ProcessResourceSample> sampleAll();
 
+// Seconds after its start when a background refresh still inside a read is given up.
+inline constexpr double hungSamplingBound = 10;
+
 // The cached snapshot (possibly stale, possibly empty); when it is missing or
-// older than `maxAge` seconds, one background refresh starts (at most one at a time).
+// older than `maxAge` seconds, one background refresh starts (at most one at a
+// time besides a given-up one), and one that hangs is given up (see above).
 std::vector<ProcessResourceSample> cachedSamples(double maxAge);
 
 // The same, as the shared stored list: between two refreshes every call hands
 // out the very same list, so callers can recognise an unchanged snapshot.
 std::shared_ptr<const std::vector<ProcessResourceSample>> cachedSampleList(double maxAge);
 
-// Seconds the first refresh is waited for by sampledList, counted from its start.
+// Seconds the first refresh is waited for by sampledList, counted from its
+// start on the sampler's clock (the monotonic clock unless a test sets one).
 inline constexpr double firstSampleWait = 1.5;
 
 // cachedSampleList, except before any snapshot was stored: then the caller
 // waits for the first refresh (started when none runs) and gets its list, so
 // the first scans of a process judge against the real process table, not
-// against an empty one. A first refresh still running `firstSampleWait`
-// seconds after its start is no longer waited for: the empty list is the
-// answer until it has stored its list. Later calls never wait.
+// against an empty one. A first refresh (or the one that replaced it when it
+// was given up) still running `firstSampleWait` seconds after its start is no
+// longer waited for: the empty list is the answer until a refresh has stored
+// its list. Once one is stored, calls never wait.
 std::shared_ptr<const std::vector<ProcessResourceSample>> sampledList(double maxAge);
 
 // Readers for providers: sampledList(maxAge), and sampleAll.
@@ -80,9 +100,12 @@ void setClock(std::function<double()> clock);               // empty restores th
 void setFirstSampleWait(double seconds);                    // firstSampleWait restores it
 void setBeforeFirstSampleCheck(std::function<void()> hook); // runs in sampledList between its cache read and its check
 void setRefusesThreads(bool refuses);                       // no background refresh thread can be started
-void reset(); // drops the cache and the baselines (waits for a running refresh)
+void reset(); // drops the cache and the baselines (waits for a running and a given-up refresh)
 bool isRefreshingCache();
-void waitForCacheRefresh(); // returns once no background refresh is pending
+// These return once no background refresh is pending (a given-up one aside),
+// or no given-up one is left; false when `seconds` passed first.
+bool waitForCacheRefresh(double seconds = 3600);
+bool waitForGivenUpRefresh(double seconds = 3600);
 } // namespace testing
 
 } // namespace ProcessResourceSampler
