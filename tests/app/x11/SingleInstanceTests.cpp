@@ -298,17 +298,22 @@ TEST(SingleInstanceTests, CopyWhoseFilesWereRemovedLeavesTheNextCopysSocket) {
     EXPECT_EQ(handed.exitStatus, 0) << "a copy whose lock was removed was not found: " << handed.standardError;
     EXPECT_TRUE(waitUntil([&] { return windowOwners(floatingTitle) == std::to_string(first) + "\n"; }));
 
+    // The first copy's dashboard, opened by its hot key while it is the only
+    // copy: its last control is Quit.
+    TrayRig::key("ctrl+alt+super+s");
+    ASSERT_TRUE(waitUntil([&] { return windowOwners(popoverTitle) == std::to_string(first) + "\n"; }))
+        << "the first copy's dashboard did not open by its hot key: " << rig.describeWindow(popoverTitle);
+    const auto dashboardActive = [] {
+        return TrayRig::run("xdotool getactivewindow getwindowname 2>/dev/null").starts_with(popoverTitle);
+    };
+    ASSERT_TRUE(waitUntil(dashboardActive)) << rig.describeWindow(popoverTitle);
+
     fs::remove(folder / "instance.socket");
     const pid_t next = rig.startApp().pid();
     ASSERT_TRUE(holdsLockIn(next, folder));
-    // The first copy has the hot keys (the next one found them taken): its
-    // dashboard's last control is Quit.
-    TrayRig::key("ctrl+alt+super+s");
-    ASSERT_TRUE(waitUntil([&] { return windowOwners(popoverTitle) == std::to_string(first) + "\n"; }))
-        << "the first copy's dashboard did not open by its hot key";
-    ASSERT_TRUE(waitUntil([&] {
-        return TrayRig::run("xdotool getactivewindow getwindowname 2>/dev/null").starts_with(popoverTitle);
-    })) << rig.describeWindow(popoverTitle);
+    ASSERT_TRUE(waitUntil(dashboardActive)) << "the first copy's dashboard lost the keyboard when the next copy "
+                                               "started: "
+                                            << rig.describeWindow(popoverTitle);
     TrayRig::key("shift+Tab");
     TrayRig::key("Return");
     ASSERT_TRUE(waitUntil([&] { return !TrayRig::isRunning(first); })) << "the first copy did not quit";
