@@ -137,7 +137,8 @@ TEST(InstanceFolderTests, FirstSafeFolderServes) {
 // and a foreign folder are left as they are.
 TEST(InstanceFolderTests, MadeFoldersAreClosedAndOthersUntouched) {
     Folders f;
-    const mode_t old = ::umask(0);
+    // A umask that would leave the owner without write and search.
+    const mode_t old = ::umask(0277);
     f.choose();
     ::umask(old);
     EXPECT_EQ(modeOf(f.tmpFolder()), 0700u);
