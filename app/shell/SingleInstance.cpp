@@ -4,15 +4,18 @@
 #include "platform/Logger.hpp"
 
 #include <QCoreApplication>
-#include <QDir>
+#include <QFile>
 #include <QPointer>
 #include <QSocketNotifier>
 #include <QTimer>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <thread>
 #include <unistd.h>
@@ -32,12 +35,12 @@ Logger& log() {
     return logger;
 }
 
-bool unixAddress(const QString& path, sockaddr_un& address) {
-    const QByteArray bytes = QFile::encodeName(path);
+bool unixAddress(const std::filesystem::path& path, sockaddr_un& address) {
+    const std::string& bytes = path.native();
     std::memset(&address, 0, sizeof address);
     address.sun_family = AF_UNIX;
-    if (static_cast<std::size_t>(bytes.size()) >= sizeof address.sun_path) return false;
-    std::memcpy(address.sun_path, bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    if (bytes.size() >= sizeof address.sun_path) return false;
+    std::memcpy(address.sun_path, bytes.data(), bytes.size());
     return true;
 }
 
@@ -94,6 +97,28 @@ bool exchange(int descriptor, const std::string& message, Clock::time_point dead
     }
 }
 
+// Whether a copy listens at the socket. Only a socket of this user's is
+// tried, and a link is never followed.
+struct Reach {
+    enum Kind { nobody, busy, connected } kind = nobody;
+    int descriptor = -1;
+};
+
+Reach reachCopy(const std::filesystem::path& path) {
+    struct stat status {};
+    sockaddr_un address;
+    if (::lstat(path.c_str(), &status) != 0 || !S_ISSOCK(status.st_mode) || status.st_uid != ::getuid() ||
+        !unixAddress(path, address))
+        return {};
+    const int descriptor = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (descriptor < 0) return {};
+    if (::connect(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
+        return {Reach::connected, descriptor};
+    const int error = errno;
+    ::close(descriptor);
+    return {error == EAGAIN ? Reach::busy : Reach::nobody, -1};
+}
+
 } // namespace
 
 struct SingleInstance::Connection {
@@ -102,19 +127,9 @@ struct SingleInstance::Connection {
     QPointer<QTimer> bound;
 };
 
-QString SingleInstance::lockPath() {
-    QString folder = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    // Another user's runtime folder (kept by "sudo -E") is not this user's place.
-    if (folder.isEmpty() || !QDir(folder).exists() || QFileInfo(folder).ownerId() != ::getuid())
-        folder = QStringLiteral("/tmp/brindleaf-%1").arg(::getuid());
-    else
-        folder += QStringLiteral("/brindleaf");
-    return folder + QStringLiteral("/instance.lock");
-}
+std::filesystem::path SingleInstance::lockPath() const { return folder_ / InstanceFolder::lockName; }
 
-QString SingleInstance::socketPath() {
-    return QFileInfo(lockPath()).absolutePath() + QStringLiteral("/instance.socket");
-}
+std::filesystem::path SingleInstance::socketPath() const { return folder_ / InstanceFolder::socketName; }
 
 SingleInstance::SingleInstance() = default;
 
@@ -125,61 +140,102 @@ SingleInstance::~SingleInstance() {
         ::close(descriptor);
     }
     delete listenerNotifier_;
-    if (listener_ >= 0) {
-        ::close(listener_);
-        // Ours while the lock is held.
-        ::unlink(QFile::encodeName(socketPath()).constData());
-    }
+    if (listener_ >= 0) ::close(listener_);
+    // Only the socket this copy made: once its lock was removed (by hand, or
+    // by the clean-up of the runtime folder) another copy may listen there.
+    // (QLockFile removes whatever lock file is there when it lets go; a copy
+    // that made a new one is still found at its socket.)
+    struct stat status {};
+    if (socketFile_ && ::lstat(socketPath().c_str(), &status) == 0 && status.st_dev == socketFile_->first &&
+        status.st_ino == socketFile_->second)
+        ::unlink(socketPath().c_str());
 }
 
-bool SingleInstance::takeLock() {
-    const QString path = lockPath();
-    const QString folder = QFileInfo(path).absolutePath();
-    if (!lock_) {
-        QDir().mkpath(folder);
-        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        lock_ = std::make_unique<QLockFile>(path);
-        // Only a lock whose process is gone is stale, however old it is.
-        lock_->setStaleLockTime(0);
+std::optional<InstanceFolder::Refusal> SingleInstance::openLock(const std::filesystem::path& folder) {
+    const auto path = folder / InstanceFolder::lockName;
+    // Whatever else has that name (a link, a folder) is nobody's lock, and is
+    // left alone.
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) == 0 && (!S_ISREG(status.st_mode) || status.st_uid != ::getuid()))
+        return InstanceFolder::Refusal{
+            folder, "no-lock", std::string("its ") + InstanceFolder::lockName + " is not a lock file of this user's"};
+    auto lock = std::make_unique<QLockFile>(QFile::decodeName(path.c_str()));
+    // Only a lock whose process is gone is stale, however old it is.
+    lock->setStaleLockTime(0);
+    errno = 0;
+    if (!lock->tryLock(0) && lock->error() != QLockFile::LockFailedError) {
+        // Nothing tells of another copy here, and without a lock this one is
+        // not alone: the next folder serves.
+        const int error = errno;
+        return InstanceFolder::Refusal{folder, "no-lock",
+                                       std::string("no lock can be made in it (") +
+                                           (error ? std::strerror(error) : "unknown error") + ")"};
     }
-    if (!lock_->tryLock(0)) {
-        if (lock_->error() == QLockFile::LockFailedError) return false;
-        // No lock can be made here at all: nothing tells of another copy.
-        log().error("app.instance.lock.failed path=" + path.toStdString());
-        return true;
-    }
-    // A socket left here is a dead copy's.
-    const QByteArray socketFile = QFile::encodeName(socketPath());
-    ::unlink(socketFile.constData());
+    lock_ = std::move(lock);
+    return std::nullopt;
+}
+
+void SingleInstance::listenHere() {
+    const auto socketFile = socketPath();
+    // The lock is this copy's and nobody answered there: a dead copy's socket.
+    ::unlink(socketFile.c_str());
     sockaddr_un address;
     const int descriptor = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (descriptor >= 0 && unixAddress(socketPath(), address) &&
+    if (descriptor >= 0 && unixAddress(socketFile, address) &&
         ::bind(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
         ::listen(descriptor, 16) == 0) {
         listener_ = descriptor;
+        struct stat status {};
+        if (::lstat(socketFile.c_str(), &status) == 0) socketFile_ = std::pair(status.st_dev, status.st_ino);
     } else {
-        log().error("app.instance.listen.failed path=" + socketPath().toStdString() + " error=" + std::strerror(errno));
+        log().error("app.instance.listen.failed path=" + socketFile.string() + " error=" + std::strerror(errno));
         if (descriptor >= 0) ::close(descriptor);
     }
-    return true;
+    // The sticky bit keeps both from the runtime folder's clean-up of files
+    // left untouched for hours.
+    for (const auto& file : {lockPath(), socketFile}) {
+        if (listener_ < 0 && file == socketFile) continue;
+        if (::fchmodat(AT_FDCWD, file.c_str(), S_IRUSR | S_IWUSR | S_ISVTX, AT_SYMLINK_NOFOLLOW) != 0)
+            log().error("app.instance.sticky.failed path=" + file.string() + " error=" + std::strerror(errno));
+    }
 }
 
 SingleInstance::Role SingleInstance::start(const std::string& message, std::chrono::milliseconds bound) {
     const auto deadline = Clock::now() + bound;
-    sockaddr_un address;
-    const bool addressable = unixAddress(socketPath(), address);
+    const auto choice =
+        InstanceFolder::choose(InstanceFolder::Roots::ofThisProcess(),
+                               [this](const std::filesystem::path& folder) { return openLock(folder); });
+    for (const auto& refusal : choice.refused) {
+        std::fprintf(stderr, "brindleaf: not using %s for the instance lock: %s\n", refusal.folder.c_str(),
+                     refusal.reason.c_str());
+        log().error("app.instance.folder.refused path=" + refusal.folder.string() + " reason=" + refusal.code);
+    }
+    if (!choice.folder) return Role::noFolder;
+    folder_ = *choice.folder;
     for (;;) {
-        if (takeLock()) return Role::first;
-        const int descriptor = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        if (descriptor >= 0 && addressable &&
-            ::connect(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-            const bool taken = peerIsThisUser(descriptor) && exchange(descriptor, message, deadline);
-            ::close(descriptor);
+        if (!lock_->isLocked()) lock_->tryLock(0);
+        switch (const Reach reach = reachCopy(socketPath()); reach.kind) {
+        case Reach::connected: {
+            // A copy listens: it is the running one, though its lock file may
+            // have been removed (and just made again by this start).
+            if (lock_->isLocked()) lock_->unlock();
+            const bool taken = peerIsThisUser(reach.descriptor) && exchange(reach.descriptor, message, deadline);
+            ::close(reach.descriptor);
             if (taken) return Role::handedOver;
             // Closed unanswered: the copy may be ending, and its lock free soon.
-        } else if (descriptor >= 0) {
-            // No socket yet, one left by a dead copy, or a full queue.
-            ::close(descriptor);
+            break;
+        }
+        case Reach::busy:
+            // Its queue is full: a copy listens, and is slow.
+            if (lock_->isLocked()) lock_->unlock();
+            break;
+        case Reach::nobody:
+            if (lock_->isLocked()) {
+                listenHere();
+                return Role::first;
+            }
+            // No socket yet, or one left by a dead copy.
+            break;
         }
         const int left = remainingMs(deadline);
         if (left == 0) return Role::noAnswer;

@@ -1,26 +1,33 @@
 #pragma once
 
+#include "app/InstanceFolder.hpp"
+
 #include <QLockFile>
 #include <QPointer>
 #include <QSocketNotifier>
 #include <QString>
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
+#include <sys/types.h>
+#include <utility>
 #include <vector>
 
 namespace brindleaf {
 
-// One running copy per user: a lock file in the user's runtime folder
-// ($XDG_RUNTIME_DIR/brindleaf when the user owns that folder, else a folder
-// of the user's own under /tmp).
+// One running copy per user: a lock file in a folder of the user's own (see
+// InstanceFolder: the runtime folder when it is safe, else /run/user/UID,
+// /tmp/brindleaf-UID or the user's cache folder).
 // A lock left by a copy that died is taken over. The copy that holds it
 // listens on a local socket beside it, where later starts hand it their
 // launch flags (LaunchPlan's hand-off message); it answers "ok" once it has
-// taken them. Only processes of the same user are heard or believed.
+// taken them. A copy that listens there is the running one even when its lock
+// file was removed. Only processes of the same user are heard or believed.
 class SingleInstance {
 public:
     enum class Role {
@@ -30,6 +37,8 @@ public:
         handedOver,
         // A copy holds the lock but took no message within the bound.
         noAnswer,
+        // No folder could hold the lock: whether a copy runs is not known.
+        noFolder,
     };
 
     SingleInstance();
@@ -40,7 +49,8 @@ public:
     // Takes the lock, or hands `message` to the copy that holds it. While a
     // copy holds the lock without listening yet (it is starting, or it just
     // died), it is asked again until the lock is free or `bound` has passed;
-    // every wait ends at `bound`.
+    // every wait ends at `bound`. Each folder passed over is named, with the
+    // reason, on standard error and in the journal.
     Role start(const std::string& message, std::chrono::milliseconds bound);
 
     // The first copy, once its application object exists: from now on (the
@@ -50,18 +60,21 @@ public:
     // one that is not a hand-off message.
     void listen(std::function<void(std::vector<std::string>)> onLaunch);
 
-    static QString lockPath();
-    static QString socketPath();
-
 private:
     struct Connection;
-    bool takeLock();
+    std::optional<InstanceFolder::Refusal> openLock(const std::filesystem::path& folder);
+    void listenHere();
+    std::filesystem::path lockPath() const;
+    std::filesystem::path socketPath() const;
     void acceptConnections();
     void readFrom(int descriptor);
     void drop(int descriptor);
 
+    std::filesystem::path folder_;
     std::unique_ptr<QLockFile> lock_;
     int listener_ = -1;
+    // The socket file this copy made (device and inode), the only one it removes.
+    std::optional<std::pair<dev_t, ino_t>> socketFile_;
     // Made children of the application object, which may go first.
     QPointer<QSocketNotifier> listenerNotifier_;
     std::map<int, std::unique_ptr<Connection>> connections_;

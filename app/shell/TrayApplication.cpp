@@ -65,6 +65,9 @@ int run(int argc, char** argv) {
         std::fputs("brindleaf: already running for this user, but the running copy did not answer within 5 seconds\n",
                    stderr);
         return 1;
+    case SingleInstance::Role::noFolder:
+        std::fputs("brindleaf: not started, as no folder of this user's own could hold the instance lock\n", stderr);
+        return 1;
     }
 
     QApplication application(argc, argv);

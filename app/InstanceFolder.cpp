@@ -1,0 +1,115 @@
+#include "app/InstanceFolder.hpp"
+
+#include "core/UserHomeDirectory.hpp"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace brindleaf {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string octalMode(mode_t mode) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
+    return text;
+}
+
+// Makes brindleaf's own folder when missing (mode 0700 whatever the umask)
+// and checks it, as it is now, either way.
+std::optional<InstanceFolder::Refusal> make(const fs::path& folder, uid_t user) {
+    if (::mkdir(folder.c_str(), 0700) == 0) {
+        const int descriptor = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (descriptor >= 0) {
+            ::fchmod(descriptor, 0700);
+            ::close(descriptor);
+        }
+    } else if (errno != EEXIST) {
+        return InstanceFolder::Refusal{folder, "unmakeable",
+                                       std::string("it cannot be made (") + std::strerror(errno) + ")"};
+    }
+    if (auto refusal = InstanceFolder::check(folder, user)) return refusal;
+    // The socket's whole path has to fit in its address.
+    if ((folder / InstanceFolder::socketName).string().size() >= sizeof(sockaddr_un{}.sun_path))
+        return InstanceFolder::Refusal{folder, "too-long", "its path is too long for a socket"};
+    return std::nullopt;
+}
+
+} // namespace
+
+InstanceFolder::Roots InstanceFolder::Roots::ofThisProcess() {
+    Roots roots;
+    roots.user = ::getuid();
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime) roots.runtime = runtime;
+    roots.userRuntime = "/run/user/" + std::to_string(roots.user);
+    roots.temporary = "/tmp";
+    const char* cache = std::getenv("XDG_CACHE_HOME");
+    roots.cache = cache && *cache == '/' ? fs::path(cache) : fs::path(UserHomeDirectory::path()) / ".cache";
+    return roots;
+}
+
+std::optional<InstanceFolder::Refusal> InstanceFolder::check(const fs::path& folder, uid_t user) {
+    struct stat status {};
+    if (::lstat(folder.c_str(), &status) != 0) {
+        if (errno == ENOENT) return Refusal{folder, "missing", "it does not exist"};
+        return Refusal{folder, "unreadable", std::string("it cannot be looked at (") + std::strerror(errno) + ")"};
+    }
+    if (S_ISLNK(status.st_mode)) return Refusal{folder, "link", "it is a symbolic link"};
+    if (!S_ISDIR(status.st_mode)) return Refusal{folder, "not-folder", "it is not a folder"};
+    if (status.st_uid != user) return Refusal{folder, "owner", "it belongs to user " + std::to_string(status.st_uid)};
+    if (status.st_mode & 077)
+        return Refusal{folder, "mode", "group or others have access to it (mode " + octalMode(status.st_mode) + ")"};
+    return std::nullopt;
+}
+
+InstanceFolder::Choice InstanceFolder::choose(const Roots& roots, const Attempt& attempt) {
+    Choice choice;
+    // Makes and checks the folder, then tries its lock.
+    const auto tryFolder = [&](const fs::path& folder) {
+        if (auto refusal = make(folder, roots.user)) {
+            choice.refused.push_back(std::move(*refusal));
+            return false;
+        }
+        if (auto refusal = attempt(folder)) {
+            choice.refused.push_back(std::move(*refusal));
+            return false;
+        }
+        choice.folder = folder;
+        return true;
+    };
+    std::vector<fs::path> runtimes;
+    if (roots.runtime) {
+        const fs::path runtime = roots.runtime->lexically_normal();
+        if (!runtime.is_absolute())
+            choice.refused.push_back({*roots.runtime, "relative", "it is not an absolute path"});
+        else
+            runtimes.push_back(runtime);
+    }
+    const fs::path userRuntime = roots.userRuntime.lexically_normal();
+    struct stat status {};
+    if ((runtimes.empty() || runtimes.front() != userRuntime) &&
+        (::lstat(userRuntime.c_str(), &status) == 0 || errno != ENOENT))
+        runtimes.push_back(userRuntime);
+    for (const auto& runtime : runtimes) {
+        if (auto refusal = check(runtime, roots.user)) {
+            choice.refused.push_back(std::move(*refusal));
+            continue;
+        }
+        if (tryFolder(runtime / "brindleaf")) return choice;
+    }
+    if (tryFolder(roots.temporary / ("brindleaf-" + std::to_string(roots.user)))) return choice;
+    std::error_code ignored;
+    fs::create_directories(roots.cache, ignored);
+    tryFolder(roots.cache / "brindleaf");
+    return choice;
+}
+
+} // namespace brindleaf

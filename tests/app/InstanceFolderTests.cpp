@@ -1,0 +1,188 @@
+// The choice of the instance folder, on real folders standing in for the
+// runtime folder, /run/user/UID, /tmp and the cache folder.
+#include "app/InstanceFolder.hpp"
+#include "tests/support/TempDir.hpp"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace brindleaf;
+using namespace brindleaf::testing;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Folders {
+    TempDir root;
+    InstanceFolder::Roots roots;
+    Folders() {
+        roots.user = ::getuid();
+        roots.userRuntime = root / "run-user";
+        roots.temporary = root / "tmp";
+        roots.cache = root / "home" / ".cache";
+        fs::create_directories(roots.temporary);
+    }
+    fs::path runtimeFolder(const char* name, fs::perms mode = fs::perms::owner_all) const {
+        fs::create_directories(root / name);
+        fs::permissions(root / name, mode);
+        return root / name;
+    }
+    fs::path tmpFolder() const { return roots.temporary / ("brindleaf-" + std::to_string(roots.user)); }
+    InstanceFolder::Choice choose(const InstanceFolder::Attempt& attempt = [](const fs::path&) {
+        return std::nullopt;
+    }) const {
+        return InstanceFolder::choose(roots, attempt);
+    }
+};
+
+std::string codes(const InstanceFolder::Choice& choice) {
+    std::string text;
+    for (const auto& refusal : choice.refused) text += (text.empty() ? "" : ",") + refusal.code;
+    return text;
+}
+
+mode_t modeOf(const fs::path& path) {
+    struct stat status {};
+    ::lstat(path.c_str(), &status);
+    return status.st_mode & 07777;
+}
+
+} // namespace
+
+// Each rule at its edge: which folder serves, and which were passed over.
+TEST(InstanceFolderTests, FirstSafeFolderServes) {
+    struct Case {
+        const char* what;
+        std::function<void(Folders&)> setUp;
+        std::function<fs::path(const Folders&)> expected;
+        const char* refused;
+    };
+    const auto runtime = [](const Folders& f) { return f.root / "run" / "brindleaf"; };
+    const auto userRuntime = [](const Folders& f) { return f.roots.userRuntime / "brindleaf"; };
+    const auto tmp = [](const Folders& f) { return f.tmpFolder(); };
+    const auto cache = [](const Folders& f) { return f.roots.cache / "brindleaf"; };
+    const Case cases[] = {
+        {"the runtime folder", [](Folders& f) { f.roots.runtime = f.runtimeFolder("run"); }, runtime, ""},
+        {"no runtime folder, /run/user/UID", [](Folders& f) { f.runtimeFolder("run-user"); }, userRuntime, ""},
+        {"the runtime folder is /run/user/UID", [](Folders& f) { f.roots.runtime = f.runtimeFolder("run-user") / "."; },
+         userRuntime, ""},
+        {"neither: /tmp, quietly", [](Folders&) {}, tmp, ""},
+        {"runtime folder missing", [](Folders& f) { f.roots.runtime = f.root / "gone"; }, tmp, "missing"},
+        {"runtime folder relative", [](Folders& f) { f.roots.runtime = "run"; }, tmp, "relative"},
+        {"runtime folder open to the group",
+         [](Folders& f) { f.roots.runtime = f.runtimeFolder("run", fs::perms(0750)); }, tmp, "mode"},
+        {"runtime folder a link to a safe one",
+         [](Folders& f) {
+             fs::create_directory_symlink(f.runtimeFolder("run"), f.root / "link");
+             f.roots.runtime = f.root / "link";
+         },
+         tmp, "link"},
+        {"runtime folder a file",
+         [](Folders& f) {
+             f.root.write("file", "");
+             f.roots.runtime = f.root / "file";
+         },
+         tmp, "not-folder"},
+        {"bad runtime folder, good /run/user/UID",
+         [](Folders& f) {
+             f.roots.runtime = f.runtimeFolder("run", fs::perms(0755));
+             f.runtimeFolder("run-user");
+         },
+         userRuntime, "mode"},
+        {"brindleaf in the runtime folder a link",
+         [](Folders& f) {
+             f.roots.runtime = f.runtimeFolder("run");
+             fs::create_directory_symlink(f.runtimeFolder("target"), f.root / "run" / "brindleaf");
+         },
+         tmp, "link"},
+        {"/tmp's folder open to others",
+         [](Folders& f) {
+             fs::create_directories(f.tmpFolder());
+             fs::permissions(f.tmpFolder(), fs::perms::all);
+         },
+         cache, "mode"},
+        {"/tmp's folder a link",
+         [](Folders& f) { fs::create_directory_symlink(f.runtimeFolder("target"), f.tmpFolder()); }, cache, "link"},
+        {"/tmp's folder cannot be made",
+         [](Folders& f) {
+             fs::remove(f.roots.temporary);
+             f.root.write("tmp", "");
+         },
+         cache, "unmakeable"},
+        {"a socket path too long",
+         [](Folders& f) {
+             f.roots.runtime = f.runtimeFolder("run");
+             const fs::path deep = f.roots.runtime.value() / std::string(100, 'd');
+             fs::create_directories(deep);
+             fs::permissions(deep, fs::perms::owner_all);
+             f.roots.runtime = deep;
+         },
+         tmp, "too-long"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Folders f;
+        c.setUp(f);
+        const auto choice = f.choose();
+        ASSERT_TRUE(choice.folder.has_value());
+        EXPECT_EQ(*choice.folder, c.expected(f));
+        EXPECT_EQ(codes(choice), c.refused);
+        EXPECT_EQ(modeOf(*choice.folder), 0700u);
+    }
+}
+
+// brindleaf's own folder is made 0700 whatever the umask; a link's target
+// and a foreign folder are left as they are.
+TEST(InstanceFolderTests, MadeFoldersAreClosedAndOthersUntouched) {
+    Folders f;
+    // A umask that would leave the owner without write and search.
+    const mode_t old = ::umask(0277);
+    f.choose();
+    ::umask(old);
+    EXPECT_EQ(modeOf(f.tmpFolder()), 0700u);
+
+    Folders linked;
+    const auto target = linked.runtimeFolder("target", fs::perms(0755));
+    fs::create_directory_symlink(target, linked.tmpFolder());
+    linked.choose();
+    EXPECT_EQ(modeOf(target), 0755u);
+    EXPECT_TRUE(fs::is_empty(target));
+}
+
+// A folder whose lock cannot be made is passed over for the next; when none
+// serves there is no folder at all.
+TEST(InstanceFolderTests, FolderTheAttemptRefusesIsPassedOver) {
+    Folders f;
+    f.roots.runtime = f.runtimeFolder("run");
+    std::vector<fs::path> tried;
+    const auto refuseRuntime = [&](const fs::path& folder) -> std::optional<InstanceFolder::Refusal> {
+        tried.push_back(folder);
+        if (folder == f.root / "run" / "brindleaf") return InstanceFolder::Refusal{folder, "no-lock", "no lock"};
+        return std::nullopt;
+    };
+    const auto choice = f.choose(refuseRuntime);
+    EXPECT_EQ(choice.folder, f.tmpFolder());
+    EXPECT_EQ(codes(choice), "no-lock");
+    EXPECT_EQ(tried.size(), 2u);
+
+    const auto none = f.choose([](const fs::path& folder) {
+        return std::optional(InstanceFolder::Refusal{folder, "no-lock", "no lock"});
+    });
+    EXPECT_FALSE(none.folder.has_value());
+    EXPECT_EQ(codes(none), "no-lock,no-lock,no-lock");
+}
+
+// A folder of another user's is never used, whatever its mode.
+TEST(InstanceFolderTests, FolderOfAnotherUserIsPassedOver) {
+    if (::getuid() != 0) GTEST_SKIP() << "needs root, to give a folder to another user";
+    Folders f;
+    fs::create_directories(f.tmpFolder());
+    fs::permissions(f.tmpFolder(), fs::perms::owner_all);
+    ASSERT_EQ(::chown(f.tmpFolder().c_str(), 4242, 4242), 0);
+    const auto choice = f.choose();
+    EXPECT_EQ(choice.folder, f.roots.cache / "brindleaf");
+    ASSERT_EQ(choice.refused.size(), 1u);
+    EXPECT_EQ(choice.refused.front().reason, "it belongs to user 4242");
+}
