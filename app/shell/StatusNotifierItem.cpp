@@ -78,12 +78,19 @@ StatusNotifierItem::~StatusNotifierItem() {
 
 void StatusNotifierItem::hostRegistered() {
     switch (state_) {
-    case State::pending:
-        // The reply or retry on its way decides. A second call now would reach
-        // the new host while it is still starting, and gtk-sni-tray then adds
-        // the item twice (two icons, one never updated again). The host may
-        // be what the watcher waited for: the back-off starts over.
+    case State::calling:
+        // The reply on its way decides. A second call now would reach the new
+        // host while it is still starting, and gtk-sni-tray then adds the item
+        // twice (two icons, one never updated again). The host may be what the
+        // watcher waited for: the back-off starts over.
         failures_ = 0;
+        return;
+    case State::retrying:
+        // The same for the retry, which now waits its first wait from the
+        // host's start: the host is then past its own start more surely.
+        failures_ = 0;
+        ++attempt_;
+        retryAfter(RegistrationBackoff::firstDelay);
         return;
     case State::taken:
         askWhetherListed();
@@ -125,7 +132,7 @@ void StatusNotifierItem::askWhetherListed() {
 
 void StatusNotifierItem::registerWithWatcher() {
     const unsigned attempt = ++attempt_;
-    state_ = State::pending;
+    state_ = State::calling;
     auto call = QDBusMessage::createMethodCall(watcherService, watcherPath, watcherService,
                                                QStringLiteral("RegisterStatusNotifierItem"));
     call << service_;
@@ -162,8 +169,13 @@ void StatusNotifierItem::registrationFailed(const QDBusError& error) {
         if (!registered_) emit refused();
         return;
     }
+    retryAfter(*delay);
+}
+
+void StatusNotifierItem::retryAfter(double delay) {
+    state_ = State::retrying;
     QPointer<StatusNotifierItem> self(this);
-    queue_.postAfter(*delay, [self, attempt = attempt_] {
+    queue_.postAfter(delay, [self, attempt = attempt_] {
         if (self && attempt == self->attempt_) self->registerWithWatcher();
     });
 }

@@ -28,8 +28,9 @@ class StatusNotifierItemAdaptor;
 // name before its object is there); when none of those attempts succeeds the
 // item says so (refused()) and registers again only at the watcher's next host
 // or next start. A host the watcher announces while a registration is on its
-// way (a call or a retry) asks nothing more: a second call then reaches the
-// host while it is still starting, and some hosts add the item twice. A host
+// way asks nothing more at once (a waiting retry then waits its first wait
+// from the announcement): a call then reaches the host while it is still
+// starting, and some hosts add the item twice. A host
 // announced after the watcher took the item asks again only when the watcher
 // no longer lists it (RegisteredStatusNotifierItems). When the object cannot
 // go on the bus the name is given back and the item is not exported.
@@ -87,8 +88,10 @@ private:
     enum class State {
         // Not asked yet, or no watcher answered.
         unasked,
-        // A call is on its way or a retry waits.
-        pending,
+        // A call is on its way.
+        calling,
+        // A retry waits.
+        retrying,
         // The watcher took the item.
         taken,
         // The back-off ran out.
@@ -99,6 +102,8 @@ private:
     // Registers again when the watcher no longer lists the item it took.
     void askWhetherListed();
     void registrationFailed(const QDBusError& error);
+    // Registers again after `delay` seconds, unless another attempt or watcher comes first.
+    void retryAfter(double delay);
     void show(const StatusIconImageRef& image, bool allSizes);
 
     MainQueue& queue_;

@@ -320,6 +320,8 @@ TEST(StatusNotifierItemTests, AHostAnnouncedLaterAsksAgainOnlyWhenTheWatcherNoLo
             ASSERT_TRUE(testing::runUntil([&] { return log.has("UnknownObject attempt=1 retryIn=0.25"); }))
                 << log.lastFailure();
             watcher.exportObject();
+            // The host comes just before the retry, which then waits from the host's start.
+            bus.queue.advance(0.2);
         }
         watcher.registerHost();
         if (c.before == Before::taken || c.before == Before::forgotten) {
@@ -334,7 +336,12 @@ TEST(StatusNotifierItemTests, AHostAnnouncedLaterAsksAgainOnlyWhenTheWatcherNoLo
 
         // The answer comes, or the retry.
         if (c.before == Before::unanswered) watcher.answerHeld();
-        if (c.before == Before::retryWaits) bus.queue.advance(0.25);
+        if (c.before == Before::retryWaits) {
+            bus.queue.advance(0.1);
+            ASSERT_TRUE(bus.roundTrip(watcher.uniqueName())) << "the watcher's connection did not answer";
+            EXPECT_EQ(watcher.calls, 0) << "the retry did not wait from the host's start";
+            bus.queue.advance(0.15);
+        }
         EXPECT_TRUE(
             testing::runUntil([&] { return item.isRegistered() && watcher.items == QStringList{item.serviceName()}; }));
         ASSERT_TRUE(bus.roundTrip(watcher.uniqueName())) << "the watcher's connection did not answer";
