@@ -7,7 +7,9 @@
 
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
+#include <QDBusVariant>
 #include <QPointer>
 
 #include <string>
@@ -22,6 +24,7 @@ const QString StatusNotifierItem::watcherService = QStringLiteral("org.kde.Statu
 namespace {
 
 const QString itemPath = QStringLiteral("/StatusNotifierItem");
+const QString watcherPath = QStringLiteral("/StatusNotifierWatcher");
 
 // Bounded: the frames of two loops and the still images are plenty.
 constexpr std::size_t encodedLimit = 64;
@@ -51,36 +54,86 @@ StatusNotifierItem::StatusNotifierItem(MainQueue& queue, QDBusConnection bus, Ac
     watcher_ = new QDBusServiceWatcher(watcherService, bus_, QDBusServiceWatcher::WatchForOwnerChange, this);
     connect(watcher_, &QDBusServiceWatcher::serviceOwnerChanged, this,
             [this](const QString&, const QString&, const QString& newOwner) {
-                // Retries and replies were for the watcher that left.
+                // Retries, replies and questions were for the watcher that left.
                 ownerChangedAt_ = ++attempt_;
                 failures_ = 0;
                 registered_ = false;
+                state_ = State::unasked;
                 if (!newOwner.isEmpty()) registerWithWatcher();
             });
     // QtDBus has no functor form for bus signals.
-    bus_.connect(watcherService, QStringLiteral("/StatusNotifierWatcher"), watcherService,
-                 QStringLiteral("StatusNotifierHostRegistered"), this, SLOT(hostRegistered()));
+    bus_.connect(watcherService, watcherPath, watcherService, QStringLiteral("StatusNotifierHostRegistered"), this,
+                 SLOT(hostRegistered()));
     registerWithWatcher();
 }
 
 StatusNotifierItem::~StatusNotifierItem() {
     if (!exported_) return;
-    bus_.disconnect(watcherService, QStringLiteral("/StatusNotifierWatcher"), watcherService,
-                    QStringLiteral("StatusNotifierHostRegistered"), this, SLOT(hostRegistered()));
+    bus_.disconnect(watcherService, watcherPath, watcherService, QStringLiteral("StatusNotifierHostRegistered"), this,
+                    SLOT(hostRegistered()));
     // The watcher drops the item when its service leaves the bus.
     bus_.unregisterObject(itemPath);
     bus_.unregisterService(service_);
 }
 
 void StatusNotifierItem::hostRegistered() {
-    // A host that starts after its watcher: the watcher is surely there now.
-    failures_ = 0;
-    registerWithWatcher();
+    switch (state_) {
+    case State::calling:
+        // The reply on its way decides. A second call now would reach the new
+        // host while it is still starting, and gtk-sni-tray then adds the item
+        // twice (two icons, one never updated again). The host may be what the
+        // watcher waited for: the back-off starts over.
+        failures_ = 0;
+        return;
+    case State::retrying:
+        // The same for the retry, which now waits its first wait from the
+        // host's start: the host is then past its own start more surely.
+        failures_ = 0;
+        ++attempt_;
+        retryAfter(RegistrationBackoff::firstDelay);
+        return;
+    case State::taken:
+        askWhetherListed();
+        return;
+    case State::unasked:
+    case State::gaveUp:
+        // A host that starts after its watcher: the watcher is surely there now.
+        failures_ = 0;
+        registerWithWatcher();
+        return;
+    }
+}
+
+void StatusNotifierItem::askWhetherListed() {
+    auto call = QDBusMessage::createMethodCall(
+        watcherService, watcherPath, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    call << watcherService << QStringLiteral("RegisteredStatusNotifierItems");
+    const unsigned attempt = attempt_;
+    auto* pending = new QDBusPendingCallWatcher(bus_.asyncCall(call), this);
+    connect(pending, &QDBusPendingCallWatcher::finished, this, [this, attempt](QDBusPendingCallWatcher* finished) {
+        finished->deleteLater();
+        // Registered again, or another watcher, since the question: that decides.
+        if (attempt != attempt_ || state_ != State::taken) return;
+        QDBusPendingReply<QDBusVariant> reply = *finished;
+        // A watcher that cannot say keeps the item it took.
+        if (reply.isError()) return;
+        const QString unique = bus_.baseService();
+        for (const QString& entry : reply.value().variant().toStringList()) {
+            const QString name = entry.section(QLatin1Char('/'), 0, 0);
+            if (name == service_ || name == unique) return;
+        }
+        Logger("Status").notice("statusItem.statusNotifier.notListed service=" + service_.toStdString() +
+                                "; registering again");
+        registered_ = false;
+        failures_ = 0;
+        registerWithWatcher();
+    });
 }
 
 void StatusNotifierItem::registerWithWatcher() {
     const unsigned attempt = ++attempt_;
-    auto call = QDBusMessage::createMethodCall(watcherService, QStringLiteral("/StatusNotifierWatcher"), watcherService,
+    state_ = State::calling;
+    auto call = QDBusMessage::createMethodCall(watcherService, watcherPath, watcherService,
                                                QStringLiteral("RegisterStatusNotifierItem"));
     call << service_;
     auto* pending = new QDBusPendingCallWatcher(bus_.asyncCall(call), this);
@@ -90,6 +143,7 @@ void StatusNotifierItem::registerWithWatcher() {
         if (attempt <= ownerChangedAt_) return;
         if (!finished->isError()) {
             failures_ = 0;
+            if (attempt == attempt_) state_ = State::taken;
             if (!registered_) {
                 registered_ = true;
                 emit registered();
@@ -102,17 +156,26 @@ void StatusNotifierItem::registerWithWatcher() {
 
 void StatusNotifierItem::registrationFailed(const QDBusError& error) {
     // No watcher yet is no fault: the item registers when one comes.
-    if (error.type() == QDBusError::ServiceUnknown) return;
+    if (error.type() == QDBusError::ServiceUnknown) {
+        state_ = State::unasked;
+        return;
+    }
     const auto delay = RegistrationBackoff::delayAfter(++failures_);
     Logger("Status").error("statusItem.statusNotifier.registerFailed error=" + error.name().toStdString() +
                            " attempt=" + std::to_string(failures_) +
                            (delay ? " retryIn=" + DecimalText::fixed(*delay, 2) : std::string(" retry=none")));
     if (!delay) {
+        state_ = State::gaveUp;
         if (!registered_) emit refused();
         return;
     }
+    retryAfter(*delay);
+}
+
+void StatusNotifierItem::retryAfter(double delay) {
+    state_ = State::retrying;
     QPointer<StatusNotifierItem> self(this);
-    queue_.postAfter(*delay, [self, attempt = attempt_] {
+    queue_.postAfter(delay, [self, attempt = attempt_] {
         if (self && attempt == self->attempt_) self->registerWithWatcher();
     });
 }

@@ -21,14 +21,19 @@ class StatusNotifierItemAdaptor;
 // The status icon as a StatusNotifierItem of our own on the session bus
 // (service "org.kde.StatusNotifierItem-<pid>-brindleaf-<n>": Qt's own tray
 // icon takes "org.kde.StatusNotifierItem-<pid>-<n>"; object
-// "/StatusNotifierItem"), registered with the org.kde.StatusNotifierWatcher,
-// again whenever a watcher takes the name (a panel restarting) and whenever it
-// announces a host. A registration that fails while a watcher owns the name is
-// tried again after the waits of RegistrationBackoff on the main queue (a
-// watcher may take its name before its object is there); when none of those
-// attempts succeeds the item says so (refused()) and registers again only at
-// the watcher's next host or next start. When the object cannot go on the bus
-// the name is given back and the item is not exported.
+// "/StatusNotifierItem"), registered with the org.kde.StatusNotifierWatcher
+// once for each process that takes the watcher's name (a panel restarting).
+// A registration that fails while a watcher owns the name is tried again after
+// the waits of RegistrationBackoff on the main queue (a watcher may take its
+// name before its object is there); when none of those attempts succeeds the
+// item says so (refused()) and registers again only at the watcher's next host
+// or next start. A host the watcher announces while a registration is on its
+// way asks nothing more at once (a waiting retry then waits its first wait
+// from the announcement): a call then reaches the host while it is still
+// starting, and some hosts add the item twice. A host
+// announced after the watcher took the item asks again only when the watcher
+// no longer lists it (RegisteredStatusNotifierItems). When the object cannot
+// go on the bus the name is given back and the item is not exported.
 //
 // Still images go out at 1x and 2x; a frame of the running loop at 1x only,
 // whatever the screen's scale (a host on a HiDPI screen scales it up), and the
@@ -79,8 +84,26 @@ private slots:
     void hostRegistered();
 
 private:
+    // Where the registration with the watcher now on the bus stands.
+    enum class State {
+        // Not asked yet, or no watcher answered.
+        unasked,
+        // A call is on its way.
+        calling,
+        // A retry waits.
+        retrying,
+        // The watcher took the item.
+        taken,
+        // The back-off ran out.
+        gaveUp,
+    };
+
     void registerWithWatcher();
+    // Registers again when the watcher no longer lists the item it took.
+    void askWhetherListed();
     void registrationFailed(const QDBusError& error);
+    // Registers again after `delay` seconds, unless another attempt or watcher comes first.
+    void retryAfter(double delay);
     void show(const StatusIconImageRef& image, bool allSizes);
 
     MainQueue& queue_;
@@ -91,6 +114,7 @@ private:
     QString service_;
     bool exported_ = false;
     bool registered_ = false;
+    State state_ = State::unasked;
     // Failed registrations in a row with the watcher now on the bus.
     int failures_ = 0;
     // Counts the attempts: a retry or reply of an attempt overtaken by a

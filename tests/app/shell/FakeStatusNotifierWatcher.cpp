@@ -51,6 +51,13 @@ bool FakeStatusNotifierWatcher::isHostRegistered() const {
     return hostRegistered_;
 }
 
+QStringList FakeStatusNotifierWatcher::registeredItems() const {
+    ++itemQueries;
+    QStringList listed;
+    for (const QString& item : items) listed << item + QStringLiteral("/StatusNotifierItem");
+    return listed;
+}
+
 void FakeStatusNotifierWatcher::RegisterStatusNotifierItem(const QString& item, const QDBusMessage& message) {
     message.setDelayedReply(true);
     ++calls;

@@ -16,10 +16,13 @@ namespace brindleaf::testing {
 // object is there (callers then get UnknownObject), answer late or only when
 // told, refuse every item or the first few, give its name up while it still
 // has calls to answer, or register its host only when told.
+// It lists the items it took (RegisteredStatusNotifierItems) as
+// "<service>/StatusNotifierItem", and forgets them when a test clears `items`.
 class FakeStatusNotifierWatcher final : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
     Q_PROPERTY(bool IsStatusNotifierHostRegistered READ isHostRegistered)
+    Q_PROPERTY(QStringList RegisteredStatusNotifierItems READ registeredItems)
 public:
     struct Options {
         // Takes the name and leaves the object for exportObject().
@@ -53,6 +56,7 @@ public:
     void registerHost();
 
     bool isHostRegistered() const;
+    QStringList registeredItems() const;
 
     // The items it took, in order.
     QStringList items;
@@ -61,8 +65,9 @@ public:
     // Registration calls it was sent, and those it answered (taken or refused).
     int calls = 0;
     int answered = 0;
-    // Times a caller read IsStatusNotifierHostRegistered.
+    // Times a caller read IsStatusNotifierHostRegistered, and RegisteredStatusNotifierItems.
     mutable int hostQueries = 0;
+    mutable int itemQueries = 0;
 
 public slots:
     void RegisterStatusNotifierItem(const QString& service, const QDBusMessage& message);

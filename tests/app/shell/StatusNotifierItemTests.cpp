@@ -285,23 +285,98 @@ TEST(StatusNotifierItemTests, GivesUpAfterTenSecondsAndStartsOverWhenAWatcherCom
     }
 }
 
-// A watcher that took the item refuses it when asked again (its host came
-// back): the back-off runs out, but the item is still on that panel, so it does
-// not say it was refused (the icon would go to an XEmbed tray beside it).
-TEST(StatusNotifierItemTests, AnItemTheWatcherTookIsNotRefusedByLaterRefusals) {
-    Bus bus;
-    CapturedLog log;
-    FakeStatusNotifierWatcher watcher(bus.address(), {.hostRegistered = false});
-    StatusNotifierItem item(bus.queue, bus.app, {});
-    int refusals = 0;
-    QObject::connect(&item, &StatusNotifierItem::refused, [&] { ++refusals; });
-    ASSERT_TRUE(testing::runUntil([&] { return item.isRegistered(); })) << "the watcher never took the item";
-    watcher.options.refuseItems = true;
-    watcher.registerHost();
-    ASSERT_TRUE(refusedUntilGivenUp(bus, log));
-    EXPECT_EQ(watcher.answered, 8);
-    EXPECT_EQ(refusals, 0);
-    EXPECT_TRUE(item.isRegistered());
+// One registration for each watcher that takes the name. A host the watcher
+// announces later asks once more only when the watcher no longer lists the
+// item it took; announced while the call is unanswered or a retry waits (the
+// watcher took its name before its object was there), it asks nothing: the
+// answer or the retry decides.
+TEST(StatusNotifierItemTests, AHostAnnouncedLaterAsksAgainOnlyWhenTheWatcherNoLongerListsTheItem) {
+    enum class Before { taken, forgotten, unanswered, retryWaits };
+    const struct {
+        Before before;
+        const char* name;
+        int callsAfterTheHost;
+    } cases[] = {
+        {Before::taken, "the watcher took and lists the item", 1},
+        {Before::forgotten, "the watcher took the item and forgot it", 2},
+        {Before::unanswered, "the watcher has not answered the call", 1},
+        // The call before the object was there never reached it.
+        {Before::retryWaits, "a retry waits after an UnknownObject", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bus bus;
+        CapturedLog log;
+        FakeStatusNotifierWatcher watcher(bus.address(), {.nameFirst = c.before == Before::retryWaits,
+                                                          .hostRegistered = false,
+                                                          .holdAnswers = c.before == Before::unanswered});
+        StatusNotifierItem item(bus.queue, bus.app, {});
+        if (c.before == Before::taken || c.before == Before::forgotten) {
+            ASSERT_TRUE(testing::runUntil([&] { return item.isRegistered(); })) << "the watcher never took the item";
+            if (c.before == Before::forgotten) watcher.items.clear();
+        } else if (c.before == Before::unanswered) {
+            ASSERT_TRUE(testing::runUntil([&] { return watcher.calls == 1; })) << "the watcher was never asked";
+        } else {
+            ASSERT_TRUE(testing::runUntil([&] { return log.has("UnknownObject attempt=1 retryIn=0.25"); }))
+                << log.lastFailure();
+            watcher.exportObject();
+            // The host comes just before the retry, which then waits from the host's start.
+            bus.queue.advance(0.2);
+        }
+        watcher.registerHost();
+        if (c.before == Before::taken || c.before == Before::forgotten) {
+            EXPECT_TRUE(testing::runUntil([&] { return watcher.itemQueries > 0; }))
+                << "the item never asked whether the watcher lists it";
+        }
+        // The announcement (or the list) has reached the item, and what it sent then the watcher.
+        ASSERT_TRUE(bus.roundTrip(watcher.uniqueName()) && bus.roundTrip(watcher.uniqueName()))
+            << "the watcher's connection did not answer";
+        EXPECT_EQ(watcher.calls, c.callsAfterTheHost);
+        EXPECT_EQ(log.lines("statusItem.statusNotifier.notListed").size(), c.before == Before::forgotten ? 1u : 0u);
+
+        // The answer comes, or the retry.
+        if (c.before == Before::unanswered) watcher.answerHeld();
+        if (c.before == Before::retryWaits) {
+            bus.queue.advance(0.1);
+            ASSERT_TRUE(bus.roundTrip(watcher.uniqueName())) << "the watcher's connection did not answer";
+            EXPECT_EQ(watcher.calls, 0) << "the retry did not wait from the host's start";
+            bus.queue.advance(0.15);
+        }
+        EXPECT_TRUE(
+            testing::runUntil([&] { return item.isRegistered() && watcher.items == QStringList{item.serviceName()}; }));
+        ASSERT_TRUE(bus.roundTrip(watcher.uniqueName())) << "the watcher's connection did not answer";
+        EXPECT_EQ(watcher.calls, c.callsAfterTheHost + (c.before == Before::retryWaits ? 1 : 0));
+    }
+}
+
+// The watcher no longer lists the item it took, announces a host and refuses
+// the item from then on: the item is not on that panel, so once the back-off
+// has run out it says so. The same when a watcher that took it is replaced
+// by one that refuses it.
+TEST(StatusNotifierItemTests, AnItemTheWatcherNoLongerHoldsIsRefusedWhenTheBackOffRunsOut) {
+    for (const bool replaced : {false, true}) {
+        SCOPED_TRACE(replaced ? "a refusing watcher replaces the one that took it" : "the watcher forgot the item");
+        Bus bus;
+        CapturedLog log;
+        auto watcher = std::make_unique<FakeStatusNotifierWatcher>(
+            bus.address(), FakeStatusNotifierWatcher::Options{.hostRegistered = false});
+        StatusNotifierItem item(bus.queue, bus.app, {});
+        int refusals = 0;
+        QObject::connect(&item, &StatusNotifierItem::refused, [&] { ++refusals; });
+        ASSERT_TRUE(testing::runUntil([&] { return item.isRegistered(); })) << "the watcher never took the item";
+        if (replaced) {
+            watcher->releaseName();
+            watcher = std::make_unique<FakeStatusNotifierWatcher>(
+                bus.address(), FakeStatusNotifierWatcher::Options{.refuseItems = true});
+        } else {
+            watcher->items.clear();
+            watcher->options.refuseItems = true;
+            watcher->registerHost();
+        }
+        ASSERT_TRUE(refusedUntilGivenUp(bus, log));
+        EXPECT_EQ(refusals, 1);
+        EXPECT_FALSE(item.isRegistered());
+    }
 }
 
 // A watcher gives its name up while it still holds the item's call, and
@@ -363,10 +438,9 @@ TEST(StatusNotifierItemTests, ALateAcceptanceFromTheWatcherBeforeIsNoRegistratio
     EXPECT_FALSE(item.isRegistered());
 }
 
-// The watcher announces a host while it still holds the item's call, and the
-// item asks again at once. Both calls are refused: only the newer refusal
-// counts, and one retry follows.
-TEST(StatusNotifierItemTests, ARefusalOfAnOvertakenCallCountsForNothing) {
+// The watcher announces a host while it still holds the item's call: the item
+// asks nothing more. The call is refused: one failure, one retry.
+TEST(StatusNotifierItemTests, AHostAnnouncedWhileTheCallIsUnansweredLeavesTheRefusalToDecide) {
     Bus bus;
     CapturedLog log;
     FakeStatusNotifierWatcher watcher(bus.address(),
@@ -374,7 +448,9 @@ TEST(StatusNotifierItemTests, ARefusalOfAnOvertakenCallCountsForNothing) {
     StatusNotifierItem item(bus.queue, bus.app, {});
     ASSERT_TRUE(testing::runUntil([&] { return watcher.calls == 1; })) << "the watcher was never asked";
     watcher.registerHost();
-    ASSERT_TRUE(testing::runUntil([&] { return watcher.calls == 2; })) << "the host's announcement brought no call";
+    ASSERT_TRUE(bus.roundTrip(watcher.uniqueName()) && bus.roundTrip(watcher.uniqueName()))
+        << "the watcher's connection did not answer";
+    EXPECT_EQ(watcher.calls, 1);
     watcher.answerHeld();
     ASSERT_TRUE(bus.roundTrip(watcher.uniqueName())) << "the watcher's connection did not answer";
     ASSERT_EQ(log.lines("registerFailed").size(), 1u) << log.lastFailure();

@@ -1,5 +1,6 @@
 #include "tests/app/x11/StatusNotifierHost.hpp"
 
+#include "tests/app/x11/PanelContrast.hpp"
 #include "tests/app/x11/TrayRig.hpp"
 #include "tests/support/ProgramRun.hpp"
 #include "tests/support/TempDir.hpp"
@@ -10,6 +11,7 @@
 #include <cstdlib>
 #include <map>
 #include <sstream>
+#include <utility>
 
 namespace brindleaf::testing {
 
@@ -199,6 +201,39 @@ std::optional<QRect> StatusNotifierHost::panelArea() const {
                                          << "x" << (*area)[3] << " of " << probe.windowManager()
                                          << " holds the panel at " << panel->x() << "," << panel->y() << " "
                                          << panel->width() << "x" << panel->height();
+}
+
+QImage StatusNotifierHost::panelImage() const {
+    const auto found = panelWindow(kind_);
+    if (!found) return {};
+    return windowImage(found->first, found->second.width(), found->second.height());
+}
+
+std::vector<QRect> StatusNotifierHost::iconsIn(const QImage& panel, int gap) {
+    const QImage image = panel.convertToFormat(QImage::Format_ARGB32);
+    const QRgb background = commonestColour(image);
+    // Ink is any pixel off the panel's colour, however faint: an icon tinted
+    // for another panel may differ from this one's colour by little.
+    const auto isInk = [&](QRgb pixel) {
+        return std::abs(qRed(pixel) - qRed(background)) > 24 || std::abs(qGreen(pixel) - qGreen(background)) > 24 ||
+               std::abs(qBlue(pixel) - qBlue(background)) > 24 || std::abs(qAlpha(pixel) - qAlpha(background)) > 24;
+    };
+    std::vector<QRect> icons;
+    QRect icon;
+    int blank = gap;
+    for (int x = 0; x < image.width(); ++x) {
+        QRect column;
+        for (int y = 0; y < image.height(); ++y)
+            if (isInk(image.pixel(x, y))) column |= QRect(x, y, 1, 1);
+        if (column.isEmpty()) {
+            if (++blank == gap && !icon.isEmpty()) icons.push_back(std::exchange(icon, {}));
+            continue;
+        }
+        blank = 0;
+        icon |= column;
+    }
+    if (!icon.isEmpty()) icons.push_back(icon);
+    return icons;
 }
 
 std::optional<QRect> StatusNotifierHost::iconArea() const {

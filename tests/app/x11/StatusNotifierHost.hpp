@@ -47,6 +47,15 @@ public:
     std::vector<QImage> itemPixmaps(const std::string& service) const;
     // Where the panel shows the icon: the area of ink on the panel.
     std::optional<QRect> iconArea() const;
+    // The panel's own pixels (null while it is not mapped).
+    QImage panelImage() const;
+    // Each icon the panel shows, in the panel's coordinates: ink from the top
+    // to the bottom of a run of columns, the runs set apart by `gap` or more
+    // columns of the panel's own colour (icons sit farther apart than the
+    // strokes of one icon).
+    static std::vector<QRect> iconsIn(const QImage& panel, int gap = 4);
+    // The colour the next start gives gtk-sni-tray's bar ("#303030").
+    void setLook(const std::string& look) { look_ = look; }
     // The panel's place on the screen, once mapped.
     std::optional<QRect> panelArea() const;
     // The panel has settled at the screen's top: the window manager leaves
