@@ -58,6 +58,7 @@ StatusNotifierItem::StatusNotifierItem(MainQueue& queue, QDBusConnection bus, Ac
                 ownerChangedAt_ = ++attempt_;
                 failures_ = 0;
                 registered_ = false;
+                hostHasRead_ = false;
                 state_ = State::unasked;
                 if (!newOwner.isEmpty()) registerWithWatcher();
             });
@@ -77,6 +78,8 @@ StatusNotifierItem::~StatusNotifierItem() {
 }
 
 void StatusNotifierItem::hostRegistered() {
+    // A new host does not know the item until it has read it.
+    hostHasRead_ = false;
     switch (state_) {
     case State::calling:
         // The reply on its way decides. A second call now would reach the new
@@ -125,6 +128,7 @@ void StatusNotifierItem::askWhetherListed() {
         Logger("Status").notice("statusItem.statusNotifier.notListed service=" + service_.toStdString() +
                                 "; registering again");
         registered_ = false;
+        hostHasRead_ = false;
         failures_ = 0;
         registerWithWatcher();
     });
@@ -206,13 +210,13 @@ void StatusNotifierItem::show(const StatusIconImageRef& image, bool allSizes) {
         found = &encoded_.back();
     }
     pixmaps_ = found->pixmaps;
-    emit adaptor_->NewIcon();
+    if (hostHasRead_) emit adaptor_->NewIcon();
 }
 
 void StatusNotifierItem::setToolTip(const QString& toolTip) {
     if (toolTip == toolTip_) return;
     toolTip_ = toolTip;
-    emit adaptor_->NewToolTip();
+    if (hostHasRead_) emit adaptor_->NewToolTip();
 }
 
 StatusNotifierToolTip StatusNotifierItem::toolTipValue() const {

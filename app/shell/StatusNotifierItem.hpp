@@ -73,6 +73,9 @@ public:
     const StatusNotifierPixmaps& iconPixmaps() const { return pixmaps_; }
     StatusNotifierToolTip toolTipValue() const;
     void activate(int x, int y);
+    // A host read the icon or the tooltip: it knows the item, and is told of
+    // changes from now on.
+    void noteHostRead() { hostHasRead_ = true; }
 
 signals:
     // The watcher took the item.
@@ -114,6 +117,11 @@ private:
     QString service_;
     bool exported_ = false;
     bool registered_ = false;
+    // Whether a host read the item since the watcher or its host last
+    // changed. Until one has, NewIcon and NewToolTip stay unsent: a host that
+    // gets them from an item it is still adding (gtk-sni-tray) adds it a
+    // second time, and the host reads what is current when it adds the item.
+    bool hostHasRead_ = false;
     State state_ = State::unasked;
     // Failed registrations in a row with the watcher now on the bus.
     int failures_ = 0;

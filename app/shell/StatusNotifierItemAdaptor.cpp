@@ -9,8 +9,14 @@ StatusNotifierItemAdaptor::StatusNotifierItemAdaptor(StatusNotifierItem& item)
 
 QString StatusNotifierItemAdaptor::id() const { return StatusNotifierItem::productName; }
 QString StatusNotifierItemAdaptor::title() const { return StatusNotifierItem::productName; }
-StatusNotifierPixmaps StatusNotifierItemAdaptor::iconPixmap() const { return item_.iconPixmaps(); }
-StatusNotifierToolTip StatusNotifierItemAdaptor::toolTip() const { return item_.toolTipValue(); }
+StatusNotifierPixmaps StatusNotifierItemAdaptor::iconPixmap() const {
+    item_.noteHostRead();
+    return item_.iconPixmaps();
+}
+StatusNotifierToolTip StatusNotifierItemAdaptor::toolTip() const {
+    item_.noteHostRead();
+    return item_.toolTipValue();
+}
 
 void StatusNotifierItemAdaptor::ContextMenu(int x, int y) { item_.activate(x, y); }
 void StatusNotifierItemAdaptor::Activate(int x, int y) { item_.activate(x, y); }

@@ -1,6 +1,7 @@
 // Our StatusNotifierItem and the tray icon on a private session bus, read back
 // over the bus as a host reads them.
 #include "app/shell/StatusNotifierItem.hpp"
+#include "app/shell/StatusNotifierItemAdaptor.hpp"
 #include "app/shell/TrayStatusItem.hpp"
 #include "platform/Logger.hpp"
 #include "platform/ManualMainQueue.hpp"
@@ -542,6 +543,52 @@ TEST(StatusNotifierItemTests, HostsReadTheProductNameAndNoMenu) {
     const auto toolTip =
         qdbus_cast<StatusNotifierToolTip>(bus.property(service, QStringLiteral("ToolTip")).value<QDBusArgument>());
     EXPECT_EQ(toolTip.title, QStringLiteral("Brindleaf: Idle — No agents are running."));
+}
+
+// A host is told of a new icon or tooltip only once it has read the item:
+// gtk-sni-tray adds an item twice when its NewIcon comes while the host is
+// still adding it. A restarted watcher, or a new host, has to read it again.
+TEST(StatusNotifierItemTests, ChangesAreSignalledOnlyToAHostThatHasReadTheItem) {
+    Bus bus;
+    FakeStatusNotifierWatcher watcher(bus.address());
+    StatusNotifierItem item(bus.queue, bus.app, {});
+    const QString service = item.serviceName();
+    ASSERT_TRUE(testing::runUntil([&] { return item.isRegistered(); })) << "the watcher never took the item";
+    auto* adaptor = item.findChild<StatusNotifierItemAdaptor*>();
+    ASSERT_NE(adaptor, nullptr);
+    int icons = 0, toolTips = 0;
+    QObject::connect(adaptor, &StatusNotifierItemAdaptor::NewIcon, [&] { ++icons; });
+    QObject::connect(adaptor, &StatusNotifierItemAdaptor::NewToolTip, [&] { ++toolTips; });
+    const auto signalled = [&] { return std::to_string(icons) + " icons, " + std::to_string(toolTips) + " tooltips"; };
+
+    item.showIcon(solidImage(Qt::red));
+    item.setToolTip(QStringLiteral("one"));
+    EXPECT_EQ(signalled(), "0 icons, 0 tooltips") << "before any host read the item";
+    EXPECT_EQ(bus.pixmaps(service).size(), 2u);
+    item.showIcon(solidImage(Qt::green));
+    item.setToolTip(QStringLiteral("two"));
+    EXPECT_EQ(signalled(), "1 icons, 1 tooltips") << "after a host read the icon";
+
+    // A new host: quiet until it has read the item (its tooltip, here).
+    watcher.registerHost();
+    ASSERT_TRUE(bus.roundTrip(watcher.uniqueName()));
+    item.showIcon(solidImage(Qt::blue));
+    EXPECT_EQ(signalled(), "1 icons, 1 tooltips") << "to a host that has not read the item";
+    bus.property(service, QStringLiteral("ToolTip"));
+    item.setToolTip(QStringLiteral("three"));
+    EXPECT_EQ(signalled(), "1 icons, 2 tooltips");
+
+    // The panel restarts: its new watcher and host start from nothing.
+    watcher.items.clear();
+    watcher.releaseName();
+    watcher.takeName();
+    ASSERT_TRUE(testing::runUntil([&] { return watcher.items == QStringList{service}; }))
+        << "the new watcher never took the item";
+    item.showIcon(solidImage(Qt::red));
+    EXPECT_EQ(signalled(), "1 icons, 2 tooltips") << "after the watcher changed";
+    bus.pixmaps(service);
+    item.showIcon(solidImage(Qt::green));
+    EXPECT_EQ(signalled(), "2 icons, 2 tooltips");
 }
 
 TEST(StatusNotifierItemTests, StillImagesGoAtBothSizesAndFramesAt1x) {
