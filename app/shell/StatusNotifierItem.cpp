@@ -78,8 +78,6 @@ StatusNotifierItem::~StatusNotifierItem() {
 }
 
 void StatusNotifierItem::hostRegistered() {
-    // A new host does not know the item until it has read it.
-    hostHasRead_ = false;
     switch (state_) {
     case State::calling:
         // The reply on its way decides. A second call now would reach the new

@@ -117,10 +117,12 @@ private:
     QString service_;
     bool exported_ = false;
     bool registered_ = false;
-    // Whether a host read the item since the watcher or its host last
-    // changed. Until one has, NewIcon and NewToolTip stay unsent: a host that
-    // gets them from an item it is still adding (gtk-sni-tray) adds it a
+    // Whether a host read the item since the watcher last changed (or forgot
+    // the item). Until one has, NewIcon and NewToolTip stay unsent: a host
+    // that gets them from an item it is still adding (gtk-sni-tray) adds it a
     // second time, and the host reads what is current when it adds the item.
+    // (A host announced later does not reset it: its announcement may reach
+    // the item after the host's first read.)
     bool hostHasRead_ = false;
     State state_ = State::unasked;
     // Failed registrations in a row with the watcher now on the bus.

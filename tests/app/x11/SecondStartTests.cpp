@@ -35,18 +35,6 @@ pid_t startCopy(TrayRig& rig, const std::vector<std::string>& arguments = {}) {
     return pid;
 }
 
-// The process ids of the shown windows with this exact title.
-std::string windowOwners(const std::string& title) {
-    return TrayRig::run("for id in $(xdotool search --onlyvisible --name '^" + title +
-                        "$' 2>/dev/null); do xdotool getwindowpid $id; done");
-}
-
-// Lets a stopped process go on, however the test ends.
-struct Resume {
-    pid_t pid;
-    ~Resume() { ::kill(pid, SIGCONT); }
-};
-
 } // namespace
 
 TEST(SecondStartTests, FlagsOpenTheirWindowInTheRunningCopy) {
@@ -57,7 +45,7 @@ TEST(SecondStartTests, FlagsOpenTheirWindowInTheRunningCopy) {
     EXPECT_EQ(second.standardError, "");
     EXPECT_EQ(second.standardOutput, "");
     ASSERT_TRUE(waitUntil([&] { return rig.isWindowShown("About"); }));
-    EXPECT_EQ(windowOwners("About"), std::to_string(first) + "\n");
+    EXPECT_EQ(TrayRig::windowOwners("About"), std::to_string(first) + "\n");
 
     auto glance = rig.runApp({"--show-glance"});
     EXPECT_EQ(glance.exitStatus, 0);
@@ -80,7 +68,7 @@ TEST(SecondStartTests, PlainStartOpensTheDashboardUnderTheIcon) {
     EXPECT_GT(popover->top(), icon->bottom());
     EXPECT_LE(popover->left(), icon->center().x());
     EXPECT_GE(popover->right(), icon->center().x());
-    EXPECT_EQ(windowOwners(popoverTitle), std::to_string(first) + "\n");
+    EXPECT_EQ(TrayRig::windowOwners(popoverTitle), std::to_string(first) + "\n");
 }
 
 // A copy that was killed leaves its lock and its socket behind: the next start
@@ -100,7 +88,7 @@ TEST(SecondStartTests, LockAndSocketOfAKilledCopyAreTakenOver) {
     EXPECT_EQ(later.exitStatus, 0);
     EXPECT_EQ(later.standardError, "");
     EXPECT_TRUE(waitUntil([&] { return rig.isWindowShown(floatingTitle); }));
-    EXPECT_EQ(windowOwners(floatingTitle), std::to_string(next) + "\n");
+    EXPECT_EQ(TrayRig::windowOwners(floatingTitle), std::to_string(next) + "\n");
 }
 
 // A running copy that does not answer (stopped: its socket takes the

@@ -167,16 +167,6 @@ std::string answerToOtherUser(const fs::path& socket, uid_t user, const std::str
                                                          : "the client could not become user " + std::to_string(user);
 }
 
-std::string windowOwners(const std::string& title) {
-    return TrayRig::run("for id in $(xdotool search --onlyvisible --name '^" + title +
-                        "$' 2>/dev/null); do xdotool getwindowpid $id; done");
-}
-
-struct Resume {
-    pid_t pid;
-    ~Resume() { ::kill(pid, SIGCONT); }
-};
-
 } // namespace
 
 // The copy hears only its own user: a process of another user that reaches
@@ -298,7 +288,7 @@ TEST(SingleInstanceTests, CopyWhoseFilesWereRemovedLeavesTheNextCopysSocket) {
     fs::remove(folder / "instance.lock");
     const auto handed = runApp({});
     EXPECT_EQ(handed.exitStatus, 0) << "a copy whose lock was removed was not found: " << handed.standardError;
-    ASSERT_TRUE(waitUntil([&] { return windowOwners(popoverTitle) == std::to_string(first) + "\n"; }))
+    ASSERT_TRUE(waitUntil([&] { return TrayRig::windowOwners(popoverTitle) == std::to_string(first) + "\n"; }))
         << "the first copy opened no dashboard: " << rig.describeWindow(popoverTitle);
     const auto dashboardActive = [] {
         return TrayRig::run("xdotool getactivewindow getwindowname 2>/dev/null").starts_with(popoverTitle);
@@ -317,7 +307,7 @@ TEST(SingleInstanceTests, CopyWhoseFilesWereRemovedLeavesTheNextCopysSocket) {
     EXPECT_TRUE(fs::is_socket(folder / "instance.socket")) << "the first copy removed the next one's socket";
     const auto later = runApp({"--show-settings=about"});
     EXPECT_EQ(later.exitStatus, 0) << later.standardError;
-    EXPECT_TRUE(waitUntil([&] { return windowOwners("About") == std::to_string(next) + "\n"; }));
+    EXPECT_TRUE(waitUntil([&] { return TrayRig::windowOwners("About") == std::to_string(next) + "\n"; }));
 }
 
 namespace {

@@ -7,6 +7,8 @@
 #include <QRegularExpression>
 #include <QString>
 
+#include <csignal>
+
 #include <xcb/xcb.h>
 
 #include <chrono>
@@ -266,5 +268,12 @@ void TrayRig::clickAgain(QRect area, int button) {
 void TrayRig::key(const std::string& keys) { run("xdotool key " + keys); }
 
 std::string TrayRig::run(const std::string& command) { return shellOutput(command); }
+
+std::string TrayRig::windowOwners(const std::string& title) {
+    return run("for id in $(xdotool search --onlyvisible --name '^" + title +
+               "$' 2>/dev/null); do xdotool getwindowpid $id; done");
+}
+
+Resume::~Resume() { ::kill(pid, SIGCONT); }
 
 } // namespace brindleaf::testing

@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/types.h>
+
 namespace brindleaf::testing {
 
 // The end-to-end rig of the tray application on the test's X server: an
@@ -93,6 +95,8 @@ public:
     static void clickAgain(QRect area, int button);
     static void key(const std::string& keys);
     static std::string run(const std::string& command);
+    // The process ids of the shown windows with this exact title, a line each.
+    static std::string windowOwners(const std::string& title);
 
     const TempDir& root() const { return root_; }
 
@@ -101,6 +105,12 @@ private:
     std::vector<std::string> environment_;
     std::unique_ptr<ChildProcess> trayHost_;
     std::vector<std::unique_ptr<ChildProcess>> apps_;
+};
+
+// Lets a stopped process go on, however the test ends.
+struct Resume {
+    pid_t pid;
+    ~Resume();
 };
 
 // Waits for a condition, checking every 50 ms for up to `seconds`.
