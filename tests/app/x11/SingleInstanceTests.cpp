@@ -313,11 +313,14 @@ TEST(SingleInstanceTests, CopyWhoseFilesWereRemovedLeavesTheNextCopysSocket) {
 namespace {
 
 constexpr uid_t user = 4242;
+constexpr const char* programFolder = "brindleaf-program";
 
 // The program run as a plain user (4242) in a mount namespace of its own,
 // where /tmp and /run/user are the test's folders: tmp/ and runuser/ here
-// (this folder itself stays at its path inside). Its home and XDG folders are
-// the user's. Needs root, unshare and setpriv.
+// (this folder itself stays at its path inside, and the program's folder is
+// /tmp/brindleaf-program there, wherever the build tree lies: under /tmp, or
+// in a folder the user cannot enter). Its home and XDG folders are the user's.
+// Needs root, unshare and setpriv.
 class PlainUser {
 public:
     PlainUser() {
@@ -325,6 +328,7 @@ public:
         std::ofstream(root_ / "config/brindleaf/com.quorvale.Brindleaf.json") << "{\"welcomeShown.v1\":true}\n";
         fs::create_directories(root_ / "runuser");
         fs::create_directories(root_ / "tmp" / root_.path().filename());
+        fs::create_directories(root_ / "tmp" / programFolder);
         fs::permissions(root_ / "tmp", fs::perms::all | fs::perms::sticky_bit);
         fs::permissions(root_.path(), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
         if (const char* cookie = std::getenv("XAUTHORITY")) fs::copy_file(cookie, root_ / "xauthority");
@@ -347,13 +351,16 @@ public:
     // The command line of a start with XDG_RUNTIME_DIR as given (unset when empty).
     std::vector<std::string> argv(const std::vector<std::string>& arguments, const std::string& runtime) const {
         const std::string script = "mount --bind \"$1\" /run/user && mount --bind \"$2\" \"$3\" && "
-                                   "mount --rbind \"$4\" /tmp && shift 4 && exec setpriv --reuid=" +
+                                   "mount --bind \"$4\" \"$5\" && mount --rbind \"$6\" /tmp && shift 6 && "
+                                   "exec setpriv --reuid=" +
                                    std::to_string(user) + " --regid=" + std::to_string(user) +
                                    " --clear-groups /usr/bin/env -i \"$@\"";
         std::vector<std::string> argv{
             "/usr/bin/unshare", "--mount", "/bin/sh", "-c", script, "sh", (root_ / "runuser").string(),
-            root_.path().string(), (root_ / "tmp" / root_.path().filename()).string(), (root_ / "tmp").string(),
-            "PATH=/usr/bin:/bin", "DISPLAY=" + std::string(std::getenv("DISPLAY") ? std::getenv("DISPLAY") : ""),
+            root_.path().string(), (root_ / "tmp" / root_.path().filename()).string(),
+            TrayRig::program().parent_path().string(), (root_ / "tmp" / programFolder).string(),
+            (root_ / "tmp").string(), "PATH=/usr/bin:/bin",
+            "DISPLAY=" + std::string(std::getenv("DISPLAY") ? std::getenv("DISPLAY") : ""),
             "XAUTHORITY=" + (root_ / "xauthority").string(),
             // No bus for this user: none is started either.
             "DBUS_SESSION_BUS_ADDRESS=unix:path=" + (root_ / "no-bus").string(), "HOME=" + (root_ / "home").string(),
@@ -362,7 +369,7 @@ public:
         for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS"})
             if (const char* value = std::getenv(name)) argv.push_back(std::string(name) + "=" + value);
         if (!runtime.empty()) argv.push_back("XDG_RUNTIME_DIR=" + runtime);
-        argv.push_back(TrayRig::program().string());
+        argv.push_back((fs::path("/tmp") / programFolder / TrayRig::program().filename()).string());
         argv.insert(argv.end(), arguments.begin(), arguments.end());
         return argv;
     }
