@@ -10,14 +10,15 @@ CMAKE_COMMON = -G Ninja -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
 # `make package` builds the Debian package (build/release/brindleaf_<version>_<arch>.deb).
 .PHONY: deps configure build run package test test-release test-asan bench bench-tray gallery fuzz format clean
 
-# Every test runs three times in a row (a flaky test shows up here); the tests
-# that need a real X server run one at a time inside a private Xvfb. A test
-# that repeats its own rounds many times (ONCE_TESTS: the bar restarted 20
-# times) runs once.
+# In the release build every test runs three times in a row (a flaky test
+# shows up here), under ASan and UBSan once; the tests that need a real X
+# server run one at a time inside a private Xvfb. A test that repeats its own
+# rounds many times (ONCE_TESTS: the bar restarted 20 times) runs once.
 CTEST_ARGS = --output-on-failure --repeat until-fail:3
+ASAN_CTEST_ARGS = --output-on-failure
 ONCE_TESTS = ^StatusNotifierPanelRestartTests\.
-CTEST_SPLIT = ctest $(CTEST_ARGS) -j $(JOBS) -LE xvfb --timeout $(1) && \
-	$(CURDIR)/tools/with-xvfb.sh sh -c 'ctest $(CTEST_ARGS) -L xvfb -E "$(ONCE_TESTS)" --timeout $(1) --no-tests=ignore && \
+CTEST_SPLIT = ctest $(2) -j $(JOBS) -LE xvfb --timeout $(1) && \
+	$(CURDIR)/tools/with-xvfb.sh sh -c 'ctest $(2) -L xvfb -E "$(ONCE_TESTS)" --timeout $(1) --no-tests=ignore && \
 	ctest --output-on-failure -L xvfb -R "$(ONCE_TESTS)" --timeout $(1) --no-tests=ignore'
 
 deps:
@@ -37,13 +38,13 @@ package: build
 	cd $(BUILD) && cpack -G DEB
 
 test-release: build
-	cd $(BUILD) && $(call CTEST_SPLIT,300)
+	cd $(BUILD) && $(call CTEST_SPLIT,300,$(CTEST_ARGS))
 
 test-asan: deps
 	@cmake -S . -B $(ASAN_BUILD) $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Debug -DBRINDLEAF_SANITIZE=ON > /dev/null
 	@cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-		$(call CTEST_SPLIT,600)
+		$(call CTEST_SPLIT,600,$(ASAN_CTEST_ARGS))
 
 test: test-release test-asan
 
