@@ -29,6 +29,20 @@ inline QImage onScreen(QWidget& window) {
     return window.screen()->grabWindow(window.winId()).toImage().convertToFormat(QImage::Format_ARGB32);
 }
 
+// What the window shows once two looks in a row, with the queue settled in
+// between, agree (a busy X server shows a repaint late), or the last look
+// after 50 of them.
+inline QImage settledOnScreen(QWidget& window, const std::function<void()>& settle) {
+    QImage last = onScreen(window);
+    for (int look = 0; look < 50; ++look) {
+        settle();
+        QImage now = onScreen(window);
+        if (now == last) break;
+        last = std::move(now);
+    }
+    return last;
+}
+
 // The number of pixels in which two images differ by more than a rounding step.
 inline int differingPixels(const QImage& a, const QImage& b) {
     if (a.size() != b.size()) return a.width() * a.height();
@@ -71,12 +85,12 @@ inline ::testing::AssertionResult scrollsWhole(StatusDashboardModel& model, bool
         return ::testing::AssertionFailure() << "the list scrolls by " << bar->maximum() << " pixels only";
     for (int i = 1; i <= steps; ++i) {
         bar->setValue(i * step);
-        const QImage scrolled = onScreen(*window);
+        const QImage scrolled = settledOnScreen(*window, settle);
         QScrollBar* freshBar = nullptr;
         auto fresh = open(freshBar);
         freshBar->setValue(i * step);
         fresh->repaint();
-        if (const int differing = differingPixels(scrolled, onScreen(*fresh)))
+        if (const int differing = differingPixels(scrolled, settledOnScreen(*fresh, settle)))
             return ::testing::AssertionFailure() << differing << " pixels differ from a fresh window's, scrolled to "
                                                  << bar->value() << (translucent ? " (translucent)" : " (masked)");
     }
