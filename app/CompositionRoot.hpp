@@ -3,6 +3,7 @@
 #include "core/AgentStatusService.hpp"
 #include "core/ProcessResourceSample.hpp"
 #include "core/ProcessSampleList.hpp"
+#include "providers/codex/CodexOfficialStatusProbe.hpp"
 
 #include <map>
 #include <memory>
@@ -27,6 +28,12 @@ std::map<std::string, std::string> processEnvironment();
 // (whose first scans wait, off the main thread, up to 1.5 s for its first
 // sample).
 ProcessSnapshotReader processSnapshotReader(bool cliMode);
+
+// The Codex provider's official statuses: the app-server endpoint the
+// environment names (if any), then the Codex daemon's control socket in
+// `codexHome`, followed on a thread of its own in the tray application and
+// asked once per scan (within 0.5 s) in the command-line modes.
+std::shared_ptr<CodexOfficialStatusProbe> codexOfficialStatusProbe(const std::string& codexHome, bool cliMode);
 
 // A new service with the providers Codex, Claude Code and Hermes, in that
 // order. `home` defaults to the user's real home directory.

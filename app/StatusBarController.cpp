@@ -33,6 +33,7 @@ StatusBarController::~StatusBarController() {
     if (deps_.folderAccess) deps_.folderAccess->setOnGrantedFoldersChange(nullptr);
     for (const auto& watcher : {deps_.fileWatcher, deps_.runtimeLogFileWatcher, deps_.sessionActivityFileWatcher})
         if (watcher) watcher->stop();
+    followLiveStatus(false);
 }
 
 void StatusBarController::start() {
@@ -41,6 +42,7 @@ void StatusBarController::start() {
     observeSettings();
     schedulePollTick();
     rebuildFileWatchers();
+    followLiveStatus(true);
     deps_.popoverHotkey->registerShortcut(deps_.settings->toggleShortcut());
     deps_.windowHotkey->registerShortcut(deps_.settings->windowShortcut());
     requestRefresh("unspecified");

@@ -53,6 +53,9 @@ public:
     // Debounces of the file events.
     static constexpr double fileChangeDelay = 0.35;
     static constexpr double sessionActivityDelay = 0.2;
+    // A thread status the Codex daemon reported: the first change of a burst
+    // refreshes this soon after it, the rest of the burst joins it.
+    static constexpr double liveStatusDelay = 0.1;
     static constexpr double watcherRebuildDelay = 1.0;
     static constexpr double minimumRuntimeLogDelay = 0.35;
     static constexpr double minimumRuntimeLogRefreshInterval = 0.75;
@@ -91,7 +94,8 @@ public:
 
     // The single entry for every refresh. Reasons: "unspecified", "poll",
     // "settings", "folder-access", "manual", "menu", "welcome-finished",
-    // "file-change:<path>", "runtime-log:<path>", "session-activity:<path>".
+    // "file-change:<path>", "runtime-log:<path>", "session-activity:<path>",
+    // "codex-daemon".
     void requestRefresh(const std::string& reason, bool manual = false);
     // The dashboard's refresh button: reason "manual", with the spinner.
     void requestManualRefresh();
@@ -146,6 +150,10 @@ private:
     void fileChanged(const std::string& path);
     void runtimeLogChanged(const std::string& path);
     void sessionActivityChanged(const std::string& path);
+    // Hears the Codex provider's official statuses change on their own (the
+    // daemon's notifications) and stops hearing them.
+    void followLiveStatus(bool follow);
+    void liveStatusChanged();
     void scheduleWatcherRebuild();
     void scheduleDebouncedRefresh(const std::string& reason);
     // Wraps a handler so the watcher's thread hands each path to the main queue.
@@ -166,6 +174,7 @@ private:
     DelayedAction debounceWorkItem_;
     DelayedAction runtimeLogRefreshWorkItem_;
     DelayedAction sessionActivityRefreshWorkItem_;
+    DelayedAction liveStatusRefreshWorkItem_;
     DelayedAction watcherRebuildWorkItem_;
     std::optional<double> lastRuntimeLogRefreshAt_; // monotonic
     std::vector<std::string> watchedSessionActivityPaths_;

@@ -2,6 +2,7 @@
 // and how their events become debounced refreshes.
 #include "app/FileWatchTargets.hpp"
 #include "app/StatusBarController.hpp"
+#include "providers/codex/CodexStatusProvider.hpp"
 
 #include <algorithm>
 #include <utility>
@@ -112,6 +113,32 @@ void StatusBarController::sessionActivityChanged(const std::string& path) {
     std::weak_ptr<StatusBarController> weak = shared_from_this();
     sessionActivityRefreshWorkItem_.schedule(*deps_.mainQueue, sessionActivityDelay, [weak, reason] {
         if (auto self = weak.lock()) self->requestRefresh(reason);
+    });
+}
+
+void StatusBarController::followLiveStatus(bool follow) {
+    if (!deps_.service) return;
+    std::function<void()> handler;
+    if (follow) {
+        std::weak_ptr<StatusBarController> weak = shared_from_this();
+        std::shared_ptr<MainQueue> queue = deps_.mainQueue;
+        handler = [weak, queue] {
+            queue->post([weak] {
+                if (auto self = weak.lock()) self->liveStatusChanged();
+            });
+        };
+    }
+    for (const auto& provider : deps_.service->providers())
+        if (auto codex = std::dynamic_pointer_cast<CodexStatusProvider>(provider))
+            codex->officialStatusProbe()->setChangeHandler(handler);
+}
+
+void StatusBarController::liveStatusChanged() {
+    if (liveStatusRefreshWorkItem_.isPending()) return;
+    logger_.info("refresh.debounce scheduled reason=codex-daemon delayMs=100");
+    std::weak_ptr<StatusBarController> weak = shared_from_this();
+    liveStatusRefreshWorkItem_.schedule(*deps_.mainQueue, liveStatusDelay, [weak] {
+        if (auto self = weak.lock()) self->requestRefresh("codex-daemon");
     });
 }
 

@@ -10,7 +10,7 @@ else
   packages=(
     cmake ninja-build g++ make pkg-config
     libsqlite3-dev libsimdjson-dev nlohmann-json3-dev libicu-dev
-    libcurl4-openssl-dev libwebp-dev libsystemd-dev
+    libcurl4-openssl-dev libwebp-dev libsystemd-dev libboost-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     libnss-wrapper sqlite3 locales
     qt6-base-dev qt6-svg-dev libgl-dev fonts-dejavu-core

@@ -17,7 +17,7 @@ std::optional<T> firstPresent(const std::optional<T>& a, const std::optional<T>&
 } // namespace
 
 std::pair<std::string, int64_t> CodexCandidate::betterTitle(const CodexCandidate& earlier,
-                                                             const CodexCandidate& later) {
+                                                            const CodexCandidate& later) {
     if (earlier.titleScore != later.titleScore) {
         const CodexCandidate& winner = earlier.titleScore > later.titleScore ? earlier : later;
         return {winner.title, winner.titleScore};
@@ -49,6 +49,8 @@ CodexCandidate CodexCandidate::merged(const CodexCandidate& n) const {
     m.sources = sources;
     m.sources.insert(n.sources.begin(), n.sources.end());
     m.officialNeedsUserAttention = officialNeedsUserAttention || n.officialNeedsUserAttention;
+    m.liveState = firstPresent(liveState, n.liveState);
+    m.liveWait = liveState ? liveWait : n.liveWait;
     return m;
 }
 

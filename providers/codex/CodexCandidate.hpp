@@ -2,6 +2,7 @@
 
 #include "core/Date.hpp"
 #include "core/SessionRuntimeProfile.hpp"
+#include "providers/codex/CodexOfficialThreadStatus.hpp"
 
 #include <cstdint>
 #include <optional>
@@ -40,6 +41,10 @@ struct CodexCandidate {
     std::optional<SessionRuntimeProfile> parentRuntimeProfile;
     std::set<std::string> sources;
     bool officialNeedsUserAttention = false;
+    // The Codex daemon's active or idle state and wait, when it reported one
+    // (such a status gives no "official_app_server_" tag: its rules differ).
+    std::optional<CodexOfficialThreadRunState> liveState;
+    CodexThreadWait liveWait = CodexThreadWait::none;
 
     bool operator==(const CodexCandidate&) const = default;
 
@@ -69,7 +74,8 @@ std::optional<SessionRuntimeProfile> codexRuntimeProfile(std::optional<std::stri
 
 // A thread row's date: the milliseconds when they read as a number above 0,
 // else the seconds when above 0, else absent.
-std::optional<Date> threadRowDate(std::optional<std::string_view> seconds, std::optional<std::string_view> milliseconds);
+std::optional<Date> threadRowDate(std::optional<std::string_view> seconds,
+                                  std::optional<std::string_view> milliseconds);
 
 } // namespace codex
 

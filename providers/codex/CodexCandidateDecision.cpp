@@ -47,11 +47,19 @@ CodexStatusProvider::CandidateDecision CodexStatusProvider::decideCandidate(cons
     const bool closedEdge = candidate.hasSource("closed_spawn_edge");
     const bool openEdge = candidate.hasSource("open_spawn_edge");
     const bool runtimeLog = candidate.hasSource("runtime_log");
+    // The Codex daemon's word on a running thread: a wait needs the user while
+    // a Codex runs to show its prompt (a daemon whose Codex is gone keeps
+    // reporting the last wait, which then counts for nothing); running without
+    // a wait is work, whatever the rollout's pending call says.
+    const bool liveActive = candidate.liveState == CodexOfficialThreadRunState::active &&
+                            (candidate.liveWait == CodexThreadWait::none || processes.codexFrontEndRunning());
+    // Idle is the end of the turn, even over a pending call in the rollout.
+    const bool liveIdle = candidate.liveState == CodexOfficialThreadRunState::idle;
 
     // 2. The parent closed the spawn edge (unless the app server says the thread
     // runs). Only the rollout's date matters here, which is its modification
     // time: the tail itself is not read.
-    if (closedEdge && !officialActive && !officialSystemError) {
+    if (closedEdge && !officialActive && !officialSystemError && !liveActive) {
         std::optional<Date> fileDate;
         if (candidate.rolloutPath)
             if (auto info = fileStat_.info(*candidate.rolloutPath)) fileDate = info->modifiedAt;
@@ -61,7 +69,8 @@ CodexStatusProvider::CandidateDecision CodexStatusProvider::decideCandidate(cons
     }
 
     std::optional<RolloutTailState> tail;
-    if (candidate.rolloutPath) tail = rolloutAnalyzer_.state(*candidate.rolloutPath, fileStat_.info(*candidate.rolloutPath));
+    if (candidate.rolloutPath)
+        tail = rolloutAnalyzer_.state(*candidate.rolloutPath, fileStat_.info(*candidate.rolloutPath));
     const std::optional<Date> latest = codex::latestDate(tail ? tail->lastEventAt : std::nullopt, candidate.updatedAt);
     const double age = latest ? activityAge(now, *latest) : std::numeric_limits<double>::infinity();
 
@@ -91,10 +100,22 @@ CodexStatusProvider::CandidateDecision CodexStatusProvider::decideCandidate(cons
                                                               "official Codex app-server status: idle"));
     };
 
+    if (liveActive) {
+        switch (candidate.liveWait) {
+        case CodexThreadWait::none:
+            return activeSession("official Codex app-server status: active", false);
+        case CodexThreadWait::approval:
+            return activeSession(std::string(codex::waitsForApproval), true);
+        case CodexThreadWait::userInput:
+            return activeSession(std::string(codex::waitsForAnswer), true);
+        }
+    }
+    if (liveIdle && !officialActive && !officialSystemError) return officialIdleEvidence();
+
     // 1. The app server says it runs, or is in an error the user must see.
     if (officialActive || officialSystemError) {
-        const bool needsUser = candidate.officialNeedsUserAttention || officialSystemError ||
-                               (tail && tail->hasPendingUserAttention);
+        const bool needsUser =
+            candidate.officialNeedsUserAttention || officialSystemError || (tail && tail->hasPendingUserAttention);
         return activeSession(officialActive ? "official Codex app-server status: active"
                                             : "official Codex app-server status: systemError",
                              needsUser);

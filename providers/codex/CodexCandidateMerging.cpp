@@ -23,10 +23,14 @@ bool isWeakEvidence(std::string_view evidence) {
 
 std::string_view officialSourceTag(CodexOfficialThreadRunState state) {
     switch (state) {
-    case CodexOfficialThreadRunState::active: return "official_app_server_active";
-    case CodexOfficialThreadRunState::idle: return "official_app_server_idle";
-    case CodexOfficialThreadRunState::systemError: return "official_app_server_system_error";
-    case CodexOfficialThreadRunState::notLoaded: return "official_app_server_not_loaded";
+    case CodexOfficialThreadRunState::active:
+        return "official_app_server_active";
+    case CodexOfficialThreadRunState::idle:
+        return "official_app_server_idle";
+    case CodexOfficialThreadRunState::systemError:
+        return "official_app_server_system_error";
+    case CodexOfficialThreadRunState::notLoaded:
+        return "official_app_server_not_loaded";
     }
     return "official_app_server_idle";
 }
@@ -35,7 +39,8 @@ double clampedLease(double window) { return std::min(std::max(window, 0.0), 20.0
 
 } // namespace
 
-std::optional<CodexCandidate> CodexStatusProvider::officialCandidate(const CodexOfficialThreadStatus& status, Date now) {
+std::optional<CodexCandidate> CodexStatusProvider::officialCandidate(const CodexOfficialThreadStatus& status,
+                                                                     Date now) {
     if (status.id.empty()) return std::nullopt;
     CodexCandidate c;
     c.id = status.id;
@@ -47,10 +52,20 @@ std::optional<CodexCandidate> CodexStatusProvider::officialCandidate(const Codex
     }
     c.cwd = codex::cleanedFirstLine(status.cwd);
     if (status.rolloutPath && !status.rolloutPath->empty()) c.rolloutPath = status.rolloutPath;
+    c.runtimeProfile = codex::codexRuntimeProfile(status.model, status.reasoningEffort,
+                                                  SessionRuntimeProfileSource::codexOfficialStatus);
+    // The daemon's active and idle states carry no official tag and no
+    // made-up date: when its wait cannot be trusted, the thread is decided as
+    // if the daemon had said nothing.
+    if (status.live &&
+        (status.state == CodexOfficialThreadRunState::active || status.state == CodexOfficialThreadRunState::idle)) {
+        c.updatedAt = status.lastActivityAt;
+        c.liveState = status.state;
+        c.liveWait = status.state == CodexOfficialThreadRunState::active ? status.wait : CodexThreadWait::none;
+        return c;
+    }
     if (status.state == CodexOfficialThreadRunState::active || status.state == CodexOfficialThreadRunState::systemError)
         c.updatedAt = status.lastActivityAt.value_or(now);
-    c.runtimeProfile =
-        codex::codexRuntimeProfile(status.model, status.reasoningEffort, SessionRuntimeProfileSource::codexOfficialStatus);
     c.sources.insert(std::string(officialSourceTag(status.state)));
     c.officialNeedsUserAttention = status.needsUserAttention;
     return c;
@@ -171,7 +186,7 @@ RunEvidence CodexStatusProvider::sessionRunEvidence(const AgentSession& session,
         evidence.source = "recent_thread";
         evidence.strength = RunEvidenceStrength::weakRecent;
         evidence.expiresAt = evidence.observedAt + clampedLease(config_.recentActivityWindow);
-    } else if (text.substr(0, 8) == "official") {
+    } else if (text.substr(0, 8) == "official" || text == codex::waitsForApproval || text == codex::waitsForAnswer) {
         evidence.source = "official";
         evidence.strength = RunEvidenceStrength::strongActive;
     } else {

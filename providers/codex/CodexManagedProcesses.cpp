@@ -10,6 +10,9 @@
 
 #include <simdjson.h>
 
+#include <tuple>
+#include <utility>
+
 namespace brindleaf {
 
 namespace {
@@ -28,11 +31,41 @@ namespace codex {
 bool isCodexAppProcess(std::string_view command) {
     if (contains(command, "DurazEdo.app")) return false;
     if (contains(command, "/Applications/Codex.app/")) return true;
-    if (contains(command, "/.vscode/extensions/openai.chatgpt-") && contains(command, "/codex app-server"))
-        return true;
+    if (contains(command, "/.vscode/extensions/openai.chatgpt-") && contains(command, "/codex app-server")) return true;
     if (contains(command, "/.codex/plugins/")) return true;
     if (contains(command, "/.codex/computer-use/")) return true;
     return false;
+}
+
+bool isCodexFrontEndProcess(std::string_view command) {
+    // The program is the first word; node runs the npm launcher (bin/codex.js).
+    const auto words = [&](std::size_t from) {
+        const std::size_t start = command.find_first_not_of(' ', from);
+        if (start == std::string_view::npos) return std::pair<std::string_view, std::size_t>{{}, command.size()};
+        std::size_t end = command.find(' ', start);
+        if (end == std::string_view::npos) end = command.size();
+        return std::pair<std::string_view, std::size_t>{command.substr(start, end - start), end};
+    };
+    const auto baseName = [](std::string_view path) {
+        const auto slash = path.rfind('/');
+        return slash == std::string_view::npos ? path : path.substr(slash + 1);
+    };
+    auto [program, next] = words(0);
+    std::string_view name = baseName(program);
+    if (name == "node" || name == "nodejs") {
+        std::tie(program, next) = words(next);
+        name = baseName(program);
+        if (name != "codex.js" && name != "codex") return false;
+    } else if (name != "codex") {
+        return false;
+    }
+    // The daemon ("codex app-server ...") and its updater show nothing.
+    while (next < command.size()) {
+        std::string_view word;
+        std::tie(word, next) = words(next);
+        if (word == "app-server" || contains(word, "updater")) return false;
+    }
+    return true;
 }
 
 } // namespace codex
@@ -97,9 +130,8 @@ std::shared_ptr<const CodexStatusProvider::SessionIndex> CodexStatusProvider::se
     if (!info) return none;
     const std::string path = sessionIndexPath();
     // Shared, so that an unchanged index costs no copy.
-    return sessionIndexCache_.value(path, std::string(), info, [&] {
-        return std::make_shared<const SessionIndex>(parseSessionIndex(path));
-    });
+    return sessionIndexCache_.value(path, std::string(), info,
+                                    [&] { return std::make_shared<const SessionIndex>(parseSessionIndex(path)); });
 }
 
 CodexStatusProvider::ManagedProcessList CodexStatusProvider::managedProcessList(std::optional<FileStat::Info> info) {
@@ -116,8 +148,7 @@ std::vector<CodexManagedProcess> CodexStatusProvider::managedProcesses() {
     return *managedProcessList(fileStat_.info(managedProcessPath()));
 }
 
-std::shared_ptr<const CodexStatusProvider::ProcessIndex> CodexStatusProvider::processIndex(
-    ProcessSampleList samples) {
+std::shared_ptr<const CodexStatusProvider::ProcessIndex> CodexStatusProvider::processIndex(ProcessSampleList samples) {
     ManagedProcessList managedList = managedProcessList(fileStat_.info(managedProcessPath()));
     {
         std::lock_guard<std::mutex> guard(processIndexLock_);
@@ -145,6 +176,7 @@ CodexStatusProvider::ProcessView::ProcessView(const std::vector<ProcessResourceS
     std::set<int64_t> appRoots;
     for (const auto& sample : samples) {
         live_.insert(sample.pid);
+        if (!codexFrontEndRunning_ && codex::isCodexFrontEndProcess(sample.command)) codexFrontEndRunning_ = true;
         if (codex::isCodexAppProcess(sample.command)) {
             appProcesses_.push_back(&sample);
             appRoots.insert(sample.pid);
@@ -182,13 +214,13 @@ std::optional<SessionResourceUsage> CodexStatusProvider::codexAppResourceUsage(
 }
 
 std::optional<SessionResourceUsage> CodexStatusProvider::sessionResourceUsage(const CodexCandidate& candidate,
-                                                                            const ProcessView& processes) {
+                                                                              const ProcessView& processes) {
     if (processes.samples().empty()) return std::nullopt;
     return processes.usageOnce(candidate, [&] { return computeSessionResourceUsage(candidate, processes); });
 }
 
 std::optional<SessionResourceUsage> CodexStatusProvider::computeSessionResourceUsage(const CodexCandidate& candidate,
-                                                                                   const ProcessView& processes) {
+                                                                                     const ProcessView& processes) {
     const std::set<int64_t> roots = sessionRootPIDs(candidate, processes);
     if (!roots.empty()) {
         if (auto usage = processes.tree().resourceUsage(roots)) return usage;

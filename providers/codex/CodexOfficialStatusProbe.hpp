@@ -3,6 +3,7 @@
 #include "core/Date.hpp"
 #include "providers/codex/CodexOfficialThreadStatus.hpp"
 
+#include <functional>
 #include <vector>
 
 namespace brindleaf {
@@ -14,6 +15,10 @@ public:
     virtual ~CodexOfficialStatusProbe() = default;
     // The statuses in the order the answer listed them.
     virtual std::vector<CodexOfficialThreadStatus> fetchSnapshot(Date scanTime) = 0;
+    // Called, on a thread of the probe's, whenever what fetchSnapshot would
+    // return changed on its own (a probe that follows its source); empty
+    // stops the calls. Probes that only answer when asked never call it.
+    virtual void setChangeHandler(std::function<void()>) {}
 };
 
 // Used when the environment names no app-server endpoint.

@@ -4,6 +4,7 @@
 #include "providers/codex/CodexAppServerStatusProbe.hpp"
 #include "providers/codex/CodexText.hpp"
 
+#include <algorithm>
 #include <exception>
 
 namespace brindleaf {
@@ -81,10 +82,15 @@ ProviderSnapshot CodexStatusProvider::scan(Date now) {
     if (!statePath) {
         static const std::vector<ProcessResourceSample> noSamples;
         static const ManagedProcessesByConversation noManagedProcesses;
-        const ProcessView noProcesses(noSamples, noManagedProcesses);
+        // The process table is read here only to know whether a daemon's wait counts.
+        const bool liveWait = std::any_of(official.begin(), official.end(), [](const CodexCandidate& candidate) {
+            return candidate.liveWait != CodexThreadWait::none;
+        });
+        const ProcessSampleList samples = liveWait ? processSnapshotReader_() : ProcessSampleList();
+        const ProcessView processes(liveWait ? samples.all() : noSamples, noManagedProcesses);
         std::vector<AgentSession> sessions;
         for (const auto& candidate : official) {
-            CandidateDecision decision = decideCandidate(candidate, now, noProcesses);
+            CandidateDecision decision = decideCandidate(candidate, now, processes);
             if (decision.kind == CandidateDecision::Kind::active) sessions.push_back(std::move(*decision.session));
         }
         sortSessionsNewestFirst(sessions);

@@ -86,6 +86,8 @@ public:
         const std::vector<const ProcessResourceSample*>& appProcesses() const { return appProcesses_; }
         // The summed usage of all Codex app processes.
         const std::optional<SessionResourceUsage>& appUsage() const { return appUsage_; }
+        // Whether a Codex that can show a prompt runs (codex::isCodexFrontEndProcess).
+        bool codexFrontEndRunning() const { return codexFrontEndRunning_; }
         // A candidate's usage, computed by `compute` once per candidate id and
         // rollout path for as long as this view lives (its inputs are fixed).
         template <typename Compute>
@@ -117,6 +119,7 @@ public:
         ProcessTree tree_;
         std::vector<const ProcessResourceSample*> appProcesses_;
         std::optional<SessionResourceUsage> appUsage_;
+        bool codexFrontEndRunning_ = false;
         mutable std::mutex usageLock_;
         mutable std::unordered_map<std::string, std::optional<SessionResourceUsage>> usage_;
     };
@@ -326,6 +329,14 @@ namespace codex {
 
 // Whether a command line belongs to a process of the Codex app.
 bool isCodexAppProcess(std::string_view command);
+// Whether a command line is a Codex that can show the user a prompt: the
+// codex program (or node running its launcher), but not its app-server
+// daemon nor the daemon's updater.
+bool isCodexFrontEndProcess(std::string_view command);
+
+// The evidence of a thread the Codex daemon reports waiting for the user.
+inline constexpr std::string_view waitsForApproval = "Codex waits for your approval";
+inline constexpr std::string_view waitsForAnswer = "Codex waits for your answer";
 
 // Presentable thread-store text: non-empty, at most 160 user-perceived
 // characters, not a system prompt or an agent-history dump.
