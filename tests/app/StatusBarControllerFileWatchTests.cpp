@@ -1,6 +1,7 @@
 #include "StatusBarControllerFakes.hpp"
 
 #include "platform/FileEventSource.hpp"
+#include "providers/codex/CodexStatusProvider.hpp"
 #include "services/FileChangeWatcher.hpp"
 #include "tests/support/TempDir.hpp"
 
@@ -181,4 +182,39 @@ TEST(StatusBarControllerFileWatch, WelcomeFinishedRebuildsTheWatchesBeforeItsRef
     rig.queue->drain();
     EXPECT_EQ(rig.fileWatcher->watchCalls(), 2u);
     EXPECT_EQ(rig.runtimeLogWatcher->watchCalls(), 2u);
+}
+
+namespace {
+
+// An official-status probe that only keeps the change handler it is given.
+class HandlerKeepingProbe final : public CodexOfficialStatusProbe {
+public:
+    std::vector<CodexOfficialThreadStatus> fetchSnapshot(Date) override { return {}; }
+    void setChangeHandler(std::function<void()> handler) override { this->handler = std::move(handler); }
+    std::function<void()> handler;
+};
+
+} // namespace
+
+TEST(StatusBarControllerFileWatch, ADaemonStatusChangeRefreshesSoonOncePerBurst) {
+    ControllerRig rig;
+    TempDir codexHome;
+    auto probe = std::make_shared<HandlerKeepingProbe>();
+    auto codex = std::make_shared<CodexStatusProvider>(
+        CodexProviderConfig::standard(codexHome.path().string(), std::nullopt), [] { return ProcessSampleList(); },
+        probe);
+    rig.dependencies.service =
+        std::make_shared<AgentStatusService>(std::vector<std::shared_ptr<AgentStatusProvider>>{codex}, 5.0);
+    rig.start();
+    ASSERT_TRUE(probe->handler) << "the controller does not hear the daemon's changes";
+
+    for (int i = 0; i < 3; ++i) probe->handler(); // as the probe's thread calls it
+    rig.queue->drain();
+    EXPECT_EQ(rig.messages("refresh.debounce scheduled reason=codex-daemon"),
+              std::vector<std::string>{"refresh.debounce scheduled reason=codex-daemon delayMs=100"});
+    rig.queue->advance(0.1);
+    EXPECT_EQ(rig.count("refresh.requested reason=codex-daemon"), 1u);
+
+    rig.controller.reset();
+    EXPECT_FALSE(probe->handler) << "a gone controller is still called";
 }
