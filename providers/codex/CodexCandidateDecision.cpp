@@ -40,7 +40,8 @@ CodexStatusProvider::CandidateDecision CodexStatusProvider::decide(const CodexCa
 
 CodexStatusProvider::CandidateDecision CodexStatusProvider::decideCandidate(const CodexCandidate& candidate, Date now,
                                                                             const ProcessView& processes,
-                                                                            const std::string* title) {
+                                                                            const std::string* title,
+                                                                            const CodexOfficialThreadStatus* live) {
     const bool officialActive = candidate.hasSource("official_app_server_active");
     const bool officialSystemError = candidate.hasSource("official_app_server_system_error");
     const bool officialIdle = candidate.hasSource("official_app_server_idle");
@@ -51,10 +52,12 @@ CodexStatusProvider::CandidateDecision CodexStatusProvider::decideCandidate(cons
     // a Codex runs to show its prompt (a daemon whose Codex is gone keeps
     // reporting the last wait, which then counts for nothing); running without
     // a wait is work, whatever the rollout's pending call says.
-    const bool liveActive = candidate.liveState == CodexOfficialThreadRunState::active &&
-                            (candidate.liveWait == CodexThreadWait::none || processes.codexFrontEndRunning());
+    const std::optional<CodexOfficialThreadRunState> liveState = live ? live->state : candidate.liveState;
+    const CodexThreadWait liveWait = live ? live->wait : candidate.liveWait;
+    const bool liveActive = liveState == CodexOfficialThreadRunState::active &&
+                            (liveWait == CodexThreadWait::none || processes.codexFrontEndRunning());
     // Idle is the end of the turn, even over a pending call in the rollout.
-    const bool liveIdle = candidate.liveState == CodexOfficialThreadRunState::idle;
+    const bool liveIdle = liveState == CodexOfficialThreadRunState::idle;
 
     // 2. The parent closed the spawn edge (unless the app server says the thread
     // runs). Only the rollout's date matters here, which is its modification
@@ -101,7 +104,7 @@ CodexStatusProvider::CandidateDecision CodexStatusProvider::decideCandidate(cons
     };
 
     if (liveActive) {
-        switch (candidate.liveWait) {
+        switch (liveWait) {
         case CodexThreadWait::none:
             return activeSession("official Codex app-server status: active", false);
         case CodexThreadWait::approval:

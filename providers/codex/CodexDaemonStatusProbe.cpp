@@ -86,7 +86,7 @@ struct CodexDaemonStatusProbe::Follower {
         {
             std::lock_guard<std::mutex> guard(probe.lock_);
             probe.connected_ = true;
-            probe.followed_ = threads;
+            probe.followed_ = std::make_shared<const std::vector<CodexOfficialThreadStatus>>(threads);
         }
         probe.logger_.notice("codex.daemon.connected socket=" + socketPath +
                              " threads=" + std::to_string(threads.size()));
@@ -97,7 +97,7 @@ struct CodexDaemonStatusProbe::Follower {
         {
             std::lock_guard<std::mutex> guard(probe.lock_);
             if (!probe.connected_) return;
-            probe.followed_ = connection->threads();
+            probe.followed_ = std::make_shared<const std::vector<CodexOfficialThreadStatus>>(connection->threads());
         }
         probe.notifyChange();
     }
@@ -110,7 +110,7 @@ struct CodexDaemonStatusProbe::Follower {
             std::lock_guard<std::mutex> guard(probe.lock_);
             wasConnected = probe.connected_;
             probe.connected_ = false;
-            probe.followed_.clear();
+            probe.followed_.reset();
         }
         if (wasConnected) {
             probe.logger_.notice("codex.daemon.lost socket=" + socketPath + " reason=" + reason);
@@ -250,10 +250,15 @@ void CodexDaemonStatusProbe::noteRefusal(const std::optional<PrivateSocketPath::
     if (refusal) logger_.error("codex.daemon.refused path=" + refusal->path + " reason=" + refusal->code);
 }
 
-std::vector<CodexOfficialThreadStatus> CodexDaemonStatusProbe::fetchSnapshot(Date) {
-    if (options_.mode == Mode::once) return fetchOnce();
+std::vector<CodexOfficialThreadStatus> CodexDaemonStatusProbe::fetchSnapshot(Date scanTime) {
+    return *fetchSharedSnapshot(scanTime);
+}
+
+std::shared_ptr<const std::vector<CodexOfficialThreadStatus>> CodexDaemonStatusProbe::fetchSharedSnapshot(Date) {
+    static const auto none = std::make_shared<const std::vector<CodexOfficialThreadStatus>>();
+    if (options_.mode == Mode::once) return std::make_shared<const std::vector<CodexOfficialThreadStatus>>(fetchOnce());
     std::lock_guard<std::mutex> guard(lock_);
-    return followed_;
+    return followed_ ? followed_ : none;
 }
 
 // One connection on the calling thread, closed after the reads or at the bound.

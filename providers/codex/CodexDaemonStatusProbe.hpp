@@ -55,6 +55,7 @@ public:
     CodexDaemonStatusProbe& operator=(const CodexDaemonStatusProbe&) = delete;
 
     std::vector<CodexOfficialThreadStatus> fetchSnapshot(Date scanTime) override;
+    std::shared_ptr<const std::vector<CodexOfficialThreadStatus>> fetchSharedSnapshot(Date scanTime) override;
     void setChangeHandler(std::function<void()> handler) override;
 
     const Options& options() const { return options_; }
@@ -76,7 +77,7 @@ private:
     Logger logger_{"Codex"};
     mutable std::mutex lock_;
     std::function<void()> changeHandler_;
-    std::vector<CodexOfficialThreadStatus> followed_;
+    std::shared_ptr<const std::vector<CodexOfficialThreadStatus>> followed_;
     bool connected_ = false;
     std::optional<PrivateSocketPath::Refusal> loggedRefusal_;
     std::unique_ptr<Follower> follower_;

@@ -10,15 +10,25 @@ CodexOfficialStatusProbes::CodexOfficialStatusProbes(std::vector<std::shared_ptr
 }
 
 std::vector<CodexOfficialThreadStatus> CodexOfficialStatusProbes::fetchSnapshot(Date scanTime) {
-    std::vector<CodexOfficialThreadStatus> statuses;
+    return *fetchSharedSnapshot(scanTime);
+}
+
+std::shared_ptr<const std::vector<CodexOfficialThreadStatus>> CodexOfficialStatusProbes::fetchSharedSnapshot(
+    Date scanTime) {
+    static const auto none = std::make_shared<const std::vector<CodexOfficialThreadStatus>>();
+    std::vector<std::shared_ptr<const std::vector<CodexOfficialThreadStatus>>> lists;
     for (const auto& probe : probes_) {
         try {
-            std::vector<CodexOfficialThreadStatus> some = probe->fetchSnapshot(scanTime);
-            statuses.insert(statuses.end(), std::make_move_iterator(some.begin()), std::make_move_iterator(some.end()));
+            auto some = probe->fetchSharedSnapshot(scanTime);
+            if (some && !some->empty()) lists.push_back(std::move(some));
         } catch (...) {
             // One probe's failure costs only its own statuses.
         }
     }
+    if (lists.empty()) return none;
+    if (lists.size() == 1) return lists.front();
+    auto statuses = std::make_shared<std::vector<CodexOfficialThreadStatus>>();
+    for (const auto& list : lists) statuses->insert(statuses->end(), list->begin(), list->end());
     return statuses;
 }
 

@@ -14,6 +14,8 @@ public:
     explicit CodexOfficialStatusProbes(std::vector<std::shared_ptr<CodexOfficialStatusProbe>> probes);
 
     std::vector<CodexOfficialThreadStatus> fetchSnapshot(Date scanTime) override;
+    // A single probe's list is handed on as it is.
+    std::shared_ptr<const std::vector<CodexOfficialThreadStatus>> fetchSharedSnapshot(Date scanTime) override;
     void setChangeHandler(std::function<void()> handler) override;
 
     const std::vector<std::shared_ptr<CodexOfficialStatusProbe>>& probes() const { return probes_; }

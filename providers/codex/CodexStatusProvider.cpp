@@ -63,23 +63,51 @@ ProviderSnapshot CodexStatusProvider::snapshot(Date at) {
 }
 
 std::vector<CodexOfficialThreadStatus> CodexStatusProvider::fetchOfficialStatuses(Date now) {
-    std::vector<CodexOfficialThreadStatus> statuses;
+    return *officialStatusList(now);
+}
+
+CodexStatusProvider::StatusList CodexStatusProvider::officialStatusList(Date now) {
+    static const StatusList none = std::make_shared<const std::vector<CodexOfficialThreadStatus>>();
+    StatusList statuses;
     try {
-        statuses = officialStatusProbe_->fetchSnapshot(now);
+        statuses = officialStatusProbe_->fetchSharedSnapshot(now);
     } catch (...) {
-        return {};
+        return none;
     }
-    std::erase_if(statuses, [](const CodexOfficialThreadStatus& status) { return status.id.empty(); });
-    return statuses;
+    if (!statuses) return none;
+    const auto noID = [](const CodexOfficialThreadStatus& status) { return status.id.empty(); };
+    if (std::none_of(statuses->begin(), statuses->end(), noID)) return statuses;
+    auto kept = std::make_shared<std::vector<CodexOfficialThreadStatus>>(*statuses);
+    std::erase_if(*kept, noID);
+    return kept;
+}
+
+std::shared_ptr<const CodexStatusProvider::LiveIndex> CodexStatusProvider::liveIndex(const StatusList& statuses) {
+    {
+        std::lock_guard<std::mutex> guard(liveIndexLock_);
+        if (liveIndex_ && liveIndexSource_ == statuses) return liveIndex_;
+    }
+    auto index = std::make_shared<LiveIndex>();
+    for (std::size_t i = 0; i < statuses->size(); ++i) {
+        const CodexOfficialThreadStatus& status = (*statuses)[i];
+        const bool overlay = status.live && (status.state == CodexOfficialThreadRunState::active ||
+                                             status.state == CodexOfficialThreadRunState::idle);
+        if (!overlay || !index->live.emplace(status.id, i).second) index->others.push_back(i);
+    }
+    std::lock_guard<std::mutex> guard(liveIndexLock_);
+    liveIndexSource_ = statuses;
+    liveIndex_ = index;
+    return index;
 }
 
 ProviderSnapshot CodexStatusProvider::scan(Date now) {
     fileStat_.refresh();
     const std::string providerNameText(providerName);
-    std::vector<CodexCandidate> official = officialCandidates(fetchOfficialStatuses(now), now);
+    const StatusList statuses = officialStatusList(now);
     const auto statePath = newestExistingFile(stateDatabaseCandidates("state_5.sqlite"));
 
     if (!statePath) {
+        const std::vector<CodexCandidate> official = officialCandidates(*statuses, now);
         static const std::vector<ProcessResourceSample> noSamples;
         static const ManagedProcessesByConversation noManagedProcesses;
         // The process table is read here only to know whether a daemon's wait counts.
@@ -104,6 +132,15 @@ ProviderSnapshot CodexStatusProvider::scan(Date now) {
         const std::string missing = "Codex state sqlite not found";
         return ProviderSnapshot::make(providerNameText, std::nullopt, missing, {}, 0, now, {missing});
     }
+
+    // The daemon's active and idle statuses are laid over the threads the
+    // other sources give (no candidate of their own, no merge); the other
+    // statuses are candidates like any source's.
+    const std::shared_ptr<const LiveIndex> live = liveIndex(statuses);
+    std::vector<CodexCandidate> official;
+    official.reserve(live->others.size());
+    for (std::size_t i : live->others)
+        if (auto candidate = officialCandidate((*statuses)[i], now)) official.push_back(std::move(*candidate));
 
     const DatabaseFiles stateFiles = watchedDatabaseFiles(*statePath);
     const SQLiteReader reader(*statePath);
@@ -138,9 +175,38 @@ ProviderSnapshot CodexStatusProvider::scan(Date now) {
     if (recent)
         for (const auto& candidate : *recent) all.push_back(&candidate);
     std::vector<MergedCandidate> merged = mergeCandidates(all);
-    // A presentable session-index name replaces whatever title the thread has.
+    // The daemon's word per merged thread; threads only the daemon knows come last.
+    std::vector<const CodexOfficialThreadStatus*> liveStatus(merged.size(), nullptr);
+    std::vector<CodexCandidate> liveOnly;
+    if (!live->live.empty()) {
+        // 1: a daemon status no thread took yet; 2: taken.
+        std::vector<char> unmatched(statuses->size(), 0);
+        for (const auto& [id, position] : live->live) unmatched[position] = 1;
+        for (std::size_t i = 0; i < merged.size(); ++i) {
+            if (auto found = live->live.find(merged[i].get().id); found != live->live.end()) {
+                liveStatus[i] = &(*statuses)[found->second];
+                unmatched[found->second] = 2;
+            }
+        }
+        liveOnly.reserve(live->live.size());
+        for (std::size_t position = 0; position < statuses->size(); ++position)
+            if (unmatched[position] == 1)
+                if (auto candidate = officialCandidate((*statuses)[position], now))
+                    liveOnly.push_back(std::move(*candidate));
+        for (const auto& candidate : liveOnly) {
+            merged.push_back(MergedCandidate{&candidate, std::nullopt, std::nullopt});
+            liveStatus.push_back(nullptr);
+        }
+    }
+    // A presentable session-index name replaces whatever title the thread
+    // has, and a name the daemon gives the one from the databases.
     if (!index->empty())
         for (auto& entry : merged) entry.indexTitle = indexName(index, entry.get().id);
+    for (std::size_t i = 0; i < merged.size(); ++i)
+        if (liveStatus[i] && !merged[i].indexTitle && liveStatus[i]->title) {
+            std::string title = codex::cleanedFirstLine(liveStatus[i]->title);
+            if (!title.empty()) merged[i].indexTitle = std::move(title);
+        }
 
     const std::shared_ptr<const ProcessIndex> processTable = processIndex(processSnapshotReader_());
     const ProcessView& processes = *processTable->view;
@@ -148,9 +214,10 @@ ProviderSnapshot CodexStatusProvider::scan(Date now) {
     std::vector<AgentSession> sessions;
     std::vector<RunEvidence> completions;
     int64_t staleCount = 0;
-    for (const auto& entry : merged) {
-        CandidateDecision decision =
-            decideCandidate(entry.get(), now, processes, entry.indexTitle ? &*entry.indexTitle : nullptr);
+    for (std::size_t i = 0; i < merged.size(); ++i) {
+        const MergedCandidate& entry = merged[i];
+        CandidateDecision decision = decideCandidate(entry.get(), now, processes,
+                                                     entry.indexTitle ? &*entry.indexTitle : nullptr, liveStatus[i]);
         switch (decision.kind) {
         case CandidateDecision::Kind::active:
             sessions.push_back(std::move(*decision.session));

@@ -280,8 +280,22 @@ private:
 
     // The files' states come from the scan's watched stats. `title`, when
     // given, replaces the candidate's title (a session-index name).
+    // `live`, when given, is the Codex daemon's active or idle status of the
+    // thread, in place of the candidate's own.
     CandidateDecision decideCandidate(const CodexCandidate& candidate, Date now, const ProcessView& processes,
-                                      const std::string* title = nullptr);
+                                      const std::string* title = nullptr,
+                                      const CodexOfficialThreadStatus* live = nullptr);
+    using StatusList = std::shared_ptr<const std::vector<CodexOfficialThreadStatus>>;
+    // Where a status list's daemon statuses (active or idle) stand, by thread
+    // id; the other statuses become candidates of their own.
+    struct LiveIndex {
+        std::unordered_map<std::string_view, std::size_t> live;
+        std::vector<std::size_t> others;
+    };
+    // The probe's statuses with a non-empty id, as one shared list.
+    StatusList officialStatusList(Date now);
+    // Built once per status list (the daemon's list is the same object while unchanged).
+    std::shared_ptr<const LiveIndex> liveIndex(const StatusList& statuses);
     // The presentable, cleaned name the index gives a thread, remembered per index object.
     std::optional<std::string> indexName(const std::shared_ptr<const SessionIndex>& index, const std::string& id);
     // A process table with the managed processes of its scan and their view:
@@ -318,6 +332,9 @@ private:
     std::shared_ptr<const ProcessIndex> processIndex_;
     ProcessSnapshotReader processSnapshotReader_;
     std::shared_ptr<CodexOfficialStatusProbe> officialStatusProbe_;
+    std::mutex liveIndexLock_;
+    StatusList liveIndexSource_;
+    std::shared_ptr<const LiveIndex> liveIndex_;
     // The stats of a scan: refreshed at its start, asked instead of the file system.
     WatchedFileStat fileStat_;
     std::mutex indexNamesLock_;

@@ -47,9 +47,10 @@ CodexOfficialThreadStatus liveStatus(std::string id, State state, CodexThreadWai
 TEST(CodexDaemonRules, TheDaemonsStatusDecides) {
     CodexHomeFixture fixture;
     CodexStatusProvider provider{fixture.config(), noProcesses(), std::make_shared<NoopCodexOfficialStatusProbe>()};
-    const std::string pendingCall = fixture.writeRollout("call.jsonl", {rollout::turnStarted(), rollout::functionCall("c1")}, now - 30);
-    const std::string pendingQuestion =
-        fixture.writeRollout("ask.jsonl", {rollout::turnStarted(), rollout::functionCall("c2", "request_user_input")}, now - 30);
+    const std::string pendingCall =
+        fixture.writeRollout("call.jsonl", {rollout::turnStarted(), rollout::functionCall("c1")}, now - 30);
+    const std::string pendingQuestion = fixture.writeRollout(
+        "ask.jsonl", {rollout::turnStarted(), rollout::functionCall("c2", "request_user_input")}, now - 30);
     struct Case {
         const char* what;
         CodexOfficialThreadStatus status;
@@ -71,10 +72,11 @@ TEST(CodexDaemonRules, TheDaemonsStatusDecides) {
          "official Codex app-server status: active", false},
         {"idle over a pending call", liveStatus("i", State::idle), pendingCall, frontEnd, Kind::inactive,
          "official Codex app-server status: idle", false},
-        {"an approval only the daemon and its updater remember", liveStatus("g", State::active, CodexThreadWait::approval),
-         pendingCall, daemonOnly, Kind::active, "rollout has pending tool call", false},
-        {"a question with no process table", liveStatus("g2", State::active, CodexThreadWait::userInput), pendingQuestion,
-         none, Kind::active, "rollout has pending tool call", true},
+        {"an approval only the daemon and its updater remember",
+         liveStatus("g", State::active, CodexThreadWait::approval), pendingCall, daemonOnly, Kind::active,
+         "rollout has pending tool call", false},
+        {"a question with no process table", liveStatus("g2", State::active, CodexThreadWait::userInput),
+         pendingQuestion, none, Kind::active, "rollout has pending tool call", true},
         {"a forgotten wait with nothing else to go by", liveStatus("g3", State::active, CodexThreadWait::approval),
          std::nullopt, daemonOnly, Kind::inactive, "", false},
         {"a system error", liveStatus("e", State::systemError), std::nullopt, none, Kind::active,
@@ -138,19 +140,23 @@ TEST(CodexDaemonRules, TheProviderFollowsTheDaemon) {
     TestCodexDaemon::Thread w{.id = "w", .type = "active", .flags = {"waitingOnApproval"}, .path = waiting};
     TestCodexDaemon::Thread d{.id = "d", .type = "idle", .path = done};
     TestCodexDaemon::Thread title{.id = "t", .type = "active", .ephemeral = true};
-    home.daemon->setThreads({w, d, title});
+    // A thread the databases do not know yet.
+    TestCodexDaemon::Thread fresh{.id = "n", .type = "active", .path = waiting, .name = "Brand new"};
+    home.daemon->setThreads({w, d, title, fresh});
 
     const auto sessionsOf = [](CodexStatusProvider& provider) {
         std::map<std::string, AgentSession> sessions;
-        for (const auto& session : provider.snapshot(currentDate()).activeSessions) sessions.emplace(session.id, session);
+        for (const auto& session : provider.snapshot(currentDate()).activeSessions)
+            sessions.emplace(session.id, session);
         return sessions;
     };
     const ProcessSnapshotReader running = [] { return ProcessSampleList(frontEnd); };
 
     {
         // Headless: one connection per scan.
-        CodexStatusProvider provider(fixture.config(), running,
-                                     std::make_shared<CodexDaemonStatusProbe>(home.options(CodexDaemonStatusProbe::Mode::once)));
+        CodexStatusProvider provider(
+            fixture.config(), running,
+            std::make_shared<CodexDaemonStatusProbe>(home.options(CodexDaemonStatusProbe::Mode::once)));
         auto sessions = sessionsOf(provider);
         ASSERT_TRUE(sessions.count("w"));
         EXPECT_TRUE(sessions.at("w").needsUserAttention);
@@ -158,6 +164,9 @@ TEST(CodexDaemonRules, TheProviderFollowsTheDaemon) {
         EXPECT_EQ(sessions.at("w").title, "Deploy");
         EXPECT_FALSE(sessions.count("d")) << "idle ends the turn over the rollout's pending call";
         EXPECT_FALSE(sessions.count("t")) << "an ephemeral thread is no session";
+        ASSERT_TRUE(sessions.count("n")) << "a thread only the daemon knows";
+        EXPECT_EQ(sessions.at("n").evidence, "official Codex app-server status: active");
+        EXPECT_EQ(sessions.at("n").title, "Brand new");
     }
     {
         // The tray: followed; a change arrives without a scan asking.
@@ -177,8 +186,9 @@ TEST(CodexDaemonRules, TheProviderFollowsTheDaemon) {
     {
         // Without a Codex to show the prompt, the wait counts for nothing: the rollout decides.
         home.daemon->changeStatus("w", "active", {"waitingOnApproval"});
-        CodexStatusProvider provider(fixture.config(), noProcesses(),
-                                     std::make_shared<CodexDaemonStatusProbe>(home.options(CodexDaemonStatusProbe::Mode::once)));
+        CodexStatusProvider provider(
+            fixture.config(), noProcesses(),
+            std::make_shared<CodexDaemonStatusProbe>(home.options(CodexDaemonStatusProbe::Mode::once)));
         auto sessions = sessionsOf(provider);
         ASSERT_TRUE(sessions.count("w"));
         EXPECT_FALSE(sessions.at("w").needsUserAttention);
