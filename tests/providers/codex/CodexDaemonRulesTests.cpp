@@ -180,6 +180,9 @@ TEST(CodexDaemonRules, TheProviderFollowsTheDaemon) {
             return sessions.count("w") && !sessions.at("w").needsUserAttention;
         })) << "the approval's end never reached the scan";
         EXPECT_EQ(sessionsOf(provider).at("w").evidence, "official Codex app-server status: active");
+        home.daemon->renameThread("w", "Ship it");
+        ASSERT_TRUE(eventually([&] { return sessionsOf(provider).at("w").title == "Ship it"; }))
+            << "the daemon's new name did not replace the database's title";
         home.daemon->changeStatus("w", "idle");
         ASSERT_TRUE(eventually([&] { return !sessionsOf(provider).count("w"); }));
     }
