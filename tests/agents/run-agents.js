@@ -243,20 +243,29 @@ cleanupSteps.push(() => {
     fs.rmSync(root, {recursive: true, force: true});
   }
 });
+const daemonFolder = `/tmp/codex-daemon-${process.getuid()}`;
+const daemonFolderWasThere = fs.existsSync(daemonFolder);
 cleanupSteps.push(() => {
   // The daemon's folder is shared by every CODEX_HOME of this user: only our
-  // own sockets go, and the folder only when nothing else is left in it.
+  // own sockets go (the daemon removes them itself when it ends in time), and
+  // the folder only when this run made it and nothing else is left in it. A
+  // daemon can still be starting when the agents end: look again until none
+  // of ours is left.
   const sockets = codexDaemonSockets();
-  killAndWait([...codexDaemonPids(), ...ourProcesses()], 'processes');
-  for (const socket of sockets) {
+  for (let round = 0; round < 3; ++round) {
+    const pids = [...new Set([...codexDaemonPids(), ...ourProcesses()])];
+    if (!pids.length) break;
+    killAndWait(pids, 'processes');
+    childProcess.execFileSync('sleep', ['0.3']);
+  }
+  for (const socket of [...sockets, ...codexDaemonSockets()]) {
     for (const file of [socket, `${socket}.lock`]) fs.rmSync(file, {force: true});
   }
-  const folder = `/tmp/codex-daemon-${process.getuid()}`;
-  if (sockets.some((s) => path.dirname(s) === folder)) {
+  if (!daemonFolderWasThere) {
     try {
-      fs.rmdirSync(folder);
+      fs.rmdirSync(daemonFolder);
     } catch {
-      // another Codex of this user still has its daemon there
+      // not made, or another Codex of this user has its daemon there now
     }
   }
 });
@@ -423,8 +432,69 @@ async function waitStubLog(what, pattern, bound = SCREEN_BOUND_MS) {
 
 // ---- brindleaf ------------------------------------------------------------------
 
-// One look: the sessions of `provider` and a word for their state.
+// The agent's own id of the session the rig drives: Claude Code's from its
+// session registry, Codex's from its rollout's name. Null before it exists.
+function agentSessionId(provider) {
+  try {
+    if (provider === 'Claude Code') {
+      const folder = path.join(home, '.claude', 'sessions');
+      for (const name of fs.readdirSync(folder).filter((n) => n.endsWith('.json'))) {
+        const record = readRegistry(path.join(folder, name));
+        if (record && record.sessionId) return record.sessionId;
+      }
+    } else {
+      const rollouts = [];
+      const walk = (dir) => {
+        for (const entry of fs.readdirSync(dir, {withFileTypes: true})) {
+          const full = path.join(dir, entry.name);
+          if (entry.isDirectory()) walk(full);
+          else if (/^rollout-.*\.jsonl$/.test(entry.name)) rollouts.push(full);
+        }
+      };
+      walk(path.join(codexHome, 'sessions'));
+      const newest = rollouts.sort((a, b) => fs.statSync(a).mtimeMs - fs.statSync(b).mtimeMs).pop();
+      if (newest) return path.basename(newest, '.jsonl').slice(-36);
+    }
+  } catch {
+    // not there yet
+  }
+  return null;
+}
+
+function readRegistry(file) {
+  try {
+    return JSON.parse(fs.readFileSync(file, 'utf8'));
+  } catch {
+    return null; // gone, or caught mid-write
+  }
+}
+
+// What Claude Code's own registry says now, for the log beside brindleaf's.
+let lastRegistryText = null;
+function sayRegistry() {
+  let text = 'no session file';
+  try {
+    const folder = path.join(home, '.claude', 'sessions');
+    const names = fs.readdirSync(folder).filter((n) => n.endsWith('.json'));
+    if (names.length) {
+      text = names.map((n) => {
+        const r = readRegistry(path.join(folder, n));
+        if (!r) return `${n}: unreadable`;
+        return `${n}: ${r.status === undefined ? 'no status' : r.status}${r.waitingFor ? ` (${r.waitingFor})` : ''}`;
+      }).join('; ');
+    }
+  } catch {
+    // no folder yet
+  }
+  if (text !== lastRegistryText) say(`Claude Code's registry: ${text}`);
+  lastRegistryText = text;
+}
+
+// One look: the state brindleaf gives the session the rig drives (all of
+// `provider`'s sessions while its id is not known yet).
 function look(provider) {
+  if (provider === 'Claude Code') sayRegistry();
+  const id = agentSessionId(provider);
   const started = Date.now();
   const run = childProcess.spawnSync(brindleaf, ['--dump-status-json'], {encoding: 'utf8', env: brindleafEnv,
                                                                          timeout: 10000});
@@ -438,12 +508,13 @@ function look(provider) {
   } catch (e) {
     return {started, at, state: 'error', text: `unparsable output: ${e.message}`};
   }
-  const sessions = (status.sessions || []).filter((s) => s.provider === provider);
-  const state = sessions.some((s) => s.needsUserAttention) ? 'waiting' : sessions.length ? 'working' : 'idle';
-  const text = sessions.length
-      ? sessions.map((s) => `${s.shortID} ${s.needsUserAttention ? 'waiting' : 'working'}, evidence "${s.evidence}"`)
-            .join('; ')
-      : 'no active session';
+  const all = (status.sessions || []).filter((s) => s.provider === provider);
+  const ours = id ? all.filter((s) => s.id === id) : all;
+  const others = all.filter((s) => !ours.includes(s));
+  const state = ours.some((s) => s.needsUserAttention) ? 'waiting' : ours.length ? 'working' : 'idle';
+  const describe = (s) => `${s.shortID} ${s.needsUserAttention ? 'waiting' : 'working'}, evidence "${s.evidence}"`;
+  let text = ours.length ? ours.map(describe).join('; ') : 'no active session';
+  if (others.length) text += ` (and sessions not driven here: ${others.map(describe).join('; ')})`;
   return {started, at, state, text};
 }
 
@@ -616,6 +687,14 @@ async function main() {
   }
   const failed = results.filter((r) => !r.ok);
   console.log('');
+  if (failed.length) {
+    try {
+      const log = fs.readFileSync(path.join(root, 'stub.log'), 'utf8').trim().split('\n');
+      console.log(`the model stub's last requests:\n${indent(log.slice(-12).join('\n'))}\n`);
+    } catch {
+      // the stub never wrote
+    }
+  }
   for (const r of failed) console.log(`failed: ${r.name}: ${r.detail}`);
   console.log(`${results.length - failed.length} passed, ${failed.length} failed`);
   return failed.length ? 1 : 0;
