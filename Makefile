@@ -83,7 +83,7 @@ fuzz: deps
 # The real Claude Code and Codex, at these versions, installed from npm into
 # AGENTS_DIR (once; a second run reuses them), driven in a private tmux against
 # the loopback model stub of tests/agents while `brindleaf --dump-status-json`
-# is polled; not part of `make test` (about two minutes, needs npm once).
+# is polled; not part of `make test` (about a minute, needs npm once).
 AGENTS_DIR ?= build/agents
 CLAUDE_CODE_VERSION ?= 2.1.341
 CODEX_VERSION ?= 0.171.0

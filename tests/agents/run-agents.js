@@ -17,9 +17,10 @@
 //
 // Everything lives in one temporary folder (HOME, XDG folders, CODEX_HOME, the
 // tmux socket, the projects); on any exit the agents, the Codex daemon and its
-// updater (which outlive Codex), their sockets in /tmp/codex-daemon-UID, the
-// tmux server and the stub are ended. Not part of `make test`: it takes about
-// two minutes and needs the npm registry once.
+// updater (which outlive Codex), their sockets in /tmp/codex-daemon-UID,
+// Claude Code's task folder in /tmp/claude-UID, the tmux server and the stub
+// are ended or removed. Not part of `make test`: it takes about a minute and
+// needs the npm registry once.
 //
 // Usage: run-agents.js --agents=DIR --brindleaf=PATH
 //                      [--claude-version=V] [--codex-version=V] [--keep]
@@ -224,6 +225,8 @@ function killAndWait(pids, what) {
   if (stuck.length) console.log(`cleanup: ${what} ${stuck.join(' ')} did not end`);
 }
 
+// The steps run last pushed first: the stub, the tmux server, every process
+// left, then their folders.
 function cleanup() {
   if (cleanedUp) return;
   cleanedUp = true;
@@ -241,6 +244,21 @@ cleanupSteps.push(() => {
     console.log(`kept ${root}`);
   } else {
     fs.rmSync(root, {recursive: true, force: true});
+  }
+});
+// Claude Code keeps its tasks' output in /tmp/claude-UID/<project key>/
+// (where brindleaf looks for it too): our project's folder goes, and the
+// shared folder when this run made it.
+const claudeTasks = `/tmp/claude-${process.getuid()}`;
+const claudeTasksWasThere = fs.existsSync(claudeTasks);
+cleanupSteps.push(() => {
+  fs.rmSync(path.join(claudeTasks, claudeProject.replace(/[^A-Za-z0-9]/g, '-')), {recursive: true, force: true});
+  if (!claudeTasksWasThere) {
+    try {
+      fs.rmdirSync(claudeTasks);
+    } catch {
+      // not made, or in use by another Claude Code of this user
+    }
   }
 });
 const daemonFolder = `/tmp/codex-daemon-${process.getuid()}`;
