@@ -6,7 +6,6 @@
 //
 //   brindleaf-bash      Claude: a Bash call that needs the user's permission
 //   brindleaf-question  Claude: AskUserQuestion; Codex: request_user_input
-//   brindleaf-approve   Codex: a command the approval policy asks about
 //   brindleaf-escalate  Codex: an escalated `sleep 1` (the user allows it for
 //                       good), then an escalated `sleep 15` the rule allows
 //   anything else       a plain final answer
@@ -191,10 +190,6 @@ function codexStep(body) {
   const tools = (body.tools || []).filter((t) => t.type === 'function' || t.name);
   const {prompt, results} = codexScriptPosition(body.input || []);
   if (!tools.length) return {text: 'Stub reply.'};
-  if (prompt.includes('brindleaf-approve') && results === 0) {
-    const call = shellCall(tools, ['bash', '-c', 'mkdir -p stub-made && date > stub-made/when'], false);
-    if (call) return call;
-  }
   if (prompt.includes('brindleaf-escalate') && results < 2) {
     const call = shellCall(tools, ['sleep', results === 0 ? '1' : '15'], true);
     if (call) return call;
