@@ -1,14 +1,14 @@
 # Two entry points: `make run` and `make test`. `make bench` runs the benchmarks,
 # `make gallery` renders every surface to PNG files, `make fuzz` fuzzes every
-# parser for FUZZ_SECONDS each, `make format` formats the files changed since
-# main's last commit.
+# parser for FUZZ_SECONDS each, `make test-agents` checks the status against the
+# real agents, `make format` formats the files changed since main's last commit.
 JOBS ?= $(shell nproc)
 BUILD ?= build/release
 ASAN_BUILD ?= build/asan
 CMAKE_COMMON = -G Ninja -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
 
 # `make package` builds the Debian package (build/release/brindleaf_<version>_<arch>.deb).
-.PHONY: deps configure build run package test test-release test-asan bench bench-tray gallery fuzz format clean
+.PHONY: deps configure build run package test test-release test-asan test-agents bench bench-tray gallery fuzz format clean
 
 # In the release build every test runs three times in a row (a flaky test
 # shows up here), under ASan and UBSan once; the tests that need a real X
@@ -79,6 +79,19 @@ fuzz: deps
 	@CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Debug -DBRINDLEAF_FUZZ=ON > /dev/null
 	@cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzzers
 	tools/run-fuzzers.sh $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZERS)
+
+# The real Claude Code and Codex, at these versions, installed from npm into
+# AGENTS_DIR (once; a second run reuses them), driven in a private tmux against
+# the loopback model stub of tests/agents while `brindleaf --dump-status-json`
+# is polled; not part of `make test` (about a minute, needs npm once).
+AGENTS_DIR ?= build/agents
+CLAUDE_CODE_VERSION ?= 2.1.341
+CODEX_VERSION ?= 0.171.0
+test-agents: configure
+	@bash tools/install-deps.sh --agents
+	@cmake --build $(BUILD) -j $(JOBS) --target brindleaf
+	node tests/agents/run-agents.js --agents=$(AGENTS_DIR) --brindleaf=$(BUILD)/app/brindleaf \
+		--claude-version=$(CLAUDE_CODE_VERSION) --codex-version=$(CODEX_VERSION) $(AGENTS_ARGS)
 
 format:
 	@git diff --name-only --diff-filter=AM HEAD -- '*.cpp' '*.hpp' | xargs -r clang-format -i

@@ -1,11 +1,17 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, only those missing.
 # With --fuzz: what `make fuzz` needs beyond them (clang and its runtime
-# libraries: libFuzzer, sanitizers).
+# libraries: libFuzzer, sanitizers). With --agents: what `make test-agents`
+# needs (tmux; Node.js and npm unless a node is already there).
 set -euo pipefail
 
 if [ "${1:-}" = "--fuzz" ]; then
   packages=(clang libclang-rt-dev)
+elif [ "${1:-}" = "--agents" ]; then
+  packages=(tmux)
+  if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
+    packages+=(nodejs npm)
+  fi
 else
   packages=(
     cmake ninja-build g++ make pkg-config
