@@ -396,18 +396,20 @@ TEST_F(ClaudeLiveStatus, TheTraysProviderAndAOneShotOneAgreeAsTheFilesChange) {
         Transcript (*transcript)(const std::string&, Date);
         std::optional<std::string> status;
         std::optional<std::string> waitingFor;
+        std::optional<bool> needsUser; // absent: no row
     };
     const std::vector<Step> steps = {
-        {nullptr, std::nullopt, std::nullopt},         // started, no transcript
-        {nullptr, "waiting", "dialog open"},           // a dialog at first start
-        {openTurn, "busy", std::nullopt},              // the first prompt
-        {pendingTool, "waiting", "permission prompt"}, // a Bash call to approve
-        {pendingTool, "busy", std::nullopt},           // approved
-        {endedTurn, "idle", std::nullopt},             // done
-        {pendingQuestion, "waiting", "input needed"},  // a question
-        {pendingQuestion, "idle", std::nullopt},       // Esc
+        {nullptr, std::nullopt, std::nullopt, std::nullopt},   // started, no transcript
+        {nullptr, "waiting", "dialog open", true},             // a dialog at first start
+        {openTurn, "busy", std::nullopt, false},               // the first prompt
+        {pendingTool, "waiting", "permission prompt", true},   // a Bash call to approve
+        {pendingTool, "busy", std::nullopt, false},            // approved
+        {endedTurn, "idle", std::nullopt, std::nullopt},       // done
+        {pendingQuestion, "waiting", "input needed", true},    // a question
+        {pendingQuestion, "idle", std::nullopt, std::nullopt}, // Esc
     };
     // The cached samples include the engine once a refresh has run.
+    ProcessResourceSampler::testing::reset(); // a list cached by an earlier test would lack the engine
     ProcessResourceSampler::cachedSampleList(10);
     ASSERT_TRUE(ProcessResourceSampler::testing::waitForCacheRefresh(60)) << "the process cache never refreshed";
     Date at = now - 100;
@@ -418,7 +420,11 @@ TEST_F(ClaudeLiveStatus, TheTraysProviderAndAOneShotOneAgreeAsTheFilesChange) {
         const auto fromTray = tray.snapshot(now);
         ClaudeStatusProvider oneShot(home.config(0), ProcessResourceSampler::freshReader());
         const auto fromOneShot = oneShot.snapshot(now);
-        ASSERT_EQ(fromTray.activeSessions.size(), fromOneShot.activeSessions.size()) << i;
+        ASSERT_EQ(fromTray.activeSessions.size(), steps[i].needsUser ? 1u : 0u) << i;
+        ASSERT_EQ(fromOneShot.activeSessions.size(), fromTray.activeSessions.size()) << i;
+        if (steps[i].needsUser) {
+            EXPECT_EQ(fromTray.activeSessions[0].needsUserAttention, *steps[i].needsUser) << i;
+        }
         for (size_t row = 0; row < fromTray.activeSessions.size(); ++row) {
             const AgentSession& a = fromTray.activeSessions[row];
             const AgentSession& b = fromOneShot.activeSessions[row];
@@ -428,6 +434,7 @@ TEST_F(ClaudeLiveStatus, TheTraysProviderAndAOneShotOneAgreeAsTheFilesChange) {
             EXPECT_EQ(a.title, b.title) << i;
             EXPECT_EQ(a.rolloutPath, b.rolloutPath) << i;
             EXPECT_EQ(a.lastActivityAt, b.lastActivityAt) << i;
+            EXPECT_EQ(a.resourceUsage.has_value(), b.resourceUsage.has_value()) << i;
         }
         EXPECT_EQ(fromTray.state, fromOneShot.state) << i;
         EXPECT_EQ(fromTray.ignoredStaleSessions, fromOneShot.ignoredStaleSessions) << i;
