@@ -122,8 +122,10 @@ bool changeNeedsRebuild(const std::string& path, const std::string& projectsFold
            path[projectsFolder.size()] == '/';
 }
 
-std::vector<std::string> sessionActivityPaths(const AgentStatusSnapshot& snapshot) {
-    std::vector<std::string> paths;
+std::string claudeSessionRegistryFolder(const std::string& home) { return home + "/.claude/sessions"; }
+
+std::vector<std::string> sessionActivityPaths(const AgentStatusSnapshot& snapshot, const std::string& home) {
+    std::vector<std::string> paths{claudeSessionRegistryFolder(home)};
     for (const auto& session : snapshot.activeSessions)
         if (session.rolloutPath && session.rolloutPath->starts_with("/")) paths.push_back(*session.rolloutPath);
     return distinctSorted(std::move(paths));

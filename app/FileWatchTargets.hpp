@@ -46,8 +46,13 @@ std::vector<std::string> fileChangePaths(const std::string& home, const CodexRun
 // projects folder itself, or anything below it that is not a transcript.
 bool changeNeedsRebuild(const std::string& path, const std::string& projectsFolder);
 
-// The shown sessions' rollout paths that are absolute, distinct and sorted.
-std::vector<std::string> sessionActivityPaths(const AgentStatusSnapshot& snapshot);
+// The Claude Code engines' session registry folder: each engine rewrites its
+// file there when it starts or ends a turn or waits for the user.
+std::string claudeSessionRegistryFolder(const std::string& home);
+
+// The shown sessions' rollout paths that are absolute, and the session
+// registry folder of the user whose home is `home`; distinct and sorted.
+std::vector<std::string> sessionActivityPaths(const AgentStatusSnapshot& snapshot, const std::string& home);
 
 } // namespace FileWatchTargets
 

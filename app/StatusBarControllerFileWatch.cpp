@@ -100,7 +100,8 @@ void StatusBarController::runtimeLogChanged(const std::string& path) {
 }
 
 void StatusBarController::updateSessionActivityWatchers(const AgentStatusSnapshot& snapshot) {
-    auto paths = FileWatchTargets::sessionActivityPaths(snapshot);
+    // A change of a registry file is reported as the file's own path.
+    auto paths = FileWatchTargets::sessionActivityPaths(snapshot, deps_.home);
     if (paths == watchedSessionActivityPaths_) return;
     watchedSessionActivityPaths_ = paths;
     deps_.sessionActivityFileWatcher->watch(std::move(paths),

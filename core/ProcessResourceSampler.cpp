@@ -91,6 +91,9 @@ public:
     std::optional<std::string> workingDirectory(int64_t pid) override {
         return watched(pid, Read::cwd, [&] { return table_.workingDirectory(pid); });
     }
+    std::optional<uint64_t> startTicks(int64_t pid) override {
+        return watched(pid, Read::status, [&] { return table_.startTicks(pid); });
+    }
 
 private:
     template <typename ReadFunction>
@@ -335,6 +338,8 @@ std::optional<std::string> commandLine(int64_t pid) { return commandLineOf(*curr
 std::string processName(int64_t pid) { return processNameOf(*currentTable(), pid); }
 
 std::optional<std::string> workingDirectory(int64_t pid) { return workingDirectoryOf(*currentTable(), pid); }
+
+std::optional<uint64_t> startTicks(int64_t pid) { return currentTable()->startTicks(pid); }
 
 std::optional<ProcessResourceSample> sample(int64_t pid, double at, CpuBaselines& newBaselines) {
     return sampleWith(*currentTable(), *currentBaselines(), pid, at, newBaselines);

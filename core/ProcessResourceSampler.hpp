@@ -88,6 +88,9 @@ std::optional<std::string> commandLineFromArguments(std::string_view area);
 std::optional<std::string> commandLine(int64_t pid);
 std::string processName(int64_t pid);
 std::optional<std::string> workingDirectory(int64_t pid);
+// Read afresh, never from the cached snapshot: the process's start time in
+// clock ticks after boot; absent when it is gone.
+std::optional<uint64_t> startTicks(int64_t pid);
 
 // Absent when `roots` is empty, else ProcessTree(samples).resourceUsage(roots).
 std::optional<SessionResourceUsage> resourceUsage(const std::set<int64_t>& roots,

@@ -6,7 +6,8 @@ namespace brindleaf {
 
 void FakeProcessTable::set(Process process) {
     std::lock_guard<std::mutex> guard(lock_);
-    auto it = std::find_if(processes_.begin(), processes_.end(), [&](const Process& p) { return p.pid == process.pid; });
+    auto it =
+        std::find_if(processes_.begin(), processes_.end(), [&](const Process& p) { return p.pid == process.pid; });
     if (it != processes_.end())
         *it = std::move(process);
     else
@@ -77,6 +78,11 @@ std::optional<std::string> FakeProcessTable::shortName(int64_t pid) {
 std::optional<std::string> FakeProcessTable::workingDirectory(int64_t pid) {
     auto p = find(pid);
     return p ? p->workingDirectory : std::nullopt;
+}
+
+std::optional<uint64_t> FakeProcessTable::startTicks(int64_t pid) {
+    auto p = find(pid);
+    return p && p->statusReadable ? p->startTicks : std::nullopt;
 }
 
 int FakeProcessTable::listingCount() const {

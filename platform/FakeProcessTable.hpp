@@ -23,6 +23,7 @@ public:
         std::optional<std::string> shortName{};
         std::optional<std::string> workingDirectory{};
         bool statusReadable = true;
+        std::optional<uint64_t> startTicks{};
     };
 
     // Adds or replaces a process (a replaced one keeps its place in the listing).
@@ -41,6 +42,7 @@ public:
     std::optional<std::string> argumentArea(int64_t pid) override;
     std::optional<std::string> shortName(int64_t pid) override;
     std::optional<std::string> workingDirectory(int64_t pid) override;
+    std::optional<uint64_t> startTicks(int64_t pid) override;
 
     int listingCount() const;
 

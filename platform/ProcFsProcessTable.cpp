@@ -124,6 +124,32 @@ std::optional<ProcessTable::Status> ProcFsProcessTable::parseStat(std::string_vi
     return status;
 }
 
+std::optional<uint64_t> ProcFsProcessTable::parseStartTicks(std::string_view contents) {
+    const std::size_t close = contents.rfind(')');
+    if (close == std::string_view::npos) return std::nullopt;
+    std::string_view rest = contents.substr(close + 1);
+    // Fields are counted from 3, the first after the name.
+    int field = 2;
+    std::size_t i = 0;
+    while (true) {
+        while (i < rest.size() && rest[i] == ' ') ++i;
+        if (i >= rest.size() || rest[i] == '\n') return std::nullopt;
+        const std::size_t start = i;
+        while (i < rest.size() && rest[i] != ' ' && rest[i] != '\n') ++i;
+        if (++field < 22) continue;
+        uint64_t ticks = 0;
+        auto [ptr, ec] = std::from_chars(rest.data() + start, rest.data() + i, ticks);
+        if (ec != std::errc() || ptr != rest.data() + i) return std::nullopt;
+        return ticks;
+    }
+}
+
+std::optional<uint64_t> ProcFsProcessTable::startTicks(int64_t pid) {
+    ProcPath path(root_, pid, "stat");
+    if (!readWhole(path.c_str(), scratch)) return std::nullopt;
+    return parseStartTicks(scratch);
+}
+
 std::optional<ProcessTable::Status> ProcFsProcessTable::status(int64_t pid) {
     ProcPath path(root_, pid, "stat");
     if (!readWhole(path.c_str(), scratch)) return std::nullopt;

@@ -42,6 +42,11 @@ public:
     // The current working directory (readlink of /proc/PID/cwd); absent when unreadable.
     virtual std::optional<std::string> workingDirectory(int64_t pid) = 0;
 
+    // When the process started, in clock ticks after boot (field 22 of
+    // /proc/PID/stat); with the pid it tells one process from a later one that
+    // got the same id. Absent when the process is gone or unreadable.
+    virtual std::optional<uint64_t> startTicks(int64_t pid) = 0;
+
     // The machine's table (/proc), shared.
     static std::shared_ptr<ProcessTable> system();
 };

@@ -6,8 +6,8 @@
 #include "core/TextUtils.hpp"
 
 #include <fcntl.h>
-#include <unistd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -57,7 +57,16 @@ std::string ClaudeStatusProvider::activityDetail(const ClaudeTranscriptState& st
     return wakeup ? "Claude loop sleeping until scheduled wakeup" : "Claude working on a background task";
 }
 
+std::string ClaudeStatusProvider::waitingDetail(const std::optional<std::string>& waitingFor) {
+    if (waitingFor == "permission prompt") return "Claude Code waits for a permission prompt";
+    if (waitingFor == "input needed") return "Claude Code waits for your answer";
+    if (waitingFor == "dialog open") return "Claude Code shows a dialog";
+    return "Claude Code waits for you";
+}
+
 namespace {
+
+using LiveStatus = ClaudeSessionRegistryEntry::Status;
 
 // No sessions: none to read, or (with an error) a projects folder that could not be read.
 ProviderSnapshot emptySnapshot(Date now, std::vector<std::string> errors) {
@@ -80,7 +89,7 @@ ProviderSnapshot ClaudeStatusProvider::scan(Date now) {
     if (watched_.info(projectsPath) && watched_.entries(projectsPath)) return scanProjects(projectsPath, now);
     struct stat projectsStat;
     if (::stat(projectsPath.c_str(), &projectsStat) != 0) {
-        if (errno == ENOENT || errno == ENOTDIR) return emptySnapshot(now, {});
+        if (errno == ENOENT || errno == ENOTDIR) return scanWithoutProjects(now);
         return emptySnapshot(now, {"Claude Code projects folder unreadable: " + std::string(std::strerror(errno))});
     }
     if (const int folder = ::open(projectsPath.c_str(), O_RDONLY | O_NONBLOCK | O_DIRECTORY | O_CLOEXEC); folder >= 0) {
@@ -91,12 +100,51 @@ ProviderSnapshot ClaudeStatusProvider::scan(Date now) {
     return scanProjects(projectsPath, now);
 }
 
+// A working or waiting engine whose session has no transcript yet (a dialog
+// at its first start, say) still has a row, from its registry file.
+void ClaudeStatusProvider::appendRegistryRows(const CheckedRegistry& registry,
+                                              const std::set<std::string>& sessionsWithMainTranscript,
+                                              const EngineLivenessIndex& index, std::vector<AgentSession>& rows) {
+    for (const auto& [sessionID, entry] : registry.live) {
+        if (entry.status == LiveStatus::idle || sessionsWithMainTranscript.count(sessionID)) continue;
+        const bool waiting = entry.status == LiveStatus::waiting;
+        EngineKey key;
+        if (entry.cwd) key.transcriptCwd = EngineLivenessIndex::projectKey(*entry.cwd);
+        rows.push_back(AgentSession({
+            .id = sessionID,
+            .provider = std::string(providerName),
+            .threadSource = "registry",
+            .title = entry.name ? firstLineTruncated(80, *entry.name) : "Claude Code session",
+            .cwd = entry.cwd.value_or(""),
+            .lastActivityAt = entry.statusUpdatedAt ? entry.statusUpdatedAt : entry.updatedAt,
+            .evidence = waiting ? waitingDetail(entry.waitingFor) : "Claude is working",
+            .needsUserAttention = waiting,
+            .resourceUsage = index.engineResourceUsage(sessionID, key),
+        }));
+    }
+}
+
+// No projects folder (a first start, say): only the registry can tell of a session.
+ProviderSnapshot ClaudeStatusProvider::scanWithoutProjects(Date now) {
+    const CheckedRegistry registry = checkedRegistry(*registryEntries(config_.claudeHome + "/sessions"));
+    const bool anyShown = std::any_of(registry.live.begin(), registry.live.end(),
+                                      [](const auto& item) { return item.second.status != LiveStatus::idle; });
+    if (!anyShown) return emptySnapshot(now, {});
+    const std::shared_ptr<const EngineLivenessIndex> index = engineIndexFor(processSnapshotReader_(), registry.pids);
+    std::vector<AgentSession> rows;
+    appendRegistryRows(registry, {}, *index, rows);
+    sortSessionsNewestFirst(rows);
+    std::optional<std::string> statusEvidence = rows.front().evidence;
+    return ProviderSnapshot::make(std::string(providerName), std::nullopt, std::move(statusEvidence), std::move(rows),
+                                  0, now, {});
+}
+
 ProviderSnapshot ClaudeStatusProvider::scanProjects(const std::string& projectsPath, Date now) {
     // 2.-6. Listing, processes, registry, liveness, analysis.
     const std::shared_ptr<const TranscriptList> files = listedTranscripts(projectsPath);
     const ProcessSampleList samples = processSnapshotReader_();
-    const std::shared_ptr<const Registry> registry = sessionRegistry(config_.claudeHome + "/sessions");
-    const std::shared_ptr<const EngineLivenessIndex> indexPointer = engineIndexFor(samples, registry);
+    const CheckedRegistry registry = checkedRegistry(*registryEntries(config_.claudeHome + "/sessions"));
+    const std::shared_ptr<const EngineLivenessIndex> indexPointer = engineIndexFor(samples, registry.pids);
     const EngineLivenessIndex& index = *indexPointer;
     const std::shared_ptr<const ScanItems> itemsPointer = analyzedItems(files);
     const ScanItems& items = *itemsPointer;
@@ -131,10 +179,39 @@ ProviderSnapshot ClaudeStatusProvider::scanProjects(const std::string& projectsP
     // 13. Decisions.
     std::vector<AgentSession> rows;
     int64_t staleCount = 0;
+    std::set<std::string> sessionsWithMainTranscript;
     for (size_t i = 0; i < items.size(); ++i) {
         const AnalyzedTranscript& transcript = items[i]->analyzed;
-        const ClaudeTranscriptState& state = transcript.state;
         const std::string& sessionID = items[i]->sessionID;
+        const bool isSubagent = items[i]->isSubagent;
+        if (!isSubagent) sessionsWithMainTranscript.insert(sessionID);
+        // What the session's running engine says it does, when it says so.
+        std::optional<LiveStatus> live;
+        const ClaudeSessionRegistryEntry* liveEntry = nullptr;
+        if (auto it = registry.live.find(sessionID); it != registry.live.end()) {
+            liveEntry = &it->second;
+            live = liveEntry->status;
+        }
+        // While the engine waits for the user, the session's row says so; a
+        // sub-agent's transcript (the same session id) must not stand in for it.
+        if (live == LiveStatus::waiting && isSubagent) continue;
+        // A turn the engine has ended leaves nothing of it pending; a working
+        // engine has no choice pending before the user.
+        std::optional<ClaudeTranscriptState> adjusted;
+        if (live == LiveStatus::idle) {
+            adjusted = transcript.state;
+            adjusted->hasPendingToolUse = false;
+            adjusted->hasOpenTurn = false;
+            adjusted->hasPendingUserChoice = false;
+            adjusted->pendingSubagents.clear();
+            adjusted->endsWithSidechainActivity = false;
+            adjusted->sidechainHasPendingToolUse = false;
+            adjusted->sidechainHasOpenTurn = false;
+        } else if (live == LiveStatus::busy && transcript.state.hasPendingUserChoice) {
+            adjusted = transcript.state;
+            adjusted->hasPendingUserChoice = false;
+        }
+        const ClaudeTranscriptState& state = adjusted ? *adjusted : transcript.state;
         // A wakeup scheduled in a transcript dated in the future says nothing about now.
         const bool wakeup = state.scheduledWakeupAt &&
                             now <= *state.scheduledWakeupAt + config_.stalePendingToolWindow &&
@@ -150,51 +227,62 @@ ProviderSnapshot ClaudeStatusProvider::scanProjects(const std::string& projectsP
             }
         }
 
-        if (state.isBlockedByApiError) continue;
-        const bool isClaimed = claimed[i] != 0;
-        const double idle = activityAge(now, transcript.lastActivity);
         std::string evidence;
         bool needsUser = false;
-
-        if (wakeup || background || state.hasPendingUserChoice) {
-            const std::optional<bool> gone = index.engineGoneVerdict(state.sessionID, transcript.engineKey, isClaimed);
-            bool show;
-            if (!gone) {
-                show = wakeup || background || idle <= config_.stalePendingToolWindow;
-            } else if (!*gone) {
-                show = true;
-            } else {
-                show = index.hasEngineInCandidateCwd(transcript.engineKey);
-            }
-            if (!show) {
-                ++staleCount;
-                continue;
-            }
-            evidence = activityDetail(state, wakeup, background);
-            needsUser = state.hasPendingUserChoice;
-        } else {
-            const bool recent = idle <= config_.recentActivityWindow &&
-                                (state.endsWithSidechainActivity || state.hasOpenTurn || state.hasPendingToolUse ||
-                                 !state.lastConversationRole);
-            bool sidechain;
-            if (items[i]->isSubagent) {
-                sidechain = (state.sidechainHasPendingToolUse || state.sidechainHasOpenTurn) &&
-                            !(mainTranscript && mainTranscript->lastActivity > transcript.lastActivity);
-            } else {
-                sidechain = state.endsWithSidechainActivity && state.sidechainHasPendingToolUse;
-            }
-            if (!state.hasPendingToolUse && !state.hasOpenTurn && !recent && !sidechain) continue; // done
-            const std::optional<bool> gone = index.engineGoneVerdict(state.sessionID, transcript.engineKey, isClaimed);
-            if (gone == std::optional<bool>(true) && !index.hasEngineInCandidateCwd(transcript.engineKey) && !recent &&
-                !(mainTranscript && index.hasEngineInCandidateCwd(mainTranscript->engineKey))) {
-                ++staleCount;
-                continue;
-            }
-            if (idle > config_.stalePendingToolWindow) {
-                ++staleCount;
-                continue;
-            }
+        bool withSubagents = true;
+        if (live == LiveStatus::waiting) {
+            evidence = waitingDetail(liveEntry->waitingFor);
+            needsUser = true;
+            // Its sub-agents wait with it; shown as running they would make the session look at work.
+            withSubagents = false;
+        } else if (live == LiveStatus::busy && !isSubagent) {
             evidence = activityDetail(state, false, false);
+        } else {
+            if (state.isBlockedByApiError) continue;
+            const bool isClaimed = claimed[i] != 0;
+            const double idle = activityAge(now, transcript.lastActivity);
+            if (wakeup || background || state.hasPendingUserChoice) {
+                const std::optional<bool> gone =
+                    index.engineGoneVerdict(state.sessionID, transcript.engineKey, isClaimed);
+                bool show;
+                if (!gone) {
+                    show = wakeup || background || idle <= config_.stalePendingToolWindow;
+                } else if (!*gone) {
+                    show = true;
+                } else {
+                    show = index.hasEngineInCandidateCwd(transcript.engineKey);
+                }
+                if (!show) {
+                    ++staleCount;
+                    continue;
+                }
+                evidence = activityDetail(state, wakeup, background);
+                needsUser = state.hasPendingUserChoice;
+            } else {
+                const bool recent = live != LiveStatus::idle && idle <= config_.recentActivityWindow &&
+                                    (state.endsWithSidechainActivity || state.hasOpenTurn || state.hasPendingToolUse ||
+                                     !state.lastConversationRole);
+                bool sidechain;
+                if (isSubagent) {
+                    sidechain = (state.sidechainHasPendingToolUse || state.sidechainHasOpenTurn) &&
+                                !(mainTranscript && mainTranscript->lastActivity > transcript.lastActivity);
+                } else {
+                    sidechain = state.endsWithSidechainActivity && state.sidechainHasPendingToolUse;
+                }
+                if (!state.hasPendingToolUse && !state.hasOpenTurn && !recent && !sidechain) continue; // done
+                const std::optional<bool> gone =
+                    index.engineGoneVerdict(state.sessionID, transcript.engineKey, isClaimed);
+                if (gone == std::optional<bool>(true) && !index.hasEngineInCandidateCwd(transcript.engineKey) &&
+                    !recent && !(mainTranscript && index.hasEngineInCandidateCwd(mainTranscript->engineKey))) {
+                    ++staleCount;
+                    continue;
+                }
+                if (idle > config_.stalePendingToolWindow) {
+                    ++staleCount;
+                    continue;
+                }
+                evidence = activityDetail(state, false, false);
+            }
         }
 
         std::optional<std::string> title;
@@ -220,6 +308,7 @@ ProviderSnapshot ClaudeStatusProvider::scanProjects(const std::string& projectsP
             .runtimeProfile = profile,
             .backgroundTaskSummary = state.backgroundTaskSummary,
         }));
+        if (!withSubagents) continue;
         for (const ClaudeSubagent& subagent : state.pendingSubagents) {
             std::optional<SessionRuntimeProfile> subagentProfile = subagent.runtimeProfile;
             if (auto it = subagentProfiles.find(subagent.toolUseID); it != subagentProfiles.end()) {
@@ -242,6 +331,8 @@ ProviderSnapshot ClaudeStatusProvider::scanProjects(const std::string& projectsP
         }
     }
 
+    appendRegistryRows(registry, sessionsWithMainTranscript, index, rows);
+
     // 14. Latest first; for each id the first (latest) row survives.
     sortSessionsNewestFirst(rows);
     std::set<std::string> seen;
@@ -254,8 +345,8 @@ ProviderSnapshot ClaudeStatusProvider::scanProjects(const std::string& projectsP
     // 15. The snapshot.
     std::optional<std::string> statusEvidence;
     if (!unique.empty() && !unique.front().evidence.empty()) statusEvidence = unique.front().evidence;
-    return ProviderSnapshot::make(std::string(providerName), std::nullopt, std::move(statusEvidence),
-                                  std::move(unique), staleCount, now, {});
+    return ProviderSnapshot::make(std::string(providerName), std::nullopt, std::move(statusEvidence), std::move(unique),
+                                  staleCount, now, {});
 }
 
 } // namespace brindleaf

@@ -10,6 +10,7 @@
 #include "providers/claude/ClaudeEngineKey.hpp"
 #include "providers/claude/ClaudeEngineLivenessIndex.hpp"
 #include "providers/claude/ClaudeProviderConfig.hpp"
+#include "providers/claude/ClaudeSessionRegistryEntry.hpp"
 #include "providers/claude/ClaudeTranscriptAnalyzer.hpp"
 #include "providers/claude/ClaudeTranscriptFile.hpp"
 #include "providers/claude/ClaudeTranscriptState.hpp"
@@ -68,6 +69,9 @@ public:
 
     // The evidence sentence of a shown session.
     static std::string activityDetail(const ClaudeTranscriptState& state, bool wakeup, bool background);
+    // The evidence sentence of a session whose engine says it waits for the
+    // user, by what it waits for.
+    static std::string waitingDetail(const std::optional<std::string>& waitingFor);
 
     // Listing and analysis.
     std::vector<ClaudeTranscriptFile> listTranscripts(const std::string& projectsPath);
@@ -100,7 +104,8 @@ public:
     static std::vector<ClaudeTranscriptFile> walkTranscriptFiles(const std::string& root, FolderListings* previous,
                                                                  FolderListings* next);
 
-    // The engines' session registry: process id -> session id.
+    // The engines' session registry: process id -> session id, without the
+    // files whose pid another process has taken since.
     std::map<int64_t, std::string> readSessionPIDs(const std::string& folder);
 
     // Background tasks.
@@ -160,15 +165,23 @@ private:
         ProjectFoldersState folders;
         std::shared_ptr<const TranscriptList> files;
     };
-    using RegistryEntry = std::optional<std::pair<int64_t, std::string>>;
     static constexpr double folderListingSettleTime = 2; // seconds
+    // The registry files that parse, in listing order.
+    using RegistryEntries = std::vector<ClaudeSessionRegistryEntry>;
     // The registry read last: its folder's entries, the state of each ".json"
     // entry in listing order and the result.
     struct CachedRegistry {
         std::string folder;
         std::shared_ptr<const std::vector<WatchedFileStat::Entry>> entries;
         std::vector<std::optional<FileStat::Info>> files;
-        std::shared_ptr<const Registry> registry;
+        std::shared_ptr<const RegistryEntries> registry;
+    };
+    // The registry as it holds now, against the running processes.
+    struct CheckedRegistry {
+        std::shared_ptr<const Registry> pids; // pid -> session id, files of reused pids left out
+        // Session id -> the file of its running engine that says what it does
+        // (the latest changed when there are several).
+        std::map<std::string, ClaudeSessionRegistryEntry> live;
     };
 
     // True, false, or absent when there is no telling now: the launch or the
@@ -182,9 +195,14 @@ private:
     // The steps of a scan; `watched_` has been refreshed by the caller.
     // The scan from the listing on, once the projects folder is known to be readable.
     ProviderSnapshot scanProjects(const std::string& projectsPath, Date now);
+    ProviderSnapshot scanWithoutProjects(Date now);
+    void appendRegistryRows(const CheckedRegistry& registry, const std::set<std::string>& sessionsWithMainTranscript,
+                            const EngineLivenessIndex& index, std::vector<AgentSession>& rows);
     ProjectFoldersState projectFoldersState(const std::string& projectsPath);
     std::shared_ptr<const TranscriptList> listedTranscripts(const std::string& projectsPath);
-    std::shared_ptr<const Registry> sessionRegistry(const std::string& folder);
+    std::shared_ptr<const RegistryEntries> registryEntries(const std::string& folder);
+    std::optional<ClaudeSessionRegistryEntry> readRegistryFile(const std::string& path);
+    CheckedRegistry checkedRegistry(const RegistryEntries& entries);
     std::shared_ptr<const EngineLivenessIndex> engineIndexFor(const ProcessSampleList& samples,
                                                               const std::shared_ptr<const Registry>& registry);
     std::shared_ptr<const ScanItems> analyzedItems(const std::shared_ptr<const TranscriptList>& files);
@@ -213,16 +231,20 @@ private:
     FolderListings folderListings_;
     FileSnapshotCache<std::optional<DesktopTitleEntry>> desktopTitleCache_{2048};
     FileSnapshotCache<std::optional<std::string>> subagentMetaCache_{512};
-    FileSnapshotCache<RegistryEntry> registryCache_{256};
+    FileSnapshotCache<std::optional<ClaudeSessionRegistryEntry>> registryCache_{256};
     std::mutex registryLock_;
     std::optional<CachedRegistry> cachedRegistry_;
+    std::shared_ptr<const Registry> lastEnginePIDs_; // under registryLock_
+    // Per registry file still listed, its last text that parsed.
+    std::mutex lastGoodRegistryLock_;
+    std::unordered_map<std::string, ClaudeSessionRegistryEntry> lastGoodRegistryEntries_;
     const ProcessSnapshotReader processSnapshotReader_;
     BackgroundLaunches carriedBackgroundLaunches_;
     std::map<std::string, std::set<std::string>> carriedLocalTaskIDs_;
     std::mutex carryoverLock_;
     bool didColdStartDeepScan_ = false;
     std::optional<Date> latestCarryoverScanAt_; // the latest scan time the carried launches were judged at
-    const std::string projectsPrefix_; // "<claude home>/projects/"
+    const std::string projectsPrefix_;          // "<claude home>/projects/"
     WatchedFileStat watched_;
     std::shared_ptr<const TranscriptList> lastListed_; // under transcriptListLock_
     // The analysed items of the transcripts listed last, by path.

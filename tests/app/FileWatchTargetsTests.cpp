@@ -67,12 +67,14 @@ TEST(FileWatchTargets, OnlyTheProjectsFolderAndNonTranscriptsBelowItAskForARebui
         EXPECT_EQ(FileWatchTargets::changeNeedsRebuild(c.path, projects), c.rebuild) << c.path;
 }
 
-TEST(FileWatchTargets, SessionActivityWatchesOnlyAbsoluteRolloutPathsOnce) {
+TEST(FileWatchTargets, SessionActivityWatchesTheRegistryFolderAndAbsoluteRolloutPathsOnce) {
     AgentStatusSnapshot snapshot;
+    EXPECT_EQ(FileWatchTargets::sessionActivityPaths(snapshot, "/h"), std::vector<std::string>{"/h/.claude/sessions"});
     for (const char* rollout : {"/r/b.jsonl", "relative/a.jsonl", "", "/r/a.jsonl", "/r/b.jsonl"})
         snapshot.activeSessions.push_back(AgentSession({.id = rollout, .rolloutPath = std::string(rollout)}));
     snapshot.activeSessions.push_back(AgentSession({.id = "none"}));
-    EXPECT_EQ(FileWatchTargets::sessionActivityPaths(snapshot), (std::vector<std::string>{"/r/a.jsonl", "/r/b.jsonl"}));
+    EXPECT_EQ(FileWatchTargets::sessionActivityPaths(snapshot, "/h"),
+              (std::vector<std::string>{"/h/.claude/sessions", "/r/a.jsonl", "/r/b.jsonl"}));
 }
 
 TEST(FileWatchTargets, AtMostTheSixtyNewestTranscriptsAreWatched) {

@@ -133,6 +133,45 @@ TEST(StatusBarControllerFileWatch, AnAppendToAWatchedTranscriptLeadsToOneApplied
     watcher->stop();
 }
 
+// A Claude Code engine rewrites its registry file in place when it starts
+// waiting for the user; that refreshes as a shown transcript's change does,
+// and the watch lists are not rebuilt for it.
+TEST(StatusBarControllerFileWatch, ARegistryFileRewriteRefreshesAfterTheSessionActivityDelay) {
+    TempDir home;
+    auto registryFile = home.write(".claude/sessions/4242.json", "{\"pid\":4242,\"status\":\"busy\"}");
+    ControllerRig rig(false, home.path().string());
+    int descriptor = -1;
+    auto watcher = std::make_shared<FileChangeWatcher>([&descriptor] {
+        auto source = InotifyFileEventSource::create();
+        if (source) descriptor = source->descriptor();
+        return std::unique_ptr<FileEventSource>(std::move(source));
+    });
+    rig.dependencies.sessionActivityFileWatcher = watcher;
+    rig.start();
+    const auto folder = home.path() / ".claude/sessions";
+    for (int i = 0; i < 1000 && !kernelWatches(descriptor, folder); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(kernelWatches(descriptor, folder)) << "the registry folder was never watched";
+    const auto fileChangesBefore = rig.count("refresh.requested reason=file-change");
+
+    {
+        std::fstream file(registryFile, std::ios::in | std::ios::out); // in place, as the engine writes
+        file << "{\"pid\":4242,\"status\":\"waiting\"}";
+    }
+    for (int i = 0; i < 1000 && rig.queue->pendingCount() == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    rig.queue->drain();
+    ASSERT_FALSE(rig.messages("refresh.debounce scheduled reason=session-activity").empty())
+        << "the rewrite was not reported";
+    EXPECT_EQ(rig.messages("refresh.debounce scheduled reason=session-activity").front(),
+              "refresh.debounce scheduled reason=session-activity:" + registryFile.string() + " delayMs=200");
+    rig.queue->advance(0.21);
+    EXPECT_EQ(rig.count("refresh.requested reason=session-activity:" + registryFile.string()), 1u);
+    EXPECT_EQ(rig.count("refresh.requested reason=file-change"), fileChangesBefore);
+    rig.controller.reset();
+    watcher->stop();
+}
+
 TEST(StatusBarControllerFileWatch, AFileChangeRefreshesThreeHundredFiftyMillisecondsAfterItsEvent) {
     ControllerRig rig(false, "/h");
     rig.start();
@@ -148,7 +187,8 @@ TEST(StatusBarControllerFileWatch, SessionActivityRefreshesTwoHundredMillisecond
     ControllerRig rig;
     rig.codex->setSessions({{"s1", "/r/s1.jsonl"}, {"s2", "/r/s2.jsonl"}});
     rig.start();
-    ASSERT_EQ(rig.sessionWatcher->lists, (std::vector<std::vector<std::string>>{{"/r/s1.jsonl", "/r/s2.jsonl"}}));
+    ASSERT_EQ(rig.sessionWatcher->lists, (std::vector<std::vector<std::string>>{
+                                             {"/nonexistent-home/.claude/sessions", "/r/s1.jsonl", "/r/s2.jsonl"}}));
     rig.sessionWatcher->report("/r/s1.jsonl");
     rig.queue->drain();
     rig.queue->advance(0.15);

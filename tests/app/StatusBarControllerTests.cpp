@@ -149,8 +149,11 @@ TEST(StatusBarController, LogsAStateChangeOncePerChange) {
     rig.queue->drain();
     EXPECT_EQ(rig.messages("state.changed"),
               std::vector<std::string>{"state.changed from=complete to=inProgress active=1 evidence=writing code"});
-    // Same rollout paths twice: the session watcher was armed once.
-    EXPECT_EQ(rig.sessionWatcher->lists, (std::vector<std::vector<std::string>>{{"/tmp/s1.jsonl"}}));
+    // Same rollout paths twice: the session watcher was armed once for them
+    // (after once for the session registry folder alone, at the first refresh).
+    const std::string registry = "/nonexistent-home/.claude/sessions";
+    EXPECT_EQ(rig.sessionWatcher->lists,
+              (std::vector<std::vector<std::string>>{{registry}, {registry, "/tmp/s1.jsonl"}}));
 }
 
 TEST(StatusBarController, EveryAppliedSnapshotGoesToCloudSyncAndSwitchingItOnSubmitsAtOnce) {

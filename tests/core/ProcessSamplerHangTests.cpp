@@ -76,6 +76,9 @@ public:
     std::optional<std::string> shortName(int64_t pid) override {
         return counted([&] { return facts.shortName(pid); });
     }
+    std::optional<uint64_t> startTicks(int64_t pid) override {
+        return counted([&] { return facts.startTicks(pid); });
+    }
     std::optional<std::string> workingDirectory(int64_t pid) override {
         return counted([&] { return facts.workingDirectory(pid); });
     }

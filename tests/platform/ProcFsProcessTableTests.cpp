@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <sys/times.h>
 #include <unistd.h>
 
@@ -102,4 +103,49 @@ TEST(ProcFsProcessTableTests, readsRealProcesses) {
     EXPECT_FALSE(table->argumentArea(ended));
     EXPECT_FALSE(table->shortName(ended));
     EXPECT_FALSE(table->workingDirectory(ended));
+}
+
+TEST(ProcFsProcessTableTests, startTicksAreFieldTwentyTwoCountedAfterTheLastParenthesis) {
+    // Field 22 is 12345 in each; the names would shift a count from the start.
+    for (const std::string name : {"(sleep)", "(a) b (c) 1 2 3)", "( )", "(x\ny)"}) {
+        const std::string line = "4242 " + name +
+                                 " S 77 4242 4242 0 -1 4194304 100 0 0 0 250 50 0 0 20 0 1 0 12345 1000000 300 "
+                                 "18446744073709551615 1 1 0 0 0 0 0 0 0 0 0 0 17 3 0 0 0 0 0\n";
+        EXPECT_EQ(ProcFsProcessTable::parseStartTicks(line), 12345u) << name;
+    }
+    EXPECT_FALSE(ProcFsProcessTable::parseStartTicks(""));
+    EXPECT_FALSE(ProcFsProcessTable::parseStartTicks("1 (x) S 1 1 1 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0\n")); // cut short
+    EXPECT_FALSE(ProcFsProcessTable::parseStartTicks("1 (x) S 1 1 1 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0 -5 1\n"));
+    EXPECT_FALSE(ProcFsProcessTable::parseStartTicks("1 x S 1 1 1 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0 5 1\n"));
+
+    TempDir root;
+    root.write("17/stat", "17 (claude) S 1 17 17 0 -1 0 0 0 0 0 10 10 0 0 20 0 1 0 987654 1 5 0\n");
+    ProcFsProcessTable fake(root.path().string());
+    EXPECT_EQ(fake.startTicks(17), 987654u);
+    EXPECT_FALSE(fake.startTicks(18));
+}
+
+TEST(ProcFsProcessTableTests, startTicksOfRealProcessesFollowTheirStartOrder) {
+    const auto uptimeTicks = [] {
+        double seconds = 0;
+        std::ifstream("/proc/uptime") >> seconds;
+        return static_cast<uint64_t>(seconds * static_cast<double>(sysconf(_SC_CLK_TCK)));
+    };
+    auto table = ProcessTable::system();
+    const auto own = table->startTicks(getpid());
+    ASSERT_TRUE(own);
+    ChildProcess first("/bin/sleep", {"first", "30"});
+    ASSERT_TRUE(brindleaf::testing::waitForExec(first.pid(), "first"));
+    const auto firstTicks = table->startTicks(first.pid());
+    ChildProcess second("/bin/sleep", {"second", "30"});
+    ASSERT_TRUE(brindleaf::testing::waitForExec(second.pid(), "second"));
+    const auto secondTicks = table->startTicks(second.pid());
+    ASSERT_TRUE(firstTicks && secondTicks);
+    EXPECT_LE(*own, *firstTicks);
+    EXPECT_LE(*firstTicks, *secondTicks);
+    EXPECT_LE(*secondTicks, uptimeTicks() + 1);
+    EXPECT_EQ(table->startTicks(first.pid()), firstTicks); // it stays with the process
+    const int64_t ended = first.pid();
+    first.kill();
+    EXPECT_FALSE(table->startTicks(ended));
 }
