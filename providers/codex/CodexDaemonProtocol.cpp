@@ -3,9 +3,8 @@
 #include "core/TolerantJSON.hpp"
 #include "providers/codex/CodexAppServerStatusParser.hpp"
 
+#include <nlohmann/json.hpp>
 #include <simdjson.h>
-
-#include <cstdio>
 
 namespace brindleaf {
 
@@ -81,38 +80,8 @@ std::optional<CodexDaemonProtocol::Thread> threadOf(const element& value) {
 } // namespace
 
 std::string CodexDaemonProtocol::quoted(std::string_view value) {
-    std::string out;
-    out.reserve(value.size() + 2);
-    out += '"';
-    for (const char c : value) {
-        switch (c) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (static_cast<unsigned char>(c) < 0x20) {
-                char escape[8];
-                std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
-                out += escape;
-            } else {
-                out += c;
-            }
-        }
-    }
-    out += '"';
-    return out;
+    // Bytes that are not UTF-8 become U+FFFD rather than an exception.
+    return nlohmann::json(std::string(value)).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 bool CodexDaemonProtocol::isAllowedMethod(std::string_view method) {
