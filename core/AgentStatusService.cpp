@@ -201,7 +201,7 @@ AgentStatusSnapshot AgentStatusService::snapshot(Date at,
     line.append("snapshot.committed state=").append(toString(committed.state)).append(" active=");
     appendNumber(line, static_cast<int64_t>(committed.activeSessions.size()));
     line.append(" reason=ledger");
-    shared_->logger.info(line);
+    shared_->logger.debug(line);
     return committed;
 }
 
@@ -214,7 +214,7 @@ AgentStatusService::Detection AgentStatusService::startDetection(const std::shar
     {
         std::string& line = lineBuffer();
         line.append("provider.started name=").append(name);
-        shared_->logger.info(line);
+        shared_->logger.debug(line);
     }
 
     std::unique_lock guard(shared_->lock);
@@ -322,7 +322,7 @@ void AgentStatusService::finishDetection(const std::shared_ptr<AgentStatusProvid
         char digits[24];
         const int length = std::snprintf(digits, sizeof digits, "%lld", static_cast<long long>(elapsedMs));
         line.insert(elapsedAt, digits, static_cast<size_t>(length));
-        shared->logger.info(line);
+        shared->logger.debug(line);
     }
     result->signal();
 }
