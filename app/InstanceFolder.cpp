@@ -23,18 +23,22 @@ std::string octalMode(mode_t mode) {
     return text;
 }
 
-// Makes brindleaf's own folder when missing (mode 0700 whatever the umask)
-// and checks it, as it is now, either way.
+// Makes brindleaf's own folder when missing, mode 0700 whatever the umask
+// (a umask without owner access, 0577 or 0777, would leave a folder no lock
+// can be made in), and mends a folder of the user's that no one else can
+// reach but the owner cannot use either; then checks it, either way.
 std::optional<InstanceFolder::Refusal> make(const fs::path& folder, uid_t user) {
-    if (::mkdir(folder.c_str(), 0700) == 0) {
-        const int descriptor = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (descriptor >= 0) {
-            ::fchmod(descriptor, 0700);
-            ::close(descriptor);
-        }
-    } else if (errno != EEXIST) {
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
         return InstanceFolder::Refusal{folder, "unmakeable",
                                        std::string("it cannot be made (") + std::strerror(errno) + ")"};
+    struct stat status {};
+    if (::lstat(folder.c_str(), &status) == 0 && S_ISDIR(status.st_mode) && status.st_uid == user &&
+        (status.st_mode & 077) == 0 && (status.st_mode & 0700) != 0700) {
+        // By path, not through a descriptor: a folder without owner read
+        // cannot be opened; it is looked at again below (a link put in its
+        // place is refused there).
+        if (::fchmodat(AT_FDCWD, folder.c_str(), 0700, AT_SYMLINK_NOFOLLOW) != 0)
+            ::fchmodat(AT_FDCWD, folder.c_str(), 0700, 0); // without /proc: a folder a moment ago
     }
     if (auto refusal = InstanceFolder::check(folder, user)) return refusal;
     // The socket's whole path has to fit in its address.
