@@ -2,6 +2,7 @@
 
 #include "core/UserHomeDirectory.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -72,6 +73,23 @@ std::optional<InstanceFolder::Refusal> InstanceFolder::check(const fs::path& fol
     if (status.st_mode & 077)
         return Refusal{folder, "mode", "group or others have access to it (mode " + octalMode(status.st_mode) + ")"};
     return std::nullopt;
+}
+
+std::vector<fs::path> InstanceFolder::candidates(const Roots& roots) {
+    std::vector<fs::path> folders;
+    const auto add = [&](const fs::path& root, const fs::path& folder) {
+        if (!root.is_absolute() || check(root, roots.user) || check(folder, roots.user)) return;
+        if (std::find(folders.begin(), folders.end(), folder) == folders.end()) folders.push_back(folder);
+    };
+    if (roots.runtime) add(roots.runtime->lexically_normal(), roots.runtime->lexically_normal() / "brindleaf");
+    add(roots.userRuntime.lexically_normal(), roots.userRuntime.lexically_normal() / "brindleaf");
+    // /tmp and the cache folder belong to no one in particular: only the folder itself is checked.
+    const fs::path tmp = roots.temporary / ("brindleaf-" + std::to_string(roots.user));
+    if (!check(tmp, roots.user)) folders.push_back(tmp);
+    const fs::path cache = roots.cache / "brindleaf";
+    if (!check(cache, roots.user) && std::find(folders.begin(), folders.end(), cache) == folders.end())
+        folders.push_back(cache);
+    return folders;
 }
 
 InstanceFolder::Choice InstanceFolder::choose(const Roots& roots, const Attempt& attempt) {

@@ -156,10 +156,10 @@ TEST(InstanceFolderTests, FirstSafeFolderServes) {
              f.roots.runtime = deep;
          },
          tmp, "too-long"},
-        {"a socket path of exactly 108 bytes",
-         [](Folders& f) { f.roots.runtime = socketPathOfLength(f, 108); }, tmp, "too-long"},
-        {"a socket path of 107 bytes",
-         [](Folders& f) { f.roots.runtime = socketPathOfLength(f, 107); }, runtime107, ""},
+        {"a socket path of exactly 108 bytes", [](Folders& f) { f.roots.runtime = socketPathOfLength(f, 108); }, tmp,
+         "too-long"},
+        {"a socket path of 107 bytes", [](Folders& f) { f.roots.runtime = socketPathOfLength(f, 107); }, runtime107,
+         ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -229,4 +229,26 @@ TEST(InstanceFolderTests, FolderOfAnotherUserIsPassedOver) {
     EXPECT_EQ(choice.folder, f.roots.cache / "brindleaf");
     ASSERT_EQ(choice.refused.size(), 1u);
     EXPECT_EQ(choice.refused.front().reason, "it belongs to user 4242");
+}
+
+// The folders a running copy may be found in, whichever of them it took: each
+// that exists and passes, in the order of the choice; nothing is made.
+TEST(InstanceFolderTests, CandidatesAreEveryFolderThatPassesInOrder) {
+    Folders f;
+    f.roots.runtime = f.runtimeFolder("run");
+    fs::create_directories(*f.roots.runtime / "brindleaf");
+    fs::permissions(*f.roots.runtime / "brindleaf", fs::perms::owner_all);
+    f.runtimeFolder("run-user");
+    fs::create_directories(f.roots.userRuntime / "brindleaf");
+    fs::permissions(f.roots.userRuntime / "brindleaf", fs::perms(0755)); // open to others: passed over
+    fs::create_directories(f.tmpFolder());
+    fs::permissions(f.tmpFolder(), fs::perms::owner_all);
+    fs::create_directories(f.roots.cache / "brindleaf");
+    fs::permissions(f.roots.cache / "brindleaf", fs::perms::owner_all);
+    EXPECT_EQ(InstanceFolder::candidates(f.roots),
+              (std::vector<fs::path>{*f.roots.runtime / "brindleaf", f.tmpFolder(), f.roots.cache / "brindleaf"}));
+
+    Folders empty;
+    EXPECT_TRUE(InstanceFolder::candidates(empty.roots).empty());
+    EXPECT_FALSE(fs::exists(empty.tmpFolder())) << "looking made a folder";
 }
