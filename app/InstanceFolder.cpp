@@ -27,14 +27,16 @@ std::string octalMode(mode_t mode) {
 // Makes brindleaf's own folder when missing, mode 0700 whatever the umask
 // (a umask without owner access, 0577 or 0777, would leave a folder no lock
 // can be made in), and mends a folder of the user's that no one else can
-// reach but the owner cannot use either; then checks it, either way.
+// reach but the owner cannot even enter (a folder the owner can only read
+// stays as it is: no lock is made there); then checks it, either way.
 std::optional<InstanceFolder::Refusal> make(const fs::path& folder, uid_t user) {
-    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+    const bool made = ::mkdir(folder.c_str(), 0700) == 0;
+    if (!made && errno != EEXIST)
         return InstanceFolder::Refusal{folder, "unmakeable",
                                        std::string("it cannot be made (") + std::strerror(errno) + ")"};
     struct stat status {};
     if (::lstat(folder.c_str(), &status) == 0 && S_ISDIR(status.st_mode) && status.st_uid == user &&
-        (status.st_mode & 077) == 0 && (status.st_mode & 0700) != 0700) {
+        (status.st_mode & 077) == 0 && (made ? (status.st_mode & 0700) != 0700 : (status.st_mode & 0100) == 0)) {
         // By path, not through a descriptor: a folder without owner read
         // cannot be opened; it is looked at again below (a link put in its
         // place is refused there).
@@ -75,20 +77,24 @@ std::optional<InstanceFolder::Refusal> InstanceFolder::check(const fs::path& fol
     return std::nullopt;
 }
 
-std::vector<fs::path> InstanceFolder::candidates(const Roots& roots) {
+std::vector<fs::path> InstanceFolder::candidates(const Roots& roots, std::vector<Refusal>* refused) {
     std::vector<fs::path> folders;
+    const auto fails = [&](const fs::path& folder) {
+        auto refusal = check(folder, roots.user);
+        if (refusal && refused && refusal->code != "missing") refused->push_back(*refusal);
+        return refusal.has_value();
+    };
     const auto add = [&](const fs::path& root, const fs::path& folder) {
-        if (!root.is_absolute() || check(root, roots.user) || check(folder, roots.user)) return;
+        if (!root.is_absolute() || fails(root) || fails(folder)) return;
         if (std::find(folders.begin(), folders.end(), folder) == folders.end()) folders.push_back(folder);
     };
     if (roots.runtime) add(roots.runtime->lexically_normal(), roots.runtime->lexically_normal() / "brindleaf");
     add(roots.userRuntime.lexically_normal(), roots.userRuntime.lexically_normal() / "brindleaf");
     // /tmp and the cache folder belong to no one in particular: only the folder itself is checked.
     const fs::path tmp = roots.temporary / ("brindleaf-" + std::to_string(roots.user));
-    if (!check(tmp, roots.user)) folders.push_back(tmp);
+    if (!fails(tmp)) folders.push_back(tmp);
     const fs::path cache = roots.cache / "brindleaf";
-    if (!check(cache, roots.user) && std::find(folders.begin(), folders.end(), cache) == folders.end())
-        folders.push_back(cache);
+    if (!fails(cache) && std::find(folders.begin(), folders.end(), cache) == folders.end()) folders.push_back(cache);
     return folders;
 }
 

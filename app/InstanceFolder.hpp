@@ -60,7 +60,8 @@ public:
     // running copy chose one of them, maybe with other roots (another
     // XDG_RUNTIME_DIR) or when an earlier one did not serve yet. Only those
     // that pass the check, with their roots passing it too; nothing is made.
-    static std::vector<std::filesystem::path> candidates(const Roots& roots);
+    // Those that are there but fail go to `refused`, when given.
+    static std::vector<std::filesystem::path> candidates(const Roots& roots, std::vector<Refusal>* refused = nullptr);
 
     // Why an existing folder fails the check; nothing when it passes.
     static std::optional<Refusal> check(const std::filesystem::path& folder, uid_t user);
