@@ -3,6 +3,7 @@
 #include "app/CodexRuntimeWatchConfiguration.hpp"
 #include "app/CompositionRoot.hpp"
 #include "app/HeadlessCloudModes.hpp"
+#include "app/HeadlessStatusCheck.hpp"
 #include "core/UserHomeDirectory.hpp"
 #include "platform/DecimalText.hpp"
 #include "platform/Logger.hpp"
@@ -161,8 +162,7 @@ int main(int argc, char** argv) {
         // The executable hands launches without a headless mode to the tray
         // shell (app/shell) before calling this; the Qt-free library has no tray.
         Logger("App").error("app.launch.unavailable reason=no-tray-interface");
-        std::fputs("brindleaf: the tray application is not available in this build; run with --dump-status\n",
-                   stderr);
+        std::fputs("brindleaf: the tray application is not available in this build; run with --dump-status\n", stderr);
         finish({}, 1);
     }
     switch (*mode) {
@@ -171,6 +171,8 @@ int main(int argc, char** argv) {
     case HeadlessMode::dumpStatus: {
         auto service = makeCommandLineService();
         auto snapshot = currentSnapshot(*service);
+        const std::string notes = HeadlessStatusCheck::markIncomplete(snapshot);
+        std::fputs(notes.c_str(), stderr);
         finish(statusDump(snapshot), 0);
     }
     case HeadlessMode::dumpStatusJSON: {

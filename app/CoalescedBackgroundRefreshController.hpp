@@ -56,7 +56,7 @@ public:
             return;
         }
         pendingRequest_ = std::move(request);
-        logger_.info("refresh.coalesced");
+        logger_.debug("refresh.coalesced");
     }
 
     double timeout() const { return timeout_; }
@@ -76,7 +76,7 @@ private:
         std::int64_t id = ++requestSequence_;
         activeRequestID_ = id;
         double startedAt = mainQueue_->now();
-        logger_.info("refresh.started id=" + std::to_string(id));
+        logger_.debug("refresh.started id=" + std::to_string(id));
 
         auto shared = std::make_shared<PendingRequest>(std::move(request));
         std::weak_ptr<CoalescedBackgroundRefreshController> weak = this->shared_from_this();
@@ -106,13 +106,13 @@ private:
 
     void complete(std::int64_t id, const PendingRequest& request, const Value& value, double startedAt) {
         if (activeRequestID_ != id) {
-            logger_.info("refresh.dropped id=" + std::to_string(id));
+            logger_.debug("refresh.dropped id=" + std::to_string(id));
             return;
         }
         if (request.apply) request.apply(value);
         auto elapsedMs = static_cast<std::int64_t>((mainQueue_->now() - startedAt) * 1000);
-        logger_.info("refresh.finished id=" + std::to_string(id) + " elapsedMs=" + std::to_string(elapsedMs) +
-                     " applied=true");
+        logger_.debug("refresh.finished id=" + std::to_string(id) + " elapsedMs=" + std::to_string(elapsedMs) +
+                      " applied=true");
         activeRequestID_.reset();
         activeRequestTimedOut_ = false;
         isPhysicalRefreshInFlight_ = false;

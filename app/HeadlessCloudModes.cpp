@@ -1,6 +1,7 @@
 #include "app/HeadlessCloudModes.hpp"
 
 #include "app/CompositionRoot.hpp"
+#include "app/HeadlessStatusCheck.hpp"
 #include "core/TextUtils.hpp"
 #include "platform/ThreadMainQueue.hpp"
 #include "sync/CloudKitEntitlement.hpp"
@@ -39,8 +40,11 @@ std::string jsonLine(const StatusPayload& payload) {
     return encoded + "\n";
 }
 
+// The status now; what it leaves out is said on standard error.
 AgentStatusSnapshot currentSnapshot(AgentStatusService& service) {
-    return service.snapshot(currentDate(), CompositionRoot::enabledStatusProviders());
+    AgentStatusSnapshot snapshot = service.snapshot(currentDate(), CompositionRoot::enabledStatusProviders());
+    writeError(HeadlessStatusCheck::markIncomplete(snapshot));
+    return snapshot;
 }
 
 // Runs the cloud operation on a thread of its own and waits for it. On

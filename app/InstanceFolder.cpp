@@ -2,6 +2,7 @@
 
 #include "core/UserHomeDirectory.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -23,18 +24,24 @@ std::string octalMode(mode_t mode) {
     return text;
 }
 
-// Makes brindleaf's own folder when missing (mode 0700 whatever the umask)
-// and checks it, as it is now, either way.
+// Makes brindleaf's own folder when missing, mode 0700 whatever the umask
+// (a umask without owner access, 0577 or 0777, would leave a folder no lock
+// can be made in), and mends a folder of the user's that no one else can
+// reach but the owner cannot even enter (a folder the owner can only read
+// stays as it is: no lock is made there); then checks it, either way.
 std::optional<InstanceFolder::Refusal> make(const fs::path& folder, uid_t user) {
-    if (::mkdir(folder.c_str(), 0700) == 0) {
-        const int descriptor = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (descriptor >= 0) {
-            ::fchmod(descriptor, 0700);
-            ::close(descriptor);
-        }
-    } else if (errno != EEXIST) {
+    const bool made = ::mkdir(folder.c_str(), 0700) == 0;
+    if (!made && errno != EEXIST)
         return InstanceFolder::Refusal{folder, "unmakeable",
                                        std::string("it cannot be made (") + std::strerror(errno) + ")"};
+    struct stat status {};
+    if (::lstat(folder.c_str(), &status) == 0 && S_ISDIR(status.st_mode) && status.st_uid == user &&
+        (status.st_mode & 077) == 0 && (made ? (status.st_mode & 0700) != 0700 : (status.st_mode & 0100) == 0)) {
+        // By path, not through a descriptor: a folder without owner read
+        // cannot be opened; it is looked at again below (a link put in its
+        // place is refused there).
+        if (::fchmodat(AT_FDCWD, folder.c_str(), 0700, AT_SYMLINK_NOFOLLOW) != 0)
+            ::fchmodat(AT_FDCWD, folder.c_str(), 0700, 0); // without /proc: a folder a moment ago
     }
     if (auto refusal = InstanceFolder::check(folder, user)) return refusal;
     // The socket's whole path has to fit in its address.
@@ -68,6 +75,27 @@ std::optional<InstanceFolder::Refusal> InstanceFolder::check(const fs::path& fol
     if (status.st_mode & 077)
         return Refusal{folder, "mode", "group or others have access to it (mode " + octalMode(status.st_mode) + ")"};
     return std::nullopt;
+}
+
+std::vector<fs::path> InstanceFolder::candidates(const Roots& roots, std::vector<Refusal>* refused) {
+    std::vector<fs::path> folders;
+    const auto fails = [&](const fs::path& folder) {
+        auto refusal = check(folder, roots.user);
+        if (refusal && refused && refusal->code != "missing") refused->push_back(*refusal);
+        return refusal.has_value();
+    };
+    const auto add = [&](const fs::path& root, const fs::path& folder) {
+        if (!root.is_absolute() || fails(root) || fails(folder)) return;
+        if (std::find(folders.begin(), folders.end(), folder) == folders.end()) folders.push_back(folder);
+    };
+    if (roots.runtime) add(roots.runtime->lexically_normal(), roots.runtime->lexically_normal() / "brindleaf");
+    add(roots.userRuntime.lexically_normal(), roots.userRuntime.lexically_normal() / "brindleaf");
+    // /tmp and the cache folder belong to no one in particular: only the folder itself is checked.
+    const fs::path tmp = roots.temporary / ("brindleaf-" + std::to_string(roots.user));
+    if (!fails(tmp)) folders.push_back(tmp);
+    const fs::path cache = roots.cache / "brindleaf";
+    if (!fails(cache) && std::find(folders.begin(), folders.end(), cache) == folders.end()) folders.push_back(cache);
+    return folders;
 }
 
 InstanceFolder::Choice InstanceFolder::choose(const Roots& roots, const Attempt& attempt) {

@@ -56,6 +56,13 @@ public:
     // takes. /run/user/UID may be missing without a word (no login session).
     static Choice choose(const Roots& roots, const Attempt& attempt);
 
+    // Every folder `choose` could take, in its order, as they are now: a
+    // running copy chose one of them, maybe with other roots (another
+    // XDG_RUNTIME_DIR) or when an earlier one did not serve yet. Only those
+    // that pass the check, with their roots passing it too; nothing is made.
+    // Those that are there but fail go to `refused`, when given.
+    static std::vector<std::filesystem::path> candidates(const Roots& roots, std::vector<Refusal>* refused = nullptr);
+
     // Why an existing folder fails the check; nothing when it passes.
     static std::optional<Refusal> check(const std::filesystem::path& folder, uid_t user);
 };

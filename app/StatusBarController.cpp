@@ -94,6 +94,7 @@ void StatusBarController::settingChanged(ProviderSettingsStore::Property propert
         deps_.dashboard->announceChange();
         break;
     case Property::acknowledgedErrorMessagesByProviderKey:
+    case Property::isDebugLoggingEnabled:
         break;
     }
 }
@@ -133,7 +134,7 @@ void StatusBarController::requestRefresh(const std::string& reason, bool manual)
         if (!joined.empty()) joined += ",";
         joined += name;
     }
-    logger_.info("refresh.requested reason=" + reason + " enabled=" + joined);
+    logger_.debug("refresh.requested reason=" + reason + " enabled=" + joined);
     if (manual) pendingManualRefreshGeneration_ = deps_.dashboard->beginManualRefresh();
 
     std::weak_ptr<StatusBarController> weak = shared_from_this();
@@ -215,8 +216,8 @@ void StatusBarController::render() {
     deps_.statusItem->render(snapshot_);
     if (snapshot_.state == AgentRunState::inProgress && snapshot_.activeSessions.empty())
         logger_.error("surface.consistency state=inProgress active=0");
-    logger_.info("render.applied state=" + std::string(toString(snapshot_.state)) +
-                 " active=" + std::to_string(snapshot_.activeSessions.size()));
+    logger_.debug("render.applied state=" + std::string(toString(snapshot_.state)) +
+                  " active=" + std::to_string(snapshot_.activeSessions.size()));
     deps_.dashboard->publishSnapshot(snapshot_);
 }
 

@@ -64,7 +64,7 @@ void StatusBarController::scheduleWatcherRebuild() {
 
 // Trailing debounce: every event restarts the wait and the last reason wins.
 void StatusBarController::scheduleDebouncedRefresh(const std::string& reason) {
-    logger_.info("refresh.debounce scheduled reason=" + reason + " delayMs=350");
+    logger_.debug("refresh.debounce scheduled reason=" + reason + " delayMs=350");
     std::weak_ptr<StatusBarController> weak = shared_from_this();
     debounceWorkItem_.schedule(*deps_.mainQueue, fileChangeDelay, [weak, reason] {
         if (auto self = weak.lock()) self->requestRefresh(reason);
@@ -78,7 +78,7 @@ void StatusBarController::scheduleDebouncedRefresh(const std::string& reason) {
 void StatusBarController::runtimeLogChanged(const std::string& path) {
     std::string reason = "runtime-log:" + path;
     if (runtimeLogRefreshWorkItem_.isPending()) {
-        logger_.info("refresh.debounce coalesced reason=" + reason + " kind=runtime-log");
+        logger_.debug("refresh.debounce coalesced reason=" + reason + " kind=runtime-log");
         return;
     }
     double delay = minimumRuntimeLogDelay;
@@ -89,7 +89,7 @@ void StatusBarController::runtimeLogChanged(const std::string& path) {
     }
     // A hair added before truncating keeps 0.55 s from printing as 549 ms.
     auto delayMs = static_cast<long long>(delay * 1000 + 1e-6);
-    logger_.info("refresh.debounce scheduled reason=" + reason + " delayMs=" + std::to_string(delayMs));
+    logger_.debug("refresh.debounce scheduled reason=" + reason + " delayMs=" + std::to_string(delayMs));
     std::weak_ptr<StatusBarController> weak = shared_from_this();
     runtimeLogRefreshWorkItem_.schedule(*deps_.mainQueue, delay, [weak, reason] {
         if (auto self = weak.lock()) {
@@ -110,7 +110,7 @@ void StatusBarController::updateSessionActivityWatchers(const AgentStatusSnapsho
 
 void StatusBarController::sessionActivityChanged(const std::string& path) {
     std::string reason = "session-activity:" + path;
-    logger_.info("refresh.debounce scheduled reason=" + reason + " delayMs=200");
+    logger_.debug("refresh.debounce scheduled reason=" + reason + " delayMs=200");
     std::weak_ptr<StatusBarController> weak = shared_from_this();
     sessionActivityRefreshWorkItem_.schedule(*deps_.mainQueue, sessionActivityDelay, [weak, reason] {
         if (auto self = weak.lock()) self->requestRefresh(reason);

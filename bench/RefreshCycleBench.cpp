@@ -160,6 +160,7 @@ void appendToApply(benchmark::State& state, bool sessionWatch) {
     const std::string transcript = transcripts.front();
     auto sink = std::make_shared<TimedLogSink>();
     Logger::setSink(sink);
+    Logger::setDebugEnabled(true); // the per-refresh lines timed below
     std::vector<double> latencies;
     {
         RunningCycle cycle(home, true, sessionWatch);

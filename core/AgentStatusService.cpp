@@ -151,9 +151,11 @@ struct AgentStatusService::Detection {
 AgentStatusService::AgentStatusService(std::vector<std::shared_ptr<AgentStatusProvider>> providers,
                                        double providerTimeout, double stalePreviousStateInterval,
                                        double transientCompleteHoldInterval)
-    : providers_(std::move(providers)), providerTimeout_(sanitizedTimeout(providerTimeout)),
+    : providers_(std::move(providers)),
+      providerTimeout_(sanitizedTimeout(providerTimeout)),
       stalePreviousStateInterval_(stalePreviousStateInterval),
-      transientCompleteHoldInterval_(transientCompleteHoldInterval), shared_(std::make_shared<Shared>()) {
+      transientCompleteHoldInterval_(transientCompleteHoldInterval),
+      shared_(std::make_shared<Shared>()) {
     std::erase(providers_, nullptr);
     for (const auto& provider : providers_) shared_->providerStates.try_emplace(provider->name());
 }
@@ -171,7 +173,8 @@ AgentStatusService::~AgentStatusService() {
     for (const auto& worker : workers) worker->stop();
 }
 
-AgentStatusSnapshot AgentStatusService::snapshot(Date at, const std::optional<std::set<std::string>>& enabledProviders) {
+AgentStatusSnapshot AgentStatusService::snapshot(Date at,
+                                                 const std::optional<std::set<std::string>>& enabledProviders) {
     std::vector<Detection> detections;
     detections.reserve(providers_.size());
     for (const auto& provider : providers_) {
@@ -198,7 +201,7 @@ AgentStatusSnapshot AgentStatusService::snapshot(Date at, const std::optional<st
     line.append("snapshot.committed state=").append(toString(committed.state)).append(" active=");
     appendNumber(line, static_cast<int64_t>(committed.activeSessions.size()));
     line.append(" reason=ledger");
-    shared_->logger.info(line);
+    shared_->logger.debug(line);
     return committed;
 }
 
@@ -211,7 +214,7 @@ AgentStatusService::Detection AgentStatusService::startDetection(const std::shar
     {
         std::string& line = lineBuffer();
         line.append("provider.started name=").append(name);
-        shared_->logger.info(line);
+        shared_->logger.debug(line);
     }
 
     std::unique_lock guard(shared_->lock);
@@ -275,8 +278,8 @@ void AgentStatusService::finishDetection(const std::shared_ptr<AgentStatusProvid
                                           {name + " detection failed: " + error.what()});
         snapshot.readNothing = true;
     } catch (...) {
-        snapshot = ProviderSnapshot::make(name, std::nullopt, std::nullopt, {}, 0, refreshTime,
-                                          {name + " detection failed."});
+        snapshot =
+            ProviderSnapshot::make(name, std::nullopt, std::nullopt, {}, 0, refreshTime, {name + " detection failed."});
         snapshot.readNothing = true;
     }
 
@@ -319,7 +322,7 @@ void AgentStatusService::finishDetection(const std::shared_ptr<AgentStatusProvid
         char digits[24];
         const int length = std::snprintf(digits, sizeof digits, "%lld", static_cast<long long>(elapsedMs));
         line.insert(elapsedAt, digits, static_cast<size_t>(length));
-        shared->logger.info(line);
+        shared->logger.debug(line);
     }
     result->signal();
 }
@@ -334,12 +337,13 @@ ProviderSnapshot AgentStatusService::awaitDetection(Detection& detection, Date r
         if (auto found = shared_->providerStates.find(name); found != shared_->providerStates.end())
             last = found->second.lastSnapshot;
     }
-    shared_->logger.error("provider.timeout provider=" + name +
-                          " elapsedMs=" + std::to_string(wholeMilliseconds(providerTimeout_)) +
-                          " stateChanged=false healthOnly=true");
+    shared_->logger.error("provider.timeout provider=" + name + " elapsedMs=" +
+                          std::to_string(wholeMilliseconds(providerTimeout_)) + " stateChanged=false healthOnly=true");
     const std::string message =
         name + " detection timed out after " + formatSeconds(providerTimeout_) + "; showing last known state.";
-    return substituteSnapshot(last.get(), name, message, refreshTime);
+    ProviderSnapshot substitute = substituteSnapshot(last.get(), name, message, refreshTime);
+    substitute.timedOut = true;
+    return substitute;
 }
 
 std::string AgentStatusService::formatSeconds(double seconds) {

@@ -24,17 +24,21 @@ class ProcessTable;
 // refresh renews it. Ages and elapsed times use the monotonic clock.
 //
 // A read of one process can hang (its /proc/PID/cmdline waits while the
-// process's memory map is locked, as under a hung network or FUSE mount). A
-// background refresh still running `hungSamplingBound` seconds after its
-// start, inside a read, is given up by the next reader's call: the journal
-// says `process.sample.hung pid=N read=cmdline` once, and a new refresh
-// starts on another thread that leaves out the process whose read hangs, as
-// every sampling does until that read returns. The given-up refresh stores
-// nothing, neither its list nor its baselines, and ends once its read
-// returns. There is at most one given-up refresh: while it is still stuck, a
-// current refresh past the bound is kept (the journal says the same line with
-// ` restart=later`, once) and the cache stays as it is until one of them
-// ends; so there are never more than two refresh threads.
+// process's memory map is locked, as under a hung network or FUSE mount).
+// Every sampling runs on a thread of its own and says which read it is in.
+// A sampling given up stores nothing and ends once its read returns (the
+// journal then says `process.sample.hung.returned pid=N read=cmdline`);
+// while it is stuck, every other sampling leaves out the process it reads.
+// - A background refresh still inside a read `hungSamplingBound` seconds
+//   after its start is given up by the next reader's call, and a new one
+//   starts: the journal says `process.sample.hung pid=N read=cmdline` once.
+// - While the first list is awaited (sampledList), and by sampleAll, a
+//   sampling one of whose reads has taken `stuckReadBound` is given up at
+//   once and sampled again without that process.
+// At most `stuckThreadCap` threads are held by stuck reads: past it a
+// sampling that hangs is kept (the journal says the hung line with
+// ` restart=later`, once until one of them returns), the cache stays as it
+// is and sampleAll answers an empty list (incompleteFreshSamplings counts it).
 namespace ProcessResourceSampler {
 
 struct CpuBaseline {
@@ -43,12 +47,31 @@ struct CpuBaseline {
 };
 using CpuBaselines = std::unordered_map<int64_t, CpuBaseline>;
 
-// A fresh sampling of every process, in process-list order; replaces the
-// baselines. Leaves out the process a given-up refresh is still reading.
+// A fresh sampling of every process, in process-list order, waited for;
+// replaces the baselines. Leaves out the processes given-up samplings are
+// still reading, and one whose read takes `stuckReadBound` (see above).
 std::vector<ProcessResourceSample> sampleAll();
 
 // Seconds after its start when a background refresh still inside a read is given up.
 inline constexpr double hungSamplingBound = 10;
+
+// Seconds one read may take while a caller waits for the sampling (sampleAll,
+// the first list) before the sampling is given up.
+inline constexpr double stuckReadBound = 1;
+
+// Threads that stuck reads may hold at once.
+inline constexpr std::size_t stuckThreadCap = 3;
+
+// The reads given-up samplings are still stuck in, oldest first (pid 0 and
+// "listing" for the process listing).
+struct StuckRead {
+    int64_t pid = 0;
+    std::string read;
+};
+std::vector<StuckRead> stuckReads();
+
+// Fresh samplings (sampleAll) answered empty because a read hung past the cap or in the listing.
+std::size_t incompleteFreshSamplings();
 
 // The cached snapshot (possibly stale, possibly empty); when it is missing or
 // older than `maxAge` seconds, one background refresh starts (at most one at a
@@ -101,6 +124,7 @@ namespace testing {
 void setProcessTable(std::shared_ptr<ProcessTable> table);  // nullptr restores /proc
 void setClock(std::function<double()> clock);               // empty restores the monotonic clock
 void setFirstSampleWait(double seconds);                    // firstSampleWait restores it
+void setStuckReadBound(double seconds);                     // stuckReadBound restores it
 void setBeforeFirstSampleCheck(std::function<void()> hook); // runs in sampledList between its cache read and its check
 void setRefusesThreads(bool refuses);                       // no background refresh thread can be started
 void reset(); // drops the cache and the baselines (waits for a running and a given-up refresh)

@@ -31,6 +31,8 @@ struct ProviderSnapshot {
     // Shown nowhere and never encoded; the tray reads it to tell "nothing
     // could be read" from "nothing runs".
     bool readNothing = false;
+    // The scan did not answer within the service's bound (a stand-in).
+    bool timedOut = false;
 
     static ProviderSnapshot make(std::string providerName, std::optional<AgentRunState> state,
                                  std::optional<std::string> statusEvidence, std::vector<AgentSession> activeSessions,

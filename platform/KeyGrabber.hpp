@@ -39,6 +39,20 @@ struct KeyGrabResult {
     int status = grabbed;
 
     bool ok() const { return status == grabbed; }
+
+    // What a failed grab's status means, in words for the log and the Settings pane.
+    static const char* meaning(int status) {
+        switch (status) {
+        case badAccess:
+            return "the key is taken by another program";
+        case noServer:
+            return "there is no X server to take keys from";
+        case noSuchKey:
+            return "the keyboard has no such key";
+        default:
+            return "the X server refused the key";
+        }
+    }
 };
 
 // System-wide key grabs: each id holds at most one chord, and a press of a held

@@ -3,6 +3,8 @@
 #include "platform/JournalLogSink.hpp"
 
 #include <atomic>
+#include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <utility>
 
@@ -24,6 +26,13 @@ std::shared_ptr<LogSink>& currentSink() {
 // without a record of copied strings or a reference to the sink.
 std::atomic<bool> journalInstalled{true};
 
+std::atomic<bool> debugSwitch{false};
+
+bool debugByEnvironment() {
+    static const bool on = Logger::debugFromEnvironment(std::getenv("BRINDLEAF_DEBUG"));
+    return on;
+}
+
 } // namespace
 
 Logger::Logger(std::string category) : category_(std::move(category)) {}
@@ -37,6 +46,12 @@ void Logger::write(LogLevel level, std::string_view message) const {
     if (!target) return;
     target->write(LogRecord{std::string(subsystem), category_, level, std::string(message)});
 }
+
+bool Logger::debugFromEnvironment(const char* value) { return value && std::strcmp(value, "1") == 0; }
+
+bool Logger::isDebugEnabled() { return debugSwitch.load(std::memory_order_relaxed) || debugByEnvironment(); }
+
+void Logger::setDebugEnabled(bool enabled) { debugSwitch.store(enabled, std::memory_order_relaxed); }
 
 void Logger::setSink(std::shared_ptr<LogSink> sink) {
     std::lock_guard lock(sinkMutex());

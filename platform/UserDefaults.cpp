@@ -118,8 +118,11 @@ std::filesystem::path UserDefaults::defaultFolder() {
 }
 
 std::shared_ptr<UserDefaults> UserDefaults::standard() {
-    static const std::shared_ptr<UserDefaults> suite = openOrInMemory(std::string(standardSuiteName));
-    return suite;
+    // Never destroyed: the program's end writes it (the tray application's
+    // Quit write) or leaves it unsaved on purpose (the headless modes), and no
+    // exit-time destructor writes behind their backs.
+    static const auto* const suite = new std::shared_ptr<UserDefaults>(openOrInMemory(std::string(standardSuiteName)));
+    return *suite;
 }
 
 std::shared_ptr<UserDefaults> UserDefaults::openOrInMemory(const std::string& suiteName) {
@@ -156,7 +159,7 @@ std::shared_ptr<UserDefaults> UserDefaults::open(const std::string& suiteName, c
         std::unique_lock guard(suite->mutex_);
         // Opening runs on the calling thread (the start of the program): it
         // waits as briefly as a change does.
-        lockError = suite->takeLockLocked(guard, suite->lockWaitFor(Attempt::caller), Attempt::caller);
+        lockError = suite->takeLockLocked(guard, std::min(wait, callerLockWait), Attempt::caller);
         if (lockError == 0) {
             locked = true;
             // Every writer holds the lock from its temporary file to the
@@ -264,7 +267,8 @@ bool UserDefaults::refreshLocked(bool force) const {
 
 std::chrono::milliseconds UserDefaults::lockWaitFor(Attempt attempt) const {
     const auto wait = lockHeldElsewhere_ ? std::min(lockWait_, lockWaitWhileHeld) : lockWait_;
-    return attempt == Attempt::caller ? std::min(wait, callerLockWait) : wait;
+    // The calling thread (the UI thread) tries once: retries are the background's.
+    return attempt == Attempt::caller ? std::chrono::milliseconds{0} : wait;
 }
 
 int UserDefaults::takeLockLocked(std::unique_lock<std::mutex>& guard, std::chrono::milliseconds wait, Attempt attempt) {

@@ -30,15 +30,14 @@ namespace brindleaf {
 // on disk since the last read.
 //
 // The lock is waited for only so long: a copy of the program that is stopped
-// or hung while it holds the lock must not stop every other one. A change (a
-// retry, opening) waits for it on the calling thread at most callerLockWait,
-// so the UI thread never stalls on another process; a change that does not
-// get the lock in time is kept unsaved, as below, and left to the suite's
-// background retry. That waits for the lock up to lockWait per attempt, then,
-// once it found the lock held that long, lockWaitWhileHeld per attempt until
-// the lock is taken again, pausing between attempts. While anyone waits for
-// the lock the suite's values stay free to read: only a single try of the
-// lock and the write itself exclude readers.
+// or hung while it holds the lock must not stop every other one. A change and
+// saveUnsavedChanges() try it once on the calling thread, without waiting,
+// and opening waits at most callerLockWait, so the UI thread never stalls on
+// another process; a change that does not get the lock is kept unsaved, as
+// below, and left to the suite's background retry, which alone retries. That waits for the lock up to lockWait per
+// attempt, then, once it found the lock held that long, lockWaitWhileHeld per attempt until the lock is taken again,
+// pausing between attempts. While anyone waits for the lock the suite's values stay free to read: only a single try of
+// the lock and the write itself exclude readers.
 //
 // Nothing stored is lost by a change: values this program does not understand
 // are written back exactly as they were (and read as absent), and a file that
@@ -83,8 +82,9 @@ public:
     static constexpr std::chrono::milliseconds lockWait{2000};
     // The wait once the lock was found held that long, until it is taken again.
     static constexpr std::chrono::milliseconds lockWaitWhileHeld{50};
-    // The longest a change, saveUnsavedChanges() or opening waits for the
-    // lock on the calling thread; the rest is left to the background retry.
+    // The longest opening waits for the lock on the calling thread (a change
+    // and saveUnsavedChanges() try it once); the rest is left to the
+    // background retry.
     static constexpr std::chrono::milliseconds callerLockWait{100};
     // The background retry's pause after an attempt that failed, doubling
     // after each one up to the longest.

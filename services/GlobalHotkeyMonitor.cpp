@@ -79,7 +79,7 @@ bool GlobalHotkeyMonitor::take(const HotkeyShortcut& shortcut) {
         return true;
     }
     hotkeyLog().error("hotkey.register.failed id=" + std::to_string(hotkeyID_) +
-                      " status=" + std::to_string(result.status));
+                      " status=" + std::to_string(result.status) + " reason=" + KeyGrabResult::meaning(result.status));
     setRegistration({HotkeyRegistration::State::failed, shortcut, result.status});
     return false;
 }

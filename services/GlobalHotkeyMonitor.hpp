@@ -56,7 +56,8 @@ public:
     // Releases the hot key held so far, then registers the shortcut (one
     // without command, option or control is never registered). True when the
     // shortcut is held now; the outcome is also in registration() and the log
-    // ("hotkey.registered id=1 display=Ctrl+Alt+Super+S", "hotkey.register.failed id=1 status=10").
+    // ("hotkey.registered id=1 display=Ctrl+Alt+Super+S", "hotkey.register.failed id=1 status=10 reason=the key is
+    // taken by another program").
     bool registerShortcut(const HotkeyShortcut& shortcut);
     // Releases the hot key; nothing when none is held.
     void unregister();

@@ -1,6 +1,7 @@
 #include "services/ProviderSettingsStore.hpp"
 
 #include "core/ProviderCatalog.hpp"
+#include "platform/Logger.hpp"
 #include "services/ProviderKey.hpp"
 
 #include <algorithm>
@@ -12,7 +13,8 @@ namespace {
 std::set<std::string> catalogIDs(bool liveOnly) {
     std::set<std::string> ids;
     for (const auto& provider : ProviderCatalog::all()) {
-        if (!liveOnly || provider.integrationState == ProviderDescriptor::IntegrationState::live) ids.insert(provider.id);
+        if (!liveOnly || provider.integrationState == ProviderDescriptor::IntegrationState::live)
+            ids.insert(provider.id);
     }
     return ids;
 }
@@ -44,6 +46,10 @@ void ProviderSettingsStore::load() {
     loadAcknowledgedErrors();
     loadShortcuts();
     isCloudSyncEnabled_ = defaults_->boolValue(cloudSyncKey).value_or(true);
+    isDebugLoggingEnabled_ = defaults_->boolValue(debugLoggingKey).value_or(false);
+    // Turned on here, never off: debug logging that BRINDLEAF_DEBUG or an
+    // earlier switch turned on stays on.
+    if (isDebugLoggingEnabled_) Logger::setDebugEnabled(true);
 
     persistEnabledProviders();
     defaults_->set(knownLiveKey, sortedStrings(catalogIDs(true)));
@@ -230,6 +236,14 @@ void ProviderSettingsStore::setCloudSyncEnabled(bool enabled) {
     announce(Property::isCloudSyncEnabled);
     isCloudSyncEnabled_ = enabled;
     defaults_->set(cloudSyncKey, enabled);
+}
+
+void ProviderSettingsStore::setDebugLoggingEnabled(bool enabled) {
+    if (enabled == isDebugLoggingEnabled_) return;
+    announce(Property::isDebugLoggingEnabled);
+    isDebugLoggingEnabled_ = enabled;
+    Logger::setDebugEnabled(enabled);
+    defaults_->set(debugLoggingKey, enabled);
 }
 
 void ProviderSettingsStore::setShowingSampleData(bool showing) {

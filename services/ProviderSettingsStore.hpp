@@ -41,6 +41,7 @@ public:
         windowShortcut,
         isCloudSyncEnabled,
         isShowingSampleData,
+        isDebugLoggingEnabled,
     };
     using Observer = std::function<void(Property)>;
     using ObserverID = std::uint64_t;
@@ -59,6 +60,7 @@ public:
     const std::string toggleShortcutKey = "toggleWindowShortcut";
     const std::string windowShortcutKey = "standaloneWindowShortcut";
     const std::string cloudSyncKey = "cloudSyncEnabled";
+    const std::string debugLoggingKey = "debugLoggingEnabled.v1";
     static constexpr const char* legacyIconRenderingModeKey = "statusIconRenderingMode";
     static constexpr const char* legacyIconSizeOptionKey = "statusIconSizeOption";
 
@@ -76,6 +78,7 @@ public:
     const HotkeyShortcut& toggleShortcut() const { return toggleShortcut_; }
     const HotkeyShortcut& windowShortcut() const { return windowShortcut_; }
     bool isCloudSyncEnabled() const { return isCloudSyncEnabled_; }
+    bool isDebugLoggingEnabled() const { return isDebugLoggingEnabled_; }
     bool isShowingSampleData() const { return isShowingSampleData_; }
     const std::shared_ptr<UserDefaults>& defaults() const { return defaults_; }
 
@@ -104,6 +107,8 @@ public:
 
     // Stores the value when it differs, writing "cloudSyncEnabled".
     void setCloudSyncEnabled(bool enabled);
+    // Stores the value when it differs, writing "debugLoggingEnabled.v1".
+    void setDebugLoggingEnabled(bool enabled);
     // Never stored.
     void setShowingSampleData(bool showing);
 
@@ -143,6 +148,7 @@ private:
     HotkeyShortcut windowShortcut_ = defaultWindowShortcut;
     bool isCloudSyncEnabled_ = true;
     bool isShowingSampleData_ = false;
+    bool isDebugLoggingEnabled_ = false;
 
     std::map<ObserverID, Observer> observers_;
     ObserverID nextObserverID_ = 1;

@@ -23,6 +23,10 @@ inline constexpr std::string_view errorsFooter = "Problems reading an agent’s 
 inline constexpr std::string_view noErrorsText = "No errors.";
 inline constexpr std::string_view newMark = "New";
 inline constexpr std::string_view markAllTitle = "Mark All as Read";
+inline constexpr std::string_view debugLoggingTitle = "Debug Logging";
+inline constexpr std::string_view debugLoggingFooter =
+    "Writes every refresh to the system journal (journalctl -t brindleaf), for a bug report. Also on while "
+    "BRINDLEAF_DEBUG=1 is set.";
 inline constexpr std::string_view sampleDataTitle = "Show Sample Data";
 inline constexpr std::string_view sampleDataFooter = "Shows sample sessions instead of your own, until you turn this "
                                                      "off or quit Brindleaf. Sample data is never synced.";

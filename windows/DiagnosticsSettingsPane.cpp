@@ -111,6 +111,13 @@ DiagnosticsSettingsPane::DiagnosticsSettingsPane(std::shared_ptr<ProviderSetting
     sample->addWidget(sampleData_);
     connect(sampleData_, &QCheckBox::toggled, this, [this](bool on) { settings_->setShowingSampleData(on); });
     layout->addWidget(sample);
+
+    auto* debug = new FormSection({}, qstr(debugLoggingFooter));
+    debugLogging_ = new QCheckBox(qstr(debugLoggingTitle));
+    debugLogging_->setObjectName("debugLogging");
+    debug->addWidget(debugLogging_);
+    connect(debugLogging_, &QCheckBox::toggled, this, [this](bool on) { settings_->setDebugLoggingEnabled(on); });
+    layout->addWidget(debug);
     layout->addStretch(1);
 
     // Both announce before their new values are readable: redraw on the next turn.
@@ -132,6 +139,10 @@ DiagnosticsSettingsPane::~DiagnosticsSettingsPane() {
 
 void DiagnosticsSettingsPane::refresh() {
     DiagnosticsPaneContent::Shown now = DiagnosticsPaneContent::shown(*model_);
+    {
+        const QSignalBlocker block(debugLogging_);
+        debugLogging_->setChecked(settings_->isDebugLoggingEnabled());
+    }
     if (shown_ == now) return;
 
     placeRows(

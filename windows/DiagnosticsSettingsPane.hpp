@@ -55,6 +55,7 @@ private:
     QWidget* markAllRow_;
     QPushButton* markAll_;
     QCheckBox* sampleData_;
+    QCheckBox* debugLogging_;
     // What is shown now (absent before the first refresh) and the rows by id.
     std::optional<DiagnosticsPaneContent::Shown> shown_;
     std::map<std::string, QWidget*> staleRowsByID_;

@@ -149,7 +149,8 @@ std::optional<std::string> ShortcutRecorderModel::registrationMessage(const Hotk
     const std::string shortcut = registration.shortcut.displayString();
     switch (registration.status) {
     case KeyGrabResult::badAccess:
-        return "Another app already uses " + shortcut + ", so it does nothing here. Choose another shortcut.";
+        return shortcut + " does nothing here: " + KeyGrabResult::meaning(registration.status) +
+               ". Choose another shortcut.";
     case KeyGrabResult::noServer:
         return "Global shortcuts need an X11 session; " + shortcut + " does nothing here.";
     case KeyGrabResult::noSuchKey:

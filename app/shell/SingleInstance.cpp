@@ -202,6 +202,22 @@ void SingleInstance::listenHere() {
 
 SingleInstance::Role SingleInstance::start(const std::string& message, std::chrono::milliseconds bound) {
     const auto deadline = Clock::now() + bound;
+    // A copy may run in any folder a start could choose (started with another
+    // XDG_RUNTIME_DIR, or when an earlier folder did not serve): it is looked
+    // for in each, in order, before a lock is taken anywhere.
+    std::vector<InstanceFolder::Refusal> passedOver;
+    for (const auto& folder : InstanceFolder::candidates(InstanceFolder::Roots::ofThisProcess(), &passedOver)) {
+        const Reach reach = reachCopy(folder / InstanceFolder::socketName);
+        if (reach.kind != Reach::connected) continue;
+        const bool taken = peerIsThisUser(reach.descriptor) && exchange(reach.descriptor, message, deadline);
+        ::close(reach.descriptor);
+        if (!taken) continue;
+        // As a start that went through the choice says them.
+        for (const auto& refusal : passedOver)
+            std::fprintf(stderr, "brindleaf: not using %s for the instance lock: %s\n", refusal.folder.c_str(),
+                         refusal.reason.c_str());
+        return Role::handedOver;
+    }
     const auto choice =
         InstanceFolder::choose(InstanceFolder::Roots::ofThisProcess(),
                                [this](const std::filesystem::path& folder) { return openLock(folder); });

@@ -3,6 +3,7 @@
 #include "app/CompositionRoot.hpp"
 #include "app/LaunchPlan.hpp"
 #include "app/shell/DesktopSessionMonitor.hpp"
+#include "app/shell/SessionEndSignals.hpp"
 #include "app/shell/SingleInstance.hpp"
 #include "app/shell/TrayShell.hpp"
 #include "core/UserHomeDirectory.hpp"
@@ -22,6 +23,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 
 namespace brindleaf::TrayApplication {
 
@@ -97,14 +99,19 @@ int run(int argc, char** argv) {
     options.keyGrabs = QGuiApplication::platformName() == QLatin1String("xcb");
     options.watchTrayHosts = true;
     options.updater = updater;
-    TrayShell shell(std::move(options));
+    // SIGTERM and SIGHUP end the event loop as Quit does; kept past the Quit write below.
+    SessionEndSignals endSignals;
+    std::optional<TrayShell> tray(std::in_place, std::move(options));
+    TrayShell& shell = *tray;
     auto& statusItem = shell.statusItem();
     // A changed animation state shows at the next render.
-    DesktopSessionMonitor sessionMonitor({
-        [&statusItem](bool suspended) { statusItem.setAnimationSuspended(suspended); },
-        [&statusItem](bool reduce) { statusItem.setReduceMotion(reduce); },
-        [&statusItem](std::optional<Appearance> scheme) { statusItem.setDesktopColourScheme(scheme); },
-    });
+    std::optional<DesktopSessionMonitor> sessionMonitor(
+        std::in_place,
+        DesktopSessionMonitor::Handlers{
+            [&statusItem](bool suspended) { statusItem.setAnimationSuspended(suspended); },
+            [&statusItem](bool reduce) { statusItem.setReduceMotion(reduce); },
+            [&statusItem](std::optional<Appearance> scheme) { statusItem.setDesktopColourScheme(scheme); },
+        });
     updater->start();
 
     // Before any window opens; the delayed action below still runs.
@@ -122,8 +129,12 @@ int run(int argc, char** argv) {
     });
 
     const int exitCode = QApplication::exec();
-    // Quit: a setting still unsaved (the lock held elsewhere, a full disk) is
-    // written now or named in the journal as dropped, waiting at most 2 s.
+    // Quit (or SIGTERM, SIGHUP): the icon and the windows go at once; then a
+    // setting still unsaved (the lock held elsewhere, a full disk) is written
+    // or named in the journal as dropped, waiting at most 2 s. Nothing else
+    // writes it: the standard suite is never destroyed.
+    sessionMonitor.reset();
+    tray.reset();
     UserDefaults::standard()->saveUnsavedChangesBeforeExit();
     SoftwareUpdater::setShared(nullptr);
     return exitCode;

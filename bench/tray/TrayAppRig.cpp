@@ -91,6 +91,8 @@ TrayAppRig::TrayAppRig(std::filesystem::path root) : root_(std::move(root)) {
     environment_["NSS_WRAPPER_PASSWD"] = (root_ / "passwd").string();
     environment_["NSS_WRAPPER_GROUP"] = (root_ / "group").string();
     environment_["LD_PRELOAD"] = "libnss_wrapper.so";
+    // The latency runs read the per-refresh lines, which only debug logging writes.
+    environment_["BRINDLEAF_DEBUG"] = "1";
     environment_.erase("QT_QPA_PLATFORM");
     environment_.erase("WAYLAND_DISPLAY");
 }

@@ -34,8 +34,14 @@ struct HeldRunner {
 
 class CoalescerTest : public ::testing::Test {
 protected:
-    void SetUp() override { Logger::setSink(sink); }
-    void TearDown() override { Logger::setSink(nullptr); }
+    void SetUp() override {
+        Logger::setSink(sink);
+        Logger::setDebugEnabled(true); // the per-refresh lines these tests read
+    }
+    void TearDown() override {
+        Logger::setDebugEnabled(false);
+        Logger::setSink(nullptr);
+    }
 
     void request(std::shared_ptr<Coalescer>& coalescer, const std::string& name, int value = 0) {
         coalescer->request(

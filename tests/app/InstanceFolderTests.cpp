@@ -49,6 +49,17 @@ mode_t modeOf(const fs::path& path) {
     return status.st_mode & 07777;
 }
 
+// A runtime folder (made, 0700) whose instance socket's path has `length` bytes.
+fs::path socketPathOfLength(Folders& f, std::size_t length) {
+    const fs::path base = f.runtimeFolder("run");
+    const std::size_t fixed = base.string().size() + std::string("/x/brindleaf/instance.socket").size() - 1;
+    const fs::path runtime = base / std::string(length - fixed, 'd');
+    fs::create_directories(runtime);
+    fs::permissions(runtime, fs::perms::owner_all);
+    EXPECT_EQ((runtime / "brindleaf" / InstanceFolder::socketName).string().size(), length);
+    return runtime;
+}
+
 } // namespace
 
 // Each rule at its edge: which folder serves, and which were passed over.
@@ -63,6 +74,7 @@ TEST(InstanceFolderTests, FirstSafeFolderServes) {
     const auto userRuntime = [](const Folders& f) { return f.roots.userRuntime / "brindleaf"; };
     const auto tmp = [](const Folders& f) { return f.tmpFolder(); };
     const auto cache = [](const Folders& f) { return f.roots.cache / "brindleaf"; };
+    const auto runtime107 = [](const Folders& f) { return f.roots.runtime.value() / "brindleaf"; };
     const Case cases[] = {
         {"the runtime folder", [](Folders& f) { f.roots.runtime = f.runtimeFolder("run"); }, runtime, ""},
         {"no runtime folder, /run/user/UID", [](Folders& f) { f.runtimeFolder("run-user"); }, userRuntime, ""},
@@ -103,6 +115,30 @@ TEST(InstanceFolderTests, FirstSafeFolderServes) {
              fs::permissions(f.tmpFolder(), fs::perms::all);
          },
          cache, "mode"},
+        {"/tmp's folder open to others only (0701)",
+         [](Folders& f) {
+             fs::create_directories(f.tmpFolder());
+             fs::permissions(f.tmpFolder(), fs::perms(0701));
+         },
+         cache, "mode"},
+        {"/tmp's folder open to others only (0705)",
+         [](Folders& f) {
+             fs::create_directories(f.tmpFolder());
+             fs::permissions(f.tmpFolder(), fs::perms(0705));
+         },
+         cache, "mode"},
+        {"/tmp's folder open to others only (0707)",
+         [](Folders& f) {
+             fs::create_directories(f.tmpFolder());
+             fs::permissions(f.tmpFolder(), fs::perms(0707));
+         },
+         cache, "mode"},
+        {"/tmp's folder of ours without owner access, mended",
+         [](Folders& f) {
+             fs::create_directories(f.tmpFolder());
+             fs::permissions(f.tmpFolder(), fs::perms::none);
+         },
+         tmp, ""},
         {"/tmp's folder a link",
          [](Folders& f) { fs::create_directory_symlink(f.runtimeFolder("target"), f.tmpFolder()); }, cache, "link"},
         {"/tmp's folder cannot be made",
@@ -120,6 +156,10 @@ TEST(InstanceFolderTests, FirstSafeFolderServes) {
              f.roots.runtime = deep;
          },
          tmp, "too-long"},
+        {"a socket path of exactly 108 bytes", [](Folders& f) { f.roots.runtime = socketPathOfLength(f, 108); }, tmp,
+         "too-long"},
+        {"a socket path of 107 bytes", [](Folders& f) { f.roots.runtime = socketPathOfLength(f, 107); }, runtime107,
+         ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -136,12 +176,16 @@ TEST(InstanceFolderTests, FirstSafeFolderServes) {
 // brindleaf's own folder is made 0700 whatever the umask; a link's target
 // and a foreign folder are left as they are.
 TEST(InstanceFolderTests, MadeFoldersAreClosedAndOthersUntouched) {
-    Folders f;
-    // A umask that would leave the owner without write and search.
-    const mode_t old = ::umask(0277);
-    f.choose();
-    ::umask(old);
-    EXPECT_EQ(modeOf(f.tmpFolder()), 0700u);
+    // Umasks that would leave the owner without write and search, or without any access.
+    for (const mode_t mask : {0277, 0577, 0777}) {
+        SCOPED_TRACE(mask);
+        Folders f;
+        const mode_t old = ::umask(mask);
+        const auto choice = f.choose();
+        ::umask(old);
+        EXPECT_EQ(choice.folder, std::optional<fs::path>(f.tmpFolder()));
+        EXPECT_EQ(modeOf(f.tmpFolder()), 0700u);
+    }
 
     Folders linked;
     const auto target = linked.runtimeFolder("target", fs::perms(0755));
@@ -185,4 +229,26 @@ TEST(InstanceFolderTests, FolderOfAnotherUserIsPassedOver) {
     EXPECT_EQ(choice.folder, f.roots.cache / "brindleaf");
     ASSERT_EQ(choice.refused.size(), 1u);
     EXPECT_EQ(choice.refused.front().reason, "it belongs to user 4242");
+}
+
+// The folders a running copy may be found in, whichever of them it took: each
+// that exists and passes, in the order of the choice; nothing is made.
+TEST(InstanceFolderTests, CandidatesAreEveryFolderThatPassesInOrder) {
+    Folders f;
+    f.roots.runtime = f.runtimeFolder("run");
+    fs::create_directories(*f.roots.runtime / "brindleaf");
+    fs::permissions(*f.roots.runtime / "brindleaf", fs::perms::owner_all);
+    f.runtimeFolder("run-user");
+    fs::create_directories(f.roots.userRuntime / "brindleaf");
+    fs::permissions(f.roots.userRuntime / "brindleaf", fs::perms(0755)); // open to others: passed over
+    fs::create_directories(f.tmpFolder());
+    fs::permissions(f.tmpFolder(), fs::perms::owner_all);
+    fs::create_directories(f.roots.cache / "brindleaf");
+    fs::permissions(f.roots.cache / "brindleaf", fs::perms::owner_all);
+    EXPECT_EQ(InstanceFolder::candidates(f.roots),
+              (std::vector<fs::path>{*f.roots.runtime / "brindleaf", f.tmpFolder(), f.roots.cache / "brindleaf"}));
+
+    Folders empty;
+    EXPECT_TRUE(InstanceFolder::candidates(empty.roots).empty());
+    EXPECT_FALSE(fs::exists(empty.tmpFolder())) << "looking made a folder";
 }

@@ -157,6 +157,7 @@ struct HeldRunner {
 struct ControllerRig {
     explicit ControllerRig(bool held = false, std::string homeFolder = "/nonexistent-home") {
         Logger::setSink(log);
+        Logger::setDebugEnabled(true); // the per-refresh lines these tests read
         codex = std::make_shared<ScriptedProvider>("Codex");
         claude = std::make_shared<ScriptedProvider>("Claude Code");
         hermes = std::make_shared<ScriptedProvider>("Hermes");
@@ -187,6 +188,7 @@ struct ControllerRig {
     }
     ~ControllerRig() {
         controller.reset();
+        Logger::setDebugEnabled(false);
         Logger::setSink(nullptr);
     }
 

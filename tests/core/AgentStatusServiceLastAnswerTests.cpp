@@ -93,8 +93,8 @@ public:
         }
         if (call >= script_.size() || script_[call].ignored < 0) gate_->wait();
         const ScriptedAnswer answer = call < script_.size() ? script_[call] : ScriptedAnswer{0, {}};
-        return ProviderSnapshot::make("Codex", std::nullopt, std::nullopt, {}, std::max<int64_t>(answer.ignored, 0),
-                                      at, answer.errors);
+        return ProviderSnapshot::make("Codex", std::nullopt, std::nullopt, {}, std::max<int64_t>(answer.ignored, 0), at,
+                                      answer.errors);
     }
 
 private:
@@ -106,8 +106,14 @@ private:
 
 class LastAnswerTest : public ::testing::Test {
 protected:
-    void SetUp() override { Logger::setSink(log); }
-    void TearDown() override { Logger::setSink(nullptr); }
+    void SetUp() override {
+        Logger::setSink(log);
+        Logger::setDebugEnabled(true); // the per-refresh lines these tests read
+    }
+    void TearDown() override {
+        Logger::setDebugEnabled(false);
+        Logger::setSink(nullptr);
+    }
     std::shared_ptr<LineSink> log = std::make_shared<LineSink>();
 };
 
@@ -199,7 +205,6 @@ TEST_F(LastAnswerTest, TheSubstituteAlwaysCarriesTheLatestAnswer) {
     }
     EXPECT_EQ(checked, 16u);
     const auto messages = log->messages();
-    EXPECT_NE(std::find(messages.begin(), messages.end(),
-                        "snapshot.committed state=complete active=0 reason=ledger"),
+    EXPECT_NE(std::find(messages.begin(), messages.end(), "snapshot.committed state=complete active=0 reason=ledger"),
               messages.end());
 }

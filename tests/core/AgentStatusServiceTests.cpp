@@ -217,8 +217,14 @@ bool waitForDetectionThreads(size_t count) {
 
 class AgentStatusServiceTest : public ::testing::Test {
 protected:
-    void SetUp() override { Logger::setSink(log); }
-    void TearDown() override { Logger::setSink(nullptr); }
+    void SetUp() override {
+        Logger::setSink(log);
+        Logger::setDebugEnabled(true); // the per-refresh lines these tests read
+    }
+    void TearDown() override {
+        Logger::setDebugEnabled(false);
+        Logger::setSink(nullptr);
+    }
 
     std::shared_ptr<WaitableLogSink> log = std::make_shared<WaitableLogSink>();
 };
@@ -453,10 +459,11 @@ TEST_F(AgentStatusServiceTest, ScanThatOutlivesTheServiceTouchesNothing) {
 }
 
 TEST_F(AgentStatusServiceTest, ThrowingProviderIsReportedAndNotLeftBusy) {
-    auto codex = std::make_shared<FakeProvider>("Codex", [](const std::string& n, Date at, int call) -> ProviderSnapshot {
-        if (call == 1) throw std::runtime_error("boom");
-        return idle(n, at);
-    });
+    auto codex =
+        std::make_shared<FakeProvider>("Codex", [](const std::string& n, Date at, int call) -> ProviderSnapshot {
+            if (call == 1) throw std::runtime_error("boom");
+            return idle(n, at);
+        });
     AgentStatusService service({codex}, 5);
     auto first = service.snapshot(T);
     EXPECT_EQ(first.providerSnapshots[0].errors, Names{"Codex detection failed: boom"});
@@ -470,11 +477,12 @@ TEST(AgentStatusServiceExitDeathTest, ProcessExitsWhileAScanHangs) {
     EXPECT_EXIT(
         {
             Logger::setSink(std::make_shared<WaitableLogSink>());
+            Logger::setDebugEnabled(true); // the per-refresh lines these tests read
             auto gate = std::make_shared<Gate>();
             AgentStatusService service({hungProvider("Codex", gate)}, 0.05);
             auto committed = service.snapshot(T);
-            const bool substituted = committed.providerSnapshots.size() == 1 &&
-                                     committed.providerSnapshots[0].errors.size() == 1;
+            const bool substituted =
+                committed.providerSnapshots.size() == 1 && committed.providerSnapshots[0].errors.size() == 1;
             std::fputs(substituted ? "committed with substitute\n" : "unexpected snapshot\n", stderr);
             std::fflush(stderr);
             _exit(3);

@@ -12,6 +12,7 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <thread>
 
 using namespace brindleaf;
 namespace Sampler = brindleaf::ProcessResourceSampler;
@@ -116,6 +117,7 @@ protected:
             return clock.load();
         });
         Sampler::testing::setFirstSampleWait(Sampler::firstSampleWait); // the program's own
+        Sampler::testing::setStuckReadBound(Sampler::stuckReadBound);
         Sampler::testing::reset();
     }
     void TearDown() override {
@@ -127,7 +129,8 @@ protected:
                            Sampler::testing::waitForGivenUpRefresh(generousSeconds);
         EXPECT_TRUE(ended) << "a sampling never ended after every read was let go";
         if (ended) Sampler::testing::reset();
-        EXPECT_LE(table->mostCallsAtOnce(), 2) << "more than two sampling threads read at once";
+        EXPECT_LE(table->mostCallsAtOnce(), static_cast<int>(Sampler::stuckThreadCap) + 1)
+            << "more sampling threads read at once than the cap on stuck ones and one more";
         Sampler::testing::setProcessTable(nullptr);
         Sampler::testing::setClock({});
         Logger::setSink(nullptr);
@@ -156,6 +159,10 @@ protected:
         std::vector<int64_t> pids;
         for (const auto& sample : samples) pids.push_back(sample.pid);
         return pids;
+    }
+
+    bool waitForLine(const std::string& line) const {
+        return log->waitFor([&](const LogRecord& record) { return record.message == line; }, generousSeconds);
     }
 
     std::vector<std::string> hungLines() const {
@@ -208,7 +215,7 @@ TEST_F(ProcessSamplerHangTests, aHungReadIsGivenUpOnceAndItsProcessLeftOutUntilT
     ASSERT_TRUE(Sampler::testing::waitForGivenUpRefresh(generousSeconds)) << "the given-up sampling never ended";
     clock = 1014.0;
     EXPECT_EQ(refreshedPIDs(), (std::vector<int64_t>{10, 20, 30})) << "still left out after its read returned";
-    EXPECT_EQ(hungLines(), expected);
+    EXPECT_EQ(hungLines(), (std::vector<std::string>{expected[0], "process.sample.hung.returned pid=20 read=cmdline"}));
 }
 
 // The hung read returns after the sampling was given up: the snapshot and the
@@ -239,42 +246,43 @@ TEST_F(ProcessSamplerHangTests, aGivenUpSamplingThatEndsLaterStoresNeitherItsLis
     EXPECT_DOUBLE_EQ(next[0].cpuPercent.value_or(-1), 20.0) << "measured against the given-up sampling's baseline";
 }
 
-// A second hung read while the first is still stuck: the sampling past the
-// bound is kept (one line says so), no third thread starts and the cache
-// stays as it is; once the first read returns, it is given up in its turn.
-TEST_F(ProcessSamplerHangTests, twoHungReadsNeverMakeAThirdSamplingThread) {
-    addProcess(10, "claude");
-    addProcess(20, "codex");
-    addProcess(30, "hermes");
-    table->hang(20);
-    table->hang(30);
+// Every hung read is given up in its turn, and every later sampling leaves
+// out each process stuck; at the cap of three threads held by stuck reads a
+// fourth hung sampling is kept (one line says so), no thread more starts and
+// the cache stays as it is; a read that returns frees its place and says so.
+TEST_F(ProcessSamplerHangTests, eachHungReadIsGivenUpUpToTheCapOfThreadsHeld) {
+    for (int64_t pid : {10, 20, 30, 40, 50}) addProcess(pid, "agent");
+    for (int64_t pid : {20, 30, 40, 50}) table->hang(pid);
     Sampler::cachedSampleList(1);
-    ASSERT_TRUE(table->waitUntilHanging(20)) << "the first sampling never reached the read of 20's arguments";
-    clock = 1010.0;
-    Sampler::cachedSampleList(1);
-    ASSERT_TRUE(table->waitUntilHanging(30)) << "the second sampling never reached the read of 30's arguments";
-
-    for (double at : {1020.0, 1030.0, 1040.0}) {
+    std::vector<std::string> expected;
+    double at = 1000.0;
+    for (int64_t pid : {20, 30, 40}) {
+        SCOPED_TRACE(pid);
+        ASSERT_TRUE(table->waitUntilHanging(pid)) << "no sampling reached the read of " << pid << "'s arguments";
+        at += 10.0;
         clock = at;
-        EXPECT_TRUE(Sampler::cachedSampleList(1)->empty()) << "at " << at;
+        Sampler::cachedSampleList(1);
+        expected.push_back("process.sample.hung pid=" + std::to_string(pid) + " read=cmdline");
+        EXPECT_EQ(hungLines(), expected) << "a sampling stuck on " << pid << " was not given up";
+    }
+    ASSERT_TRUE(table->waitUntilHanging(50)) << "the fourth sampling never reached the read of 50's arguments";
+    for (double later : {1040.0, 1050.0, 1060.0}) {
+        clock = later;
+        EXPECT_TRUE(Sampler::cachedSampleList(1)->empty()) << "at " << later;
     }
     EXPECT_TRUE(Sampler::testing::isRefreshingCache());
-    EXPECT_EQ(table->facts.listingCount(), 2) << "a third sampling started";
-    const std::vector<std::string> expected = {"process.sample.hung pid=20 read=cmdline",
-                                               "process.sample.hung pid=30 read=cmdline restart=later"};
+    EXPECT_EQ(table->facts.listingCount(), 4) << "a fifth sampling started past the cap";
+    expected.push_back("process.sample.hung pid=50 read=cmdline restart=later");
     EXPECT_EQ(hungLines(), expected);
 
-    table->release(20);
-    ASSERT_TRUE(Sampler::testing::waitForGivenUpRefresh(generousSeconds)) << "the first given-up sampling never ended";
-    clock = 1041.0;
-    EXPECT_EQ(refreshedPIDs(), (std::vector<int64_t>{10, 20})) << "the second sampling was not given up in its turn";
-    EXPECT_EQ(table->facts.listingCount(), 3);
-
+    // One stuck read returns: its line, and the kept one is given up in its turn.
     table->release(30);
-    ASSERT_TRUE(Sampler::testing::waitForGivenUpRefresh(generousSeconds)) << "the second given-up sampling never ended";
-    clock = 1043.0;
-    EXPECT_EQ(refreshedPIDs(), (std::vector<int64_t>{10, 20, 30}));
-    EXPECT_EQ(hungLines(), expected);
+    ASSERT_TRUE(waitForLine("process.sample.hung.returned pid=30 read=cmdline"))
+        << "no line for the read that returned";
+    clock = 1061.0;
+    EXPECT_EQ(refreshedPIDs(), (std::vector<int64_t>{10, 30})) << "not every stuck process was left out";
+    EXPECT_EQ(table->facts.listingCount(), 5);
+    table->release();
 }
 
 // The program's own first-sample bound, on the sampler's clock: a first
@@ -282,6 +290,7 @@ TEST_F(ProcessSamplerHangTests, twoHungReadsNeverMakeAThirdSamplingThread) {
 TEST_F(ProcessSamplerHangTests, theFirstSamplingIsWaitedForOneAndAHalfSecondsFromItsStart) {
     addProcess(10, "claude");
     addProcess(20, "codex");
+    Sampler::testing::setStuckReadBound(100); // the whole sampling's bound, not one read's
     int readsAtCheck = -1;
     Sampler::testing::setBeforeFirstSampleCheck([&] {
         std::lock_guard<std::mutex> guard(clockLock);
@@ -324,4 +333,100 @@ TEST_F(ProcessSamplerHangTests, theFirstSamplingIsWaitedForOneAndAHalfSecondsFro
         }
         ASSERT_TRUE(Sampler::testing::waitForCacheRefresh(generousSeconds)) << "the first sampling never ended";
     }
+}
+
+// The first list is awaited by the providers' first scans: a read that hangs
+// meanwhile is given up after a second and the list comes from a sampling
+// without that process, not empty.
+TEST_F(ProcessSamplerHangTests, theFirstListLeavesOutOnlyAProcessWhoseReadHangs) {
+    addProcess(10, "claude");
+    addProcess(20, "codex");
+    addProcess(30, "hermes");
+    Sampler::testing::setStuckReadBound(0.2);
+    table->hang(20);
+    Sampler::cachedSampleList(10);
+    ASSERT_TRUE(table->waitUntilHanging(20)) << "the first sampling never reached the read of 20's arguments";
+    clock = 1000.2;
+    auto answer = std::async(std::launch::async, [] { return Sampler::sampledList(10); });
+    const struct Unstick {
+        std::atomic<double>& clock;
+        HangingProcessTable& table;
+        ~Unstick() { // a waiter that never gives up ends at its whole bound, once its read is let go
+            clock = 2000.0;
+            table.release();
+        }
+    } unstick{clock, *table};
+    ASSERT_EQ(answer.wait_for(generously), std::future_status::ready) << "the first list was never answered";
+    EXPECT_EQ(pidsOf(*answer.get()), (std::vector<int64_t>{10, 30})) << "the first list is not the others'";
+    EXPECT_EQ(hungLines(), std::vector<std::string>{"process.sample.hung pid=20 read=cmdline"});
+}
+
+// A fresh sampling (the headless modes) gives a hung read up after the
+// bound, leaves that process out and names it; later ones leave it out at
+// once while it stays stuck, and sample it again once it returns.
+TEST_F(ProcessSamplerHangTests, aFreshSamplingLeavesOutAProcessWhoseReadHangsAndNamesIt) {
+    Sampler::testing::setClock({}); // the bound passes on the monotonic clock
+    Sampler::testing::setStuckReadBound(0.2);
+    addProcess(10, "claude");
+    addProcess(20, "codex");
+    addProcess(30, "hermes");
+    table->hang(20);
+    EXPECT_EQ(pidsOf(Sampler::sampleAll()), (std::vector<int64_t>{10, 30}));
+    const auto stuck = Sampler::stuckReads();
+    ASSERT_EQ(stuck.size(), 1u);
+    EXPECT_EQ(stuck[0].pid, 20);
+    EXPECT_EQ(stuck[0].read, "cmdline");
+    EXPECT_EQ(pidsOf(Sampler::sampleAll()), (std::vector<int64_t>{10, 30})) << "not left out while still stuck";
+    EXPECT_EQ(hungLines(), std::vector<std::string>{"process.sample.hung pid=20 read=cmdline"});
+    EXPECT_EQ(Sampler::incompleteFreshSamplings(), 0u);
+
+    table->release(20);
+    ASSERT_TRUE(waitForLine("process.sample.hung.returned pid=20 read=cmdline"))
+        << "no line for the read that returned";
+    EXPECT_TRUE(Sampler::stuckReads().empty());
+    EXPECT_EQ(pidsOf(Sampler::sampleAll()), (std::vector<int64_t>{10, 20, 30}));
+}
+
+// A refresh past the bound that is between two reads when judged is only
+// slow: it goes on and stores its list, and nothing is logged.
+TEST_F(ProcessSamplerHangTests, aRefreshThatIsOnlySlowIsNotGivenUp) {
+    addProcess(10, "claude");
+    addProcess(20, "codex");
+    const auto testThread = std::this_thread::get_id();
+    std::mutex holdLock;
+    std::condition_variable holdChanged;
+    bool holding = true;
+    bool held = false;
+    // The sampling's thread reads the clock between its reads: held there.
+    Sampler::testing::setClock([&] {
+        if (std::this_thread::get_id() != testThread) {
+            std::unique_lock<std::mutex> guard(holdLock);
+            held = holding;
+            holdChanged.notify_all();
+            holdChanged.wait(guard, [&] { return !holding; });
+        }
+        return clock.load();
+    });
+    const auto letGo = [&] {
+        std::lock_guard<std::mutex> guard(holdLock);
+        holding = false;
+        holdChanged.notify_all();
+    };
+    const struct LetGo {
+        std::function<void()> go;
+        ~LetGo() { go(); }
+    } atEnd{letGo};
+    Sampler::cachedSampleList(1);
+    {
+        std::unique_lock<std::mutex> guard(holdLock);
+        ASSERT_TRUE(holdChanged.wait_for(guard, generously, [&] { return held; }))
+            << "the sampling never read the clock";
+    }
+    clock = 1100.0;
+    Sampler::cachedSampleList(1);
+    letGo();
+    ASSERT_TRUE(Sampler::testing::waitForCacheRefresh(generousSeconds)) << "the sampling never ended";
+    EXPECT_EQ(pidsOf(*Sampler::cachedSampleList(1000)), (std::vector<int64_t>{10, 20}))
+        << "the slow sampling did not store its list";
+    EXPECT_TRUE(hungLines().empty());
 }

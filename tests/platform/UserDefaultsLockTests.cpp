@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <chrono>
 #include <functional>
+#include <future>
 #include <optional>
 #include <sys/file.h>
 #include <thread>
@@ -123,8 +124,10 @@ TEST(UserDefaults, ALockAnotherProcessKeepsIsWaitedForBrieflyAndItsChangesLandOn
     EXPECT_FALSE(std::filesystem::exists(suite->filePath()));
 }
 
-// A lock another writer holds for a moment is waited for: the change is
-// saved, nothing logged, and the lock is only ever tried without blocking.
+// A lock another writer holds for a moment: the calling thread tries it once
+// and keeps the change unsaved, the background retry waits for it and saves
+// the change, nothing is logged, and the lock is only ever tried without
+// blocking.
 TEST(UserDefaults, ALockHeldForAMomentIsWaitedFor) {
     auto log = std::make_shared<MemoryLogSink>();
     Logger::setSink(log);
@@ -146,7 +149,11 @@ TEST(UserDefaults, ALockHeldForAMomentIsWaitedFor) {
     auto suite = UserDefaults::open("moment", dir.path(), {}, lock);
     ASSERT_TRUE(suite);
     busy->store(3);
-    EXPECT_TRUE(suite->set("a", 1));
+    EXPECT_FALSE(suite->set("a", 1)) << "the calling thread waited for the lock";
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (suite->hasUnsavedChanges() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_FALSE(suite->hasUnsavedChanges()) << "the background retry never saved the change";
     EXPECT_EQ(busy->load(), 0);
     busy->store(3);
     EXPECT_TRUE(suite->removePersistentDomain());
@@ -155,7 +162,7 @@ TEST(UserDefaults, ALockHeldForAMomentIsWaitedFor) {
 }
 
 // A peer holds the lock (flock(1) in a terminal) while a setting changes. The
-// calling thread (the UI thread, at the start too) waits for it only briefly;
+// calling thread (the UI thread) tries it once, opening waits only briefly;
 // the background retry then waits, says once that the lock is held, and
 // writes the change once the holder lets go, with no further change made. A
 // later brief hold is waited for in full again: the long hold before does not
@@ -183,10 +190,10 @@ TEST(UserDefaults, AChangeTheLockHoldsUpIsWrittenInTheBackgroundOnceLetGo) {
 
     tries->byCaller = 0;
     EXPECT_FALSE(suite->set("size", "large"));
-    EXPECT_LE(tries->byCaller.load(), briefWaitTries) << "the change waited for the lock as long as the retry does";
+    EXPECT_EQ(tries->byCaller.load(), 1) << "the change on the calling thread tried the lock more than once";
     tries->byCaller = 0;
     EXPECT_FALSE(suite->saveUnsavedChanges());
-    EXPECT_LE(tries->byCaller.load(), briefWaitTries) << "the refresh's retry waited as long as the background one";
+    EXPECT_EQ(tries->byCaller.load(), 1) << "the refresh's save on the calling thread tried the lock more than once";
     EXPECT_EQ(suite->string("size"), "large");
     ASSERT_TRUE(waitUntil([&] {
         return logged(*log, "defaults.lock.failed suite=trial error=held by another process");
@@ -289,5 +296,62 @@ TEST(UserDefaults, TheEndWritesWhatIsUnsavedOrNamesTheKeysDropped) {
         ASSERT_TRUE(restarted);
         EXPECT_EQ(restarted->string("size"), c.letGoWhileWaiting ? std::optional<std::string>("large") : std::nullopt);
         EXPECT_EQ(restarted->string("theme"), c.letGoWhileWaiting ? std::optional<std::string>("dark") : std::nullopt);
+    }
+}
+
+// Quit while the background retry waits for a held lock: the stop cuts that
+// wait short, so Quit ends within its own bound, not the retry's.
+TEST(UserDefaults, QuitEndsWithinItsBoundWhileTheRetryWaitsForAHeldLock) {
+    auto log = std::make_shared<MemoryLogSink>();
+    Logger::setSink(log);
+    struct Restore {
+        ~Restore() { Logger::setSink(nullptr); }
+    } restore;
+    auto tries = std::make_shared<LockTries>();
+    TempDir dir;
+    auto suite = UserDefaults::open("bounded", dir.path(), {}, LockTries::counting(tries));
+    ASSERT_TRUE(suite);
+    brindleaf::testing::LockHolder holder(dir / ".defaults.lock");
+    ASSERT_TRUE(holder.waitUntilHeld()) << "the other process never took the lock";
+    EXPECT_FALSE(suite->set("size", "large"));
+    // The retry has begun its first attempt, which waits lockWait (2 s).
+    ASSERT_TRUE(waitUntil([&] { return tries->elsewhere.load() > 0; })) << "no background retry began";
+    constexpr auto bound = std::chrono::milliseconds(300);
+    const auto started = std::chrono::steady_clock::now();
+    auto ended = std::async(std::launch::async, [&] { return suite->saveUnsavedChangesBeforeExit(bound); });
+    // A condition with a deadline: the end within its bound and a second of slack.
+    ASSERT_EQ(ended.wait_until(started + bound + std::chrono::seconds(1)), std::future_status::ready)
+        << "Quit did not end within its bound while the retry waited for the lock";
+    EXPECT_FALSE(ended.get());
+    EXPECT_TRUE(logged(*log, "defaults.unsaved.dropped suite=bounded keys=size"));
+    ASSERT_TRUE(holder.release()) << "the other process did not let go";
+}
+
+// A long hold is logged once per hold: after a write in between, the next
+// long hold is logged again.
+TEST(UserDefaults, EachLongHoldIsLoggedAfterAWriteInBetween) {
+    auto log = std::make_shared<MemoryLogSink>();
+    Logger::setSink(log);
+    struct Restore {
+        ~Restore() { Logger::setSink(nullptr); }
+    } restore;
+    TempDir dir;
+    auto suite = UserDefaults::open("holds", dir.path(), {}, {}, std::chrono::milliseconds(100));
+    ASSERT_TRUE(suite);
+    const std::string held = "defaults.lock.failed suite=holds error=held by another process";
+    const auto heldLines = [&] {
+        const auto messages = log->messages();
+        return std::count(messages.begin(), messages.end(), held);
+    };
+    for (const char* value : {"large", "small"}) {
+        SCOPED_TRACE(value);
+        brindleaf::testing::LockHolder holder(dir / ".defaults.lock");
+        ASSERT_TRUE(holder.waitUntilHeld()) << "the other process never took the lock";
+        const auto before = heldLines();
+        EXPECT_FALSE(suite->set("size", value));
+        EXPECT_TRUE(waitUntil([&] { return heldLines() == before + 1; })) << "the long hold was not logged";
+        ASSERT_TRUE(holder.release()) << "the other process did not let go";
+        EXPECT_TRUE(waitUntil([&] { return storedString(suite->filePath(), "size") == value; }))
+            << "the change was not written once the lock was free";
     }
 }

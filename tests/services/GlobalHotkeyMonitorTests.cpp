@@ -87,8 +87,10 @@ TEST_F(GlobalHotkeyMonitorTest, RefusedOrImpossibleRegistrationsAreReportedWithT
         EXPECT_EQ(line.level, LogLevel::error);
         messages.push_back(line.message);
     }
-    EXPECT_THAT(messages, ElementsAre("hotkey.register.failed id=1 status=10", "hotkey.register.failed id=1 status=-2",
-                                      "hotkey.register.failed id=1 status=-1"));
+    EXPECT_THAT(messages,
+                ElementsAre("hotkey.register.failed id=1 status=10 reason=the key is taken by another program",
+                            "hotkey.register.failed id=1 status=-2 reason=the keyboard has no such key",
+                            "hotkey.register.failed id=1 status=-1 reason=there is no X server to take keys from"));
 }
 
 TEST_F(GlobalHotkeyMonitorTest, ReRegisteringReleasesTheOldShortcutAndShiftAloneRegistersNothing) {

@@ -135,9 +135,10 @@ TEST_F(ShortcutRecorderModelTest, SaysWhenTheSystemRefusesTheShortcut) {
     EXPECT_GT(changes, 0);
     EXPECT_EQ(store.toggleShortcut(), (HotkeyShortcut{2, all3})) << "the shortcut stays stored";
     EXPECT_EQ(recorder.message(),
-              "Another app already uses Ctrl+Alt+Super+D, so it does nothing here. Choose another shortcut.");
+              "Ctrl+Alt+Super+D does nothing here: the key is taken by another program. Choose another shortcut.");
     EXPECT_NE(log->messages().end(),
-              std::find(log->messages().begin(), log->messages().end(), "hotkey.register.failed id=1 status=10"));
+              std::find(log->messages().begin(), log->messages().end(),
+                        "hotkey.register.failed id=1 status=10 reason=the key is taken by another program"));
 
     recorder.pressReset();
     queue.drain();

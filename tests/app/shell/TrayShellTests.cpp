@@ -56,8 +56,14 @@ struct ShellFixture {
 // The log while the object lives: the lines that begin with a prefix.
 struct CapturedLog {
     std::shared_ptr<MemoryLogSink> sink = std::make_shared<MemoryLogSink>();
-    CapturedLog() { Logger::setSink(sink); }
-    ~CapturedLog() { Logger::setSink(nullptr); }
+    CapturedLog() {
+        Logger::setSink(sink);
+        Logger::setDebugEnabled(true); // the per-refresh lines these tests read
+    }
+    ~CapturedLog() {
+        Logger::setDebugEnabled(false);
+        Logger::setSink(nullptr);
+    }
     std::vector<std::string> lines(const std::string& prefix, const std::string& part = "") const {
         std::vector<std::string> found;
         for (const auto& message : sink->messages())

@@ -3,6 +3,8 @@
 #include "tests/app/x11/TrayRig.hpp"
 
 #include <gmock/gmock.h>
+
+#include <chrono>
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -99,9 +101,14 @@ TEST(SecondStartTests, CopyThatDoesNotAnswerEndsTheStartAfterTheBound) {
     const pid_t first = startCopy(rig);
     ASSERT_EQ(::kill(first, SIGSTOP), 0);
     Resume resume{first};
+    const auto asked = std::chrono::steady_clock::now();
     auto second = rig.runApp({"--show-settings=about"});
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - asked).count();
     EXPECT_EQ(second.exitStatus, 1);
     EXPECT_EQ(second.standardError, noAnswer);
+    // The bound of 5 s, kept: not shorter, and nowhere near ten times as long.
+    EXPECT_GE(seconds, 5);
+    EXPECT_LT(seconds, 30) << "the start was held far past its bound of 5 s";
     auto help = rig.runApp({"--help"});
     EXPECT_EQ(help.exitStatus, 0);
     EXPECT_THAT(help.standardOutput, HasSubstr("Usage: brindleaf"));

@@ -469,8 +469,6 @@ TEST(SingleInstanceTests, FolderWithoutALockIsPassedOver) {
     for (const auto& folder : {runtime, runtime / "brindleaf"}) PlainUser::ownByUser(folder);
     fs::permissions(runtime, fs::perms::owner_all);
     fs::permissions(runtime / "brindleaf", fs::perms::owner_read | fs::perms::owner_exec);
-    const std::string refusal = "brindleaf: not using " + (runtime / "brindleaf").string() +
-                                " for the instance lock: no lock can be made in it (Permission denied)\n";
 
     const pid_t copy = plain.startCopy(runtime.string());
     ASSERT_TRUE(holdsLockIn(copy, plain.tmpFolder()));
@@ -478,8 +476,10 @@ TEST(SingleInstanceTests, FolderWithoutALockIsPassedOver) {
     ASSERT_EQ(::lstat(plain.tmpFolder().c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 07777, 0700u);
     EXPECT_EQ(status.st_uid, user);
+    // The next start finds the copy's socket before it tries a lock anywhere,
+    // so it has no folder to pass over.
     const auto second = plain.run({"--show-glance"}, runtime.string());
     ASSERT_TRUE(second.ended) << secondCopy;
     EXPECT_EQ(second.exitStatus, 0);
-    EXPECT_EQ(second.standardError, refusal);
+    EXPECT_EQ(second.standardError, "");
 }

@@ -4,6 +4,7 @@
 #include "tests/support/LockHolder.hpp"
 #include "tests/support/WindowManagerProbe.hpp"
 
+#include <csignal>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -186,40 +187,71 @@ TEST(TrayApplicationTests, WelcomeOpensOnTheFirstRunOnly) {
     EXPECT_FALSE(app.rig.isWindowShown(welcomeTitle));
 }
 
-// Another process holds the settings lock (flock(1) in a terminal) while the
-// program starts and stores the agents it shows ("enabledProviderIDs"): the
-// start does not wait out the lock, the setting is kept unsaved, and Quit
-// from the dashboard writes it once the holder lets go within Quit's wait.
-TEST(TrayApplicationTests, QuitWritesASettingTheLockHeldUpOnceTheLockIsLetGo) {
-    TrayRig rig;
-    const auto storedKeys = [&rig] {
-        std::ifstream file(rig.settingsFile());
-        const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-        std::vector<std::string> keys;
-        if (const auto document = brindleaf::DefaultsJSON::read(text))
-            for (const auto& [key, value] : document->values) keys.push_back(key);
-        return keys;
-    };
-    ASSERT_EQ(storedKeys(), std::vector<std::string>{"welcomeShown.v1"}) << "the rig's home holds other settings";
-    LockHolder holder(rig.settingsFile().parent_path() / ".defaults.lock");
-    ASSERT_TRUE(holder.waitUntilHeld()) << "the other process never took the lock";
-    rig.startTrayHost();
-    const pid_t pid = rig.startApp().pid();
-    ASSERT_TRUE(rig.settledTrayIconGeometry()) << "the icon never showed while the settings lock was held";
-    TrayRig::key(popoverHotKey);
-    ASSERT_TRUE(waitUntil([&] {
-        return TrayRig::run("xdotool getactivewindow getwindowname 2>/dev/null").starts_with(popoverTitle);
-    })) << "the window manager never made the dashboard the active window: "
-        << rig.describeWindow(popoverTitle);
-    ASSERT_TRUE(holder.holds()) << "the holder gave up by itself";
-    EXPECT_EQ(storedKeys(), std::vector<std::string>{"welcomeShown.v1"})
-        << "written while another process held the lock";
+// Quit, and the end of a desktop session (SIGTERM, SIGHUP): the icon goes at
+// once, then the program waits for the settings lock another process holds
+// (it still runs after the icon is gone) and writes the setting kept unsaved
+// once the holder lets go; held past the 2 s bound, it ends within it and the
+// setting is dropped. Nothing but that end writes it: without it the program
+// is gone before the holder lets go.
+TEST(TrayApplicationTests, QuitAndTheSessionsEndWriteASettingTheLockHeldUp) {
+    struct Case {
+        const char* name;
+        int signal; // 0: Return on the dashboard's Quit
+        bool letGo;
+    } cases[] = {{"Quit", 0, true}, {"SIGTERM", SIGTERM, true}, {"SIGHUP held past the bound", SIGHUP, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TrayRig rig;
+        const auto storedKeys = [&rig] {
+            std::ifstream file(rig.settingsFile());
+            const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+            std::vector<std::string> keys;
+            if (const auto document = brindleaf::DefaultsJSON::read(text))
+                for (const auto& [key, value] : document->values) keys.push_back(key);
+            return keys;
+        };
+        ASSERT_EQ(storedKeys(), std::vector<std::string>{"welcomeShown.v1"}) << "the rig's home holds other settings";
+        LockHolder holder(rig.settingsFile().parent_path() / ".defaults.lock");
+        ASSERT_TRUE(holder.waitUntilHeld()) << "the other process never took the lock";
+        rig.startTrayHost();
+        const pid_t pid = rig.startApp().pid();
+        ASSERT_TRUE(rig.settledTrayIconGeometry()) << "the icon never showed while the settings lock was held";
+        if (c.signal == 0) {
+            TrayRig::key(popoverHotKey);
+            ASSERT_TRUE(waitUntil([&] {
+                return TrayRig::run("xdotool getactivewindow getwindowname 2>/dev/null").starts_with(popoverTitle);
+            })) << "the window manager never made the dashboard the active window: "
+                << rig.describeWindow(popoverTitle);
+        }
+        ASSERT_TRUE(holder.holds()) << "the holder gave up by itself";
+        EXPECT_EQ(storedKeys(), std::vector<std::string>{"welcomeShown.v1"})
+            << "written while another process held the lock";
 
-    TrayRig::key("shift+Tab");
-    TrayRig::key("Return");
-    ASSERT_TRUE(holder.release()) << "the other process did not let go";
-    ASSERT_TRUE(waitUntil([&] { return !TrayRig::isRunning(pid); })) << "Return on Quit did not quit";
-    EXPECT_THAT(storedKeys(), ::testing::Contains("enabledProviderIDs")) << "the setting kept unsaved was lost at Quit";
+        if (c.signal == 0) {
+            TrayRig::key("shift+Tab");
+            TrayRig::key("Return");
+        } else {
+            ASSERT_EQ(::kill(pid, c.signal), 0);
+        }
+        const auto asked = std::chrono::steady_clock::now();
+        ASSERT_TRUE(waitUntil([&] { return !rig.trayIconGeometry().has_value(); })) << "the icon stayed";
+        if (c.letGo) {
+            ASSERT_TRUE(TrayRig::isRunning(pid)) << "the program ended without waiting for the settings lock";
+            ASSERT_TRUE(holder.release()) << "the other process did not let go";
+            ASSERT_TRUE(waitUntil([&] { return !TrayRig::isRunning(pid); })) << "the program did not end";
+            EXPECT_THAT(storedKeys(), ::testing::Contains("enabledProviderIDs"))
+                << "the setting kept unsaved was lost at the end";
+        } else {
+            // A condition with a deadline: the 2 s bound and a second of slack.
+            const auto deadline = asked + std::chrono::seconds(3);
+            while (TrayRig::isRunning(pid) && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            EXPECT_FALSE(TrayRig::isRunning(pid)) << "the end did not keep to its 2 s bound";
+            ASSERT_TRUE(holder.holds()) << "the holder gave up by itself";
+            EXPECT_EQ(storedKeys(), std::vector<std::string>{"welcomeShown.v1"});
+            ASSERT_TRUE(holder.release()) << "the other process did not let go";
+        }
+    }
 }
 
 namespace {

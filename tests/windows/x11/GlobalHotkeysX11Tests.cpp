@@ -133,7 +133,7 @@ TEST_F(GlobalHotkeysX11Test, AChordHeldByAnotherClientIsLoggedAndShownByTheRecor
     brindleaf::testing::OtherX11Client other;
     other.grabWithAnyModifiers("AC02");
     registerBoth();
-    EXPECT_TRUE(logged("hotkey.register.failed id=1 status=10"));
+    EXPECT_TRUE(logged("hotkey.register.failed id=1 status=10 reason=the key is taken by another program"));
     EXPECT_FALSE(toggleMonitor.isRegistered());
     EXPECT_TRUE(windowMonitor.isRegistered());
 
@@ -143,7 +143,7 @@ TEST_F(GlobalHotkeysX11Test, AChordHeldByAnotherClientIsLoggedAndShownByTheRecor
         GlobalHotkeyMonitor::toggleHotkeyID));
     auto* message = view.findChild<QLabel*>("shortcutMessage");
     EXPECT_EQ(message->text().toStdString(),
-              "Another app already uses Ctrl+Alt+Super+S, so it does nothing here. Choose another shortcut.");
+              "Ctrl+Alt+Super+S does nothing here: the key is taken by another program. Choose another shortcut.");
 }
 
 TEST_F(GlobalHotkeysX11Test, DisplayStringFollowsTheLayout) {
