@@ -136,7 +136,7 @@ void StatusBarController::followLiveStatus(bool follow) {
 
 void StatusBarController::liveStatusChanged() {
     if (liveStatusRefreshWorkItem_.isPending()) return;
-    logger_.info("refresh.debounce scheduled reason=codex-daemon delayMs=100");
+    logger_.debug("refresh.debounce scheduled reason=codex-daemon delayMs=100");
     std::weak_ptr<StatusBarController> weak = shared_from_this();
     liveStatusRefreshWorkItem_.schedule(*deps_.mainQueue, liveStatusDelay, [weak] {
         if (auto self = weak.lock()) self->requestRefresh("codex-daemon");
