@@ -36,6 +36,7 @@ public:
     }
     std::optional<std::string> shortName(int64_t pid) override { return facts.shortName(pid); }
     std::optional<std::string> workingDirectory(int64_t pid) override { return facts.workingDirectory(pid); }
+    std::optional<uint64_t> startTicks(int64_t pid) override { return facts.startTicks(pid); }
 
 private:
     std::mutex lock_;
