@@ -43,7 +43,9 @@ public:
 
 private:
     static std::shared_ptr<const std::vector<ProcessResourceSample>> noSamples() {
-        static const auto none = std::make_shared<const std::vector<ProcessResourceSample>>();
+        // Never destroyed: a scan still running while the process exits may hand it out.
+        static const auto& none = *new std::shared_ptr<const std::vector<ProcessResourceSample>>(
+            std::make_shared<const std::vector<ProcessResourceSample>>());
         return none;
     }
 

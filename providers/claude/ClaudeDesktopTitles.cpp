@@ -12,8 +12,8 @@ constexpr double desktopTitleReuseSeconds = 5;
 
 } // namespace
 
-std::optional<ClaudeStatusProvider::DesktopTitleEntry>
-ClaudeStatusProvider::parseDesktopTitle(const std::optional<std::string>& contents) {
+std::optional<ClaudeStatusProvider::DesktopTitleEntry> ClaudeStatusProvider::parseDesktopTitle(
+    const std::optional<std::string>& contents) {
     if (!contents) return std::nullopt;
     simdjson::dom::parser parser;
     simdjson::dom::object root;
@@ -50,7 +50,9 @@ std::shared_ptr<const ClaudeStatusProvider::Titles> ClaudeStatusProvider::shared
     // The names in a folder, in listing order; an unreadable folder lists nothing.
     const auto names = [this](const std::string& folder) {
         auto entries = watched_.entries(folder);
-        static const auto none = std::make_shared<const std::vector<WatchedFileStat::Entry>>();
+        // Never destroyed: a scan still running while the process exits may hand it out.
+        static const auto& none = *new std::shared_ptr<const std::vector<WatchedFileStat::Entry>>(
+            std::make_shared<const std::vector<WatchedFileStat::Entry>>());
         return entries ? entries : none;
     };
     auto titles = std::make_shared<Titles>();
@@ -65,7 +67,8 @@ std::shared_ptr<const ClaudeStatusProvider::Titles> ClaudeStatusProvider::shared
                 const auto files = names(folder);
                 for (const auto& entry : *files) {
                     const std::string& file = entry.name;
-                    if (file.rfind("local_", 0) != 0 || file.size() < 5 || file.compare(file.size() - 5, 5, ".json") != 0)
+                    if (file.rfind("local_", 0) != 0 || file.size() < 5 ||
+                        file.compare(file.size() - 5, 5, ".json") != 0)
                         continue;
                     const std::string path = folder + "/" + file;
                     const auto info = watched_.info(path);

@@ -48,7 +48,8 @@ std::map<int64_t, std::string> ClaudeStatusProvider::readSessionPIDs(const std::
 
 std::shared_ptr<const ClaudeStatusProvider::RegistryEntries> ClaudeStatusProvider::registryEntries(
     const std::string& folder) {
-    static const auto none = std::make_shared<const RegistryEntries>();
+    // Never destroyed: a scan still running while the process exits may hand it out.
+    static const auto& none = *new std::shared_ptr<const RegistryEntries>(std::make_shared<const RegistryEntries>());
     const auto entries = watched_.entries(folder);
     if (!entries) return none;
     // The state of every ".json" entry; while the listing and all of them are

@@ -255,7 +255,9 @@ std::vector<CodexOfficialThreadStatus> CodexDaemonStatusProbe::fetchSnapshot(Dat
 }
 
 std::shared_ptr<const std::vector<CodexOfficialThreadStatus>> CodexDaemonStatusProbe::fetchSharedSnapshot(Date) {
-    static const auto none = std::make_shared<const std::vector<CodexOfficialThreadStatus>>();
+    // Never destroyed: a scan still running while the process exits may hand it out.
+    static const auto& none = *new std::shared_ptr<const std::vector<CodexOfficialThreadStatus>>(
+        std::make_shared<const std::vector<CodexOfficialThreadStatus>>());
     if (options_.mode == Mode::once) return std::make_shared<const std::vector<CodexOfficialThreadStatus>>(fetchOnce());
     std::lock_guard<std::mutex> guard(lock_);
     return followed_ ? followed_ : none;

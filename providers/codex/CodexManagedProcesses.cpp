@@ -126,7 +126,8 @@ std::shared_ptr<const CodexStatusProvider::SessionIndex> CodexStatusProvider::se
 
 std::shared_ptr<const CodexStatusProvider::SessionIndex> CodexStatusProvider::sessionIndex(
     std::optional<FileStat::Info> info) {
-    static const std::shared_ptr<const SessionIndex> none = std::make_shared<const SessionIndex>();
+    // Never destroyed: a scan still running while the process exits may hand it out.
+    static const auto& none = *new std::shared_ptr<const SessionIndex>(std::make_shared<const SessionIndex>());
     if (!info) return none;
     const std::string path = sessionIndexPath();
     // Shared, so that an unchanged index costs no copy.

@@ -15,7 +15,9 @@ std::vector<CodexOfficialThreadStatus> CodexOfficialStatusProbes::fetchSnapshot(
 
 std::shared_ptr<const std::vector<CodexOfficialThreadStatus>> CodexOfficialStatusProbes::fetchSharedSnapshot(
     Date scanTime) {
-    static const auto none = std::make_shared<const std::vector<CodexOfficialThreadStatus>>();
+    // Never destroyed: a scan still running while the process exits may hand it out.
+    static const auto& none = *new std::shared_ptr<const std::vector<CodexOfficialThreadStatus>>(
+        std::make_shared<const std::vector<CodexOfficialThreadStatus>>());
     std::vector<std::shared_ptr<const std::vector<CodexOfficialThreadStatus>>> lists;
     for (const auto& probe : probes_) {
         try {
