@@ -85,7 +85,8 @@ TEST_F(CodexDaemonProbe, FollowsTheDaemonAndAnswersItsRequestsWithAnError) {
     EXPECT_EQ(find(statuses, "a")->wait, CodexThreadWait::approval);
     EXPECT_EQ(find(statuses, "a")->rolloutPath, "/work/rollouts/a.jsonl");
     EXPECT_EQ(find(statuses, "b")->state, CodexOfficialThreadRunState::idle);
-    EXPECT_GE(changes.load(), 1) << "being connected is a change";
+    // The handler is called just after the connection is marked as made.
+    EXPECT_TRUE(eventually([&] { return changes.load() >= 1; })) << "being connected is a change";
 
     const int before = changes.load();
     home.daemon->changeStatus("b", "active", {"waitingOnUserInput"});
