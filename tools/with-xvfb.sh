@@ -2,7 +2,8 @@
 # Runs a command inside a private X server (Xvfb) with a window manager
 # (openbox) and a private D-Bus session, for the tests that need a real X
 # server. DISPLAY points at it while the command runs; the server, the window
-# manager and the bus end with the command. Without a session bus of its own,
+# manager and the bus end with the command; the bus starts only the services
+# the command puts in its own folder, none of the system's. Without a session bus of its own,
 # every Qt program on the display would autolaunch a bus daemon that outlives
 # it (and holds an inotify instance until the per-user limit runs out).
 #
@@ -126,5 +127,7 @@ touch "$rig/openbox.ready"
 # The server's process, for benchmarks that count the whole desktop's cost.
 export BRINDLEAF_XVFB_PID="$xvfb_pid"
 status=0
-dbus-run-session -- "$@" || status=$?
+# The bus starts no service of the system's (tools/private-bus-config.sh).
+"$(dirname "$0")/private-bus-config.sh" "$rig/dbus-services" >"$rig/bus.conf"
+dbus-run-session --config-file="$rig/bus.conf" -- "$@" || status=$?
 exit "$status"

@@ -99,7 +99,8 @@ desktop_loop() {
     if [ $((round % 2)) -eq 0 ]; then
       trayer --edge top --align right --widthtype pixel --width 200 --height 26 >/dev/null 2>&1 &
     else
-      dbus-daemon --session --nofork --address="unix:path=$dir/bus" >/dev/null 2>&1 &
+      "$(dirname "$0")/private-bus-config.sh" "$dir/dbus-services" >"$dir/bus.conf"
+      dbus-daemon --config-file="$dir/bus.conf" --nofork --address="unix:path=$dir/bus" >/dev/null 2>&1 &
       bus=$!
       for _ in $(seq 1 100); do [ -S "$dir/bus" ] && break; sleep 0.05; done
       DBUS_SESSION_BUS_ADDRESS="unix:path=$dir/bus" XDG_CONFIG_HOME="$dir/config" lxqt-panel >/dev/null 2>&1 &

@@ -15,6 +15,12 @@ namespace brindleaf::testing {
 
 PrivateSessionBus::PrivateSessionBus() : address_("unix:path=" + (dir_ / "bus").string()) {
     const std::string address = "--address=" + address_;
+    // Only the test's own services can be started on it, none of the system's.
+    const std::string configure = std::string("'") + BRINDLEAF_SOURCE_DIR + "/tools/private-bus-config.sh' '" +
+                                  serviceFolder().string() + "' > '" + (dir_ / "bus.conf").string() +
+                                  "' && echo written";
+    if (shellOutput(configure).find("written") == std::string::npos) return;
+    const std::string config = "--config-file=" + (dir_ / "bus.conf").string();
     const pid_t parent = ::getpid();
     daemon_ = ::fork();
     if (daemon_ == 0) {
@@ -23,7 +29,7 @@ PrivateSessionBus::PrivateSessionBus() : address_("unix:path=" + (dir_ / "bus").
         // Its complaints (it may not raise its descriptor limit) are no test's business.
         const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
         if (null >= 0) ::dup2(null, STDERR_FILENO);
-        ::execl("/usr/bin/dbus-daemon", "dbus-daemon", "--session", "--nofork", "--nosyslog", address.c_str(),
+        ::execl("/usr/bin/dbus-daemon", "dbus-daemon", config.c_str(), "--nofork", "--nosyslog", address.c_str(),
                 static_cast<char*>(nullptr));
         ::_exit(127);
     }

@@ -2,6 +2,7 @@
 
 #include "tests/support/TempDir.hpp"
 
+#include <filesystem>
 #include <string>
 #include <sys/types.h>
 
@@ -9,7 +10,8 @@ namespace brindleaf::testing {
 
 // A D-Bus session bus of the test's own: a bus daemon listening on a socket in
 // a temporary folder, ended with the object (or with the test process, should
-// it abort). Ready when constructed.
+// it abort). Ready when constructed. It starts no service of the system's:
+// only those whose .service files a test puts in serviceFolder().
 class PrivateSessionBus {
 public:
     PrivateSessionBus();
@@ -23,6 +25,7 @@ public:
     // Makes it this process's session bus (DBUS_SESSION_BUS_ADDRESS), for
     // itself and the programs it starts after.
     void makeSessionBus() const;
+    std::filesystem::path serviceFolder() const { return dir_ / "services"; }
 
 private:
     TempDir dir_;
