@@ -24,6 +24,9 @@ else
     desktop-file-utils libglib2.0-bin
     xvfb xauth openbox trayer xdotool x11-xkb-utils x11-utils dbus-x11 dbus-daemon dbus-bin
     lxqt-panel haskell-gtk-sni-tray-utils systemd
+    dunst xterm tmux
+    weston xwayland sway grim qt6-wayland
+    xdg-desktop-portal xdg-desktop-portal-kde libkf5globalaccel-bin
   )
 fi
 
