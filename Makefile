@@ -11,15 +11,17 @@ CMAKE_COMMON = -G Ninja -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
 .PHONY: deps configure build run package test test-release test-asan test-agents bench bench-tray gallery fuzz format clean
 
 # In the release build every test runs three times in a row (a flaky test
-# shows up here), under ASan and UBSan once; the tests that need a real X
-# server run one at a time inside a private Xvfb. A test that repeats its own
-# rounds many times (ONCE_TESTS: the bar restarted 20 times) runs once.
+# shows up here), under ASan and UBSan once. A test that needs a real X server
+# runs inside a private Xvfb of its own (tools/with-xvfb.sh, set as the test's
+# launcher), X_JOBS of them side by side. A test that repeats its own rounds
+# many times (ONCE_TESTS: the bar restarted 20 times) runs once, alone.
 CTEST_ARGS = --output-on-failure --repeat until-fail:3
 ASAN_CTEST_ARGS = --output-on-failure
 ONCE_TESTS = ^StatusNotifierPanelRestartTests\.
+X_JOBS ?= $(shell echo $$(( ($(JOBS) + 1) / 2 )))
 CTEST_SPLIT = ctest $(2) -j $(JOBS) -LE xvfb --timeout $(1) && \
-	$(CURDIR)/tools/with-xvfb.sh sh -c 'ctest $(2) -L xvfb -E "$(ONCE_TESTS)" --timeout $(1) --no-tests=ignore && \
-	ctest --output-on-failure -L xvfb -R "$(ONCE_TESTS)" --timeout $(1) --no-tests=ignore'
+	ctest $(2) -j $(X_JOBS) -L xvfb -E "$(ONCE_TESTS)" --timeout $(1) --no-tests=ignore && \
+	ctest --output-on-failure -L xvfb -R "$(ONCE_TESTS)" --timeout $(1) --no-tests=ignore
 
 deps:
 	@bash tools/install-deps.sh

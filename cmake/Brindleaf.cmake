@@ -44,5 +44,10 @@ function(brindleaf_tests name)
   if(ARG_LABELS)
     list(APPEND properties LABELS "${ARG_LABELS}")
   endif()
+  # Each test that needs an X server gets a private one of its own (Xvfb,
+  # openbox, a session bus), so such tests can run side by side.
+  if("xvfb" IN_LIST ARG_LABELS)
+    set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR "${PROJECT_SOURCE_DIR}/tools/with-xvfb.sh")
+  endif()
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 PROPERTIES ${properties})
 endfunction()
