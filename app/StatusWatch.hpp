@@ -14,8 +14,8 @@ namespace brindleaf {
 namespace StatusWatch {
 
 // Runs until the reader of standard output goes away (a pipe's reader closes
-// it, a terminal hangs up) or SIGTERM or SIGINT comes; noticed at once, also
-// while nothing is printed. Returns the exit status: 0 then, 1 when standard
+// it, a terminal hangs up) or SIGTERM, SIGINT or SIGHUP comes; noticed at
+// once, also while nothing is printed. Returns the exit status: 0 then, 1 when standard
 // output fails otherwise (said on standard error). A line that the reader
 // does not take yet is not waited for: lines that follow replace the one
 // still waiting whole, so the reader gets the newest line next.
