@@ -4,6 +4,7 @@
 #include "app/CompositionRoot.hpp"
 #include "app/HeadlessCloudModes.hpp"
 #include "app/HeadlessStatusCheck.hpp"
+#include "app/StatusWatch.hpp"
 #include "core/UserHomeDirectory.hpp"
 #include "platform/DecimalText.hpp"
 #include "platform/Logger.hpp"
@@ -80,7 +81,21 @@ std::optional<HeadlessMode> headlessMode(const std::vector<std::string>& argumen
     for (const auto& [flag, mode] : modeOrder) {
         if (std::find(arguments.begin(), arguments.end(), flag) != arguments.end()) return mode;
     }
+    if (std::any_of(arguments.begin(), arguments.end(), isWatchArgument)) return HeadlessMode::watch;
     return std::nullopt;
+}
+
+bool isWatchArgument(std::string_view argument) {
+    if (!argument.starts_with(watchFlag)) return false;
+    argument.remove_prefix(watchFlag.size());
+    return argument.empty() || argument.front() == '=';
+}
+
+std::optional<StatusLine::Format> watchFormat(const std::vector<std::string>& arguments) {
+    const auto first = std::find_if(arguments.begin(), arguments.end(), isWatchArgument);
+    if (first == arguments.end()) return std::nullopt;
+    if (*first == watchFlag) return StatusLine::Format::json;
+    return StatusLine::formatNamed(std::string_view(*first).substr(watchFlag.size() + 1));
 }
 
 std::string selfTestSettingsMigration() {
@@ -185,6 +200,9 @@ int main(int argc, char** argv) {
     }
     case HeadlessMode::fetchCloudStatusJSON:
         finish({}, HeadlessCloudModes::fetchCloudStatusJSON());
+    case HeadlessMode::watch:
+        // The command line refuses another value before this runs.
+        finish({}, StatusWatch::run(watchFormat(arguments).value_or(StatusLine::Format::json)));
     }
     finish({}, 1);
 }

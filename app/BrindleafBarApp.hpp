@@ -3,6 +3,7 @@
 #include "core/AgentSession.hpp"
 #include "core/AgentStatusSnapshot.hpp"
 #include "core/SessionResourceUsage.hpp"
+#include "presentation/StatusLine.hpp"
 
 #include <cstdint>
 #include <optional>
@@ -22,12 +23,29 @@ inline constexpr std::string_view dumpStatusFlag = "--dump-status";
 inline constexpr std::string_view dumpStatusJSONFlag = "--dump-status-json";
 inline constexpr std::string_view syncStatusNowFlag = "--sync-status-now";
 inline constexpr std::string_view fetchCloudStatusJSONFlag = "--fetch-cloud-status-json";
+// Also as "--watch=json" or "--watch=text".
+inline constexpr std::string_view watchFlag = "--watch";
 
-enum class HeadlessMode { selfTestSettingsMigration, dumpStatus, dumpStatusJSON, syncStatusNow, fetchCloudStatusJSON };
+enum class HeadlessMode {
+    selfTestSettingsMigration,
+    dumpStatus,
+    dumpStatusJSON,
+    syncStatusNow,
+    fetchCloudStatusJSON,
+    watch
+};
 
 // The first mode, in the order above, that some argument (argument 0
-// included) equals exactly.
+// included) names: equals exactly, or for --watch, equals it or begins with
+// "--watch=" (whatever the value; see watchFormat).
 std::optional<HeadlessMode> headlessMode(const std::vector<std::string>& arguments);
+
+// Whether the argument names the --watch mode, with a value or without.
+bool isWatchArgument(std::string_view argument);
+// The format of the first argument naming --watch: json without a value,
+// else the value's ("json", "text"); nothing for any other value, and for
+// arguments without --watch.
+std::optional<StatusLine::Format> watchFormat(const std::vector<std::string>& arguments);
 
 // Runs the headless mode the arguments name, ending the process itself
 // (flushing standard output first). The executable starts the tray

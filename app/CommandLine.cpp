@@ -55,6 +55,8 @@ Decision decide(const std::vector<std::string>& arguments) {
             return {asksUsage ? Kind::printUsage : Kind::printVersion, {}};
         }
         if (argument.empty() || argument[0] != '-') continue;
+        if (BrindleafBarApp::isWatchArgument(argument) && !BrindleafBarApp::watchFormat({argument}))
+            return {Kind::refuseWatchFormat, argument};
         if (LaunchPlan::isLaunchFlag(argument) || isHeadlessMode(argument)) continue;
         std::string_view qt = argument;
         if (qt.rfind("--", 0) == 0) qt.remove_prefix(1);
@@ -91,6 +93,9 @@ std::string usage() {
            "  --sync-status-now                save that payload to the local cloud record store\n"
            "  --fetch-cloud-status-json        print the payload stored there\n"
            "  --self-test-settings-migration   check the settings migrations\n"
+           "  --watch[=FORMAT]                 a line each time the status changes, until\n"
+           "                                   the reader goes: FORMAT json (for Waybar,\n"
+           "                                   the default) or text\n"
            "\n"
            "Launch flags (open a window shortly after start):\n"
            "  --show-settings[=PANE]           the settings window at PANE, one of\n"
@@ -113,6 +118,10 @@ std::string version() { return "brindleaf " + std::string(BuildInfo::version()) 
 
 std::string refusal(const std::string& option) {
     return "brindleaf: unknown option " + option + " (see brindleaf --help)\n";
+}
+
+std::string watchFormatRefusal(const std::string& option) {
+    return "brindleaf: unknown format " + option + " (json or text; see brindleaf --help)\n";
 }
 
 } // namespace brindleaf::CommandLine

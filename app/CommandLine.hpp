@@ -11,9 +11,9 @@ namespace brindleaf {
 namespace CommandLine {
 
 struct Decision {
-    enum class Kind { runApplication, runHeadlessMode, printUsage, printVersion, refuseOption };
+    enum class Kind { runApplication, runHeadlessMode, printUsage, printVersion, refuseOption, refuseWatchFormat };
     Kind kind = Kind::runApplication;
-    // refuseOption: the option as given.
+    // refuseOption, refuseWatchFormat: the option as given.
     std::string option;
 };
 
@@ -21,7 +21,8 @@ struct Decision {
 // beginning with "-" that is neither "--help", "-h", "--version", a launch
 // flag, a headless mode nor one of Qt's own options (whose value, when they
 // take one, is passed over as the next argument) is refused, beside a mode
-// too. With a headless mode among the arguments, that mode runs (whatever
+// too, and so is a --watch whose value is neither "json" nor "text"
+// (refuseWatchFormat). With a headless mode among the arguments, that mode runs (whatever
 // "--help" or "--version" stand beside it); without one, the first of
 // "--help"/"-h", "--version" or an unknown option decides. Other arguments are
 // left alone.
@@ -31,6 +32,7 @@ Decision decide(const std::vector<std::string>& arguments);
 std::string usage();
 std::string version();
 std::string refusal(const std::string& option);
+std::string watchFormatRefusal(const std::string& option);
 
 } // namespace CommandLine
 

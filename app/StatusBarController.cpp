@@ -37,14 +37,14 @@ StatusBarController::~StatusBarController() {
 }
 
 void StatusBarController::start() {
-    deps_.cloudSync->setEnabled(deps_.settings->isCloudSyncEnabled());
+    if (deps_.cloudSync) deps_.cloudSync->setEnabled(deps_.settings->isCloudSyncEnabled());
     deps_.statusItem->reloadIcons();
     observeSettings();
     schedulePollTick();
     rebuildFileWatchers();
     followLiveStatus(true);
-    deps_.popoverHotkey->registerShortcut(deps_.settings->toggleShortcut());
-    deps_.windowHotkey->registerShortcut(deps_.settings->windowShortcut());
+    if (deps_.popoverHotkey) deps_.popoverHotkey->registerShortcut(deps_.settings->toggleShortcut());
+    if (deps_.windowHotkey) deps_.windowHotkey->registerShortcut(deps_.settings->windowShortcut());
     requestRefresh("unspecified");
 }
 
@@ -58,6 +58,7 @@ void StatusBarController::observeSettings() {
             if (auto self = weak.lock()) self->settingChanged(property);
         });
     });
+    if (!deps_.folderAccess) return;
     deps_.folderAccess->setOnGrantedFoldersChange([weak, queue] {
         queue->post([weak] {
             if (auto self = weak.lock()) {
@@ -81,17 +82,18 @@ void StatusBarController::settingChanged(ProviderSettingsStore::Property propert
         requestRefresh("settings");
         break;
     case Property::toggleShortcut:
-        deps_.popoverHotkey->registerShortcut(deps_.settings->toggleShortcut());
+        if (deps_.popoverHotkey) deps_.popoverHotkey->registerShortcut(deps_.settings->toggleShortcut());
         break;
     case Property::windowShortcut:
-        deps_.windowHotkey->registerShortcut(deps_.settings->windowShortcut());
+        if (deps_.windowHotkey) deps_.windowHotkey->registerShortcut(deps_.settings->windowShortcut());
         break;
     case Property::isCloudSyncEnabled:
+        if (!deps_.cloudSync) break;
         deps_.cloudSync->setEnabled(deps_.settings->isCloudSyncEnabled());
         if (deps_.settings->isCloudSyncEnabled()) submitToCloudSync();
         break;
     case Property::isShowingSampleData:
-        deps_.dashboard->announceChange();
+        if (deps_.dashboard) deps_.dashboard->announceChange();
         break;
     case Property::acknowledgedErrorMessagesByProviderKey:
     case Property::isDebugLoggingEnabled:
@@ -121,7 +123,7 @@ std::set<std::string> StatusBarController::enabledProviderNames() const {
     std::set<std::string> names;
     const auto& enabled = deps_.settings->enabledProviderIDs();
     for (const auto& descriptor : ProviderCatalog::all())
-        if (enabled.contains(descriptor.id) && deps_.folderAccess->hasAccess(descriptor.id))
+        if (enabled.contains(descriptor.id) && (!deps_.folderAccess || deps_.folderAccess->hasAccess(descriptor.id)))
             names.insert(descriptor.displayName);
     return names;
 }
@@ -135,7 +137,7 @@ void StatusBarController::requestRefresh(const std::string& reason, bool manual)
         joined += name;
     }
     logger_.debug("refresh.requested reason=" + reason + " enabled=" + joined);
-    if (manual) pendingManualRefreshGeneration_ = deps_.dashboard->beginManualRefresh();
+    if (manual && deps_.dashboard) pendingManualRefreshGeneration_ = deps_.dashboard->beginManualRefresh();
 
     std::weak_ptr<StatusBarController> weak = shared_from_this();
     std::shared_ptr<AgentStatusService> service = deps_.service;
@@ -218,7 +220,7 @@ void StatusBarController::render() {
         logger_.error("surface.consistency state=inProgress active=0");
     logger_.debug("render.applied state=" + std::string(toString(snapshot_.state)) +
                   " active=" + std::to_string(snapshot_.activeSessions.size()));
-    deps_.dashboard->publishSnapshot(snapshot_);
+    if (deps_.dashboard) deps_.dashboard->publishSnapshot(snapshot_);
 }
 
 void StatusBarController::clearSignalHealth() {
@@ -233,7 +235,8 @@ void StatusBarController::welcomeFinished() {
 
 std::int64_t StatusBarController::unclearedStaleCount(const ProviderSnapshot& providerSnapshot) const {
     return hiddenStaleCountForProvider(providerSnapshot.providerName, providerSnapshot.ignoredStaleSessions,
-                                       deps_.dashboard->clearedStaleBaselines());
+                                       deps_.dashboard ? deps_.dashboard->clearedStaleBaselines()
+                                                       : ClearedStaleBaselines{});
 }
 
 StaleSessionSource StatusBarController::staleCounter() const {
@@ -244,6 +247,8 @@ StaleSessionSource StatusBarController::staleCounter() const {
     };
 }
 
-void StatusBarController::submitToCloudSync() { deps_.cloudSync->submit(snapshot_, staleCounter()); }
+void StatusBarController::submitToCloudSync() {
+    if (deps_.cloudSync) deps_.cloudSync->submit(snapshot_, staleCounter());
+}
 
 } // namespace brindleaf

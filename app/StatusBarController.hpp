@@ -60,6 +60,10 @@ public:
     static constexpr double minimumRuntimeLogDelay = 0.35;
     static constexpr double minimumRuntimeLogRefreshInterval = 0.75;
 
+    // The status-line mode (`--watch`) runs the same cycle without the tray's
+    // extras: folderAccess, cloudSync, dashboard and the two hot keys may be
+    // null there (no folder grant consulted, nothing synced, no dashboard, no
+    // hot key).
     struct Dependencies {
         std::shared_ptr<MainQueue> mainQueue;
         std::shared_ptr<AgentStatusService> service;

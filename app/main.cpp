@@ -20,6 +20,9 @@ int main(int argc, char** argv) {
     case CommandLine::Decision::Kind::refuseOption:
         std::fputs(CommandLine::refusal(decision.option).c_str(), stderr);
         return 2;
+    case CommandLine::Decision::Kind::refuseWatchFormat:
+        std::fputs(CommandLine::watchFormatRefusal(decision.option).c_str(), stderr);
+        return 2;
     case CommandLine::Decision::Kind::runHeadlessMode:
         return BrindleafBarApp::main(argc, argv);
     case CommandLine::Decision::Kind::runApplication:

@@ -15,6 +15,11 @@
 //   latency: in this process, the tray application's composition on the
 //            offscreen platform: from appending a line to a shown session's
 //            transcript to "render.applied", p50 and p95.
+//   watch:   `brindleaf --watch` at rest beside the tray application at rest,
+//            one after the other on the same home, each alone: the idle home
+//            (no session shown) and the typical home dated now with its
+//            processes running and nothing written (sessions shown, nothing
+//            changing); CPU share of one core of each over the same window.
 #include "app/FileWatchTargets.hpp"
 #include "bench/ClaudeBenchTranscripts.hpp"
 #include "bench/generator/LiveProcessSet.hpp"
@@ -49,7 +54,7 @@ namespace {
 struct Arguments {
     std::string program;
     std::filesystem::path work;
-    std::set<std::string> runs = {"idle", "working", "trays", "latency"};
+    std::set<std::string> runs = {"idle", "working", "trays", "latency", "watch"};
     bool longRun = false;        // both runs last 10 minutes
     double measureSeconds = 120; // the CPU window
     int appends = 40;
@@ -216,6 +221,61 @@ void printProcessRun(const std::string& name, const ProcessRun& run, double targ
     std::fflush(stdout);
 }
 
+// The program with `arguments` (the tray application without), after 15 s of
+// settling: CPU over `measureSeconds`, by thread too.
+ProcessRun measureAtRest(TrayAppRig& rig, const std::string& program, const std::vector<std::string>& arguments,
+                         const std::string& name, double measureSeconds) {
+    ProcessRun run;
+    const pid_t pid = rig.start(program, arguments, name);
+    std::this_thread::sleep_for(std::chrono::seconds(15));
+    const auto threadsBefore = ProcessUsage::threadTimes(pid);
+    const auto cpuBefore = ProcessUsage::cpuSeconds(pid);
+    const double from = monotonicNow();
+    sleepUntil(from + measureSeconds);
+    const auto cpuAfter = ProcessUsage::cpuSeconds(pid);
+    run.wallSeconds = monotonicNow() - from;
+    if (cpuBefore && cpuAfter) run.cpuSeconds = *cpuAfter - *cpuBefore;
+    run.threads = ProcessUsage::threadDeltas(threadsBefore, ProcessUsage::threadTimes(pid));
+    if (auto rss = ProcessUsage::resident(pid)) run.residentByMinute.emplace_back(0, *rss);
+    int status = 0;
+    run.exited = ::waitpid(pid, &status, WNOHANG) != 0;
+    rig.stop(pid);
+    return run;
+}
+
+// The status line's CPU at rest against the tray application's on one home.
+void compareAtRest(TrayAppRig& rig, const std::string& program, const std::string& name, double measureSeconds) {
+    std::printf("watch/%s: %s\n", name.c_str(), statusHeadline(rig, program).c_str());
+    std::fflush(stdout);
+    const auto tray = measureAtRest(rig, program, {}, "tray-" + name, measureSeconds);
+    const auto watch = measureAtRest(rig, program, {"--watch"}, "watch-" + name, measureSeconds);
+    const auto percent = [](const ProcessRun& run) {
+        return run.wallSeconds > 0 ? run.cpuSeconds / run.wallSeconds * 100 : 0;
+    };
+    for (const auto* run : {&tray, &watch}) {
+        std::printf(
+            "watch/%s: %s: CPU %s ms over %s s = %s %% of one core; resident %s MiB%s; by thread:", name.c_str(),
+            run == &tray ? "tray application" : "brindleaf --watch", fixed(run->cpuSeconds * 1000, 0).c_str(),
+            fixed(run->wallSeconds, 0).c_str(), fixed(percent(*run), 3).c_str(),
+            run->residentByMinute.empty() ? "?" : fixed(mib(run->residentByMinute.front().second.total), 1).c_str(),
+            run->exited ? " [program exited early]" : "");
+        int shown = 0;
+        for (const auto& thread : run->threads) {
+            if (shown++ == 6 || thread.cpuSeconds <= 0) break;
+            std::printf(" %s %s ms;", thread.name.c_str(), fixed(thread.cpuSeconds * 1000, 0).c_str());
+        }
+        std::printf("\n");
+    }
+    std::printf("watch/%s: --watch at rest %s %% <= tray application %s %%: %s\n", name.c_str(),
+                fixed(percent(watch), 3).c_str(), fixed(percent(tray), 3).c_str(),
+                percent(watch) <= percent(tray) && !watch.exited ? "met" : "MISSED");
+    std::ifstream log(rig.root() / ("watch-" + name + ".log"));
+    std::size_t lines = 0;
+    for (std::string line; std::getline(log, line);) ++lines;
+    std::printf("watch/%s: lines --watch printed (its output and standard error): %zu\n", name.c_str(), lines);
+    std::fflush(stdout);
+}
+
 std::optional<std::string> newestTranscript(const GeneratedHome& home) {
     auto transcripts =
         FileWatchTargets::recentClaudeTranscriptFiles((home.claudeHome() / "projects").string(), currentDate());
@@ -247,7 +307,7 @@ double percentile(std::vector<double> values, double p) {
 
 int usage() {
     std::fprintf(stderr,
-                 "usage: brindleaf-tray-bench --brindleaf=PATH [--work=DIR] [--runs=idle,working,trays,latency] "
+                 "usage: brindleaf-tray-bench --brindleaf=PATH [--work=DIR] [--runs=idle,working,trays,latency,watch] "
                  "[--long] [--minutes=N] [--write-seconds=S] [--measure-seconds=N] [--appends=N] "
                  "[--scales=1,2]\n");
     return 2;
@@ -302,8 +362,8 @@ std::optional<Arguments> parse(int argc, char** argv) {
             return std::nullopt;
         }
     }
-    if (arguments.program.empty() &&
-        (arguments.runs.count("idle") || arguments.runs.count("working") || arguments.runs.count("trays")))
+    if (arguments.program.empty() && (arguments.runs.count("idle") || arguments.runs.count("working") ||
+                                      arguments.runs.count("trays") || arguments.runs.count("watch")))
         return std::nullopt;
     return arguments;
 }
@@ -319,7 +379,7 @@ int main(int argc, char** argv) {
     std::printf("brindleaf-tray-bench: %s", testing::shellOutput("uptime").c_str());
     std::fflush(stdout);
 
-    if (arguments.runs.count("idle") || arguments.runs.count("working")) {
+    if (arguments.runs.count("idle") || arguments.runs.count("working") || arguments.runs.count("watch")) {
         if (!std::getenv("DISPLAY")) {
             std::fprintf(stderr, "brindleaf-tray-bench: no DISPLAY; run it inside tools/with-xvfb.sh\n");
             return 1;
@@ -349,6 +409,16 @@ int main(int argc, char** argv) {
             auto run = measureProgram(rig, arguments.program, arguments.measureSeconds, runMinutes);
             std::printf("working (at the end): %s\n", statusHeadline(rig, arguments.program).c_str());
             printProcessRun("working", run, 2.0);
+        }
+        if (arguments.runs.count("watch")) {
+            {
+                TrayAppRig rig(arguments.work / "watch-idle");
+                rig.writeTypicalHome(currentDate() - 28 * 86400.0);
+                compareAtRest(rig, arguments.program, "idle", arguments.measureSeconds);
+            }
+            TrayAppRig rig(arguments.work / "watch-shown");
+            WorkingHome shown(rig, 0);
+            compareAtRest(rig, arguments.program, "shown", arguments.measureSeconds);
         }
         stopProcess(trayer);
     }

@@ -55,8 +55,8 @@ public:
         std::filesystem::create_directories(config());
         const auto uid = ::getuid();
         const auto gid = ::getgid();
-        writeFile(root_ / "passwd", "tester:x:" + std::to_string(uid) + ":" + std::to_string(gid) + ":Tester:" +
-                                        home().string() + ":/bin/sh\n");
+        writeFile(root_ / "passwd", "tester:x:" + std::to_string(uid) + ":" + std::to_string(gid) +
+                                        ":Tester:" + home().string() + ":/bin/sh\n");
         writeFile(root_ / "group", "testers:x:" + std::to_string(gid) + ":\n");
     }
 
@@ -110,15 +110,17 @@ public:
                                const std::string& title, const std::string& subagentType = "") const {
         const std::string prompt = isoTimestamp(3);
         const std::string reply = isoTimestamp(1);
-        std::string tool = subagentType.empty()
-            ? R"({"type":"tool_use","id":"toolu_)" + sessionID + R"(","name":"Bash","input":{"command":"make"}})"
-            : R"({"type":"tool_use","id":"toolu_)" + sessionID +
-                  R"(","name":"Task","input":{"description":"Explore the code","subagent_type":")" + subagentType +
-                  R"(","prompt":"look"}})";
+        std::string tool =
+            subagentType.empty()
+                ? R"({"type":"tool_use","id":"toolu_)" + sessionID + R"(","name":"Bash","input":{"command":"make"}})"
+                : R"({"type":"tool_use","id":"toolu_)" + sessionID +
+                      R"(","name":"Task","input":{"description":"Explore the code","subagent_type":")" + subagentType +
+                      R"(","prompt":"look"}})";
         std::string text;
         text += R"({"type":"ai-title","aiTitle":")" + title + R"(","sessionId":")" + sessionID + "\"}\n";
         text += R"({"type":"user","sessionId":")" + sessionID + R"(","cwd":")" + cwd + R"(","timestamp":")" + prompt +
-                R"(","message":{"role":"user","content":"Please fix the build"}})" "\n";
+                R"(","message":{"role":"user","content":"Please fix the build"}})"
+                "\n";
         text += R"({"type":"assistant","sessionId":")" + sessionID + R"(","cwd":")" + cwd + R"(","timestamp":")" +
                 reply + R"(","message":{"role":"assistant","model":"claude-opus-4-1","content":[)" + tool + "]}}\n";
         writeFile(home() / ".claude" / "projects" / project / (sessionID + ".jsonl"), text);
@@ -144,8 +146,8 @@ TEST(BrindleafBinary, EmptyHomeDumpsCompleteWithNoSessions) {
 
     // Settings that cannot be stored do not stop the dump.
     writeFile(isolated.config() / "blocked", "a file, not a folder");
-    auto blocked = isolated.run({"brindleaf", "--dump-status"},
-                                {"XDG_CONFIG_HOME=" + (isolated.config() / "blocked").string()});
+    auto blocked =
+        isolated.run({"brindleaf", "--dump-status"}, {"XDG_CONFIG_HOME=" + (isolated.config() / "blocked").string()});
     EXPECT_EQ(blocked.exitStatus, 0);
     EXPECT_EQ(blocked.standardOutput, "complete\nactive=0\n");
     EXPECT_EQ(blocked.standardError, "");
@@ -202,6 +204,11 @@ TEST(BrindleafBinary, ArgumentsAreMatchedWholeAndInOrder) {
 
     auto selfTestFirst = isolated.run({"brindleaf", "--dump-status", "--self-test-settings-migration"});
     EXPECT_EQ(selfTestFirst.standardOutput, "claude,codex,hermes\n");
+
+    // The status line runs only when no other mode is named.
+    auto dumpBeforeWatch = isolated.run({"brindleaf", "--watch=text", "--dump-status"});
+    EXPECT_EQ(dumpBeforeWatch.exitStatus, 0);
+    EXPECT_EQ(dumpBeforeWatch.standardOutput, "complete\nactive=0\n");
 
     // Argument 0 is looked at like every other argument.
     auto asArgumentZero = isolated.run({"--dump-status"});
@@ -265,7 +272,7 @@ TEST(BrindleafBinary, OnlyEnabledProvidersAreScanned) {
 // starts, which here (no display) says so and fails.
 TEST(BrindleafBinary, CommandLineAnswersBeforeAnythingStarts) {
     IsolatedHome isolated;
-    enum class Outcome { usage, version, refused, started };
+    enum class Outcome { usage, version, refused, refusedFormat, started };
     struct Row {
         std::vector<std::string> arguments;
         Outcome outcome;
@@ -287,6 +294,12 @@ TEST(BrindleafBinary, CommandLineAnswersBeforeAnythingStarts) {
         {{"--dump-status", "--bogus"}, Outcome::refused, "--bogus"},
         {{"--bogus", "--self-test-settings-migration"}, Outcome::refused, "--bogus"},
         {{"--help", "--fetch-cloud-status-json", "-stylesheet=x.qss", "-y"}, Outcome::refused, "-y"},
+        // --watch takes json or text, and nothing else, before anything runs.
+        {{"--watch=foo"}, Outcome::refusedFormat, "--watch=foo"},
+        {{"--watch="}, Outcome::refusedFormat, "--watch="},
+        {{"--watch=JSON", "--help"}, Outcome::refusedFormat, "--watch=JSON"},
+        {{"--dump-status", "--watch=text "}, Outcome::refusedFormat, "--watch=text "},
+        {{"--watchful"}, Outcome::refused, "--watchful"},
         {{"-platform"}, Outcome::started},
         {{"-platform", "xcb", "-display", ":9", "-reverse"}, Outcome::started},
         {{"--platform", "xcb", "-style=fusion", "-qwindowtitle", "--foo"}, Outcome::started},
@@ -296,6 +309,7 @@ TEST(BrindleafBinary, CommandLineAnswersBeforeAnythingStarts) {
     const std::string usageLines[] = {"Usage: brindleaf",
                                       "  --dump-status-json ",
                                       "  --fetch-cloud-status-json ",
+                                      "  --watch[=FORMAT] ",
                                       "  --show-settings[=PANE] ",
                                       "general, agents, iCloud (the Sync tab), diagnostics, about\n",
                                       "  --check-for-updates ",
@@ -322,6 +336,12 @@ TEST(BrindleafBinary, CommandLineAnswersBeforeAnythingStarts) {
             EXPECT_EQ(run.exitStatus, 2);
             EXPECT_EQ(run.standardOutput, "");
             EXPECT_EQ(run.standardError, "brindleaf: unknown option " + row.refused + " (see brindleaf --help)\n");
+            break;
+        case Outcome::refusedFormat:
+            EXPECT_EQ(run.exitStatus, 2);
+            EXPECT_EQ(run.standardOutput, "");
+            EXPECT_EQ(run.standardError,
+                      "brindleaf: unknown format " + row.refused + " (json or text; see brindleaf --help)\n");
             break;
         case Outcome::started:
             EXPECT_EQ(run.exitStatus, 1);

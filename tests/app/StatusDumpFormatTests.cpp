@@ -13,7 +13,9 @@ using brindleaf::testing::ScopedGermanLocale;
 
 namespace {
 
-std::size_t tabs(const std::string& line) { return static_cast<std::size_t>(std::count(line.begin(), line.end(), '\t')); }
+std::size_t tabs(const std::string& line) {
+    return static_cast<std::size_t>(std::count(line.begin(), line.end(), '\t'));
+}
 
 std::vector<std::string> split(const std::string& line) {
     std::vector<std::string> fields;
@@ -64,34 +66,34 @@ TEST(StatusDumpFormat, ProcessSummaryListsOnlyWhatIsKnown) {
 }
 
 TEST(StatusDumpFormat, SessionLinesHaveElevenFieldsInOrder) {
-    AgentSession full({.id = "t-1",
-                       .provider = "Codex",
-                       .agentNickname = "Ada",
-                       .agentRole = "explorer",
-                       .parentTitle = "Parent title",
-                       .parentAgentNickname = "Grace",
-                       .parentAgentRole = "lead",
-                       .threadSource = "subagent",
-                       .title = "Fix the build",
-                       .cwd = "/work/x",
-                       .evidence = "Codex turn in progress",
-                       .resourceUsage = SessionResourceUsage(99, std::nullopt, 1024, 1),
-                       .runtimeProfile = SessionRuntimeProfile("gpt-5", "high",
-                                                               SessionRuntimeProfileSource::codexThreadStore)});
+    AgentSession full(
+        {.id = "t-1",
+         .provider = "Codex",
+         .agentNickname = "Ada",
+         .agentRole = "explorer",
+         .parentTitle = "Parent title",
+         .parentAgentNickname = "Grace",
+         .parentAgentRole = "lead",
+         .threadSource = "subagent",
+         .title = "Fix the build",
+         .cwd = "/work/x",
+         .evidence = "Codex turn in progress",
+         .resourceUsage = SessionResourceUsage(99, std::nullopt, 1024, 1),
+         .runtimeProfile = SessionRuntimeProfile("gpt-5", "high", SessionRuntimeProfileSource::codexThreadStore)});
     EXPECT_EQ(split(sessionLine(full)),
               (std::vector<std::string>{"Codex", "t-1", "subagent", "Ada/explorer", "Fix the build", "/work/x",
                                         "Grace/lead", "gpt-5", "high", "Codex turn in progress", "pid=99 mem=1KB"}));
 
-    AgentSession roleOnly({.id = "c-2",
-                           .provider = "Claude Code",
-                           .agentRole = "general-purpose",
-                           .parentTitle = "Parent title",
-                           .parentAgentRole = "lead",
-                           .title = "",
-                           .cwd = "",
-                           .evidence = "Claude is working",
-                           .runtimeProfile = SessionRuntimeProfile(std::nullopt, "low",
-                                                                   SessionRuntimeProfileSource::claudeTranscript)});
+    AgentSession roleOnly(
+        {.id = "c-2",
+         .provider = "Claude Code",
+         .agentRole = "general-purpose",
+         .parentTitle = "Parent title",
+         .parentAgentRole = "lead",
+         .title = "",
+         .cwd = "",
+         .evidence = "Claude is working",
+         .runtimeProfile = SessionRuntimeProfile(std::nullopt, "low", SessionRuntimeProfileSource::claudeTranscript)});
     EXPECT_EQ(split(sessionLine(roleOnly)),
               (std::vector<std::string>{"Claude Code", "c-2", "", "general-purpose", "", "", "Parent title/lead", "",
                                         "low", "Claude is working", ""}));
@@ -111,8 +113,8 @@ TEST(StatusDumpFormat, DumpPrintsStateCountAndOneLinePerSession) {
     EXPECT_EQ(statusDump(empty), "complete\nactive=0\n");
 
     AgentSession running({.id = "a", .provider = "Codex", .title = "A", .evidence = "running"});
-    AgentSession waiting({.id = "b", .provider = "Codex", .title = "B", .evidence = "waiting",
-                          .needsUserAttention = true});
+    AgentSession waiting(
+        {.id = "b", .provider = "Codex", .title = "B", .evidence = "waiting", .needsUserAttention = true});
     auto snapshot = AgentStatusSnapshot::make(
         {ProviderSnapshot::make("Codex", std::nullopt, std::nullopt, {running, waiting}, 0, 100, {})}, 100);
     EXPECT_EQ(statusDump(snapshot),
@@ -128,9 +130,32 @@ TEST(HeadlessModeChoice, ArgumentsMatchWholeAndInFixedOrder) {
     EXPECT_EQ(headlessMode(Args{"brindleaf", "--dump-status", "--self-test-settings-migration"}),
               HeadlessMode::selfTestSettingsMigration);
     EXPECT_EQ(headlessMode(Args{"--dump-status-json"}), HeadlessMode::dumpStatusJSON) << "argument 0 counts too";
-    EXPECT_FALSE(headlessMode(Args{"brindleaf", "--dump-status=1", "--dump-statusx", "--Dump-Status", "dump-status",
-                                   " --dump-status"}));
+    EXPECT_FALSE(headlessMode(
+        Args{"brindleaf", "--dump-status=1", "--dump-statusx", "--Dump-Status", "dump-status", " --dump-status"}));
     EXPECT_FALSE(headlessMode(Args{}));
+}
+
+TEST(HeadlessModeChoice, WatchWithOrWithoutItsFormatComesLast) {
+    using Args = std::vector<std::string>;
+    using Format = StatusLine::Format;
+    struct Row {
+        Args arguments;
+        std::optional<HeadlessMode> mode;
+        std::optional<Format> format;
+    } rows[] = {
+        {{"brindleaf", "--watch"}, HeadlessMode::watch, Format::json},
+        {{"brindleaf", "--watch=json"}, HeadlessMode::watch, Format::json},
+        {{"brindleaf", "--watch=text", "--watch=json"}, HeadlessMode::watch, Format::text},
+        {{"brindleaf", "--watch=foo"}, HeadlessMode::watch, std::nullopt},
+        {{"brindleaf", "--watch="}, HeadlessMode::watch, std::nullopt},
+        {{"brindleaf", "--watch", "--dump-status-json"}, HeadlessMode::dumpStatusJSON, Format::json},
+        {{"brindleaf", "--watchx", "-watch", "--Watch", "watch"}, std::nullopt, std::nullopt},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(::testing::PrintToString(row.arguments));
+        EXPECT_EQ(headlessMode(row.arguments), row.mode);
+        EXPECT_EQ(watchFormat(row.arguments), row.format);
+    }
 }
 
 TEST(CodexRuntimeWatchConfiguration, EnvironmentOverridesOnlyWhenNotEmpty) {
@@ -142,7 +167,8 @@ TEST(CodexRuntimeWatchConfiguration, EnvironmentOverridesOnlyWhenNotEmpty) {
     CodexRuntimeWatchConfiguration empty({{"CODEX_HOME", ""}, {"CODEX_SQLITE_HOME", ""}}, "/home/ann");
     EXPECT_EQ(empty, plain);
 
-    CodexRuntimeWatchConfiguration moved({{"CODEX_HOME", " /srv/codex/ "}, {"CODEX_SQLITE_HOME", "~/db"}}, "/home/ann/");
+    CodexRuntimeWatchConfiguration moved({{"CODEX_HOME", " /srv/codex/ "}, {"CODEX_SQLITE_HOME", "~/db"}},
+                                         "/home/ann/");
     EXPECT_EQ(moved.codexHome, " /srv/codex/ ") << "values are used as given";
     EXPECT_EQ(moved.defaultCodexHome, "/home/ann//.codex");
     EXPECT_EQ(moved.sqliteHome, "~/db");
