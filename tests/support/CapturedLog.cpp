@@ -6,9 +6,15 @@
 
 namespace brindleaf::testing {
 
-CapturedLog::CapturedLog() { Logger::setSink(sink_); }
+CapturedLog::CapturedLog(Lines lines) : debug_(lines == Lines::withDebug) {
+    Logger::setSink(sink_);
+    if (debug_) Logger::setDebugEnabled(true);
+}
 
-CapturedLog::~CapturedLog() { Logger::setSink(nullptr); }
+CapturedLog::~CapturedLog() {
+    if (debug_) Logger::setDebugEnabled(false);
+    Logger::setSink(nullptr);
+}
 
 bool CapturedLog::contains(const std::string& message) const {
     const auto messages = sink_->messages();
