@@ -1,6 +1,8 @@
 #include "app/shell/SingleInstance.hpp"
 
+#include "app/InstanceName.hpp"
 #include "app/LaunchPlan.hpp"
+#include "core/UserHomeDirectory.hpp"
 #include "platform/Logger.hpp"
 
 #include <QCoreApplication>
@@ -9,7 +11,9 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -44,12 +48,26 @@ bool unixAddress(const std::filesystem::path& path, sockaddr_un& address) {
     return true;
 }
 
-// Whether the process at the other end of a connected socket is this user's.
-bool peerIsThisUser(int descriptor) {
+// The address of an abstract name: a NUL, then the name, its length counting
+// no more than those bytes.
+socklen_t abstractAddress(const std::string& name, sockaddr_un& address) {
+    std::memset(&address, 0, sizeof address);
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path + 1, name.data(), std::min(name.size(), sizeof address.sun_path - 1));
+    return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 +
+                                  std::min(name.size(), sizeof address.sun_path - 1));
+}
+
+// The user of the process at the other end of a connected socket (for a
+// listening one, of the process that made it listen).
+std::optional<uid_t> peerUser(int descriptor) {
     ucred credentials{};
     socklen_t size = sizeof credentials;
-    return ::getsockopt(descriptor, SOL_SOCKET, SO_PEERCRED, &credentials, &size) == 0 && credentials.uid == ::getuid();
+    if (::getsockopt(descriptor, SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0) return std::nullopt;
+    return credentials.uid;
 }
+
+bool peerIsThisUser(int descriptor) { return peerUser(descriptor) == ::getuid(); }
 
 int remainingMs(Clock::time_point deadline) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -104,19 +122,29 @@ struct Reach {
     int descriptor = -1;
 };
 
+Reach connectTo(const sockaddr_un& address, socklen_t length) {
+    const int descriptor = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (descriptor < 0) return {};
+    if (::connect(descriptor, reinterpret_cast<const sockaddr*>(&address), length) == 0)
+        return {Reach::connected, descriptor};
+    const int error = errno;
+    ::close(descriptor);
+    return {error == EAGAIN ? Reach::busy : Reach::nobody, -1};
+}
+
+Reach reachName(const std::string& name) {
+    sockaddr_un address;
+    const socklen_t length = abstractAddress(name, address);
+    return connectTo(address, length);
+}
+
 Reach reachCopy(const std::filesystem::path& path) {
     struct stat status {};
     sockaddr_un address;
     if (::lstat(path.c_str(), &status) != 0 || !S_ISSOCK(status.st_mode) || status.st_uid != ::getuid() ||
         !unixAddress(path, address))
         return {};
-    const int descriptor = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (descriptor < 0) return {};
-    if (::connect(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
-        return {Reach::connected, descriptor};
-    const int error = errno;
-    ::close(descriptor);
-    return {error == EAGAIN ? Reach::busy : Reach::nobody, -1};
+    return connectTo(address, sizeof address);
 }
 
 } // namespace
@@ -141,6 +169,9 @@ SingleInstance::~SingleInstance() {
     }
     delete listenerNotifier_;
     if (listener_ >= 0) ::close(listener_);
+    // The name is free again once its socket is closed.
+    delete nameNotifier_;
+    if (nameListener_ >= 0) ::close(nameListener_);
     // Only the socket this copy made: once its lock was removed (by hand, or
     // by the clean-up of the runtime folder) another copy may listen there.
     // (QLockFile removes whatever lock file is there when it lets go; a copy
@@ -200,27 +231,108 @@ void SingleInstance::listenHere() {
     }
 }
 
+void SingleInstance::refuseName(const std::string& code, const std::string& reason) {
+    if (nameRefused_) return;
+    nameRefused_ = true;
+    std::fprintf(stderr, "brindleaf: not using the name @%s to find a running copy: %s\n", name_.c_str(),
+                 reason.c_str());
+    log().error("app.instance.name.refused name=@" + name_ + " reason=" + code);
+}
+
+// Whoever listens at the name is asked who they are before anything is sent.
+std::optional<SingleInstance::Role> SingleInstance::handToNamedCopy(const std::string& message,
+                                                                    std::chrono::steady_clock::time_point deadline) {
+    while (!nameRefused_) {
+        const Reach reach = reachName(name_);
+        if (reach.kind == Reach::nobody) return std::nullopt;
+        if (reach.kind == Reach::busy) {
+            // A full queue tells nothing of its owner, and one that takes no
+            // connection must not hold this start.
+            refuseName("busy", "whoever holds it takes no connection");
+            return std::nullopt;
+        }
+        const auto owner = peerUser(reach.descriptor);
+        if (owner != ::getuid()) {
+            ::close(reach.descriptor);
+            refuseName("owner", owner ? "it is held by user " + std::to_string(*owner)
+                                      : std::string("who holds it cannot be told"));
+            return std::nullopt;
+        }
+        const bool taken = exchange(reach.descriptor, message, deadline);
+        ::close(reach.descriptor);
+        if (taken) return Role::handedOver;
+        // Closed unanswered: the copy may be ending, and the name free soon.
+        const int left = remainingMs(deadline);
+        if (left == 0) return Role::noAnswer;
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::min(left, 50)));
+    }
+    return std::nullopt;
+}
+
+bool SingleInstance::claimName() {
+    for (int attempt = 0; attempt < 2 && !nameRefused_; ++attempt) {
+        sockaddr_un address;
+        const socklen_t length = abstractAddress(name_, address);
+        const int descriptor = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (descriptor >= 0 && ::bind(descriptor, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+            ::listen(descriptor, 16) == 0) {
+            nameListener_ = descriptor;
+            return true;
+        }
+        const int error = errno;
+        if (descriptor >= 0) ::close(descriptor);
+        if (error != EADDRINUSE) {
+            log().error("app.instance.listen.failed path=@" + name_ + " error=" + std::strerror(error));
+            return true;
+        }
+        // Taken since this start looked: by whom?
+        const Reach reach = reachName(name_);
+        if (reach.kind == Reach::connected) {
+            const auto owner = peerUser(reach.descriptor);
+            ::close(reach.descriptor);
+            // A copy of this user's, started at the same time in another folder.
+            if (owner == ::getuid()) return false;
+            refuseName("owner", owner ? "it is held by user " + std::to_string(*owner)
+                                      : std::string("who holds it cannot be told"));
+        } else if (reach.kind == Reach::busy) {
+            refuseName("busy", "whoever holds it takes no connection");
+        } else if (attempt == 1) {
+            // Bound, and nobody listens: a process that only keeps the name.
+            refuseName("no-listener", "another process holds it without listening");
+        }
+    }
+    return true;
+}
+
 SingleInstance::Role SingleInstance::start(const std::string& message, std::chrono::milliseconds bound) {
     const auto deadline = Clock::now() + bound;
-    // A copy may run in any folder a start could choose (started with another
-    // XDG_RUNTIME_DIR, or when an earlier folder did not serve): it is looked
-    // for in each, in order, before a lock is taken anywhere.
+    const auto roots = InstanceFolder::Roots::ofThisProcess();
+    // The folders are looked at first: a start that hands over names those
+    // passed over, as a start that went through the choice says them.
     std::vector<InstanceFolder::Refusal> passedOver;
-    for (const auto& folder : InstanceFolder::candidates(InstanceFolder::Roots::ofThisProcess(), &passedOver)) {
-        const Reach reach = reachCopy(folder / InstanceFolder::socketName);
-        if (reach.kind != Reach::connected) continue;
-        const bool taken = peerIsThisUser(reach.descriptor) && exchange(reach.descriptor, message, deadline);
-        ::close(reach.descriptor);
-        if (!taken) continue;
-        // As a start that went through the choice says them.
+    const auto folders = InstanceFolder::candidates(roots, &passedOver);
+    const auto handedOver = [&] {
         for (const auto& refusal : passedOver)
             std::fprintf(stderr, "brindleaf: not using %s for the instance lock: %s\n", refusal.folder.c_str(),
                          refusal.reason.c_str());
         return Role::handedOver;
+    };
+    // The user's name is found whatever this start's environment.
+    name_ = InstanceName::forUser(roots.user, UserHomeDirectory::path());
+    if (const auto role = handToNamedCopy(message, deadline)) return *role == Role::handedOver ? handedOver() : *role;
+    // A copy that holds no name (another user took it first) may run in any
+    // folder a start could choose (started with another XDG_RUNTIME_DIR, or
+    // when an earlier folder did not serve): it is looked for in each, in
+    // order, before a lock is taken anywhere.
+    for (const auto& folder : folders) {
+        const Reach reach = reachCopy(folder / InstanceFolder::socketName);
+        if (reach.kind != Reach::connected) continue;
+        const bool taken = peerIsThisUser(reach.descriptor) && exchange(reach.descriptor, message, deadline);
+        ::close(reach.descriptor);
+        if (taken) return handedOver();
     }
     const auto choice =
-        InstanceFolder::choose(InstanceFolder::Roots::ofThisProcess(),
-                               [this](const std::filesystem::path& folder) { return openLock(folder); });
+        InstanceFolder::choose(roots, [this](const std::filesystem::path& folder) { return openLock(folder); });
     for (const auto& refusal : choice.refused) {
         std::fprintf(stderr, "brindleaf: not using %s for the instance lock: %s\n", refusal.folder.c_str(),
                      refusal.reason.c_str());
@@ -247,8 +359,16 @@ SingleInstance::Role SingleInstance::start(const std::string& message, std::chro
             break;
         case Reach::nobody:
             if (lock_->isLocked()) {
-                listenHere();
-                return Role::first;
+                // The name is taken before anything else: a copy of this
+                // user's that took it meanwhile (in another folder) is the
+                // running one.
+                if (claimName()) {
+                    listenHere();
+                    return Role::first;
+                }
+                lock_->unlock();
+                if (const auto role = handToNamedCopy(message, deadline)) return *role;
+                break;
             }
             // No socket yet, or one left by a dead copy.
             break;
@@ -260,17 +380,21 @@ SingleInstance::Role SingleInstance::start(const std::string& message, std::chro
 }
 
 void SingleInstance::listen(std::function<void(std::vector<std::string>)> onLaunch) {
-    if (listener_ < 0) return;
     onLaunch_ = std::move(onLaunch);
-    listenerNotifier_ = new QSocketNotifier(listener_, QSocketNotifier::Read, QCoreApplication::instance());
-    QObject::connect(listenerNotifier_, &QSocketNotifier::activated, [this] { acceptConnections(); });
-    // Starts that connected before the event loop ran are waiting already.
-    acceptConnections();
+    // The socket beside the lock and the name alike.
+    for (const auto& [descriptor, notifier] :
+         {std::pair(listener_, &listenerNotifier_), std::pair(nameListener_, &nameNotifier_)}) {
+        if (descriptor < 0) continue;
+        *notifier = new QSocketNotifier(descriptor, QSocketNotifier::Read, QCoreApplication::instance());
+        QObject::connect(*notifier, &QSocketNotifier::activated, [this, descriptor] { acceptConnections(descriptor); });
+        // Starts that connected before the event loop ran are waiting already.
+        acceptConnections(descriptor);
+    }
 }
 
-void SingleInstance::acceptConnections() {
+void SingleInstance::acceptConnections(int listener) {
     for (;;) {
-        const int descriptor = ::accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        const int descriptor = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (descriptor < 0) {
             if (errno == EINTR) continue;
             return;

@@ -1,7 +1,6 @@
 #include "app/CoalescedBackgroundRefreshController.hpp"
-#include "platform/Logger.hpp"
 #include "platform/ManualMainQueue.hpp"
-#include "platform/MemoryLogSink.hpp"
+#include "tests/support/CapturedLog.hpp"
 #include "tests/support/ScopedGermanLocale.hpp"
 
 #include <gtest/gtest.h>
@@ -13,6 +12,7 @@
 #include <vector>
 
 using namespace brindleaf;
+using brindleaf::testing::CapturedLog;
 using brindleaf::testing::ScopedGermanLocale;
 
 namespace {
@@ -34,15 +34,6 @@ struct HeldRunner {
 
 class CoalescerTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        Logger::setSink(sink);
-        Logger::setDebugEnabled(true); // the per-refresh lines these tests read
-    }
-    void TearDown() override {
-        Logger::setDebugEnabled(false);
-        Logger::setSink(nullptr);
-    }
-
     void request(std::shared_ptr<Coalescer>& coalescer, const std::string& name, int value = 0) {
         coalescer->request(
             10, [value](Date) { return value; },
@@ -50,10 +41,11 @@ protected:
             [this, name] { events.push_back(name + ":timeout"); });
     }
 
-    std::shared_ptr<MemoryLogSink> sink = std::make_shared<MemoryLogSink>();
     std::shared_ptr<ManualMainQueue> queue = std::make_shared<ManualMainQueue>();
     HeldRunner runner;
     std::vector<std::string> events;
+    // The per-refresh lines these tests read; last, so it ends first.
+    CapturedLog sink{CapturedLog::Lines::withDebug};
 };
 
 } // namespace

@@ -14,6 +14,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Makes the folder (and those above it) and gives it the mode.
+fs::path madeFolder(const fs::path& folder, fs::perms mode = fs::perms::owner_all) {
+    fs::create_directories(folder);
+    fs::permissions(folder, mode);
+    return folder;
+}
+
 struct Folders {
     TempDir root;
     InstanceFolder::Roots roots;
@@ -25,9 +32,7 @@ struct Folders {
         fs::create_directories(roots.temporary);
     }
     fs::path runtimeFolder(const char* name, fs::perms mode = fs::perms::owner_all) const {
-        fs::create_directories(root / name);
-        fs::permissions(root / name, mode);
-        return root / name;
+        return madeFolder(root / name, mode);
     }
     fs::path tmpFolder() const { return roots.temporary / ("brindleaf-" + std::to_string(roots.user)); }
     InstanceFolder::Choice choose(const InstanceFolder::Attempt& attempt = [](const fs::path&) {
@@ -53,9 +58,7 @@ mode_t modeOf(const fs::path& path) {
 fs::path socketPathOfLength(Folders& f, std::size_t length) {
     const fs::path base = f.runtimeFolder("run");
     const std::size_t fixed = base.string().size() + std::string("/x/brindleaf/instance.socket").size() - 1;
-    const fs::path runtime = base / std::string(length - fixed, 'd');
-    fs::create_directories(runtime);
-    fs::permissions(runtime, fs::perms::owner_all);
+    const fs::path runtime = madeFolder(base / std::string(length - fixed, 'd'));
     EXPECT_EQ((runtime / "brindleaf" / InstanceFolder::socketName).string().size(), length);
     return runtime;
 }
@@ -109,36 +112,15 @@ TEST(InstanceFolderTests, FirstSafeFolderServes) {
              fs::create_directory_symlink(f.runtimeFolder("target"), f.root / "run" / "brindleaf");
          },
          tmp, "link"},
-        {"/tmp's folder open to others",
-         [](Folders& f) {
-             fs::create_directories(f.tmpFolder());
-             fs::permissions(f.tmpFolder(), fs::perms::all);
-         },
+        {"/tmp's folder open to others", [](Folders& f) { madeFolder(f.tmpFolder(), fs::perms::all); }, cache, "mode"},
+        {"/tmp's folder open to others only (0701)", [](Folders& f) { madeFolder(f.tmpFolder(), fs::perms(0701)); },
          cache, "mode"},
-        {"/tmp's folder open to others only (0701)",
-         [](Folders& f) {
-             fs::create_directories(f.tmpFolder());
-             fs::permissions(f.tmpFolder(), fs::perms(0701));
-         },
+        {"/tmp's folder open to others only (0705)", [](Folders& f) { madeFolder(f.tmpFolder(), fs::perms(0705)); },
          cache, "mode"},
-        {"/tmp's folder open to others only (0705)",
-         [](Folders& f) {
-             fs::create_directories(f.tmpFolder());
-             fs::permissions(f.tmpFolder(), fs::perms(0705));
-         },
-         cache, "mode"},
-        {"/tmp's folder open to others only (0707)",
-         [](Folders& f) {
-             fs::create_directories(f.tmpFolder());
-             fs::permissions(f.tmpFolder(), fs::perms(0707));
-         },
+        {"/tmp's folder open to others only (0707)", [](Folders& f) { madeFolder(f.tmpFolder(), fs::perms(0707)); },
          cache, "mode"},
         {"/tmp's folder of ours without owner access, mended",
-         [](Folders& f) {
-             fs::create_directories(f.tmpFolder());
-             fs::permissions(f.tmpFolder(), fs::perms::none);
-         },
-         tmp, ""},
+         [](Folders& f) { madeFolder(f.tmpFolder(), fs::perms::none); }, tmp, ""},
         {"/tmp's folder a link",
          [](Folders& f) { fs::create_directory_symlink(f.runtimeFolder("target"), f.tmpFolder()); }, cache, "link"},
         {"/tmp's folder cannot be made",
@@ -148,14 +130,8 @@ TEST(InstanceFolderTests, FirstSafeFolderServes) {
          },
          cache, "unmakeable"},
         {"a socket path too long",
-         [](Folders& f) {
-             f.roots.runtime = f.runtimeFolder("run");
-             const fs::path deep = f.roots.runtime.value() / std::string(100, 'd');
-             fs::create_directories(deep);
-             fs::permissions(deep, fs::perms::owner_all);
-             f.roots.runtime = deep;
-         },
-         tmp, "too-long"},
+         [](Folders& f) { f.roots.runtime = madeFolder(f.runtimeFolder("run") / std::string(100, 'd')); }, tmp,
+         "too-long"},
         {"a socket path of exactly 108 bytes", [](Folders& f) { f.roots.runtime = socketPathOfLength(f, 108); }, tmp,
          "too-long"},
         {"a socket path of 107 bytes", [](Folders& f) { f.roots.runtime = socketPathOfLength(f, 107); }, runtime107,
@@ -222,8 +198,7 @@ TEST(InstanceFolderTests, FolderTheAttemptRefusesIsPassedOver) {
 TEST(InstanceFolderTests, FolderOfAnotherUserIsPassedOver) {
     if (::getuid() != 0) GTEST_SKIP() << "needs root, to give a folder to another user";
     Folders f;
-    fs::create_directories(f.tmpFolder());
-    fs::permissions(f.tmpFolder(), fs::perms::owner_all);
+    madeFolder(f.tmpFolder());
     ASSERT_EQ(::chown(f.tmpFolder().c_str(), 4242, 4242), 0);
     const auto choice = f.choose();
     EXPECT_EQ(choice.folder, f.roots.cache / "brindleaf");
@@ -236,15 +211,11 @@ TEST(InstanceFolderTests, FolderOfAnotherUserIsPassedOver) {
 TEST(InstanceFolderTests, CandidatesAreEveryFolderThatPassesInOrder) {
     Folders f;
     f.roots.runtime = f.runtimeFolder("run");
-    fs::create_directories(*f.roots.runtime / "brindleaf");
-    fs::permissions(*f.roots.runtime / "brindleaf", fs::perms::owner_all);
+    madeFolder(*f.roots.runtime / "brindleaf");
     f.runtimeFolder("run-user");
-    fs::create_directories(f.roots.userRuntime / "brindleaf");
-    fs::permissions(f.roots.userRuntime / "brindleaf", fs::perms(0755)); // open to others: passed over
-    fs::create_directories(f.tmpFolder());
-    fs::permissions(f.tmpFolder(), fs::perms::owner_all);
-    fs::create_directories(f.roots.cache / "brindleaf");
-    fs::permissions(f.roots.cache / "brindleaf", fs::perms::owner_all);
+    madeFolder(f.roots.userRuntime / "brindleaf", fs::perms(0755)); // open to others: passed over
+    madeFolder(f.tmpFolder());
+    madeFolder(f.roots.cache / "brindleaf");
     EXPECT_EQ(InstanceFolder::candidates(f.roots),
               (std::vector<fs::path>{*f.roots.runtime / "brindleaf", f.tmpFolder(), f.roots.cache / "brindleaf"}));
 

@@ -99,6 +99,33 @@ bool kernelWatches(int descriptor, const std::filesystem::path& file) {
     return false;
 }
 
+// A file watcher on a real inotify instance, whose watches the kernel shows.
+struct InotifyWatcher {
+    int descriptor = -1;
+    std::shared_ptr<FileChangeWatcher> watcher = std::make_shared<FileChangeWatcher>([this] {
+        auto source = InotifyFileEventSource::create();
+        if (source) descriptor = source->descriptor();
+        return std::unique_ptr<FileEventSource>(std::move(source));
+    });
+
+    InotifyWatcher() = default;
+    InotifyWatcher(const InotifyWatcher&) = delete;
+    InotifyWatcher& operator=(const InotifyWatcher&) = delete;
+
+    // Whether the kernel watches the file, waited for up to 10 s: the
+    // watches are bound on the watcher's thread.
+    bool watches(const std::filesystem::path& file) const {
+        for (int i = 0; i < 1000 && !kernelWatches(descriptor, file); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return kernelWatches(descriptor, file);
+    }
+};
+
+// Waits up to 10 s until the watcher's thread has put work on the rig's queue.
+void waitForQueuedWork(ControllerRig& rig) {
+    for (int i = 0; i < 1000 && rig.queue->pendingCount() == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
 } // namespace
 
 TEST(StatusBarControllerFileWatch, AnAppendToAWatchedTranscriptLeadsToOneAppliedRefresh) {
@@ -106,23 +133,14 @@ TEST(StatusBarControllerFileWatch, AnAppendToAWatchedTranscriptLeadsToOneApplied
     auto transcript = home.write(".claude/projects/p/session.jsonl", "{}\n");
     ControllerRig rig(false, home.path().string());
     rig.wallClockOffset = currentDate() - rig.queue->now();
-    int descriptor = -1;
-    auto watcher = std::make_shared<FileChangeWatcher>([&descriptor] {
-        auto source = InotifyFileEventSource::create();
-        if (source) descriptor = source->descriptor();
-        return std::unique_ptr<FileEventSource>(std::move(source));
-    });
-    rig.dependencies.fileWatcher = watcher;
+    InotifyWatcher inotify;
+    rig.dependencies.fileWatcher = inotify.watcher;
     rig.start();
-    // The watches are bound on the watcher's thread.
-    for (int i = 0; i < 1000 && !kernelWatches(descriptor, transcript); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_TRUE(kernelWatches(descriptor, transcript));
+    ASSERT_TRUE(inotify.watches(transcript));
     auto applied = rig.surface->rendered.size();
 
     std::ofstream(transcript, std::ios::app) << "{\"type\":\"user\"}\n";
-    for (int i = 0; i < 1000 && rig.queue->pendingCount() == 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    waitForQueuedWork(rig);
     rig.queue->drain();
     rig.queue->advance(0.5);
     EXPECT_EQ(rig.messages("refresh.requested reason=file-change"),
@@ -130,7 +148,7 @@ TEST(StatusBarControllerFileWatch, AnAppendToAWatchedTranscriptLeadsToOneApplied
                                        " enabled=Claude Code,Codex,Hermes"});
     EXPECT_EQ(rig.surface->rendered.size(), applied + 1);
     rig.controller.reset();
-    watcher->stop();
+    inotify.watcher->stop();
 }
 
 // A Claude Code engine rewrites its registry file in place when it starts
@@ -140,26 +158,17 @@ TEST(StatusBarControllerFileWatch, ARegistryFileRewriteRefreshesAfterTheSessionA
     TempDir home;
     auto registryFile = home.write(".claude/sessions/4242.json", "{\"pid\":4242,\"status\":\"busy\"}");
     ControllerRig rig(false, home.path().string());
-    int descriptor = -1;
-    auto watcher = std::make_shared<FileChangeWatcher>([&descriptor] {
-        auto source = InotifyFileEventSource::create();
-        if (source) descriptor = source->descriptor();
-        return std::unique_ptr<FileEventSource>(std::move(source));
-    });
-    rig.dependencies.sessionActivityFileWatcher = watcher;
+    InotifyWatcher inotify;
+    rig.dependencies.sessionActivityFileWatcher = inotify.watcher;
     rig.start();
-    const auto folder = home.path() / ".claude/sessions";
-    for (int i = 0; i < 1000 && !kernelWatches(descriptor, folder); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_TRUE(kernelWatches(descriptor, folder)) << "the registry folder was never watched";
+    ASSERT_TRUE(inotify.watches(home.path() / ".claude/sessions")) << "the registry folder was never watched";
     const auto fileChangesBefore = rig.count("refresh.requested reason=file-change");
 
     {
         std::fstream file(registryFile, std::ios::in | std::ios::out); // in place, as the engine writes
         file << "{\"pid\":4242,\"status\":\"waiting\"}";
     }
-    for (int i = 0; i < 1000 && rig.queue->pendingCount() == 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    waitForQueuedWork(rig);
     rig.queue->drain();
     ASSERT_FALSE(rig.messages("refresh.debounce scheduled reason=session-activity").empty())
         << "the rewrite was not reported";
@@ -169,7 +178,7 @@ TEST(StatusBarControllerFileWatch, ARegistryFileRewriteRefreshesAfterTheSessionA
     EXPECT_EQ(rig.count("refresh.requested reason=session-activity:" + registryFile.string()), 1u);
     EXPECT_EQ(rig.count("refresh.requested reason=file-change"), fileChangesBefore);
     rig.controller.reset();
-    watcher->stop();
+    inotify.watcher->stop();
 }
 
 TEST(StatusBarControllerFileWatch, AFileChangeRefreshesThreeHundredFiftyMillisecondsAfterItsEvent) {

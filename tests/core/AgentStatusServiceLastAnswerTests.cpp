@@ -2,14 +2,13 @@
 #include "core/AgentStatusService.hpp"
 #include "core/AgentStatusSnapshot.hpp"
 #include "core/ProviderSnapshot.hpp"
-#include "platform/LogSink.hpp"
-#include "platform/Logger.hpp"
+#include "tests/support/CapturedLog.hpp"
+#include "tests/support/Gate.hpp"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -18,61 +17,14 @@
 
 using namespace brindleaf;
 using namespace std::chrono_literals;
+using brindleaf::testing::CapturedLog;
+using brindleaf::testing::Gate;
 
 namespace {
 
 constexpr Date T = 1'780'000'000;
-constexpr auto patience = 10s; // only reached when a test fails
 
 using Names = std::vector<std::string>;
-
-class Gate {
-public:
-    void open() {
-        {
-            std::lock_guard guard(mutex_);
-            open_ = true;
-        }
-        changed_.notify_all();
-    }
-    void wait() {
-        std::unique_lock guard(mutex_);
-        changed_.wait_for(guard, patience, [this] { return open_; });
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    bool open_ = false;
-};
-
-class LineSink final : public LogSink {
-public:
-    void write(const LogRecord& record) override {
-        {
-            std::lock_guard guard(mutex_);
-            messages_.push_back(record.message);
-        }
-        changed_.notify_all();
-    }
-    std::vector<std::string> messages() const {
-        std::lock_guard guard(mutex_);
-        return messages_;
-    }
-    bool waitForCount(const std::string& prefix, size_t count) {
-        std::unique_lock guard(mutex_);
-        return changed_.wait_for(guard, patience, [&] {
-            size_t seen = 0;
-            for (const auto& m : messages_) seen += m.rfind(prefix, 0) == 0;
-            return seen >= count;
-        });
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<std::string> messages_;
-};
 
 // Answers each scan from a script; a scan without an answer waits for the gate.
 struct ScriptedAnswer {
@@ -106,15 +58,7 @@ private:
 
 class LastAnswerTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        Logger::setSink(log);
-        Logger::setDebugEnabled(true); // the per-refresh lines these tests read
-    }
-    void TearDown() override {
-        Logger::setDebugEnabled(false);
-        Logger::setSink(nullptr);
-    }
-    std::shared_ptr<LineSink> log = std::make_shared<LineSink>();
+    CapturedLog log{CapturedLog::Lines::withDebug}; // the per-refresh lines these tests read
 };
 
 } // namespace
@@ -151,7 +95,7 @@ TEST_F(LastAnswerTest, TheSubstituteAlwaysCarriesTheLatestAnswer) {
 
     // The late scan's answer, once in, is the one that stands in next.
     firstHang->open();
-    ASSERT_TRUE(log->waitForCount("provider.finished", 4));
+    ASSERT_TRUE(log->waitForPrefix("provider.finished", 4));
     auto fifth = service.snapshot(T + 5);
     EXPECT_TRUE(fifth.providerSnapshots.at(0).errors.empty());
     service.snapshot(T + 6);
@@ -178,7 +122,7 @@ TEST_F(LastAnswerTest, TheSubstituteAlwaysCarriesTheLatestAnswer) {
     substitute = substituteAfter({{3, {"a"}}, {3, {"b"}}, {3, {"b"}}});
     EXPECT_EQ(substitute.errors, (Names{"b", timeout}));
     EXPECT_EQ(substitute.ignoredStaleSessions, 3);
-    ASSERT_TRUE(log->waitForCount("provider.finished", 16));
+    ASSERT_TRUE(log->waitForPrefix("provider.finished", 16));
 
     // "provider.finished name=Codex state=<state> active=0 elapsedMs=<digits> evidence=<text>"
     const auto wellFormed = [](const std::string& message) {

@@ -2,8 +2,9 @@
 #include "core/AgentStatusService.hpp"
 #include "core/AgentStatusSnapshot.hpp"
 #include "core/ProviderSnapshot.hpp"
-#include "platform/LogSink.hpp"
 #include "platform/Logger.hpp"
+#include "tests/support/CapturedLog.hpp"
+#include "tests/support/Gate.hpp"
 #include "tests/support/ScopedGermanLocale.hpp"
 
 #include <gtest/gtest.h>
@@ -25,80 +26,15 @@
 
 using namespace brindleaf;
 using namespace std::chrono_literals;
+using brindleaf::testing::CapturedLog;
+using brindleaf::testing::Gate;
 using brindleaf::testing::ScopedGermanLocale;
+using brindleaf::testing::WaitableLogSink;
 
 namespace {
 
 constexpr Date T = 1'780'000'000;
 constexpr auto patience = 10s; // only reached when a test fails
-
-// A one-way switch that threads can wait on.
-class Gate {
-public:
-    void open() {
-        {
-            std::lock_guard guard(mutex_);
-            open_ = true;
-        }
-        changed_.notify_all();
-    }
-    bool wait(std::chrono::milliseconds limit = patience) {
-        std::unique_lock guard(mutex_);
-        return changed_.wait_for(guard, limit, [this] { return open_; });
-    }
-    bool isOpen() const {
-        std::lock_guard guard(mutex_);
-        return open_;
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::condition_variable changed_;
-    bool open_ = false;
-};
-
-// Keeps log lines and lets a test wait for one to appear.
-class WaitableLogSink final : public LogSink {
-public:
-    void write(const LogRecord& record) override {
-        {
-            std::lock_guard guard(mutex_);
-            records_.push_back(record);
-        }
-        changed_.notify_all();
-    }
-    std::vector<LogRecord> records() const {
-        std::lock_guard guard(mutex_);
-        return records_;
-    }
-    std::vector<std::string> messages() const {
-        std::vector<std::string> out;
-        for (const auto& record : records()) out.push_back(record.message);
-        return out;
-    }
-    // Waits until `count` lines start with `prefix`.
-    bool waitForPrefix(const std::string& prefix, size_t count = 1) {
-        std::unique_lock guard(mutex_);
-        return changed_.wait_for(guard, patience, [&] { return countLocked(prefix) >= count; });
-    }
-    size_t count(const std::string& prefix) const {
-        std::lock_guard guard(mutex_);
-        return countLocked(prefix);
-    }
-    void clear() {
-        std::lock_guard guard(mutex_);
-        records_.clear();
-    }
-
-private:
-    size_t countLocked(const std::string& prefix) const {
-        return std::count_if(records_.begin(), records_.end(),
-                             [&](const LogRecord& r) { return r.message.rfind(prefix, 0) == 0; });
-    }
-    mutable std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<LogRecord> records_;
-};
 
 AgentSession session(const std::string& provider, const std::string& id, const std::string& evidence, Date at,
                      bool needsUser = false) {
@@ -217,16 +153,7 @@ bool waitForDetectionThreads(size_t count) {
 
 class AgentStatusServiceTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        Logger::setSink(log);
-        Logger::setDebugEnabled(true); // the per-refresh lines these tests read
-    }
-    void TearDown() override {
-        Logger::setDebugEnabled(false);
-        Logger::setSink(nullptr);
-    }
-
-    std::shared_ptr<WaitableLogSink> log = std::make_shared<WaitableLogSink>();
+    CapturedLog log{CapturedLog::Lines::withDebug}; // the per-refresh lines these tests read
 };
 
 } // namespace

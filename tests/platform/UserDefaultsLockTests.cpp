@@ -1,7 +1,6 @@
 #include "platform/DefaultsJSON.hpp"
-#include "platform/Logger.hpp"
-#include "platform/MemoryLogSink.hpp"
 #include "platform/UserDefaults.hpp"
+#include "tests/support/CapturedLog.hpp"
 #include "tests/support/LockHolder.hpp"
 #include "tests/support/TempDir.hpp"
 
@@ -18,6 +17,7 @@
 #include <thread>
 
 using namespace brindleaf;
+using brindleaf::testing::CapturedLog;
 using brindleaf::testing::TempDir;
 
 namespace {
@@ -44,9 +44,12 @@ std::optional<std::string> storedString(const std::filesystem::path& file, const
     return *found->second.asString();
 }
 
-bool logged(const MemoryLogSink& log, const std::string& message) {
-    const auto messages = log.messages();
-    return std::find(messages.begin(), messages.end(), message) != messages.end();
+// Waits until the suite's file holds `value` under `key`, as the background
+// retry writes it once the lock is free.
+::testing::AssertionResult writtenOnceFree(const UserDefaults& suite, const std::string& key,
+                                           const std::string& value) {
+    if (waitUntil([&] { return storedString(suite.filePath(), key) == value; })) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "the unsaved change was not written once the lock was free";
 }
 
 // Counts the tries of the lock made on the thread that made it and on every
@@ -77,11 +80,7 @@ constexpr int briefWaitTries = 15;
 // and lands with the first retry after the holder lets go. A suite opened meanwhile reads the file without the
 // lock, and its removal waits as briefly.
 TEST(UserDefaults, ALockAnotherProcessKeepsIsWaitedForBrieflyAndItsChangesLandOnceLetGo) {
-    auto log = std::make_shared<MemoryLogSink>();
-    Logger::setSink(log);
-    struct Restore {
-        ~Restore() { Logger::setSink(nullptr); }
-    } restore;
+    CapturedLog log;
     constexpr std::chrono::milliseconds wait{200};
     TempDir dir;
     auto suite = UserDefaults::open("held", dir.path(), {}, {}, wait);
@@ -100,7 +99,7 @@ TEST(UserDefaults, ALockAnotherProcessKeepsIsWaitedForBrieflyAndItsChangesLandOn
     EXPECT_FALSE(suite->set("b", 2));
     // The background retry waits `wait` at a time for the lock, and says so.
     ASSERT_TRUE(waitUntil([&] {
-        return logged(*log, "defaults.lock.failed suite=held error=held by another process");
+        return log.contains("defaults.lock.failed suite=held error=held by another process");
     })) << "the background retry never gave up waiting for the held lock";
     auto other = UserDefaults::open("held", dir.path(), {}, {}, wait);
     ASSERT_TRUE(other) << "opening waits as briefly";
@@ -129,11 +128,7 @@ TEST(UserDefaults, ALockAnotherProcessKeepsIsWaitedForBrieflyAndItsChangesLandOn
 // the change, nothing is logged, and the lock is only ever tried without
 // blocking.
 TEST(UserDefaults, ALockHeldForAMomentIsWaitedFor) {
-    auto log = std::make_shared<MemoryLogSink>();
-    Logger::setSink(log);
-    struct Restore {
-        ~Restore() { Logger::setSink(nullptr); }
-    } restore;
+    CapturedLog log;
     auto busy = std::make_shared<std::atomic<int>>(0);
     auto blocking = std::make_shared<std::atomic<bool>>(false);
     const UserDefaults::LockFunction lock = [busy, blocking](int fd, int operation) {
@@ -168,11 +163,7 @@ TEST(UserDefaults, ALockHeldForAMomentIsWaitedFor) {
 // later brief hold is waited for in full again: the long hold before does not
 // shorten it.
 TEST(UserDefaults, AChangeTheLockHoldsUpIsWrittenInTheBackgroundOnceLetGo) {
-    auto log = std::make_shared<MemoryLogSink>();
-    Logger::setSink(log);
-    struct Restore {
-        ~Restore() { Logger::setSink(nullptr); }
-    } restore;
+    CapturedLog log;
     auto tries = std::make_shared<LockTries>();
     TempDir dir;
     auto suite = UserDefaults::open("trial", dir.path(), {}, LockTries::counting(tries));
@@ -196,14 +187,13 @@ TEST(UserDefaults, AChangeTheLockHoldsUpIsWrittenInTheBackgroundOnceLetGo) {
     EXPECT_EQ(tries->byCaller.load(), 1) << "the refresh's save on the calling thread tried the lock more than once";
     EXPECT_EQ(suite->string("size"), "large");
     ASSERT_TRUE(waitUntil([&] {
-        return logged(*log, "defaults.lock.failed suite=trial error=held by another process");
+        return log.contains("defaults.lock.failed suite=trial error=held by another process");
     })) << "the background retry never gave up waiting for the held lock";
     ASSERT_TRUE(holder->holds()) << "the holder gave up after " << brindleaf::testing::LockHolder::giveUpSeconds
                                  << " s";
     EXPECT_EQ(storedString(suite->filePath(), "size"), "medium");
     ASSERT_TRUE(holder->release()) << "the other process did not let go";
-    EXPECT_TRUE(waitUntil([&] { return storedString(suite->filePath(), "size") == "large"; }))
-        << "the unsaved change was not written once the lock was free";
+    EXPECT_TRUE(writtenOnceFree(*suite, "size", "large"));
     EXPECT_TRUE(waitUntil([&] { return !suite->hasUnsavedChanges(); }));
 
     // Held again for a moment only: the calling thread gives up as briefly
@@ -212,8 +202,7 @@ TEST(UserDefaults, AChangeTheLockHoldsUpIsWrittenInTheBackgroundOnceLetGo) {
     ASSERT_TRUE(holder->waitUntilHeld()) << "the other process never took the lock again";
     EXPECT_FALSE(suite->set("size", "small"));
     ASSERT_TRUE(holder->release()) << "the other process did not let go";
-    EXPECT_TRUE(waitUntil([&] { return storedString(suite->filePath(), "size") == "small"; }))
-        << "the unsaved change was not written once the lock was free";
+    EXPECT_TRUE(writtenOnceFree(*suite, "size", "small"));
     EXPECT_GT(tries->elsewhere.load(), 0) << "no try of the lock was made off the calling thread";
     EXPECT_EQ(log->messages(), (std::vector<std::string>{
                                    "defaults.lock.failed suite=trial error=held by another process mode=read-only",
@@ -238,11 +227,7 @@ TEST(UserDefaults, TheEndWritesWhatIsUnsavedOrNamesTheKeysDropped) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        auto log = std::make_shared<MemoryLogSink>();
-        Logger::setSink(log);
-        struct Restore {
-            ~Restore() { Logger::setSink(nullptr); }
-        } restore;
+        CapturedLog log;
         auto ending = std::make_shared<std::atomic<bool>>(false);
         auto triesWhileEnding = std::make_shared<std::atomic<int>>(0);
         // Tries of the end itself, on this thread (not the background retry's).
@@ -302,11 +287,7 @@ TEST(UserDefaults, TheEndWritesWhatIsUnsavedOrNamesTheKeysDropped) {
 // Quit while the background retry waits for a held lock: the stop cuts that
 // wait short, so Quit ends within its own bound, not the retry's.
 TEST(UserDefaults, QuitEndsWithinItsBoundWhileTheRetryWaitsForAHeldLock) {
-    auto log = std::make_shared<MemoryLogSink>();
-    Logger::setSink(log);
-    struct Restore {
-        ~Restore() { Logger::setSink(nullptr); }
-    } restore;
+    CapturedLog log;
     auto tries = std::make_shared<LockTries>();
     TempDir dir;
     auto suite = UserDefaults::open("bounded", dir.path(), {}, LockTries::counting(tries));
@@ -323,18 +304,14 @@ TEST(UserDefaults, QuitEndsWithinItsBoundWhileTheRetryWaitsForAHeldLock) {
     ASSERT_EQ(ended.wait_until(started + bound + std::chrono::seconds(1)), std::future_status::ready)
         << "Quit did not end within its bound while the retry waited for the lock";
     EXPECT_FALSE(ended.get());
-    EXPECT_TRUE(logged(*log, "defaults.unsaved.dropped suite=bounded keys=size"));
+    EXPECT_TRUE(log.contains("defaults.unsaved.dropped suite=bounded keys=size"));
     ASSERT_TRUE(holder.release()) << "the other process did not let go";
 }
 
 // A long hold is logged once per hold: after a write in between, the next
 // long hold is logged again.
 TEST(UserDefaults, EachLongHoldIsLoggedAfterAWriteInBetween) {
-    auto log = std::make_shared<MemoryLogSink>();
-    Logger::setSink(log);
-    struct Restore {
-        ~Restore() { Logger::setSink(nullptr); }
-    } restore;
+    CapturedLog log;
     TempDir dir;
     auto suite = UserDefaults::open("holds", dir.path(), {}, {}, std::chrono::milliseconds(100));
     ASSERT_TRUE(suite);
@@ -351,7 +328,6 @@ TEST(UserDefaults, EachLongHoldIsLoggedAfterAWriteInBetween) {
         EXPECT_FALSE(suite->set("size", value));
         EXPECT_TRUE(waitUntil([&] { return heldLines() == before + 1; })) << "the long hold was not logged";
         ASSERT_TRUE(holder.release()) << "the other process did not let go";
-        EXPECT_TRUE(waitUntil([&] { return storedString(suite->filePath(), "size") == value; }))
-            << "the change was not written once the lock was free";
+        EXPECT_TRUE(writtenOnceFree(*suite, "size", value));
     }
 }

@@ -1,7 +1,6 @@
 #include "platform/AtomicFileSpaceLimit.hpp"
-#include "platform/Logger.hpp"
-#include "platform/MemoryLogSink.hpp"
 #include "platform/UserDefaults.hpp"
+#include "tests/support/CapturedLog.hpp"
 #include "tests/support/ReadOnlyFolder.hpp"
 #include "tests/support/TempDir.hpp"
 
@@ -22,6 +21,7 @@
 #include <unistd.h>
 
 using namespace brindleaf;
+using brindleaf::testing::CapturedLog;
 using brindleaf::testing::TempDir;
 
 namespace {
@@ -379,11 +379,7 @@ TEST(UserDefaults, OpeningRemovesTheSuitesAbandonedTemporaryFiles) {
 // its mode, and for a root test run also by dropping the thread's capability
 // to override file permissions.
 TEST(UserDefaults, AReadOnlyFolderWithoutLockFileIsReadAndItsChangesKeptUnsaved) {
-    auto log = std::make_shared<MemoryLogSink>();
-    Logger::setSink(log);
-    struct Restore {
-        ~Restore() { Logger::setSink(nullptr); }
-    } restore;
+    CapturedLog log;
     TempDir dir;
     const std::string stored = "{\"cloudSyncEnabled\":false,\"enabledProviderIDs\":[\"claude\",\"hermes\"]}\n";
     dir.write("locked.json", stored);
@@ -507,11 +503,7 @@ TEST(UserDefaults, ALockFileReadableOnlyLocksAndIsLeftToOtherProcessesOnEveryPat
 // logged once over every retry and change, again only when it fails otherwise
 // or once the lock was taken in between.
 TEST(UserDefaults, ALockThatKeepsFailingIsLoggedOnceUntilItChanges) {
-    auto log = std::make_shared<MemoryLogSink>();
-    Logger::setSink(log);
-    struct Restore {
-        ~Restore() { Logger::setSink(nullptr); }
-    } restore;
+    CapturedLog log;
     auto refusal = std::make_shared<std::atomic<int>>(ENOLCK);
     const UserDefaults::LockFunction lock = [refusal](int fd, int operation) {
         if (const int error = refusal->load()) {

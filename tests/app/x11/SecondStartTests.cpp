@@ -1,5 +1,6 @@
 // A second start of the built program beside a running copy on the rig's X
 // server: it hands its launch flags over and ends.
+#include "tests/app/x11/InstanceNameHolder.hpp"
 #include "tests/app/x11/TrayRig.hpp"
 
 #include <gmock/gmock.h>
@@ -9,6 +10,7 @@
 
 #include <csignal>
 #include <fstream>
+#include <unistd.h>
 
 using namespace brindleaf::testing;
 using ::testing::HasSubstr;
@@ -125,12 +127,15 @@ TEST(SecondStartTests, CopyThatDoesNotAnswerEndsTheStartAfterTheBound) {
     EXPECT_FALSE(rig.isWindowShown("About"));
 }
 
-// With the running copy out of reach (its socket removed), a second start
-// finds no one to answer, while the headless modes run as ever: they never
-// ask it. (A stopped copy would not do here: it may be stopped holding the
-// settings lock, which the modes take too.)
+// With the running copy out of reach (its socket removed, and its name taken
+// by another process before it started), a second start finds no one to
+// answer, while the headless modes run as ever: they never ask it. (A stopped
+// copy would not do here: it may be stopped holding the settings lock, which
+// the modes take too.)
 TEST(SecondStartTests, HeadlessModesNeverAskTheRunningCopy) {
     TrayRig rig;
+    InstanceNameHolder name(rig.instanceName(), InstanceNameHolder::Kind::bound, ::getuid());
+    ASSERT_EQ(name.failure(), "");
     startCopy(rig);
     std::filesystem::remove(rig.root() / "run" / "brindleaf" / "instance.socket");
     auto dump = rig.runApp({"--dump-status"});

@@ -1,6 +1,8 @@
 // The one running copy per user, as the built program keeps it: where its lock
 // and socket may live, who is heard on the socket, and how long anyone waits.
+#include "app/InstanceName.hpp"
 #include "app/LaunchPlan.hpp"
+#include "tests/app/x11/InstanceNameHolder.hpp"
 #include "tests/app/x11/TrayRig.hpp"
 
 #include <gmock/gmock.h>
@@ -8,8 +10,10 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstddef>
 #include <fcntl.h>
 #include <fstream>
+#include <iterator>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -109,12 +113,18 @@ std::string firstLine(const fs::path& file) {
 // A client of the copy's socket, connected now; it sends and reads by a deadline of 30 s.
 struct Client {
     int descriptor = -1;
+    // A socket file, or an abstract name written "@name".
     explicit Client(const fs::path& socket) {
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
         std::snprintf(address.sun_path, sizeof address.sun_path, "%s", socket.c_str());
+        socklen_t length = sizeof address;
+        if (address.sun_path[0] == '@') {
+            address.sun_path[0] = '\0';
+            length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + socket.string().size());
+        }
         descriptor = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (::connect(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        if (::connect(descriptor, reinterpret_cast<sockaddr*>(&address), length) != 0) {
             ::close(descriptor);
             descriptor = -1;
         }
@@ -170,8 +180,8 @@ std::string answerToOtherUser(const fs::path& socket, uid_t user, const std::str
 } // namespace
 
 // The copy hears only its own user: a process of another user that reaches
-// the socket (here the folders are opened to it) is refused unanswered, and
-// its flags are never acted on.
+// the socket (here the folders are opened to it) or the name (open to anyone)
+// is refused unanswered, and its flags are never acted on.
 TEST(SingleInstanceTests, AnotherUsersHandOffIsRefused) {
     if (::getuid() != 0) GTEST_SKIP() << "needs root, to be a client of another user";
     TrayRig rig;
@@ -182,6 +192,7 @@ TEST(SingleInstanceTests, AnotherUsersHandOffIsRefused) {
     fs::permissions(folder / "instance.socket", fs::perms::all);
     const std::string message = LaunchPlan::handoffMessage({"--show-settings=about"});
     EXPECT_EQ(answerToOtherUser(folder / "instance.socket", 4242, message), "");
+    EXPECT_EQ(answerToOtherUser("@" + rig.instanceName(), 4242, message), "");
     // Closed again: a start passes over a runtime folder open to others.
     for (const auto& open : {rig.root().path(), rig.root() / "run", folder})
         fs::permissions(open, fs::perms::owner_all);
@@ -268,11 +279,15 @@ TEST(SingleInstanceTests, OldLockOfALiveHolderIsNotTakenOver) {
 
 // The lock and the socket keep the sticky bit (the runtime folder's clean-up
 // passes over them). With only the lock removed, the copy is still found at
-// its socket. Once both are removed anyway while the copy runs, the
-// next start runs as the only copy; when the first copy then quits it leaves
-// the new copy's socket alone, and later starts are handed to the new copy.
+// its socket. Once both are removed anyway while the copy runs (and its name
+// was taken by another process before it started, so it is found nowhere
+// else), the next start runs as the only copy; when the first copy then quits
+// it leaves the new copy's socket alone, and later starts are handed to the
+// new copy.
 TEST(SingleInstanceTests, CopyWhoseFilesWereRemovedLeavesTheNextCopysSocket) {
     TrayRig rig;
+    InstanceNameHolder name(rig.instanceName(), InstanceNameHolder::Kind::bound, ::getuid());
+    ASSERT_EQ(name.failure(), "");
     rig.startTrayHost();
     const auto folder = rig.root() / "run" / "brindleaf";
     const pid_t first = rig.startApp().pid();
@@ -373,10 +388,22 @@ public:
         argv.insert(argv.end(), arguments.begin(), arguments.end());
         return argv;
     }
-    pid_t startCopy(const std::string& runtime = {}) {
+    // A copy, its standard error written to `standardError` when given.
+    pid_t startCopy(const std::string& runtime = {}, const fs::path& standardError = {}) {
         auto args = argv({}, runtime);
+        if (!standardError.empty())
+            args.insert(args.begin(), {"/bin/sh", "-c", "exec \"$@\" 2>\"$0\"", standardError.string()});
         copies_.push_back(std::make_unique<ChildProcess>(args.front(), args));
         return copies_.back()->pid();
+    }
+    // The name of this user's copies.
+    std::string instanceName() const { return InstanceName::forUser(user, root_ / "home"); }
+    // A runtime folder of the user's own, `root/name`, as a start gives it.
+    fs::path privateRuntime(const char* name) const {
+        fs::create_directories(root_ / name);
+        fs::permissions(root_ / name, fs::perms::owner_all);
+        ownByUser(root_ / name);
+        return root_ / name;
     }
     Run run(const std::vector<std::string>& arguments, const std::string& runtime = {}) const {
         return runWithin(argv(arguments, runtime), {}, 30);
@@ -482,4 +509,73 @@ TEST(SingleInstanceTests, FolderWithoutALockIsPassedOver) {
     ASSERT_TRUE(second.ended) << secondCopy;
     EXPECT_EQ(second.exitStatus, 0);
     EXPECT_EQ(second.standardError, "");
+}
+
+// A start without XDG_RUNTIME_DIR (cron, ssh) finds the copy a start with a
+// private runtime folder (not /run/user/UID) made, at the user's name: it
+// could not know that folder. So does a start once the copy's lock and socket
+// were removed. No lock is taken in the folders such a start would choose.
+TEST(SingleInstanceTests, StartWithoutTheRuntimeFolderFindsTheCopyOfAPrivateOne) {
+    if (!PlainUser::possible()) GTEST_SKIP() << "needs root, unshare, setpriv and /run/user";
+    PlainUser plain;
+    const fs::path runtime = plain.privateRuntime("private-run");
+    const pid_t copy = plain.startCopy(runtime.string());
+    ASSERT_TRUE(holdsLockIn(copy, runtime / "brindleaf"));
+    const auto second = plain.run({"--show-glance"});
+    ASSERT_TRUE(second.ended) << secondCopy;
+    EXPECT_EQ(second.exitStatus, 0);
+    EXPECT_EQ(second.standardError, "");
+    for (const char* name : {"instance.lock", "instance.socket"}) fs::remove(runtime / "brindleaf" / name);
+    const auto third = plain.run({"--show-glance"}, runtime.string());
+    ASSERT_TRUE(third.ended) << secondCopy;
+    EXPECT_EQ(third.exitStatus, 0);
+    for (const char* name : {"instance.lock", "instance.socket"})
+        EXPECT_FALSE(fs::exists(runtime / "brindleaf" / name)) << "a start took the folder of a running copy";
+    EXPECT_FALSE(fs::exists(plain.tmpFolder()));
+    EXPECT_FALSE(fs::exists(plain.root() / "cache" / "brindleaf"));
+}
+
+// Anyone may take an abstract name first. Taken by another user's process
+// (listening: it is asked who it is, and told nothing) or by one that only
+// holds it, the name does not stop the user's copy: it runs, says once why
+// it does without the name, and a later start finds it at its folder.
+TEST(SingleInstanceTests, NameTakenByAnotherProcessIsPassedOver) {
+    if (!PlainUser::possible()) GTEST_SKIP() << "needs root, unshare, setpriv and /run/user";
+    struct Case {
+        const char* what;
+        InstanceNameHolder::Kind kind;
+        const char* reason;
+        // Whether a later start, which only connects, sees it too.
+        bool laterStartSaysSo;
+    };
+    const Case cases[] = {
+        {"listening, as user 4243", InstanceNameHolder::Kind::listening, "it is held by user 4243", true},
+        {"bound only", InstanceNameHolder::Kind::bound, "another process holds it without listening", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        PlainUser plain;
+        InstanceNameHolder holder(plain.instanceName(), c.kind, user + 1);
+        ASSERT_EQ(holder.failure(), "");
+        const std::string refusal =
+            "brindleaf: not using the name @" + plain.instanceName() + " to find a running copy: " + c.reason + "\n";
+        const fs::path runtime = plain.privateRuntime("private-run");
+        const fs::path errors = plain.root() / "copy-errors";
+        const pid_t copy = plain.startCopy(runtime.string(), errors);
+        ASSERT_TRUE(holdsLockIn(copy, runtime / "brindleaf"));
+        std::ifstream in(errors);
+        const std::string said((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        EXPECT_THAT(said, HasSubstr(refusal));
+        EXPECT_EQ(said.find(refusal), said.rfind(refusal)) << "said more than once: " << said;
+
+        const auto second = plain.run({"--show-glance"}, runtime.string());
+        ASSERT_TRUE(second.ended) << secondCopy;
+        EXPECT_EQ(second.exitStatus, 0);
+        EXPECT_EQ(second.standardError, c.laterStartSaysSo ? refusal : "");
+        if (c.kind == InstanceNameHolder::Kind::listening) {
+            const auto heard = holder.hear();
+            EXPECT_EQ(heard.connections, 2) << "the copy and the later start each ask once";
+            EXPECT_EQ(heard.bytes, "") << "a start sent its flags to another user's process";
+        }
+    }
 }

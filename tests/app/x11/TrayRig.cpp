@@ -1,5 +1,6 @@
 #include "tests/app/x11/TrayRig.hpp"
 
+#include "app/InstanceName.hpp"
 #include "platform/DefaultsJSON.hpp"
 #include "tests/support/BuildDirectory.hpp"
 #include "tests/support/WindowManagerProbe.hpp"
@@ -131,6 +132,8 @@ ChildProcess& TrayRig::startApp(const std::vector<std::string>& arguments) {
 }
 
 void TrayRig::stopApps() { apps_.clear(); }
+
+std::string TrayRig::instanceName() const { return InstanceName::forUser(::getuid(), root_ / "home"); }
 
 ProgramRun TrayRig::runApp(const std::vector<std::string>& arguments) const {
     std::vector<std::string> argv = {program().string()};

@@ -49,6 +49,9 @@ public:
     ProgramRun runApp(const std::vector<std::string>& arguments) const;
     // Ends every application the rig started.
     void stopApps();
+    // The name where the rig's copy listens besides its folder (InstanceName
+    // of this user with the rig's home).
+    std::string instanceName() const;
 
     // The tray icon's place on the screen, once embedded in the tray host.
     std::optional<QRect> trayIconGeometry() const;
