@@ -152,6 +152,7 @@ struct State {
     std::optional<CachedSnapshot> cached;
     std::shared_ptr<Sampling> running;              // the current background refresh
     std::vector<std::shared_ptr<Sampling>> givenUp; // given up, their threads still in the read that hung
+    int returnsUnlogged = 0;                          // returned, their line not yet written
     bool capReported = false;                       // the cap's line was logged for the current hold
     std::size_t incompleteFresh = 0;
     std::condition_variable refreshFinished;
@@ -297,6 +298,7 @@ void runSampling(const std::shared_ptr<Sampling>& sampling) {
             std::erase(s.givenUp, sampling);
             s.capReported = false; // below the cap again
             returned = "process.sample.hung.returned " + describeRead(sampling->stuckOn);
+            ++s.returnsUnlogged;
         } else if (sampling->fresh) {
             sampling->result = std::move(sampled);
         } else if (s.running == sampling) {
@@ -310,7 +312,13 @@ void runSampling(const std::shared_ptr<Sampling>& sampling) {
         sampling->done = true;
     }
     s.refreshFinished.notify_all();
-    if (returned) logger().notice(*returned);
+    if (!returned) return;
+    logger().notice(*returned);
+    {
+        std::lock_guard<std::mutex> guard(s.cacheLock);
+        --s.returnsUnlogged;
+    }
+    s.refreshFinished.notify_all();
 }
 
 void startSamplingThread(std::shared_ptr<Sampling> sampling) {
@@ -631,7 +639,10 @@ bool waitForCacheRefresh(double seconds) {
 bool waitForGivenUpRefresh(double seconds) {
     State& s = state();
     std::unique_lock<std::mutex> guard(s.cacheLock);
-    return s.refreshFinished.wait_for(guard, std::chrono::duration<double>(seconds), [&] { return s.givenUp.empty(); });
+    // Also until each returned read's line is written: it belongs to the
+    // test that gave the read up, not to the next one.
+    return s.refreshFinished.wait_for(guard, std::chrono::duration<double>(seconds),
+                                      [&] { return s.givenUp.empty() && s.returnsUnlogged == 0; });
 }
 
 void reset() {
