@@ -1,0 +1,196 @@
+// The hot keys of a Wayland session, through the real desktop portal chain
+// (xdg-desktop-portal, its KDE backend and kglobalaccel) on the test's own
+// bus and X server. The program is told it runs in a Wayland session while
+// its windows go to the X server, where the chain's key grabs are.
+#include "app/shell/PortalKeyGrabber.hpp"
+#include "platform/Logger.hpp"
+#include "platform/MemoryLogSink.hpp"
+#include "platform/UserDefaults.hpp"
+#include "services/GlobalHotkeyMonitor.hpp"
+#include "services/ProviderSettingsStore.hpp"
+#include "tests/app/shell/ShellTestSupport.hpp"
+#include "tests/app/x11/PortalChain.hpp"
+#include "tests/app/x11/TrayRig.hpp"
+#include "tests/support/PrivateSessionBus.hpp"
+#include "tests/support/TempDir.hpp"
+#include "windows/ShortcutRecorderModel.hpp"
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+namespace brindleaf::testing {
+namespace {
+
+const std::string popoverTitle = "Brindleaf Dashboard";
+const std::string floatingTitle = "Brindleaf";
+
+// The tray application started in a Wayland session's environment beside the portal chain.
+TEST(PortalShortcutTests, TheProgramTakesItsHotKeysFromThePortal) {
+    TrayRig rig;
+    PrivateSessionBus bus;
+    ASSERT_TRUE(bus.isReady()) << "the test's bus daemon did not answer";
+    ScopedVariable busAddress("DBUS_SESSION_BUS_ADDRESS", bus.address());
+    PortalChain chain(bus, rig.root() / "portal.log");
+    ASSERT_TRUE(chain.start());
+    pid_t pid = -1;
+    {
+        ScopedVariable session("XDG_SESSION_TYPE", "wayland");
+        pid = rig.startApp().pid();
+    }
+    // The key reaches the program once the portal has bound it; until then a press does nothing.
+    ASSERT_TRUE(waitUntil([&] {
+        TrayRig::key("ctrl+alt+super+s");
+        return waitUntil([&] { return rig.isWindowShown(popoverTitle); }, 0.5);
+    })) << "the dashboard did not open for Ctrl+Alt+Super+S (chain output: "
+        << rig.root() / "portal.log"
+        << ")";
+    TrayRig::key("ctrl+alt+super+a");
+    EXPECT_TRUE(waitUntil([&] { return rig.isWindowShown(floatingTitle); }))
+        << "the floating window did not show for Ctrl+Alt+Super+A";
+
+    chain.stopPortal();
+    TrayRig::key("ctrl+alt+super+a");
+    // Its windows still answer the X server after the portal left.
+    EXPECT_TRUE(waitUntil([&] { return !TrayRig::run("xdotool search --name '^Brindleaf$'").empty(); }));
+    EXPECT_TRUE(TrayRig::isRunning(pid)) << "the program ended when the portal left";
+}
+
+// The portal's key grabber behind the two hot-key monitors, on a connection
+// to the test's bus; the settings store re-registers both on every change,
+// as the application does.
+class PortalHotkeysTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(std::getenv("DISPLAY")) << "run inside tools/with-xvfb.sh";
+        shellApplication();
+        ASSERT_TRUE(bus.isReady()) << "the test's bus daemon did not answer";
+        ASSERT_TRUE(chain.start());
+        connection.emplace(QDBusConnection::connectToBus(QString::fromStdString(bus.address()),
+                                                         QString::fromStdString("portal-test-" + bus.address())));
+        ASSERT_TRUE(connection->isConnected());
+        Logger::setSink(log);
+        grabber = std::make_shared<PortalKeyGrabber>(
+            *connection, std::vector<PortalKeyGrabber::Slot>{
+                             {GlobalHotkeyMonitor::toggleHotkeyID, "toggle-dashboard", "Show Tray Panel"},
+                             {GlobalHotkeyMonitor::windowHotkeyID, "toggle-floating-window", "Show Floating Window"},
+                         });
+        GlobalHotkeyMonitor::setKeyGrabber(grabber);
+        store.addObserver([this](ProviderSettingsStore::Property property) {
+            if (property == ProviderSettingsStore::Property::toggleShortcut ||
+                property == ProviderSettingsStore::Property::windowShortcut) {
+                registerBoth();
+            }
+        });
+        registerBoth();
+        ASSERT_TRUE(bound()) << "the portal bound no shortcuts (chain output: " << folders / "portal.log"
+                             << ")";
+    }
+    void TearDown() override {
+        GlobalHotkeyMonitor::setKeyGrabber(nullptr);
+        grabber.reset();
+        Logger::setSink(nullptr);
+        if (connection) QDBusConnection::disconnectFromBus(connection->name());
+    }
+
+    void registerBoth() {
+        GlobalHotkeyMonitor::registerTogether(
+            {{&toggleMonitor, store.toggleShortcut()}, {&windowMonitor, store.windowShortcut()}});
+    }
+    // Both hot keys registered and the desktop's trigger of each known.
+    bool bound() {
+        return runUntil([&] {
+            return grabber->isSettled() && toggleMonitor.isRegistered() && windowMonitor.isRegistered() &&
+                   GlobalHotkeyMonitor::desktopTrigger(GlobalHotkeyMonitor::toggleHotkeyID) &&
+                   GlobalHotkeyMonitor::desktopTrigger(GlobalHotkeyMonitor::windowHotkeyID);
+        });
+    }
+    // Presses the keys, then the window shortcut as a marker: once it has
+    // fired, every earlier press has arrived.
+    void pressThenMark(const std::string& keys) {
+        const int marks = windowPresses;
+        TrayRig::key(keys);
+        TrayRig::key("ctrl+alt+super+a");
+        ASSERT_TRUE(runUntil([&] { return windowPresses > marks; })) << "the marker Ctrl+Alt+Super+A did not arrive";
+    }
+    long logged(const std::string& prefix) const {
+        const auto messages = log->messages();
+        return std::count_if(messages.begin(), messages.end(),
+                             [&](const std::string& line) { return line.rfind(prefix, 0) == 0; });
+    }
+
+    TempDir folders;
+    ScopedVariable home{"HOME", folders.path().string()};
+    ScopedVariable config{"XDG_CONFIG_HOME", (folders / "config").string()};
+    ScopedVariable data{"XDG_DATA_HOME", (folders / "data").string()};
+    ScopedVariable cache{"XDG_CACHE_HOME", (folders / "cache").string()};
+    ScopedVariable runtime{"XDG_RUNTIME_DIR", folders.path().string()};
+    PrivateSessionBus bus;
+    PortalChain chain{bus, folders / "portal.log"};
+    std::optional<QDBusConnection> connection;
+    std::shared_ptr<MemoryLogSink> log = std::make_shared<MemoryLogSink>();
+    std::shared_ptr<PortalKeyGrabber> grabber;
+    ProviderSettingsStore store{UserDefaults::inMemory("portal")};
+    int togglePresses = 0;
+    int windowPresses = 0;
+    GlobalHotkeyMonitor toggleMonitor{GlobalHotkeyMonitor::toggleHotkeyID, [this] { ++togglePresses; }};
+    GlobalHotkeyMonitor windowMonitor{GlobalHotkeyMonitor::windowHotkeyID, [this] { ++windowPresses; }};
+};
+
+// KDE 5.27 keeps the key its settings hold for a shortcut id over a new
+// preferred trigger: a shortcut recorded after the first bind is sent, and
+// the pane then shows the desktop's key and says where to change it.
+TEST_F(PortalHotkeysTest, TheDesktopsKeyIsShownAndARecordedOneIsOfferedToIt) {
+    EXPECT_EQ(GlobalHotkeyMonitor::desktopTrigger(GlobalHotkeyMonitor::toggleHotkeyID), "Meta+Ctrl+Alt+S");
+    pressThenMark("ctrl+alt+super+s");
+    EXPECT_EQ(togglePresses, 1);
+
+    ShortcutRecorderModel recorder(
+        store.toggleShortcut(), ProviderSettingsStore::defaultToggleShortcut,
+        [this](const HotkeyShortcut& s) { return store.updateToggleShortcut(s); }, [] {},
+        GlobalHotkeyMonitor::toggleHotkeyID);
+    EXPECT_EQ(recorder.buttonTitle(), "Meta+Ctrl+Alt+S") << "the pane shows the desktop's trigger";
+    EXPECT_EQ(recorder.message(), std::nullopt);
+    recorder.pressRecordButton();
+    ASSERT_TRUE(runUntil([&] { return grabber->isSettled(); }));
+    // Ctrl+Shift+Super+D: D is key code 2.
+    recorder.keyDown(2,
+                     HotkeyShortcut::controlModifier | HotkeyShortcut::shiftModifier | HotkeyShortcut::commandModifier);
+    ASSERT_FALSE(recorder.isRecording());
+    registerBoth(); // as the status bar controller does on the stored change
+    ASSERT_TRUE(bound());
+    EXPECT_EQ(GlobalHotkeyMonitor::desktopTrigger(1), "Meta+Ctrl+Alt+S");
+    EXPECT_EQ(toggleMonitor.registration().shortcut, recorder.shortcut());
+    EXPECT_EQ(recorder.buttonTitle(), "Meta+Ctrl+Alt+S");
+    EXPECT_EQ(recorder.message(),
+              "The desktop keeps Meta+Ctrl+Alt+S for this; change it in the desktop's keyboard shortcut settings.");
+    pressThenMark("ctrl+alt+super+s");
+    EXPECT_EQ(togglePresses, 2) << "the desktop's key works";
+}
+
+TEST_F(PortalHotkeysTest, WithoutThePortalTheHotKeysAreOffSaidOnceAndBoundAgainWhenItIsBack) {
+    ShortcutRecorderModel recorder(
+        store.toggleShortcut(), ProviderSettingsStore::defaultToggleShortcut, nullptr, [] {},
+        GlobalHotkeyMonitor::toggleHotkeyID);
+    chain.stopPortal();
+    ASSERT_TRUE(runUntil([&] { return !grabber->isAvailable(); })) << "the portal's leaving went unnoticed";
+    EXPECT_FALSE(toggleMonitor.isRegistered());
+    EXPECT_EQ(recorder.message(), "The hot keys need the desktop's portal; Ctrl+Alt+Super+S does nothing here.");
+    registerBoth(); // a change of the settings meanwhile
+    EXPECT_EQ(logged("hotkey.portal.unavailable"), 1);
+    EXPECT_EQ(logged("hotkey.register.failed"), 0);
+
+    ASSERT_TRUE(chain.startPortal());
+    ASSERT_TRUE(bound()) << "the hot keys were not bound again when the portal came back";
+    EXPECT_EQ(recorder.message(), std::nullopt);
+    pressThenMark("ctrl+alt+super+s");
+    EXPECT_EQ(togglePresses, 1);
+}
+
+} // namespace
+} // namespace brindleaf::testing
