@@ -12,6 +12,8 @@
 #include <QDBusServiceWatcher>
 #include <QTimer>
 
+#include <cctype>
+
 namespace brindleaf {
 
 namespace {
@@ -67,17 +69,22 @@ QString senderPart(const QString& uniqueName) {
     return part;
 }
 
+// A session's token: the shortcut's id and its preferred trigger, in the
+// letters, digits and "_" an object path allows ("brindleaf_toggle_dashboard_CTRL_ALT_LOGO_s").
+QString sessionToken(const std::string& shortcutID, const std::string& trigger) {
+    std::string token = "brindleaf_" + shortcutID + "_" + trigger;
+    for (auto& c : token) {
+        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+    }
+    return QString::fromStdString(token);
+}
+
 } // namespace
 
 PortalKeyGrabber::PortalKeyGrabber(QDBusConnection bus, std::vector<Slot> shortcuts, QObject* parent)
     : QObject(parent), bus_(std::move(bus)), slots_(std::move(shortcuts)) {
     qDBusRegisterMetaType<PortalShortcut>();
     qDBusRegisterMetaType<PortalShortcutList>();
-    responseTimer_ = new QTimer(this);
-    responseTimer_->setSingleShot(true);
-    connect(responseTimer_, &QTimer::timeout, this, [this] {
-        becomeAbsent("the portal did not answer within " + std::to_string(responseTimeoutMs / 1000) + " s");
-    });
     if (!bus_.isConnected()) {
         becomeAbsent("there is no session bus");
         return;
@@ -101,36 +108,42 @@ PortalKeyGrabber::PortalKeyGrabber(QDBusConnection bus, std::vector<Slot> shortc
 }
 
 PortalKeyGrabber::~PortalKeyGrabber() {
-    unwatchRequest();
-    closeSession();
+    for (auto& [id, binding] : bindings_) closeSession(binding);
 }
 
 void PortalKeyGrabber::probe() {
     state_ = State::probing;
-    const auto generation = ++generation_;
+    const auto probe = ++probes_;
     // Asking for the interface's version starts the portal where the bus can (activation).
     auto message =
         QDBusMessage::createMethodCall(QString::fromLatin1(portalService), portalPath,
                                        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
     message << shortcutsInterface << QStringLiteral("version");
     auto* pending = new QDBusPendingCallWatcher(bus_.asyncCall(message, callTimeoutMs), this);
-    connect(pending, &QDBusPendingCallWatcher::finished, this, [this, generation](QDBusPendingCallWatcher* call) {
+    connect(pending, &QDBusPendingCallWatcher::finished, this, [this, probe](QDBusPendingCallWatcher* call) {
         call->deleteLater();
-        if (generation != generation_) return;
+        if (probe != probes_ || state_ != State::probing) return;
         if (call->isError()) {
             becomeAbsent(call->error().name().toStdString());
             return;
         }
         state_ = State::present;
-        session_.clear();
-        // Hot keys refused meanwhile are taken again; then one session holds them all.
+        // Hot keys refused meanwhile are taken again, then bound.
         changed();
         scheduleBind();
     });
 }
 
+const PortalKeyGrabber::Slot* PortalKeyGrabber::slotOf(std::uint32_t id) const {
+    for (const auto& slot : slots_) {
+        if (slot.id == id) return &slot;
+    }
+    return nullptr;
+}
+
 KeyGrabResult PortalKeyGrabber::grab(std::uint32_t id, const KeyChord& chord) {
     if (state_ == State::absent) return {KeyGrabResult::noPortal};
+    if (!slotOf(id)) return {KeyGrabResult::noSuchKey};
     HotkeyShortcut shortcut;
     // The chord back in the stored form, for its trigger.
     auto keyCode = HotkeyKeyTable::keyCode(chord.keyName);
@@ -142,22 +155,30 @@ KeyGrabResult PortalKeyGrabber::grab(std::uint32_t id, const KeyChord& chord) {
     if (chord.modifiers & keyModifierSuper) shortcut.carbonModifiers |= HotkeyShortcut::commandModifier;
     auto trigger = PortalShortcutTrigger::of(shortcut);
     if (!trigger) return {KeyGrabResult::noSuchKey};
-    wanted_[id] = *trigger;
-    bound_.erase(id);
+    auto& binding = bindings_[id];
+    if (!binding.timer) {
+        binding.timer = new QTimer(this);
+        binding.timer->setSingleShot(true);
+        connect(binding.timer, &QTimer::timeout, this, [this] {
+            becomeAbsent("the portal did not answer within " + std::to_string(responseTimeoutMs / 1000) + " s");
+        });
+    }
+    binding.wanted = *trigger;
     scheduleBind();
     return {};
 }
 
 void PortalKeyGrabber::release(std::uint32_t id) {
-    if (wanted_.erase(id) == 0) return;
-    bound_.erase(id);
+    auto it = bindings_.find(id);
+    if (it == bindings_.end() || it->second.wanted.empty()) return;
+    it->second.wanted.clear();
     scheduleBind();
 }
 
 std::optional<std::string> PortalKeyGrabber::boundTrigger(std::uint32_t id) const {
-    auto it = bound_.find(id);
-    if (it == bound_.end()) return std::nullopt;
-    return it->second;
+    auto it = bindings_.find(id);
+    if (it == bindings_.end() || it->second.wanted != it->second.sessionTrigger) return std::nullopt;
+    return it->second.bound;
 }
 
 std::optional<std::string> PortalKeyGrabber::keyText(std::string_view keyName) const {
@@ -165,177 +186,199 @@ std::optional<std::string> PortalKeyGrabber::keyText(std::string_view keyName) c
 }
 
 bool PortalKeyGrabber::isSettled() const {
-    return state_ == State::absent || (state_ == State::present && step_ == Step::none && !bindScheduled_);
+    if (state_ == State::absent) return true;
+    if (state_ != State::present || bindScheduled_) return false;
+    for (const auto& [id, binding] : bindings_) {
+        if (binding.step != Step::none || binding.wanted != binding.sessionTrigger) return false;
+    }
+    return true;
 }
 
-// Registrations that come together (both keys, released and taken again) make one session.
+// A release and a grab of the same key in a row (both keys registered
+// together, a recording that ends) leave its session as it is.
 void PortalKeyGrabber::scheduleBind() {
     if (bindScheduled_) return;
     bindScheduled_ = true;
     QTimer::singleShot(0, this, [this] {
         bindScheduled_ = false;
-        if (state_ == State::present) bind();
+        bindChanged();
     });
 }
 
-QVariant PortalKeyGrabber::shortcutList() const {
+void PortalKeyGrabber::bindChanged() {
+    if (state_ != State::present) return;
+    bool any = false;
+    for (auto& [id, binding] : bindings_) {
+        if (binding.wanted == binding.sessionTrigger) continue;
+        any = true;
+        closeSession(binding);
+        if (!binding.wanted.empty()) bind(id, binding);
+    }
+    if (any) changed();
+}
+
+QVariant PortalKeyGrabber::shortcutList(std::uint32_t id, const std::string& trigger) const {
     PortalShortcutList list;
-    for (const auto& slot : slots_) {
-        auto it = wanted_.find(slot.id);
-        if (it == wanted_.end()) continue;
+    if (const auto* slot = slotOf(id)) {
         QVariantMap properties;
-        properties.insert(QStringLiteral("description"), QString::fromStdString(slot.description));
-        properties.insert(QStringLiteral("preferred_trigger"), QString::fromStdString(it->second));
-        list.push_back({QString::fromStdString(slot.shortcutID), properties});
+        properties.insert(QStringLiteral("description"), QString::fromStdString(slot->description));
+        properties.insert(QStringLiteral("preferred_trigger"), QString::fromStdString(trigger));
+        list.push_back({QString::fromStdString(slot->shortcutID), properties});
     }
     return QVariant::fromValue(list);
 }
 
-void PortalKeyGrabber::bind() {
-    unwatchRequest();
-    closeSession();
-    bound_.clear();
-    ++generation_;
-    if (wanted_.empty()) {
-        step_ = Step::none;
-        changed();
-        return;
-    }
+void PortalKeyGrabber::call(Binding& binding, QDBusMessage message) {
+    const auto generation = binding.generation;
+    auto* pending = new QDBusPendingCallWatcher(bus_.asyncCall(message, callTimeoutMs), this);
+    // The binding lives as long as this object (the map never drops an entry).
+    connect(pending, &QDBusPendingCallWatcher::finished, this,
+            [this, &binding, generation](QDBusPendingCallWatcher* finished) {
+                finished->deleteLater();
+                if (generation != binding.generation || !finished->isError()) return;
+                becomeAbsent(finished->error().name().toStdString());
+            });
+}
+
+void PortalKeyGrabber::bind(std::uint32_t id, Binding& binding) {
+    binding.sessionTrigger = binding.wanted;
     const QString token = QStringLiteral("brindleaf%1").arg(++tokens_);
-    watchRequest(token);
+    watchRequest(binding, token);
     QVariantMap options;
     options.insert(QStringLiteral("handle_token"), token);
-    options.insert(QStringLiteral("session_handle_token"), QStringLiteral("brindleaf"));
+    options.insert(QStringLiteral("session_handle_token"), sessionToken(slotOf(id)->shortcutID, binding.wanted));
     // The backend of KDE 5.27 registers shortcuts only from here.
-    options.insert(QStringLiteral("shortcuts"), shortcutList());
+    options.insert(QStringLiteral("shortcuts"), shortcutList(id, binding.wanted));
     auto message = QDBusMessage::createMethodCall(QString::fromLatin1(portalService), portalPath, shortcutsInterface,
                                                   QStringLiteral("CreateSession"));
     message << options;
-    step_ = Step::createSession;
-    const auto generation = generation_;
-    auto* pending = new QDBusPendingCallWatcher(bus_.asyncCall(message, callTimeoutMs), this);
-    connect(pending, &QDBusPendingCallWatcher::finished, this, [this, generation](QDBusPendingCallWatcher* call) {
-        call->deleteLater();
-        if (generation != generation_ || !call->isError()) return;
-        becomeAbsent(call->error().name().toStdString());
-    });
+    binding.step = Step::createSession;
+    call(binding, message);
 }
 
-void PortalKeyGrabber::watchRequest(const QString& token) {
-    requestPath_ =
+void PortalKeyGrabber::watchRequest(Binding& binding, const QString& token) {
+    binding.requestPath =
         QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2").arg(senderPart(bus_.baseService()), token);
     // Before the call: the Response may come before the call's reply.
-    bus_.connect(QString(), requestPath_, QStringLiteral("org.freedesktop.portal.Request"), QStringLiteral("Response"),
-                 this, SLOT(requestAnswered(QDBusMessage)));
-    responseTimer_->start(responseTimeoutMs);
+    bus_.connect(QString(), binding.requestPath, QStringLiteral("org.freedesktop.portal.Request"),
+                 QStringLiteral("Response"), this, SLOT(requestAnswered(QDBusMessage)));
+    binding.timer->start(responseTimeoutMs);
 }
 
-void PortalKeyGrabber::unwatchRequest() {
-    responseTimer_->stop();
-    if (requestPath_.isEmpty()) return;
-    bus_.disconnect(QString(), requestPath_, QStringLiteral("org.freedesktop.portal.Request"),
+void PortalKeyGrabber::unwatchRequest(Binding& binding) {
+    if (binding.timer) binding.timer->stop();
+    if (binding.requestPath.isEmpty()) return;
+    bus_.disconnect(QString(), binding.requestPath, QStringLiteral("org.freedesktop.portal.Request"),
                     QStringLiteral("Response"), this, SLOT(requestAnswered(QDBusMessage)));
-    requestPath_.clear();
+    binding.requestPath.clear();
 }
 
-void PortalKeyGrabber::closeSession() {
-    if (session_.isEmpty()) return;
+void PortalKeyGrabber::closeSession(Binding& binding) {
+    unwatchRequest(binding);
+    ++binding.generation;
+    binding.step = Step::none;
+    binding.sessionTrigger.clear();
+    binding.bound.reset();
+    if (binding.session.isEmpty()) return;
     // Nobody waits for the answer.
     auto message =
-        QDBusMessage::createMethodCall(QString::fromLatin1(portalService), session_,
+        QDBusMessage::createMethodCall(QString::fromLatin1(portalService), binding.session,
                                        QStringLiteral("org.freedesktop.portal.Session"), QStringLiteral("Close"));
     bus_.asyncCall(message, callTimeoutMs);
-    session_.clear();
+    binding.session.clear();
 }
 
 void PortalKeyGrabber::requestAnswered(const QDBusMessage& message) {
-    if (message.path() != requestPath_ || message.arguments().size() < 2) return;
-    const auto response = message.arguments().at(0).toUInt();
-    const auto results = qdbus_cast<QVariantMap>(message.arguments().at(1));
-    const auto step = step_;
-    unwatchRequest();
-    if (response != 0) {
-        step_ = Step::none;
-        becomeAbsent("the portal refused the shortcuts (response " + std::to_string(response) + ")");
+    if (message.arguments().size() < 2) return;
+    for (auto& [id, binding] : bindings_) {
+        if (binding.requestPath.isEmpty() || message.path() != binding.requestPath) continue;
+        const auto response = message.arguments().at(0).toUInt();
+        const auto results = qdbus_cast<QVariantMap>(message.arguments().at(1));
+        const auto step = binding.step;
+        unwatchRequest(binding);
+        binding.step = Step::none;
+        if (response != 0) {
+            becomeAbsent("the portal refused the shortcuts (response " + std::to_string(response) + ")");
+        } else if (step == Step::createSession) {
+            sessionCreated(id, binding, results);
+        } else if (step == Step::bindShortcuts) {
+            bindAnswered(id, binding, results);
+        }
         return;
     }
-    if (step == Step::createSession)
-        sessionCreated(results);
-    else if (step == Step::bindShortcuts)
-        bindAnswered(results);
 }
 
-void PortalKeyGrabber::sessionCreated(const QVariantMap& results) {
-    session_ = results.value(QStringLiteral("session_handle")).toString();
-    if (session_.isEmpty()) {
+void PortalKeyGrabber::sessionCreated(std::uint32_t id, Binding& binding, const QVariantMap& results) {
+    binding.session = results.value(QStringLiteral("session_handle")).toString();
+    if (binding.session.isEmpty()) {
         becomeAbsent("the portal made no session");
         return;
     }
     const QString token = QStringLiteral("brindleaf%1").arg(++tokens_);
-    watchRequest(token);
+    watchRequest(binding, token);
     QVariantMap options;
     options.insert(QStringLiteral("handle_token"), token);
     auto message = QDBusMessage::createMethodCall(QString::fromLatin1(portalService), portalPath, shortcutsInterface,
                                                   QStringLiteral("BindShortcuts"));
-    message << QVariant::fromValue(QDBusObjectPath(session_)) << shortcutList() << QString() << options;
-    step_ = Step::bindShortcuts;
-    const auto generation = generation_;
-    auto* pending = new QDBusPendingCallWatcher(bus_.asyncCall(message, callTimeoutMs), this);
-    connect(pending, &QDBusPendingCallWatcher::finished, this, [this, generation](QDBusPendingCallWatcher* call) {
-        call->deleteLater();
-        if (generation != generation_ || !call->isError()) return;
-        becomeAbsent(call->error().name().toStdString());
-    });
+    message << QVariant::fromValue(QDBusObjectPath(binding.session)) << shortcutList(id, binding.sessionTrigger)
+            << QString() << options;
+    binding.step = Step::bindShortcuts;
+    call(binding, message);
 }
 
-void PortalKeyGrabber::bindAnswered(const QVariantMap& results) {
-    step_ = Step::none;
-    takeDescriptions(results.value(QStringLiteral("shortcuts")));
-    for (const auto& slot : slots_) {
-        auto it = bound_.find(slot.id);
-        if (it == bound_.end()) continue;
-        hotkeyLog().info("hotkey.portal.bound id=" + slot.shortcutID + " trigger=" + it->second);
-    }
+void PortalKeyGrabber::bindAnswered(std::uint32_t id, Binding& binding, const QVariantMap& results) {
+    takeDescription(id, binding, results.value(QStringLiteral("shortcuts")));
+    if (binding.bound)
+        hotkeyLog().info("hotkey.portal.bound id=" + slotOf(id)->shortcutID + " trigger=" + *binding.bound);
     changed();
 }
 
-void PortalKeyGrabber::takeDescriptions(const QVariant& shortcuts) {
+void PortalKeyGrabber::takeDescription(std::uint32_t id, Binding& binding, const QVariant& shortcuts) {
     if (!shortcuts.canConvert<QDBusArgument>()) return;
     const auto list = qdbus_cast<PortalShortcutList>(shortcuts.value<QDBusArgument>());
+    const auto* slot = slotOf(id);
     for (const auto& entry : list) {
-        for (const auto& slot : slots_) {
-            if (entry.id.toStdString() != slot.shortcutID || !wanted_.count(slot.id)) continue;
-            bound_[slot.id] = entry.properties.value(QStringLiteral("trigger_description")).toString().toStdString();
+        if (slot && entry.id.toStdString() == slot->shortcutID) {
+            binding.bound = entry.properties.value(QStringLiteral("trigger_description")).toString().toStdString();
         }
     }
 }
 
 void PortalKeyGrabber::activated(const QDBusMessage& message) {
     const auto arguments = message.arguments();
-    if (session_.isEmpty() || arguments.size() < 2) return;
-    if (qvariant_cast<QDBusObjectPath>(arguments.at(0)).path() != session_) return;
+    if (arguments.size() < 2) return;
+    const auto session = qvariant_cast<QDBusObjectPath>(arguments.at(0)).path();
     const auto shortcutID = arguments.at(1).toString().toStdString();
-    for (const auto& slot : slots_) {
-        if (slot.shortcutID == shortcutID && wanted_.count(slot.id) && pressHandler_) pressHandler_(slot.id);
+    for (const auto& [id, binding] : bindings_) {
+        if (binding.session.isEmpty() || binding.session != session || binding.wanted.empty()) continue;
+        const auto* slot = slotOf(id);
+        if (slot && slot->shortcutID == shortcutID && pressHandler_) pressHandler_(id);
     }
 }
 
 void PortalKeyGrabber::shortcutsChanged(const QDBusMessage& message) {
     const auto arguments = message.arguments();
-    if (session_.isEmpty() || arguments.size() < 2) return;
-    if (qvariant_cast<QDBusObjectPath>(arguments.at(0)).path() != session_) return;
-    takeDescriptions(arguments.at(1));
-    changed();
+    if (arguments.size() < 2) return;
+    const auto session = qvariant_cast<QDBusObjectPath>(arguments.at(0)).path();
+    for (auto& [id, binding] : bindings_) {
+        if (binding.session.isEmpty() || binding.session != session) continue;
+        takeDescription(id, binding, arguments.at(1));
+        changed();
+    }
 }
 
 void PortalKeyGrabber::becomeAbsent(const std::string& reason) {
-    ++generation_;
-    unwatchRequest();
-    step_ = Step::none;
-    session_.clear();
-    bound_.clear();
-    // Taken again when the portal is back.
-    wanted_.clear();
+    ++probes_;
+    for (auto& [id, binding] : bindings_) {
+        unwatchRequest(binding);
+        ++binding.generation;
+        binding.step = Step::none;
+        binding.session.clear();
+        binding.sessionTrigger.clear();
+        binding.bound.reset();
+        // Taken again when the portal is back.
+        binding.wanted.clear();
+    }
     if (state_ == State::absent) return;
     state_ = State::absent;
     hotkeyLog().error("hotkey.portal.unavailable reason=" + reason);

@@ -21,16 +21,19 @@ class QTimer;
 namespace brindleaf {
 
 // The global hot keys of a Wayland session: shortcuts of the desktop portal's
-// org.freedesktop.portal.GlobalShortcuts, one session holding every id's
-// shortcut. The desktop settles them later, so grab() answers at once (or
-// `noPortal` while there is no portal) and the change handler hears when the
-// portal answers, goes or comes back. A press arrives as the portal's
-// Activated signal (not Deactivated, the release).
+// org.freedesktop.portal.GlobalShortcuts. The desktop settles them later, so
+// grab() answers at once (or `noPortal` while there is no portal) and the
+// change handler hears when the portal answers, goes or comes back. A press
+// arrives as the portal's Activated signal (not Deactivated, the release).
 //
-// Each change of the shortcuts closes the session and opens another, as a
-// backend may register shortcuts only from CreateSession's options (KDE
-// 5.27's does); they are sent with BindShortcuts too. A key the user chose in
-// the desktop's settings stays the desktop's: boundTrigger() reports it.
+// Each shortcut has a session of its own, named after its id and preferred
+// trigger: the desktop keeps what it stores under that name (KDE 5.27 keeps
+// the key it first bound, or the one the user chose in its settings, over a
+// later preferred trigger), so a newly recorded shortcut gets a session the
+// desktop has not seen, while the other shortcut's session stays as it is.
+// KDE 5.27's backend registers shortcuts only from CreateSession's options;
+// they are sent with BindShortcuts too. boundTrigger() is the key the desktop
+// reports (ListShortcuts' and ShortcutsChanged's trigger_description).
 //
 // Every call is asynchronous with a bound; nothing here waits on the bus.
 // Without the portal, the journal says so once (`hotkey.portal.unavailable`)
@@ -74,33 +77,45 @@ private:
     enum class State { probing, present, absent };
     enum class Step { none, createSession, bindShortcuts };
 
+    // One shortcut's session with the portal.
+    struct Binding {
+        // The preferred trigger wanted; empty when the id holds none.
+        std::string wanted;
+        // The trigger the session (live or on its way) was made for.
+        std::string sessionTrigger;
+        QString session;
+        QString requestPath;
+        Step step = Step::none;
+        // Counts the requests, so a late answer to an earlier one is passed over.
+        std::uint64_t generation = 0;
+        std::optional<std::string> bound;
+        QTimer* timer = nullptr;
+    };
+
     void probe();
     void scheduleBind();
-    void bind();
-    void closeSession();
-    void watchRequest(const QString& token);
-    void unwatchRequest();
-    void sessionCreated(const QVariantMap& results);
-    void bindAnswered(const QVariantMap& results);
-    void takeDescriptions(const QVariant& shortcuts);
+    void bindChanged();
+    void bind(std::uint32_t id, Binding& binding);
+    void closeSession(Binding& binding);
+    void watchRequest(Binding& binding, const QString& token);
+    void unwatchRequest(Binding& binding);
+    void sessionCreated(std::uint32_t id, Binding& binding, const QVariantMap& results);
+    void bindAnswered(std::uint32_t id, Binding& binding, const QVariantMap& results);
+    void takeDescription(std::uint32_t id, Binding& binding, const QVariant& shortcuts);
     void becomeAbsent(const std::string& reason);
     void changed();
-    QVariant shortcutList() const;
+    const Slot* slotOf(std::uint32_t id) const;
+    QVariant shortcutList(std::uint32_t id, const std::string& trigger) const;
+    void call(Binding& binding, QDBusMessage message);
 
     QDBusConnection bus_;
     std::vector<Slot> slots_;
     QDBusServiceWatcher* watcher_ = nullptr;
-    QTimer* responseTimer_ = nullptr;
     State state_ = State::probing;
-    Step step_ = Step::none;
     bool bindScheduled_ = false;
-    // Counts probes, sessions and requests, so a late answer to an earlier one is passed over.
-    std::uint64_t generation_ = 0;
+    std::uint64_t probes_ = 0;
     std::uint64_t tokens_ = 0;
-    QString requestPath_;
-    QString session_;
-    std::map<std::uint32_t, std::string> wanted_;
-    std::map<std::uint32_t, std::string> bound_;
+    std::map<std::uint32_t, Binding> bindings_;
     PressHandler pressHandler_;
     ChangeHandler changeHandler_;
 };

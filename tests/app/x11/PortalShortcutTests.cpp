@@ -142,10 +142,7 @@ protected:
     GlobalHotkeyMonitor windowMonitor{GlobalHotkeyMonitor::windowHotkeyID, [this] { ++windowPresses; }};
 };
 
-// KDE 5.27 keeps the key its settings hold for a shortcut id over a new
-// preferred trigger: a shortcut recorded after the first bind is sent, and
-// the pane then shows the desktop's key and says where to change it.
-TEST_F(PortalHotkeysTest, TheDesktopsKeyIsShownAndARecordedOneIsOfferedToIt) {
+TEST_F(PortalHotkeysTest, ARecordedShortcutWorksAndTheOldOneNoLonger) {
     EXPECT_EQ(GlobalHotkeyMonitor::desktopTrigger(GlobalHotkeyMonitor::toggleHotkeyID), "Meta+Ctrl+Alt+S");
     pressThenMark("ctrl+alt+super+s");
     EXPECT_EQ(togglePresses, 1);
@@ -164,13 +161,12 @@ TEST_F(PortalHotkeysTest, TheDesktopsKeyIsShownAndARecordedOneIsOfferedToIt) {
     ASSERT_FALSE(recorder.isRecording());
     registerBoth(); // as the status bar controller does on the stored change
     ASSERT_TRUE(bound());
-    EXPECT_EQ(GlobalHotkeyMonitor::desktopTrigger(1), "Meta+Ctrl+Alt+S");
-    EXPECT_EQ(toggleMonitor.registration().shortcut, recorder.shortcut());
-    EXPECT_EQ(recorder.buttonTitle(), "Meta+Ctrl+Alt+S");
-    EXPECT_EQ(recorder.message(),
-              "The desktop keeps Meta+Ctrl+Alt+S for this; change it in the desktop's keyboard shortcut settings.");
+    EXPECT_EQ(recorder.buttonTitle(), "Meta+Ctrl+Shift+D");
+    EXPECT_EQ(recorder.message(), std::nullopt);
+    pressThenMark("ctrl+shift+super+d");
+    EXPECT_EQ(togglePresses, 2) << "the recorded shortcut works";
     pressThenMark("ctrl+alt+super+s");
-    EXPECT_EQ(togglePresses, 2) << "the desktop's key works";
+    EXPECT_EQ(togglePresses, 2) << "the old one no longer does";
 }
 
 TEST_F(PortalHotkeysTest, WithoutThePortalTheHotKeysAreOffSaidOnceAndBoundAgainWhenItIsBack) {
