@@ -4,6 +4,7 @@
 #include "tests/support/ProgramRun.hpp"
 
 #include <cstdlib>
+#include <fstream>
 
 namespace brindleaf::testing {
 
@@ -61,6 +62,15 @@ void PortalChain::stopPortal() {
     if (waitUntil([&] { return hasName(name); })) return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << program << " took no name " << name
                                          << " on the test's bus within 20 s (its output: " << logFile_ << ")";
+}
+
+int PortalChain::bindCalls() const {
+    std::ifstream log(logFile_);
+    int calls = 0;
+    for (std::string line; std::getline(log, line);) {
+        if (line.find("BindShortcuts called") != std::string::npos) ++calls;
+    }
+    return calls;
 }
 
 bool PortalChain::hasName(const std::string& name) const {

@@ -41,6 +41,9 @@ public:
     ::testing::AssertionResult startPortal();
     void stopPortal();
     bool hasName(const std::string& name) const;
+    // How many BindShortcuts calls the KDE backend has logged. A client
+    // binds only once its session is made, so it is then ready for presses.
+    int bindCalls() const;
 
 private:
     ::testing::AssertionResult startPart(std::unique_ptr<ChildProcess>& part, const std::string& program,
