@@ -15,7 +15,7 @@
 #include "tests/support/TempDir.hpp"
 #include "windows/ShortcutRecorderModel.hpp"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QDBusConnection>
 #include <gtest/gtest.h>
 
@@ -60,6 +60,16 @@ TEST(PortalShortcutTests, TheProgramTakesItsHotKeysFromThePortal) {
     EXPECT_TRUE(TrayRig::isRunning(pid)) << "the program ended when the portal left";
 }
 
+// One QApplication on the test's X server for the whole binary, whichever test makes it first.
+void xcbApplication() {
+    static int argc = 1;
+    static char name[] = "app_x11_tests";
+    static char* argv[] = {name, nullptr};
+    if (qApp) return;
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    new QApplication(argc, argv);
+}
+
 // The portal's key grabber behind the two hot-key monitors, on a connection
 // to the test's bus; the settings store re-registers both on every change,
 // as the application does.
@@ -67,7 +77,7 @@ class PortalHotkeysTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(std::getenv("DISPLAY")) << "run inside tools/with-xvfb.sh";
-        shellApplication();
+        xcbApplication();
         ASSERT_TRUE(bus.isReady()) << "the test's bus daemon did not answer";
         ASSERT_TRUE(chain.start());
         connection.emplace(QDBusConnection::connectToBus(QString::fromStdString(bus.address()),
