@@ -9,7 +9,7 @@ FakeKeyGrabber::FakeKeyGrabber(MainQueue* queue, bool available) : queue_(queue)
 KeyGrabResult FakeKeyGrabber::grab(std::uint32_t id, const KeyChord& chord) {
     calls_.push_back("grab " + std::to_string(id) + " " + chord.keyName + "+" + std::to_string(chord.modifiers));
     held_.erase(id);
-    if (!available_) return {KeyGrabResult::noServer};
+    if (!available_) return {unavailableStatus_};
     if (std::find(taken_.begin(), taken_.end(), chord) != taken_.end()) return {KeyGrabResult::badAccess};
     held_[id] = chord;
     return {};
@@ -18,6 +18,19 @@ KeyGrabResult FakeKeyGrabber::grab(std::uint32_t id, const KeyChord& chord) {
 void FakeKeyGrabber::release(std::uint32_t id) {
     calls_.push_back("release " + std::to_string(id));
     held_.erase(id);
+}
+
+std::optional<std::string> FakeKeyGrabber::boundTrigger(std::uint32_t id) const {
+    auto it = boundTriggers_.find(id);
+    if (it == boundTriggers_.end()) return std::nullopt;
+    return it->second;
+}
+
+void FakeKeyGrabber::setBoundTrigger(std::uint32_t id, std::optional<std::string> trigger) {
+    if (trigger)
+        boundTriggers_[id] = *trigger;
+    else
+        boundTriggers_.erase(id);
 }
 
 std::optional<std::string> FakeKeyGrabber::keyText(std::string_view keyName) const {

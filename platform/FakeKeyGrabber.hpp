@@ -21,6 +21,18 @@ public:
     void setPressHandler(PressHandler handler) override { handler_ = std::move(handler); }
     std::optional<std::string> keyText(std::string_view keyName) const override;
     std::optional<std::string> keyNameOfKeycode(std::uint32_t keycode) const override;
+    void setChangeHandler(ChangeHandler handler) override { changeHandler_ = std::move(handler); }
+    std::optional<std::string> boundTrigger(std::uint32_t id) const override;
+
+    // As a desktop portal does: grabs fail with `status` while unavailable
+    // (noServer unless set), the desktop reports a trigger per id, and the
+    // change handler hears of either when told.
+    void setAvailable(bool available) { available_ = available; }
+    void setUnavailableStatus(int status) { unavailableStatus_ = status; }
+    void setBoundTrigger(std::uint32_t id, std::optional<std::string> trigger);
+    void announceChange() const {
+        if (changeHandler_) changeHandler_();
+    }
 
     // Another program holds this chord: grabbing it fails with BadAccess.
     void takeByOtherProgram(const KeyChord& chord) { taken_.push_back(chord); }
@@ -38,6 +50,9 @@ private:
     MainQueue* queue_;
     bool available_;
     PressHandler handler_;
+    ChangeHandler changeHandler_;
+    int unavailableStatus_ = KeyGrabResult::noServer;
+    std::map<std::uint32_t, std::string> boundTriggers_;
     std::map<std::uint32_t, KeyChord> held_;
     std::vector<KeyChord> taken_;
     std::map<std::string, std::string> texts_;

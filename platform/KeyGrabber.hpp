@@ -35,6 +35,8 @@ struct KeyGrabResult {
     static constexpr int noServer = -1;
     // The keyboard has no key of that name.
     static constexpr int noSuchKey = -2;
+    // A Wayland session whose desktop portal offers no global shortcuts (or is gone).
+    static constexpr int noPortal = -3;
 
     int status = grabbed;
 
@@ -49,6 +51,8 @@ struct KeyGrabResult {
             return "there is no X server to take keys from";
         case noSuchKey:
             return "the keyboard has no such key";
+        case noPortal:
+            return "the hot keys need the desktop's portal";
         default:
             return "the X server refused the key";
         }
@@ -78,6 +82,16 @@ public:
     virtual std::optional<std::string> keyText(std::string_view keyName) const = 0;
     // The XKB key name of a native key code (an X keycode); absent when unknown.
     virtual std::optional<std::string> keyNameOfKeycode(std::uint32_t keycode) const = 0;
+
+    // Grabs that the system settles later (the desktop portal's) tell this
+    // handler, on the main queue, whenever isAvailable() or a bound trigger
+    // changes. X11 grabs are settled at once and never call it.
+    using ChangeHandler = std::function<void()>;
+    virtual void setChangeHandler(ChangeHandler) {}
+    // The key the desktop reports for the id's shortcut in its own words
+    // ("Meta+Ctrl+Alt+S"; empty when it gave none); absent when it reports
+    // nothing (X11 grabs, or not bound yet).
+    virtual std::optional<std::string> boundTrigger(std::uint32_t) const { return std::nullopt; }
 };
 
 } // namespace brindleaf

@@ -78,8 +78,11 @@ bool GlobalHotkeyMonitor::take(const HotkeyShortcut& shortcut) {
         setRegistration({HotkeyRegistration::State::registered, shortcut, KeyGrabResult::grabbed});
         return true;
     }
-    hotkeyLog().error("hotkey.register.failed id=" + std::to_string(hotkeyID_) +
-                      " status=" + std::to_string(result.status) + " reason=" + KeyGrabResult::meaning(result.status));
+    // A missing portal is the grabber's to say, once for both keys.
+    if (result.status != KeyGrabResult::noPortal) {
+        hotkeyLog().error("hotkey.register.failed id=" + std::to_string(hotkeyID_) + " status=" +
+                          std::to_string(result.status) + " reason=" + KeyGrabResult::meaning(result.status));
+    }
     setRegistration({HotkeyRegistration::State::failed, shortcut, result.status});
     return false;
 }
@@ -161,6 +164,7 @@ void GlobalHotkeyMonitor::setKeyGrabber(std::shared_ptr<KeyGrabber> grabber) {
         return;
     }
     grabber->setPressHandler([](std::uint32_t hotkeyID) { dispatch(hotkeyID); });
+    grabber->setChangeHandler([] { grabberChanged(); });
     std::weak_ptr<KeyGrabber> weak = grabber;
     HotkeyShortcut::setLayoutKeyLookup([weak](std::uint32_t keyCode) -> std::optional<std::string> {
         auto name = HotkeyKeyTable::keyName(keyCode);
@@ -171,6 +175,36 @@ void GlobalHotkeyMonitor::setKeyGrabber(std::shared_ptr<KeyGrabber> grabber) {
 }
 
 std::shared_ptr<KeyGrabber> GlobalHotkeyMonitor::keyGrabber() { return installedGrabber(); }
+
+void GlobalHotkeyMonitor::grabberChanged() {
+    auto& grabber = installedGrabber();
+    if (!grabber) return;
+    const bool available = grabber->isAvailable();
+    std::vector<GlobalHotkeyMonitor*> all;
+    for (const auto& [id, monitor] : registry()) all.push_back(monitor);
+    for (auto* monitor : all) {
+        const auto registration = monitor->registration_;
+        if (!available && registration.state == HotkeyRegistration::State::registered) {
+            monitor->setRegistration(
+                {HotkeyRegistration::State::failed, registration.shortcut, KeyGrabResult::noPortal});
+        } else if (available && registration.state == HotkeyRegistration::State::failed &&
+                   registration.status == KeyGrabResult::noPortal) {
+            monitor->take(registration.shortcut);
+        } else {
+            // The trigger the desktop reports may have changed.
+            monitor->setRegistration(registration);
+        }
+    }
+}
+
+std::optional<std::string> GlobalHotkeyMonitor::desktopTrigger(std::uint32_t hotkeyID) {
+    auto& grabber = installedGrabber();
+    if (!grabber) return std::nullopt;
+    auto it = registry().find(hotkeyID);
+    if (it == registry().end() || it->second->registration_.state != HotkeyRegistration::State::registered)
+        return std::nullopt;
+    return grabber->boundTrigger(hotkeyID);
+}
 
 std::optional<std::uint32_t> GlobalHotkeyMonitor::keyCodeOfNativeKey(std::uint32_t nativeKeycode) {
     auto& grabber = installedGrabber();

@@ -94,11 +94,16 @@ public:
     };
     static bool isSuspended();
 
-    // The system's key grabs. Installs dispatch() as its press handler and its
+    // The system's key grabs. Installs dispatch() as its press handler (and a
+    // change handler that follows a portal that goes and comes back) and its
     // keyboard layout as HotkeyShortcut's layout lookup. Without one (null,
     // the start), every registration fails as if there were no X server.
     static void setKeyGrabber(std::shared_ptr<KeyGrabber> grabber);
     static std::shared_ptr<KeyGrabber> keyGrabber();
+    // The key the desktop reports for a registered hot key ("Meta+Ctrl+Alt+S",
+    // empty when it gave none); absent for X11 grabs, a portal that has not
+    // answered yet, or a hot key that is not registered.
+    static std::optional<std::string> desktopTrigger(std::uint32_t hotkeyID);
 
     // The stored key code of the key with this native key code (an X keycode)
     // on the current keyboard; absent when there is no keyboard or the key is
@@ -113,6 +118,10 @@ private:
     bool take(const HotkeyShortcut& shortcut);
     void setRegistration(HotkeyRegistration registration);
     static void resumeAll();
+    // The grabber's availability or bound triggers changed: hot keys it lost
+    // fail with `noPortal`, those failed so are taken again, and every
+    // observer hears of each.
+    static void grabberChanged();
 
     std::uint32_t hotkeyID_;
     std::function<void()> onPressed_;

@@ -1,6 +1,7 @@
 #include "windows/ShortcutRecorderModel.hpp"
 
 #include "services/HotkeyKeyTable.hpp"
+#include "services/PortalShortcutTrigger.hpp"
 
 #include <string_view>
 
@@ -35,8 +36,19 @@ void ShortcutRecorderModel::setShortcut(const HotkeyShortcut& shortcut) {
     changed();
 }
 
+std::optional<std::string> ShortcutRecorderModel::desktopTrigger() const {
+    if (!hotkeyID_) return std::nullopt;
+    auto registration = GlobalHotkeyMonitor::registrationOf(*hotkeyID_);
+    if (!registration || !(registration->shortcut == shortcut_)) return std::nullopt;
+    return GlobalHotkeyMonitor::desktopTrigger(*hotkeyID_);
+}
+
 std::string ShortcutRecorderModel::buttonTitle() const {
-    return isRecording() ? recordingTitle : shortcut_.displayString();
+    if (isRecording()) return recordingTitle;
+    // What the desktop binds is what works.
+    auto desktop = desktopTrigger();
+    if (desktop && !desktop->empty()) return *desktop;
+    return shortcut_.displayString();
 }
 
 std::string ShortcutRecorderModel::buttonAccessibilityLabel() const {
@@ -52,7 +64,15 @@ std::optional<std::string> ShortcutRecorderModel::message() const {
     if (!hotkeyID_) return std::nullopt;
     auto registration = GlobalHotkeyMonitor::registrationOf(*hotkeyID_);
     if (!registration || !(registration->shortcut == shortcut_)) return std::nullopt;
+    if (auto desktop = desktopTrigger()) return desktopTriggerMessage(*desktop, shortcut_);
     return registrationMessage(*registration);
+}
+
+std::optional<std::string> ShortcutRecorderModel::desktopTriggerMessage(const std::string& trigger,
+                                                                        const HotkeyShortcut& shortcut) {
+    if (trigger.empty()) return std::string(desktopGaveNoKeyMessage);
+    if (PortalShortcutTrigger::describes(trigger, shortcut)) return std::nullopt;
+    return "The desktop keeps " + trigger + " for this; change it in the desktop's keyboard shortcut settings.";
 }
 
 void ShortcutRecorderModel::pressRecordButton() {
@@ -155,6 +175,8 @@ std::optional<std::string> ShortcutRecorderModel::registrationMessage(const Hotk
         return "Global shortcuts need an X11 session; " + shortcut + " does nothing here.";
     case KeyGrabResult::noSuchKey:
         return "This keyboard has no key for " + shortcut + ".";
+    case KeyGrabResult::noPortal:
+        return "The hot keys need the desktop's portal; " + shortcut + " does nothing here.";
     default:
         return shortcut + " could not be set up (X error " + std::to_string(registration.status) + ").";
     }

@@ -30,6 +30,8 @@ public:
     static constexpr const char* accessibilityHint = "Click, then press a new key combination.";
     static constexpr const char* resetAccessibilityLabel = "Restore default shortcut";
     static constexpr const char* needsModifierMessage = "Include Ctrl, Alt or Super in the shortcut.";
+    static constexpr const char* desktopGaveNoKeyMessage =
+        "The desktop gave this no key; set one in the desktop's keyboard shortcut settings.";
 
     // `hotkeyID`: the global hot key that carries this shortcut (1 or 2), whose
     // registration the message line reports; none for no such report.
@@ -48,7 +50,8 @@ public:
     const HotkeyShortcut& defaultShortcut() const { return defaultShortcut_; }
 
     bool isRecording() const { return recording_ != nullptr; }
-    // "Type Shortcut…" while recording, else the shortcut ("Ctrl+Alt+Super+S").
+    // "Type Shortcut…" while recording, else the key the desktop reports for
+    // it ("Meta+Ctrl+Alt+S", through the portal), else the shortcut ("Ctrl+Alt+Super+S").
     std::string buttonTitle() const;
     // "Recording shortcut" while recording, else "Shortcut Ctrl+Alt+Super+S".
     std::string buttonAccessibilityLabel() const;
@@ -76,9 +79,15 @@ public:
     static std::optional<std::uint32_t> keyCodeOfUSCharacter(char32_t character);
     // What keeps a registered shortcut from working; absent when nothing does.
     static std::optional<std::string> registrationMessage(const HotkeyRegistration& registration);
+    // What the line says when the desktop reports this trigger for the
+    // shortcut: nothing when it names the shortcut; else that the desktop
+    // keeps its own key (the user's choice in its settings) and where to change it.
+    static std::optional<std::string> desktopTriggerMessage(const std::string& trigger, const HotkeyShortcut& shortcut);
 
 private:
     void changed();
+    // The desktop's word on the shown shortcut, while it is the one registered.
+    std::optional<std::string> desktopTrigger() const;
 
     HotkeyShortcut shortcut_;
     HotkeyShortcut defaultShortcut_;

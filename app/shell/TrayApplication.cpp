@@ -97,6 +97,12 @@ int run(int argc, char** argv) {
     options.environment = environment;
     options.home = UserHomeDirectory::path();
     options.keyGrabs = QGuiApplication::platformName() == QLatin1String("xcb");
+    const auto variable = [&environment](const char* name) -> std::optional<std::string_view> {
+        auto it = environment.find(name);
+        if (it == environment.end()) return std::nullopt;
+        return it->second;
+    };
+    options.hotkeyRoute = chooseHotkeyRoute(variable("XDG_SESSION_TYPE"), variable("WAYLAND_DISPLAY"));
     options.watchTrayHosts = true;
     options.updater = updater;
     // SIGTERM and SIGHUP end the event loop as Quit does; kept past the Quit write below.

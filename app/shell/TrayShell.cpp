@@ -6,6 +6,7 @@
 #include "app/GlobalHotkeyMonitorRegistrar.hpp"
 #include "app/PopoverPlacement.hpp"
 #include "app/StatusDashboardModelSink.hpp"
+#include "app/shell/PortalKeyGrabber.hpp"
 #include "app/shell/TrayStatusItemSurface.hpp"
 #include "core/ProviderCatalog.hpp"
 #include "platform/X11KeyGrabber.hpp"
@@ -24,6 +25,7 @@
 #include "windows/CloudSyncChangeFanOut.hpp"
 #include "windows/FloatingStatusWindow.hpp"
 #include "windows/FloatingStatusWindowController.hpp"
+#include "windows/GeneralPaneContent.hpp"
 #include "windows/QtFolderAccessAlertPresenter.hpp"
 #include "windows/QtFolderPicker.hpp"
 #include "windows/SettingsWindowController.hpp"
@@ -77,9 +79,19 @@ TrayShell::TrayShell(Options options, QObject* parent)
         togglePopover(true);
     });
 
-    // The global hot keys are X key grabs: only on X. Without a grabber every
+    // In a Wayland session the hot keys are the desktop portal's shortcuts,
+    // never X grabs; elsewhere X key grabs, only on X. Without a grabber every
     // registration fails and says so.
-    if (options_.keyGrabs) {
+    if (options_.hotkeyRoute == HotkeyRoute::desktopPortal) {
+        keyGrabber_ = std::make_shared<PortalKeyGrabber>(
+            QDBusConnection::sessionBus(), std::vector<PortalKeyGrabber::Slot>{
+                                               {GlobalHotkeyMonitor::toggleHotkeyID, "toggle-dashboard",
+                                                std::string(GeneralPaneContent::panelShortcutTitle)},
+                                               {GlobalHotkeyMonitor::windowHotkeyID, "toggle-floating-window",
+                                                std::string(GeneralPaneContent::windowShortcutTitle)},
+                                           });
+        GlobalHotkeyMonitor::setKeyGrabber(keyGrabber_);
+    } else if (options_.keyGrabs) {
         keyGrabber_ = std::make_shared<X11KeyGrabber>(*queue);
         GlobalHotkeyMonitor::setKeyGrabber(keyGrabber_);
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/HotkeyRoute.hpp"
+
 #include "app/LaunchPlan.hpp"
 #include "app/PopoverToggle.hpp"
 #include "app/StatusBarController.hpp"
@@ -55,6 +57,9 @@ public:
         std::string home;
         // Whether the global hot keys can be grabbed (the application runs on X).
         bool keyGrabs = false;
+        // How the hot keys reach the program: through the desktop portal (a
+        // Wayland session, whether or not `keyGrabs`), else X11 grabs when `keyGrabs`.
+        HotkeyRoute hotkeyRoute = HotkeyRoute::x11Grabs;
         // Whether the tray icon follows the desktop's tray hosts (a
         // StatusNotifierItem host on the session bus, an XEmbed tray on X when
         // `keyGrabs`); without, it is Qt's tray icon only.

@@ -176,3 +176,36 @@ TEST_F(GlobalHotkeyMonitorTest, ChordsAndLayoutTextFollowTheKeyboard) {
     EXPECT_EQ(GlobalHotkeyMonitor::keyCodeOfNativeKey(52), 6u);
     EXPECT_FALSE(GlobalHotkeyMonitor::keyCodeOfNativeKey(53));
 }
+
+// A grabber that settles later (the desktop portal): it goes and comes back, and reports the desktop's trigger.
+TEST_F(GlobalHotkeyMonitorTest, HotKeysFollowAGrabberThatGoesAndComesBack) {
+    grabber->setUnavailableStatus(KeyGrabResult::noPortal);
+    GlobalHotkeyMonitor toggle(GlobalHotkeyMonitor::toggleHotkeyID, [this] { ++toggles; });
+    GlobalHotkeyMonitor window(GlobalHotkeyMonitor::windowHotkeyID, [this] { ++windows; });
+    GlobalHotkeyMonitor::registerTogether({{&toggle, toggleDefault}, {&window, windowDefault}});
+    std::vector<std::uint32_t> told;
+    const auto observer = GlobalHotkeyMonitor::addRegistrationObserver([&](std::uint32_t id) { told.push_back(id); });
+    EXPECT_EQ(GlobalHotkeyMonitor::desktopTrigger(1), std::nullopt) << "not reported yet";
+    grabber->setBoundTrigger(1, "Meta+Ctrl+Alt+S");
+    grabber->announceChange();
+    EXPECT_EQ(GlobalHotkeyMonitor::desktopTrigger(1), "Meta+Ctrl+Alt+S");
+    EXPECT_EQ(told, (std::vector<std::uint32_t>{1, 2}));
+
+    log->clear();
+    grabber->setAvailable(false);
+    grabber->announceChange();
+    EXPECT_EQ(toggle.registration(),
+              (HotkeyRegistration{HotkeyRegistration::State::failed, toggleDefault, KeyGrabResult::noPortal}));
+    EXPECT_EQ(window.registration().status, KeyGrabResult::noPortal);
+    EXPECT_EQ(GlobalHotkeyMonitor::desktopTrigger(1), std::nullopt) << "only a registered hot key has one";
+    GlobalHotkeyMonitor::registerTogether({{&toggle, toggleDefault}, {&window, windowDefault}});
+    EXPECT_FALSE(toggle.isRegistered());
+    EXPECT_TRUE(hotkeyLines().empty()) << "the grabber says once that its portal is gone, not each hot key";
+
+    grabber->setAvailable(true);
+    grabber->announceChange();
+    EXPECT_TRUE(toggle.isRegistered());
+    EXPECT_TRUE(window.isRegistered());
+    EXPECT_EQ(grabber->held().at(1), chordS);
+    GlobalHotkeyMonitor::removeRegistrationObserver(observer);
+}

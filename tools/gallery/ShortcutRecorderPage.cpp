@@ -71,6 +71,20 @@ void renderShortcutRecorder(GalleryOutput& out) {
         panel.registerShortcut(panelDefault);
         auto noServer = recorder(panelDefault);
         save(out, "no-x-server", *noServer);
+
+        // A Wayland session: the desktop portal's shortcuts.
+        auto portal = std::make_shared<FakeKeyGrabber>(nullptr, false);
+        portal->setKeyText("AC02", "s");
+        portal->setUnavailableStatus(KeyGrabResult::noPortal);
+        GlobalHotkeyMonitor::setKeyGrabber(portal);
+        panel.registerShortcut(panelDefault);
+        auto noPortal = recorder(panelDefault);
+        save(out, "no-portal", *noPortal);
+        portal->setAvailable(true);
+        portal->setBoundTrigger(GlobalHotkeyMonitor::toggleHotkeyID, "Meta+Ctrl+Alt+K");
+        portal->announceChange();
+        auto usersKey = recorder(panelDefault);
+        save(out, "desktop-keeps-users-key", *usersKey);
     }
     GlobalHotkeyMonitor::setKeyGrabber(nullptr);
 }

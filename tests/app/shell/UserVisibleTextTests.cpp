@@ -108,9 +108,13 @@ std::vector<std::string> shortcutTexts() {
     texts.emplace_back(ShortcutRecorderModel::accessibilityHint);
     const HotkeyShortcut panel{1, 6400};
     const HotkeyShortcut window{0, 6400};
-    for (int status : {KeyGrabResult::badAccess, KeyGrabResult::noServer, KeyGrabResult::noSuchKey, 2}) {
+    for (int status :
+         {KeyGrabResult::badAccess, KeyGrabResult::noServer, KeyGrabResult::noSuchKey, KeyGrabResult::noPortal, 2}) {
         texts.push_back(ShortcutRecorderModel::registrationMessage({HotkeyRegistration::State::failed, panel, status})
                             .value_or(""));
+    }
+    for (const char* trigger : {"", "Meta+Ctrl+Alt+A"}) {
+        texts.push_back(ShortcutRecorderModel::desktopTriggerMessage(trigger, panel).value_or(""));
     }
     ShortcutRecorderModel recorder(
         {49, HotkeyShortcut::commandModifier}, panel,
