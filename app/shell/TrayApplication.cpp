@@ -98,6 +98,7 @@ int run(int argc, char** argv) {
     options.home = UserHomeDirectory::path();
     options.keyGrabs = QGuiApplication::platformName() == QLatin1String("xcb");
     options.watchTrayHosts = true;
+    options.notifications = true;
     options.updater = updater;
     // SIGTERM and SIGHUP end the event loop as Quit does; kept past the Quit write below.
     SessionEndSignals endSignals;
