@@ -10,8 +10,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -55,15 +55,15 @@ class NotificationDesk {
 public:
     NotificationDesk() {
         bus_.makeSessionBus();
-        writeFile(dunstHome_ / "config" / "dunst" / "dunstrc",
-                  "[global]\n"
-                  "    monitor = 0\n"
-                  "    follow = none\n"
-                  "    stack_duplicates = false\n"
-                  "    history_length = 100\n"
-                  "[urgency_low]\n    timeout = 0\n"
-                  "[urgency_normal]\n    timeout = 0\n"
-                  "[urgency_critical]\n    timeout = 0\n");
+        writeFile(dunstHome_ / "config" / "dunst" / "dunstrc", "[global]\n"
+                                                               "    monitor = 0\n"
+                                                               "    follow = none\n"
+                                                               "    markup = full\n"
+                                                               "    stack_duplicates = false\n"
+                                                               "    history_length = 100\n"
+                                                               "[urgency_low]\n    timeout = 0\n"
+                                                               "[urgency_normal]\n    timeout = 0\n"
+                                                               "[urgency_critical]\n    timeout = 0\n");
         dunst_ = std::make_unique<ChildProcess>(
             "/usr/bin/env",
             std::vector<std::string>{"env", std::string("HOME=") + (dunstHome_ / "home").string(),
@@ -117,8 +117,8 @@ public:
         session.title = title;
         session.cwd = (home() / "work" / (std::string("project-") + id.substr(0, 4))).string();
         std::filesystem::create_directories(session.cwd);
-        session.engine = std::make_unique<ChildProcess>("/bin/sleep", std::vector<std::string>{"claude", "600"},
-                                                        session.cwd);
+        session.engine =
+            std::make_unique<ChildProcess>("/bin/sleep", std::vector<std::string>{"claude", "600"}, session.cwd);
         EXPECT_TRUE(waitForExec(session.engine->pid(), "claude"));
         session.status = status;
         session.waitingFor = std::move(waitingFor);
@@ -187,8 +187,8 @@ public:
     // The sessions of the status the program saved last (its cloud record),
     // by id; absent before it saved one.
     std::optional<std::map<std::string, json>> savedSessions() const {
-        std::ifstream file(rig_.root() / "data" / "brindleaf" / "cloud" / "iCloud.com.quorvale.Brindleaf" /
-                           "private" / "records" / "current.json");
+        std::ifstream file(rig_.root() / "data" / "brindleaf" / "cloud" / "iCloud.com.quorvale.Brindleaf" / "private" /
+                           "records" / "current.json");
         std::stringstream text;
         text << file.rdbuf();
         const auto record = json::parse(text.str(), nullptr, false);
@@ -222,8 +222,8 @@ public:
             text += '=';
             text += state;
         }
-        return ::testing::AssertionFailure() << "the program's saved status never showed those sessions; it shows:"
-                                             << text;
+        return ::testing::AssertionFailure()
+               << "the program's saved status never showed those sessions; it shows:" << text;
     }
 
 private:
@@ -231,7 +231,6 @@ private:
     std::map<std::string, Session> sessions_;
     int generation_ = 0;
 };
-
 
 const std::string idA = "a0000000-0000-4000-8000-000000000001";
 const std::string idB = "b0000000-0000-4000-8000-000000000002";
@@ -249,7 +248,10 @@ TEST(SessionNotifierTests, AWaitIsToldOnceAndClosedWhenAnswered) {
     home.start();
     ASSERT_TRUE(home.showsExactly({{idA, "tidy the imports (waiting)"}}));
 
-    home.add(idB, "fix the checkout totals", 3, "waiting", "permission prompt");
+    // A title with markup in it is shown as it stands: escaped for a server
+    // that reads markup, as this dunst does (its history keeps the text as
+    // it came).
+    home.add(idB, "fix the <b>totals</b> & tax", 3, "waiting", "permission prompt");
     home.publish();
     ASSERT_TRUE(waitUntil([] { return NotificationDesk::displayed() >= 1; })) << "no notification for a new wait";
 
@@ -277,7 +279,7 @@ TEST(SessionNotifierTests, AWaitIsToldOnceAndClosedWhenAnswered) {
     EXPECT_EQ(NotificationDesk::field(told[0], "appname"), "Brindleaf");
     EXPECT_EQ(NotificationDesk::field(told[0], "summary"), "Claude Code needs you");
     EXPECT_EQ(NotificationDesk::field(told[0], "body"),
-              "fix the checkout totals\nproject-b000 · Claude Code waits for a permission prompt");
+              "fix the &lt;b&gt;totals&lt;/b&gt; &amp; tax\nproject-b000 · Claude Code waits for a permission prompt");
 
     // Two that start waiting in one refresh share one notification; its
     // default action opens the dashboard.
