@@ -82,7 +82,8 @@ SessionNotificationRules::Plan SessionNotificationRules::step(const std::vector<
     for (const auto& key : finished) {
         auto session = tracked_.at(key).session;
         tracked_.erase(key);
-        if (options.whenFinished) plan.show.push_back(makeNotice(Kind::finished, {key}, {std::move(session)}));
+        if (options.whenFinished && !(inView && inView(session)))
+            plan.show.push_back(makeNotice(Kind::finished, {key}, {std::move(session)}));
     }
     return plan;
 }

@@ -32,7 +32,7 @@ namespace brindleaf {
 // - A session's next notification takes the place of its last, unless that
 //   one still stands for other sessions' waits.
 // - A session the user looks at (`inView`) gets no notification for its new
-//   wait, nor later for the same wait.
+//   wait, nor later for the same wait, nor for the end of its run.
 // - Sessions of an agent whose scan read nothing or timed out are kept as
 //   they were: their absence says nothing.
 class SessionNotificationRules {
@@ -67,7 +67,8 @@ public:
         bool isEmpty() const { return show.empty() && close.empty(); }
     };
 
-    // Whether the user looks at the session now; asked only for a new wait.
+    // Whether the user looks at the session now; asked only for a new wait
+    // or a finished run.
     using InView = std::function<bool(const AgentSession&)>;
 
     // One committed snapshot's shown sessions, checked at `now`, with the

@@ -108,14 +108,16 @@ TEST(SessionNotificationRulesTests, TransitionsCallForTheirNotices) {
         {"waits at start are the baseline", {"a:w b:w", "a:w b:w", "a:w b:w"}, "||"},
         {"a session turning waiting", {"a:r", "a:w"}, "|+[a]#1"},
         {"a session appearing waiting", {"", "a:w"}, "|+[a]#1"},
-        {"a long wait is one", {"", "a:w", "a:w", "a:w", "a:w", "a:w", "a:w", "a:w", "a:w", "a:w", "a:w", "a:w"},
+        {"a long wait is one",
+         {"", "a:w", "a:w", "a:w", "a:w", "a:w", "a:w", "a:w", "a:w", "a:w", "a:w", "a:w"},
          "|+[a]#1||||||||||"},
         {"one refresh of working inside a wait", {"", "a:w", "a:r", "a:w", "a:w"}, "|+[a]#1|||"},
         {"the wait answered closes it", {"", "a:w", "a:r", "a:r"}, "|+[a]#1||-1"},
         {"the session gone closes it", {"", "a:w", ""}, "|+[a]#1|-1"},
         {"a wait at start answered closes nothing", {"a:w", "a:r", "a:r", ""}, "|||"},
         {"two waits in one refresh share one", {"", "a:w b:w", "a:w b:w"}, "|+[a,b]#1|"},
-        {"a shared notice closes with its last wait", {"", "a:w b:w", "a:r b:w", "a:r b:w", "a:r b:r", "a:r b:r"},
+        {"a shared notice closes with its last wait",
+         {"", "a:w b:w", "a:r b:w", "a:r b:w", "a:r b:r", "a:r b:r"},
          "|+[a,b]#1||||-1"},
         {"the next wait replaces the last", {"", "a:w", "a:r", "a:r", "a:w"}, "|+[a]#1||-1|+[a]#2^1"},
         {"a wait of another session is its own", {"", "a:w", "a:w b:w"}, "|+[a]#1|+[b]#2"},
@@ -167,6 +169,7 @@ TEST(SessionNotificationRulesTests, SwitchesAndTheUsersLookSilenceAWaitForGood) 
     // Looked at when it began: the wait is taken as seen, also when the user looks away.
     EXPECT_EQ(run({"", "a:w", "a:w", "a:w b:w"}, {}, {"a"}), "|||+[b]#1");
     EXPECT_EQ(run({"", "a:w b:w"}, {}, {"a"}), "|+[b]#1");
+    EXPECT_EQ(run({"", "a:rd b:rd", ""}, {}, {"a"}), "||finished[b]#1");
 }
 
 TEST(SessionNotificationRulesTests, Wording) {
