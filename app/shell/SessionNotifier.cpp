@@ -21,16 +21,14 @@ QString qstr(const std::string& text) { return QString::fromStdString(text); }
 
 } // namespace
 
-SessionNotifier::SessionNotifier(QDBusConnection bus, Hooks hooks, std::function<Switches()> switches,
-                                 QObject* parent)
+SessionNotifier::SessionNotifier(QDBusConnection bus, Hooks hooks, std::function<Switches()> switches, QObject* parent)
     : QObject(parent), bus_(std::move(bus)), hooks_(std::move(hooks)), switches_(std::move(switches)) {
     worker_ = std::thread([this] { work(); });
     if (!bus_.isConnected()) {
         serverFailed(QStringLiteral("no session bus"), {});
         return;
     }
-    bus_.connect(service, path, interface, QStringLiteral("ActionInvoked"), this,
-                 SLOT(actionInvoked(uint, QString)));
+    bus_.connect(service, path, interface, QStringLiteral("ActionInvoked"), this, SLOT(actionInvoked(uint, QString)));
     bus_.connect(service, path, interface, QStringLiteral("NotificationClosed"), this,
                  SLOT(notificationClosed(uint, uint)));
     // A server that starts (or starts again) later is asked then.
@@ -86,7 +84,8 @@ void SessionNotifier::snapshotCommitted(const AgentStatusSnapshot& snapshot) {
             return hooks_.isInView && session.resourceUsage && hooks_.isInView(session.resourceUsage->pid);
         });
         if (plan.isEmpty()) return;
-        QMetaObject::invokeMethod(this, [this, plan, sound] { send(plan, sound); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, plan, sound] { send(plan, sound); }, Qt::QueuedConnection);
     });
 }
 
@@ -132,8 +131,7 @@ void SessionNotifier::show(SessionNotificationRules::Notice notice, bool sound) 
     if (markup) body = body.toHtmlEscaped();
     QStringList actions;
     if (capabilities_.contains(QStringLiteral("actions"))) {
-        actions << QStringLiteral("default")
-                << QString::fromUtf8(notice.isGrouped() ? showAllLabel : goToSessionLabel);
+        actions << QStringLiteral("default") << QString::fromUtf8(notice.isGrouped() ? showAllLabel : goToSessionLabel);
         if (!notice.isGrouped()) actions << QString::fromUtf8(showAllAction) << QString::fromUtf8(showAllLabel);
     }
     QVariantMap hints;
