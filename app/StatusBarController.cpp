@@ -97,6 +97,9 @@ void StatusBarController::settingChanged(ProviderSettingsStore::Property propert
         break;
     case Property::acknowledgedErrorMessagesByProviderKey:
     case Property::isDebugLoggingEnabled:
+    case Property::notifiesWhenWaiting:
+    case Property::notifiesWhenFinished:
+    case Property::playsNotificationSound:
         break;
     }
 }
@@ -209,6 +212,7 @@ void StatusBarController::apply(const AgentStatusSnapshot& snapshot) {
                        " to=" + std::string(toString(snapshot_.state)) + " active=" +
                        std::to_string(snapshot_.activeSessions.size()) + " evidence=" + stateChangeEvidence(snapshot_));
     render();
+    if (deps_.committed) deps_.committed(snapshot_);
     updateSessionActivityWatchers(snapshot_);
     submitToCloudSync();
     finishManualRefresh();

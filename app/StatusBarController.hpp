@@ -86,6 +86,9 @@ public:
         // Empty: currentDate(). Spacing and delays use the main queue's
         // monotonic clock instead.
         std::function<Date()> wallClock;
+        // Hears each committed snapshot (the real one, never sample data)
+        // once the surfaces have it; the first is the one of the start.
+        std::function<void(const AgentStatusSnapshot&)> committed;
     };
 
     // Builds the controller and starts it: cloud sync switched as the settings

@@ -47,6 +47,9 @@ void ProviderSettingsStore::load() {
     loadShortcuts();
     isCloudSyncEnabled_ = defaults_->boolValue(cloudSyncKey).value_or(true);
     isDebugLoggingEnabled_ = defaults_->boolValue(debugLoggingKey).value_or(false);
+    notifiesWhenWaiting_ = defaults_->boolValue(notifyWhenWaitingKey).value_or(true);
+    notifiesWhenFinished_ = defaults_->boolValue(notifyWhenFinishedKey).value_or(true);
+    playsNotificationSound_ = defaults_->boolValue(notificationSoundKey).value_or(false);
     // Turned on here, never off: debug logging that BRINDLEAF_DEBUG or an
     // earlier switch turned on stays on.
     if (isDebugLoggingEnabled_) Logger::setDebugEnabled(true);
@@ -236,6 +239,25 @@ void ProviderSettingsStore::setCloudSyncEnabled(bool enabled) {
     announce(Property::isCloudSyncEnabled);
     isCloudSyncEnabled_ = enabled;
     defaults_->set(cloudSyncKey, enabled);
+}
+
+void ProviderSettingsStore::storeSwitch(Property property, bool& value, const std::string& key, bool on) {
+    if (on == value) return;
+    announce(property);
+    value = on;
+    defaults_->set(key, on);
+}
+
+void ProviderSettingsStore::setNotifiesWhenWaiting(bool on) {
+    storeSwitch(Property::notifiesWhenWaiting, notifiesWhenWaiting_, notifyWhenWaitingKey, on);
+}
+
+void ProviderSettingsStore::setNotifiesWhenFinished(bool on) {
+    storeSwitch(Property::notifiesWhenFinished, notifiesWhenFinished_, notifyWhenFinishedKey, on);
+}
+
+void ProviderSettingsStore::setPlaysNotificationSound(bool on) {
+    storeSwitch(Property::playsNotificationSound, playsNotificationSound_, notificationSoundKey, on);
 }
 
 void ProviderSettingsStore::setDebugLoggingEnabled(bool enabled) {

@@ -42,6 +42,9 @@ public:
         isCloudSyncEnabled,
         isShowingSampleData,
         isDebugLoggingEnabled,
+        notifiesWhenWaiting,
+        notifiesWhenFinished,
+        playsNotificationSound,
     };
     using Observer = std::function<void(Property)>;
     using ObserverID = std::uint64_t;
@@ -61,6 +64,9 @@ public:
     const std::string windowShortcutKey = "standaloneWindowShortcut";
     const std::string cloudSyncKey = "cloudSyncEnabled";
     const std::string debugLoggingKey = "debugLoggingEnabled.v1";
+    const std::string notifyWhenWaitingKey = "notifyWhenAgentNeedsYou.v1";
+    const std::string notifyWhenFinishedKey = "notifyWhenRunFinishes.v1";
+    const std::string notificationSoundKey = "notificationSoundEnabled.v1";
     static constexpr const char* legacyIconRenderingModeKey = "statusIconRenderingMode";
     static constexpr const char* legacyIconSizeOptionKey = "statusIconSizeOption";
 
@@ -80,6 +86,11 @@ public:
     bool isCloudSyncEnabled() const { return isCloudSyncEnabled_; }
     bool isDebugLoggingEnabled() const { return isDebugLoggingEnabled_; }
     bool isShowingSampleData() const { return isShowingSampleData_; }
+    // The desktop notifications: when a session starts waiting for the user
+    // (on by default), when a long run finishes (on), with a sound (off).
+    bool notifiesWhenWaiting() const { return notifiesWhenWaiting_; }
+    bool notifiesWhenFinished() const { return notifiesWhenFinished_; }
+    bool playsNotificationSound() const { return playsNotificationSound_; }
     const std::shared_ptr<UserDefaults>& defaults() const { return defaults_; }
 
     // Whether the provider may be switched off: always when it is off already,
@@ -111,6 +122,10 @@ public:
     void setDebugLoggingEnabled(bool enabled);
     // Never stored.
     void setShowingSampleData(bool showing);
+    // Each stores the value when it differs, under its ".v1" key.
+    void setNotifiesWhenWaiting(bool on);
+    void setNotifiesWhenFinished(bool on);
+    void setPlaysNotificationSound(bool on);
 
     // The errors, in order and as given, less those the user acknowledged for the provider.
     std::vector<std::string> unacknowledgedErrors(const std::string& providerName,
@@ -137,6 +152,7 @@ private:
     void storeShortcut(ShortcutSlot slot, const HotkeyShortcut& shortcut);
     void persistEnabledProviders();
     void announce(Property property);
+    void storeSwitch(Property property, bool& value, const std::string& key, bool on);
 
     std::shared_ptr<UserDefaults> defaults_;
     std::set<std::string> enabledProviderIDs_;
@@ -149,6 +165,9 @@ private:
     bool isCloudSyncEnabled_ = true;
     bool isShowingSampleData_ = false;
     bool isDebugLoggingEnabled_ = false;
+    bool notifiesWhenWaiting_ = true;
+    bool notifiesWhenFinished_ = true;
+    bool playsNotificationSound_ = false;
 
     std::map<ObserverID, Observer> observers_;
     ObserverID nextObserverID_ = 1;

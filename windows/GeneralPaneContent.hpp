@@ -24,6 +24,10 @@ inline constexpr std::string_view shortcutsHeader = "Keyboard Shortcuts";
 inline constexpr std::string_view shortcutsFooter = "These shortcuts work in any app.";
 inline constexpr std::string_view panelShortcutTitle = "Show Tray Panel";
 inline constexpr std::string_view windowShortcutTitle = "Show Floating Window";
+inline constexpr std::string_view notificationsHeader = "Notifications";
+inline constexpr std::string_view notifyWhenWaitingTitle = "When an agent needs you";
+inline constexpr std::string_view notifyWhenFinishedTitle = "When a run finishes";
+inline constexpr std::string_view notificationSoundTitle = "Play a sound";
 
 inline constexpr std::array<std::pair<std::string_view, StatusIconStyle>, 2> styleChoices = {
     std::pair{std::string_view("Pulse"), StatusIconStyle::pulse},

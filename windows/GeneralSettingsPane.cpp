@@ -84,6 +84,18 @@ GeneralSettingsPane::GeneralSettingsPane(std::shared_ptr<ProviderSettingsStore> 
     shortcuts->addRow(qstr(panelShortcutTitle), panelShortcut_);
     shortcuts->addRow(qstr(windowShortcutTitle), windowShortcut_);
     layout->addWidget(shortcuts);
+
+    auto* notifications = new FormSection(qstr(notificationsHeader));
+    notifyWhenWaiting_ = new QCheckBox(qstr(notifyWhenWaitingTitle));
+    notifyWhenWaiting_->setObjectName("notifyWhenWaiting");
+    notifyWhenFinished_ = new QCheckBox(qstr(notifyWhenFinishedTitle));
+    notifyWhenFinished_->setObjectName("notifyWhenFinished");
+    notificationSound_ = new QCheckBox(qstr(notificationSoundTitle));
+    notificationSound_->setObjectName("notificationSound");
+    notifications->addWidget(notifyWhenWaiting_);
+    notifications->addWidget(notifyWhenFinished_);
+    notifications->addWidget(notificationSound_);
+    layout->addWidget(notifications);
     layout->addStretch(1);
 
     // The controller tells only of a change: a refused change that leaves its
@@ -92,6 +104,11 @@ GeneralSettingsPane::GeneralSettingsPane(std::shared_ptr<ProviderSettingsStore> 
         launchAtLogin_->setEnabled(on);
         showLoginState();
     });
+    connect(notifyWhenWaiting_, &QCheckBox::toggled, this, [this](bool on) { settings_->setNotifiesWhenWaiting(on); });
+    connect(notifyWhenFinished_, &QCheckBox::toggled, this,
+            [this](bool on) { settings_->setNotifiesWhenFinished(on); });
+    connect(notificationSound_, &QCheckBox::toggled, this,
+            [this](bool on) { settings_->setPlaysNotificationSound(on); });
     connect(style_, &QComboBox::activated, this,
             [this] { settings_->setIconStyle(static_cast<StatusIconStyle>(style_->currentData().toInt())); });
     connect(color_, &QComboBox::activated, this, [this] {
@@ -135,6 +152,12 @@ void GeneralSettingsPane::refresh() {
     preview_->setIcons(StatusIconFactory::iconSet(settings_->iconStyle(), settings_->iconRenderingMode(),
                                                   settings_->iconSizeOption()));
 
+    for (auto [box, on] : {std::pair{notifyWhenWaiting_, settings_->notifiesWhenWaiting()},
+                           std::pair{notifyWhenFinished_, settings_->notifiesWhenFinished()},
+                           std::pair{notificationSound_, settings_->playsNotificationSound()}}) {
+        const QSignalBlocker block(box);
+        box->setChecked(on);
+    }
     panelShortcut_->model().setShortcut(settings_->toggleShortcut());
     windowShortcut_->model().setShortcut(settings_->windowShortcut());
 }

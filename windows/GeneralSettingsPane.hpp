@@ -45,6 +45,9 @@ private:
     LaunchAtLoginController::ObserverID loginObserver_ = 0;
 
     QCheckBox* openAtLogin_;
+    QCheckBox* notifyWhenWaiting_;
+    QCheckBox* notifyWhenFinished_;
+    QCheckBox* notificationSound_;
     QLabel* loginError_;
     QComboBox* style_;
     QComboBox* color_;

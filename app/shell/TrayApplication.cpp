@@ -104,6 +104,7 @@ int run(int argc, char** argv) {
     };
     options.hotkeyRoute = chooseHotkeyRoute(variable("XDG_SESSION_TYPE"), variable("WAYLAND_DISPLAY"));
     options.watchTrayHosts = true;
+    options.notifications = true;
     options.updater = updater;
     // SIGTERM and SIGHUP end the event loop as Quit does; kept past the Quit write below.
     SessionEndSignals endSignals;

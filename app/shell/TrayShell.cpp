@@ -7,6 +7,7 @@
 #include "app/PopoverPlacement.hpp"
 #include "app/StatusDashboardModelSink.hpp"
 #include "app/shell/PortalKeyGrabber.hpp"
+#include "app/shell/SessionNotifier.hpp"
 #include "app/shell/TrayStatusItemSurface.hpp"
 #include "core/ProviderCatalog.hpp"
 #include "platform/X11KeyGrabber.hpp"
@@ -122,6 +123,12 @@ TrayShell::TrayShell(Options options, QObject* parent)
     deps.fileWatcher = std::make_shared<FileChangeWatcher>();
     deps.runtimeLogFileWatcher = std::make_shared<FileChangeWatcher>();
     deps.sessionActivityFileWatcher = std::make_shared<FileChangeWatcher>();
+    if (options_.notifications) {
+        makeNotifier();
+        deps.committed = [self](const AgentStatusSnapshot& snapshot) {
+            if (self && self->notifier_) self->notifier_->snapshotCommitted(snapshot);
+        };
+    }
     controller_ = StatusBarController::make(std::move(deps));
     wireDashboardActions();
 
@@ -136,11 +143,35 @@ TrayShell::TrayShell(Options options, QObject* parent)
     });
 }
 
+// The notifications' hooks. This is where the session jumper plugs in: its
+// `isInView(pid)` (run on the notifier's worker thread) and its `goTo(pid)`
+// (to be run off the main thread) take the place of the two stand-ins below.
+void TrayShell::makeNotifier() {
+    QPointer<TrayShell> self(this);
+    auto openDashboard = [self] {
+        if (!self) return;
+        self->anchorWithoutActivation();
+        self->showPopover();
+    };
+    SessionNotifier::Hooks hooks;
+    hooks.isInView = [](std::int64_t) { return false; };
+    hooks.goToSession = [openDashboard](const AgentSession&) { openDashboard(); };
+    hooks.openDashboard = openDashboard;
+    notifier_ = new SessionNotifier(
+        QDBusConnection::sessionBus(), std::move(hooks),
+        [settings = settings_] {
+            return SessionNotifier::Switches{settings->notifiesWhenWaiting(), settings->notifiesWhenFinished(),
+                                             settings->playsNotificationSound()};
+        },
+        this);
+}
+
 TrayShell::~TrayShell() {
     if (options_.updater) options_.updater->removeObserver(updaterObserver_);
     folderAccess_->removeObserver(folderObserver_);
     model_->actions = {};
     controller_.reset();
+    delete notifier_;
     popoverHotkey_.reset();
     windowHotkey_.reset();
     if (keyGrabber_) GlobalHotkeyMonitor::setKeyGrabber(nullptr);

@@ -31,6 +31,7 @@ class GlobalHotkeyMonitor;
 class KeyGrabber;
 class LaunchAtLoginController;
 class ProviderSettingsStore;
+class SessionNotifier;
 class SettingsWindowController;
 class SoftwareUpdater;
 class StatusCloudSyncController;
@@ -64,6 +65,9 @@ public:
         // StatusNotifierItem host on the session bus, an XEmbed tray on X when
         // `keyGrabs`); without, it is Qt's tray icon only.
         bool watchTrayHosts = false;
+        // Whether sessions that need the user or finish a long run are told
+        // with desktop notifications (on the session bus).
+        bool notifications = false;
         // The updater whose pending version the dashboard offers; may be null.
         std::shared_ptr<SoftwareUpdater> updater;
     };
@@ -116,6 +120,7 @@ private:
     // last clicked, or at the pointer before any click.
     void anchorWithoutActivation();
     void shortcutsChanged();
+    void makeNotifier();
 
     Options options_;
     std::shared_ptr<ProviderSettingsStore> settings_;
@@ -130,6 +135,7 @@ private:
     std::shared_ptr<GlobalHotkeyMonitor> popoverHotkey_;
     std::shared_ptr<GlobalHotkeyMonitor> windowHotkey_;
     std::shared_ptr<StatusBarController> controller_;
+    QPointer<SessionNotifier> notifier_;
 
     PopoverToggle popoverToggle_;
     TrayActivationAnchor anchor_;

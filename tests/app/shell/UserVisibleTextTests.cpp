@@ -2,9 +2,11 @@
 // computer and its own status record store, never another platform's computer
 // or cloud service, and keys by the names this keyboard gives them.
 #include "app/HeadlessCloudModes.hpp"
+#include "app/shell/SessionNotifier.hpp"
 #include "platform/CloudRecordStoreError.hpp"
 #include "presentation/DashboardLayout.hpp"
 #include "presentation/SampleStatusSnapshot.hpp"
+#include "presentation/SessionNotificationRules.hpp"
 #include "presentation/StatusWording.hpp"
 #include "services/HotkeyShortcut.hpp"
 #include "services/LaunchAtLoginController.hpp"
@@ -175,6 +177,10 @@ TEST(UserVisibleText, NoTextNamesAnotherPlatformsComputerOrCloud) {
         texts.push_back(StatusWording::summary(mood, 0, 0, std::nullopt, now));
     }
     texts.push_back(StatusWording::staleSessionsHelp());
+    // The desktop notifications.
+    texts.push_back(SessionNotificationRules::needsYouSummary("Claude Code"));
+    texts.push_back(SessionNotificationRules::finishedSummary("Codex"));
+    texts.push_back(SessionNotificationRules::groupSummary(3));
 
     // The settings window's tabs and panes, the welcome window, the login item.
     for (SettingsPane pane : allSettingsPanes) texts.emplace_back(SettingsWindowContent::tabLabel(pane));
@@ -189,6 +195,12 @@ TEST(UserVisibleText, NoTextNamesAnotherPlatformsComputerOrCloud) {
                                   GeneralPaneContent::shortcutsFooter,
                                   GeneralPaneContent::panelShortcutTitle,
                                   GeneralPaneContent::windowShortcutTitle,
+                                  GeneralPaneContent::notificationsHeader,
+                                  GeneralPaneContent::notifyWhenWaitingTitle,
+                                  GeneralPaneContent::notifyWhenFinishedTitle,
+                                  GeneralPaneContent::notificationSoundTitle,
+                                  std::string_view(SessionNotifier::showAllLabel),
+                                  std::string_view(SessionNotifier::goToSessionLabel),
                                   AgentsPaneContent::header,
                                   AgentsPaneContent::readOnlyFooter,
                                   AgentsPaneContent::lastAgentFooter,
