@@ -13,11 +13,14 @@ CMAKE_COMMON = -G Ninja -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
 # In the release build every test runs three times in a row (a flaky test
 # shows up here), under ASan and UBSan once; the tests that need a real X
 # server run one at a time inside a private Xvfb. A test that repeats its own
-# rounds many times (ONCE_TESTS: the bar restarted 20 times) runs once.
+# rounds many times (ONCE_TESTS: the bar restarted 20 times) runs once. The
+# tests on a Wayland compositor (label wayland) start their own weston and
+# run one at a time, outside the Xvfb rig.
 CTEST_ARGS = --output-on-failure --repeat until-fail:3
 ASAN_CTEST_ARGS = --output-on-failure
 ONCE_TESTS = ^StatusNotifierPanelRestartTests\.
-CTEST_SPLIT = ctest $(2) -j $(JOBS) -LE xvfb --timeout $(1) && \
+CTEST_SPLIT = ctest $(2) -j $(JOBS) -LE 'xvfb|wayland' --timeout $(1) && \
+	ctest $(2) -L wayland --timeout $(1) --no-tests=ignore && \
 	$(CURDIR)/tools/with-xvfb.sh sh -c 'ctest $(2) -L xvfb -E "$(ONCE_TESTS)" --timeout $(1) --no-tests=ignore && \
 	ctest --output-on-failure -L xvfb -R "$(ONCE_TESTS)" --timeout $(1) --no-tests=ignore'
 
