@@ -4,6 +4,7 @@
 #include "tests/support/ProgramRun.hpp"
 #include "tests/support/TempDir.hpp"
 
+#include <csignal>
 #include <cstdlib>
 #include <optional>
 #include <regex>
@@ -66,6 +67,11 @@ HeadlessWeston::HeadlessWeston(const std::filesystem::path& runtimeFolder, const
     }
 }
 
-HeadlessWeston::~HeadlessWeston() { weston_.reset(); }
+HeadlessWeston::~HeadlessWeston() {
+    // Asked to end first, weston removes its X display's lock and socket
+    // from /tmp; what still runs after the bound goes with its group.
+    if (weston_ && ::kill(weston_->pid(), SIGTERM) == 0) weston_->waitForExit(5000);
+    weston_.reset();
+}
 
 } // namespace brindleaf::testing
