@@ -4,10 +4,12 @@
 #include "tests/support/ProgramRun.hpp"
 #include "tests/support/TempDir.hpp"
 
+#include <QRegularExpression>
+#include <QString>
+
 #include <csignal>
 #include <cstdlib>
 #include <optional>
-#include <regex>
 
 namespace brindleaf::testing {
 
@@ -15,11 +17,11 @@ namespace {
 
 // Weston names its X display in its log as soon as it listens for X clients.
 std::optional<std::string> loggedXDisplay(const std::filesystem::path& log) {
-    static const std::regex listening(R"(xserver listening on display (:\d+))");
-    std::smatch match;
+    static const QRegularExpression listening(QStringLiteral(R"(xserver listening on display (:\d+))"));
     const std::string text = std::filesystem::exists(log) ? readFile(log) : std::string();
-    if (!std::regex_search(text, match, listening)) return std::nullopt;
-    return match[1].str();
+    const auto match = listening.match(QString::fromStdString(text));
+    if (!match.hasMatch()) return std::nullopt;
+    return match.captured(1).toStdString();
 }
 
 // Sets a variable of this process, or removes it, until the object goes.

@@ -1,17 +1,29 @@
 #include "tests/app/wayland/WaylandProtocolLog.hpp"
 
+#include <QRegularExpression>
+#include <QString>
+
 #include <map>
-#include <regex>
 #include <sstream>
+#include <vector>
 
 namespace brindleaf::testing::WaylandProtocolLog {
 
 namespace {
 
 // "[1234.567]  -> interface@id.request(arguments)"
-const std::regex& protocolLine() {
-    static const std::regex line(R"(^\[\s*\d+\.\d+\] )");
+const QRegularExpression& protocolLine() {
+    static const QRegularExpression line(QStringLiteral(R"(^\[\s*\d+\.\d+\] )"));
     return line;
+}
+
+// The captures of the first match of a pattern in a line; none without a match.
+std::vector<std::string> captures(const QRegularExpression& pattern, const std::string& line) {
+    const auto match = pattern.match(QString::fromStdString(line));
+    std::vector<std::string> found;
+    if (!match.hasMatch()) return found;
+    for (int i = 1; i <= pattern.captureCount(); ++i) found.push_back(match.captured(i).toStdString());
+    return found;
 }
 
 struct Toplevel {
@@ -23,28 +35,29 @@ struct Toplevel {
 } // namespace
 
 std::set<std::string> shownToplevels(const std::string& log) {
-    static const std::regex xdgSurface(
-        R"(-> xdg_wm_base@\d+\.get_xdg_surface\(new id xdg_surface@(\d+), wl_surface@(\d+)\))");
-    static const std::regex toplevel(R"(-> xdg_surface@(\d+)\.get_toplevel\(new id xdg_toplevel@(\d+)\))");
-    static const std::regex title(R"-(-> xdg_toplevel@(\d+)\.set_title\("(.*)"\))-");
-    static const std::regex destroyed(R"(-> xdg_toplevel@(\d+)\.destroy\(\))");
-    static const std::regex attach(R"(-> wl_surface@(\d+)\.attach\((\w+))");
+    static const QRegularExpression xdgSurface(
+        QStringLiteral(R"(-> xdg_wm_base@\d+\.get_xdg_surface\(new id xdg_surface@(\d+), wl_surface@(\d+)\))"));
+    static const QRegularExpression toplevel(
+        QStringLiteral(R"(-> xdg_surface@(\d+)\.get_toplevel\(new id xdg_toplevel@(\d+)\))"));
+    static const QRegularExpression title(QStringLiteral(R"-(-> xdg_toplevel@(\d+)\.set_title\("(.*)"\))-"));
+    static const QRegularExpression destroyed(QStringLiteral(R"(-> xdg_toplevel@(\d+)\.destroy\(\))"));
+    static const QRegularExpression attach(QStringLiteral(R"(-> wl_surface@(\d+)\.attach\((\w+))"));
     std::map<std::string, std::string> surfaceOf; // xdg_surface → wl_surface
     std::map<std::string, Toplevel> toplevels;
     std::istringstream lines(log);
-    std::smatch match;
     for (std::string line; std::getline(lines, line);) {
-        if (std::regex_search(line, match, xdgSurface)) {
-            surfaceOf[match[1]] = match[2];
-        } else if (std::regex_search(line, match, toplevel)) {
-            toplevels[match[2]] = Toplevel{surfaceOf[match[1]], {}, false};
-        } else if (std::regex_search(line, match, title)) {
-            if (auto found = toplevels.find(match[1]); found != toplevels.end()) found->second.title = match[2];
-        } else if (std::regex_search(line, match, destroyed)) {
-            toplevels.erase(match[1]);
-        } else if (std::regex_search(line, match, attach)) {
+        if (line.find(" -> ") == std::string::npos) continue;
+        if (auto m = captures(xdgSurface, line); !m.empty()) {
+            surfaceOf[m[0]] = m[1];
+        } else if (m = captures(toplevel, line); !m.empty()) {
+            toplevels[m[1]] = Toplevel{surfaceOf[m[0]], {}, false};
+        } else if (m = captures(title, line); !m.empty()) {
+            if (auto found = toplevels.find(m[0]); found != toplevels.end()) found->second.title = m[1];
+        } else if (m = captures(destroyed, line); !m.empty()) {
+            toplevels.erase(m[0]);
+        } else if (m = captures(attach, line); !m.empty()) {
             for (auto& [id, window] : toplevels)
-                if (window.surface == match[1].str()) window.hasBuffer = match[2] != "nil";
+                if (window.surface == m[0]) window.hasBuffer = m[1] != "nil";
         }
     }
     std::set<std::string> shown;
@@ -57,7 +70,7 @@ std::string otherLines(const std::string& log) {
     std::istringstream lines(log);
     std::string others;
     for (std::string line; std::getline(lines, line);)
-        if (!std::regex_search(line, protocolLine())) others += line + "\n";
+        if (!protocolLine().match(QString::fromStdString(line)).hasMatch()) others += line + "\n";
     return others;
 }
 
