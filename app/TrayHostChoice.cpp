@@ -3,6 +3,7 @@
 namespace brindleaf::TrayHostChoice {
 
 Tray choose(Tray current, Hosts hosts) {
+    if (hosts.noXEmbed) return hosts.watcher ? Tray::statusNotifier : current;
     const bool xembedInstead = hosts.xembedOwner && (!hosts.watcherHasHost || hosts.watcherRefusesItem);
     if (hosts.watcher && !xembedInstead) return Tray::statusNotifier;
     if (hosts.xembedOwner) return Tray::xembed;

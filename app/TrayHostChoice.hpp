@@ -23,6 +23,8 @@ struct Hosts {
     // Our item could not go on the bus, or the watcher would not take it
     // however often it was asked.
     bool watcherRefusesItem = false;
+    // The display has no XEmbed trays at all (a Wayland compositor).
+    bool noXEmbed = false;
     bool operator==(const Hosts&) const = default;
 };
 
@@ -34,6 +36,8 @@ struct Hosts {
 // - with neither: the tray in use stays (a restarting panel's watcher comes
 //   back; the item registers again), and at start the XEmbed icon, which
 //   embeds itself when a tray appears.
+// Where there can be no XEmbed tray, only a watcher counts: the icon waits
+// for one (none at start).
 Tray choose(Tray current, Hosts hosts);
 
 // Whether any host would show the icon now.

@@ -30,6 +30,24 @@ QRect toQRect(const Geometry& rect) {
 
 double monotonicNow() { return monotonicSeconds(); }
 
+// A Wayland client cannot make its window see-through (Qt's platform warns
+// on every change): there the fades keep their time, the window stays opaque.
+void setOpacity(QWidget* window, double opacity) {
+    if (!QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) window->setWindowOpacity(opacity);
+}
+
+// A fade of the window's opacity from one value to another.
+QVariantAnimation* makeFade(QWidget* window, double from, double to, int milliseconds, QEasingCurve::Type curve) {
+    auto* fade = new QVariantAnimation(window);
+    fade->setDuration(milliseconds);
+    fade->setStartValue(from);
+    fade->setEndValue(to);
+    fade->setEasingCurve(curve);
+    QObject::connect(fade, &QVariantAnimation::valueChanged, window,
+                     [window](const QVariant& value) { setOpacity(window, value.toDouble()); });
+    return fade;
+}
+
 } // namespace
 
 FloatingStatusWindowController::FloatingStatusWindowController(StatusDashboardModel& model,
@@ -95,7 +113,7 @@ void FloatingStatusWindowController::show(std::optional<QRect> anchor) {
         // this window, and keep it.
         if (fade_) fade_->stop();
         isAnimatingOut_ = false;
-        window_->setWindowOpacity(1);
+        setOpacity(window_, 1);
         window_->raise();
         window_->activateWindow();
         return;
@@ -124,7 +142,7 @@ void FloatingStatusWindowController::show(std::optional<QRect> anchor) {
     }
 
     isAnimatingOut_ = false;
-    window_->setWindowOpacity(0);
+    setOpacity(window_, 0);
     window_->winId();
     const auto hints = WindowManagerHints::forRole(WindowManagerHints::Role::floatingPanel);
     X11Desktop::showOnAllDesktops(window_);
@@ -137,11 +155,7 @@ void FloatingStatusWindowController::show(std::optional<QRect> anchor) {
     clearInitialFocus(window_);
     isPlacing_ = false;
 
-    auto* fade = new QPropertyAnimation(window_, "windowOpacity", window_);
-    fade->setDuration(fadeInMs);
-    fade->setStartValue(0.0);
-    fade->setEndValue(1.0);
-    fade->setEasingCurve(QEasingCurve::OutCubic);
+    auto* fade = makeFade(window_, 0.0, 1.0, fadeInMs, QEasingCurve::OutCubic);
     fade_ = fade;
     fade->start(QAbstractAnimation::DeleteWhenStopped);
 }
@@ -155,14 +169,10 @@ void FloatingStatusWindowController::hide() {
     if (fade_) fade_->stop();
     if (heightAnimation_) heightAnimation_->stop();
     isAdjustingHeight_ = false;
-    auto* fade = new QPropertyAnimation(window_, "windowOpacity", window_);
-    fade->setDuration(fadeOutMs);
-    fade->setStartValue(window_->windowOpacity());
-    fade->setEndValue(0.0);
-    fade->setEasingCurve(QEasingCurve::InCubic);
+    auto* fade = makeFade(window_, window_->windowOpacity(), 0.0, fadeOutMs, QEasingCurve::InCubic);
     QPointer<FloatingStatusWindow> closing(window_);
     QPointer<FloatingStatusWindowController> self(this);
-    connect(fade, &QPropertyAnimation::finished, this, [self, closing] {
+    connect(fade, &QVariantAnimation::finished, this, [self, closing] {
         // A stopped fade (shown again) never finishes, so this window is still closing.
         if (!self || !closing) return;
         closing->hide();

@@ -16,6 +16,7 @@
 #include <optional>
 
 class QPropertyAnimation;
+class QVariantAnimation;
 
 namespace brindleaf {
 
@@ -69,7 +70,7 @@ private:
     StatusDashboardModel& model_;
     std::shared_ptr<UserDefaults> defaults_;
     QPointer<FloatingStatusWindow> window_;
-    QPointer<QPropertyAnimation> fade_;
+    QPointer<QVariantAnimation> fade_;
     QPointer<QPropertyAnimation> heightAnimation_;
     bool isAnimatingOut_ = false;
     bool isAdjustingHeight_ = false;

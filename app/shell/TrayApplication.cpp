@@ -81,7 +81,13 @@ int run(int argc, char** argv) {
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/brindleaf.svg")));
     // A tray application: closing its windows does not end it.
     QApplication::setQuitOnLastWindowClosed(false);
-    Logger("App").info("app.launch platform=" + QApplication::platformName().toStdString());
+    // On a Wayland compositor the compositor places every window (the
+    // dashboard opens where it puts it, not at the icon) and there are no X
+    // key grabs: said once here, never as a failure.
+    std::string launched = "app.launch platform=" + QApplication::platformName().toStdString();
+    if (QApplication::platformName().startsWith(QLatin1String("wayland")))
+        launched += " windowPlacement=compositor x11HotKeys=off";
+    Logger("App").info(launched);
 
     auto mainQueue = std::make_shared<QtMainQueue>();
     SoftwareUpdater::Options updaterOptions;

@@ -33,9 +33,10 @@ TrayStatusItem::TrayStatusItem(MainQueue& mainQueue, std::optional<QDBusConnecti
     signals_.applicationPalette = PlatformStyle::appearance(QApplication::palette());
     decideAppearance();
     qApp->installEventFilter(this);
+    noXEmbed_ = QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
     if (watchX11) sampler_ = std::make_unique<X11PanelSampler>();
     if (!bus_) {
-        useTray(TrayHostChoice::Tray::xembed);
+        if (!noXEmbed_) useTray(TrayHostChoice::Tray::xembed);
         if (!QSystemTrayIcon::isSystemTrayAvailable()) Logger("Status").notice(unavailableLine);
         return;
     }
@@ -45,7 +46,8 @@ TrayStatusItem::TrayStatusItem(MainQueue& mainQueue, std::optional<QDBusConnecti
         readTrayColours();
         decideAppearance();
     });
-    const auto hosts = monitor_->hosts();
+    auto hosts = monitor_->hosts();
+    hosts.noXEmbed = noXEmbed_;
     useTray(TrayHostChoice::choose(tray_, hosts));
     if (!TrayHostChoice::anyHost(hosts)) Logger("Status").notice(unavailableLine);
 }
@@ -58,6 +60,7 @@ TrayStatusItem::~TrayStatusItem() {
 
 void TrayStatusItem::hostsChanged() {
     auto hosts = monitor_->hosts();
+    hosts.noXEmbed = noXEmbed_;
     // The next watcher is asked afresh.
     if (!hosts.watcher) itemRefused_ = false;
     hosts.watcherRefusesItem = itemRefused_;

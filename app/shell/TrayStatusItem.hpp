@@ -117,6 +117,8 @@ private:
     TrayHostChoice::Tray tray_ = TrayHostChoice::Tray::none;
     // The watcher on the bus would not take our item (or it could not be exported).
     bool itemRefused_ = false;
+    // On a Wayland compositor there is no XEmbed tray to fall back on.
+    bool noXEmbed_ = false;
     std::unique_ptr<TrayIconBackend> backend_;
     FrameSink frameSink_{*this};
     TrayIconAnimator animator_;

@@ -51,6 +51,22 @@ TEST(TrayHostChoiceTests, TrayForTheHostsPresent) {
     for (const auto& c : refusing)
         EXPECT_EQ(TrayHostChoice::choose(c.current, {true, c.watcherHasHost, c.xembedOwner, true}), c.chosen)
             << TrayHostChoice::name(c.current) << " host " << c.watcherHasHost << " xembed " << c.xembedOwner;
+    // On a Wayland compositor only a watcher takes the icon: none before one
+    // comes, its item kept while it is gone or refuses (it is asked again).
+    const struct {
+        Tray current;
+        bool watcher, watcherRefusesItem;
+        Tray chosen;
+    } withoutXEmbed[] = {
+        {Tray::none, false, false, Tray::none},
+        {Tray::none, true, false, Tray::statusNotifier},
+        {Tray::statusNotifier, false, false, Tray::statusNotifier},
+        {Tray::statusNotifier, true, true, Tray::statusNotifier},
+    };
+    for (const auto& c : withoutXEmbed)
+        EXPECT_EQ(TrayHostChoice::choose(c.current, {c.watcher, c.watcher, false, c.watcherRefusesItem, true}),
+                  c.chosen)
+            << TrayHostChoice::name(c.current) << " watcher " << c.watcher << " refusing " << c.watcherRefusesItem;
     EXPECT_FALSE(TrayHostChoice::anyHost({true, false, false}));
     EXPECT_TRUE(TrayHostChoice::anyHost({true, true, false}));
     EXPECT_TRUE(TrayHostChoice::anyHost({false, false, true}));
