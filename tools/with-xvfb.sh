@@ -117,6 +117,8 @@ until [ -s "$rig/openbox.pid" ] && [ "$(managing_openbox || true)" = "$(cat "$ri
     echo "with-xvfb: openbox did not come up on $DISPLAY ($state);" \
       "the command needs a window manager and does not run without one. openbox's log:" >&2
     cat "$rig/openbox.0.log" >&2 || true
+    echo "with-xvfb: Xvfb (pid $xvfb_pid, $(kill -0 "$xvfb_pid" 2>/dev/null && echo running || echo ended)) logged:" >&2
+    cat "$rig/xvfb.log" >&2 || true
     exit 1
   fi
   sleep 0.05
