@@ -161,6 +161,21 @@ void TrayShell::wireDashboardActions() {
             if (self) self->requestAccess(providerID);
         });
     };
+    if (!jumper_) {
+        jumper_ = std::make_shared<SessionJumper>();
+        jumpWorkers_ = std::make_unique<WorkerPool>(1, 2);
+    }
+    std::weak_ptr<QtMainQueue> queue = options_.mainQueue;
+    model_->actions.onGoToSession = [jumper = jumper_, workers = jumpWorkers_.get()](int64_t pid) {
+        workers->submit([jumper, pid] { jumper->goTo(pid); });
+    };
+    model_->actions.onCheckGoToSession = [jumper = jumper_, workers = jumpWorkers_.get(),
+                                          queue](int64_t pid, std::function<void(SessionJumpCheck)> answer) {
+        workers->submit([jumper, queue, pid, answer = std::move(answer)] {
+            SessionJumpCheck check = jumper->check(pid);
+            if (auto strong = queue.lock()) strong->post([answer, check] { answer(check); });
+        });
+    };
     model_->actions.onOpenGlanceWindow = [self] {
         if (!self) return;
         self->afterClosingPopover(floatingWindowAfterPopover, [self] {
