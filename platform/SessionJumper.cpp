@@ -10,6 +10,8 @@ SessionJumper::SessionJumper(const char* displayName, std::string procRoot)
     : lineage_(std::move(procRoot)), tmux_(lineage_), x11_(displayName) {
     const char* display = displayName ? displayName : std::getenv("DISPLAY");
     hasDisplay_ = display && *display;
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    onWayland_ = wayland && *wayland;
 }
 
 SessionJumper::Route SessionJumper::route(int64_t pid) const {
@@ -49,7 +51,8 @@ SessionJumper::Route SessionJumper::route(int64_t pid) const {
     } else if (direct) {
         route.window = direct->window;
     }
-    if (!route.window) route.reason = noWindow;
+    // Under Wayland a terminal that is not on XWayland has no X window to find.
+    if (!route.window) route.reason = onWayland_ ? noWindowAccess : noWindow;
     return route;
 }
 

@@ -21,7 +21,8 @@ struct SessionJumpCheck {
 // (the pane's window and the pane selected, the server's most recently active
 // client switched to it) and the terminal's window, found by walking up the
 // process's ancestors to the first one that owns a top-level X window, which
-// is then activated through the window manager.
+// is then activated through the window manager. Under Wayland only terminals
+// on XWayland are found: a native Wayland window gets `noWindowAccess`.
 //
 // Every call blocks (tmux and the X server each answer within a second) and
 // is made off the UI thread.
@@ -58,6 +59,7 @@ private:
     TmuxLocator tmux_;
     X11WindowActivator x11_;
     bool hasDisplay_ = false;
+    bool onWayland_ = false;
 };
 
 } // namespace brindleaf

@@ -186,6 +186,20 @@ TEST_F(SessionJumperX11Tests, RefusesWhatHasNoTerminalToShow) {
     EXPECT_EQ(jumper.check(scripted), (SessionJumpCheck{false, SessionJumper::noTerminal}));
     EXPECT_FALSE(jumper.goTo(scripted));
     EXPECT_FALSE(jumper.isInView(scripted));
+    // In a session of its own, it is not in the child's process group.
+    kill(static_cast<pid_t>(scripted), SIGKILL);
+
+    // A terminal without a window (a pseudo-terminal of `script`, as over ssh):
+    // none found, or under Wayland none that can be reached.
+    ChildProcess windowless(
+        "/usr/bin/setsid",
+        {"setsid", "script", "-qec", "sh " + agentScript + " " + (folder->path() / "pty.pid").string(), "/dev/null"});
+    const int64_t inPty = agent("pty.pid");
+    EXPECT_EQ(jumper.check(inPty), (SessionJumpCheck{false, SessionJumper::noWindow}));
+    setenv("WAYLAND_DISPLAY", "brindleaf-test-wayland", 1);
+    EXPECT_EQ(SessionJumper().check(inPty), (SessionJumpCheck{false, SessionJumper::noWindowAccess}));
+    unsetenv("WAYLAND_DISPLAY");
+    kill(static_cast<pid_t>(inPty), SIGKILL); // `script` ends with it
 
     // The process runs, but the display is not there.
     EXPECT_EQ(SessionJumper(":99999").check(agent("plain.pid")),
