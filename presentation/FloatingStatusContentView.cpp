@@ -236,7 +236,7 @@ FloatingStatusContentView::FloatingStatusContentView(StatusDashboardModel& model
     auto* listLayout = new QVBoxLayout(list_);
     listLayout->setContentsMargins(16, 0, 16, 20);
     listLayout->setSpacing(8);
-    rows_ = std::make_unique<SessionRowList>(listLayout, list_);
+    rows_ = std::make_unique<SessionRowList>(listLayout, list_, sessionRowActions());
     stack->addWidget(list_);
     stack->addStretch(1);
 

@@ -47,4 +47,16 @@ void ModelBoundView::apply() {
     redraw();
 }
 
+SessionRowActions ModelBoundView::sessionRowActions() const {
+    StatusDashboardModel* model = &model_;
+    return {
+        [model](int64_t pid) {
+            if (model->actions.onGoToSession) model->actions.onGoToSession(pid);
+        },
+        [model](int64_t pid, std::function<void(SessionJumpCheck)> answer) {
+            if (model->actions.onCheckGoToSession) model->actions.onCheckGoToSession(pid, std::move(answer));
+        },
+    };
+}
+
 } // namespace brindleaf

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/Date.hpp"
+#include "presentation/SessionRowView.hpp"
 #include "presentation/StatusDashboardModel.hpp"
 
 #include <QWidget>
@@ -39,6 +40,8 @@ protected:
     virtual void redraw() = 0;
 
     Date now() const { return clock_(); }
+    // What the session cards ask of the program, through the model's actions as they are at the time.
+    SessionRowActions sessionRowActions() const;
     bool isScreenshotMode() const { return screenshotMode_; }
 
     StatusDashboardModel& model_;

@@ -85,6 +85,7 @@ SessionRowContent SessionRowContent::make(const AgentSession& session, Date now)
             content.details.push_back({DetailKind::resources, "gauge.with.dots.needle.33percent", *line, {}, true});
     }
 
+    if (session.resourceUsage) content.processID = session.resourceUsage->pid;
     content.menu.push_back({"Copy Title", content.displayTitle, false});
     content.menu.push_back({"Copy Session ID", session.id, false});
     if (!session.cwd.empty()) content.menu.push_back({"Copy Project Path", session.cwd, false});

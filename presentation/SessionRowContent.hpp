@@ -3,6 +3,7 @@
 #include "core/AgentSession.hpp"
 #include "core/Date.hpp"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -40,6 +41,8 @@ struct SessionRowContent {
     std::string activity;
     std::vector<DetailLine> details;
     std::vector<MenuEntry> menu;
+    // The session's process (the one whose terminal "Go to Session" brings forward), when known.
+    std::optional<int64_t> processID;
 
     bool operator==(const SessionRowContent&) const = default;
 

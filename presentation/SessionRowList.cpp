@@ -9,7 +9,10 @@
 
 namespace brindleaf {
 
-SessionRowList::SessionRowList(QVBoxLayout* layout, QWidget* parent) : layout_(layout), parent_(parent) {}
+SessionRowList::SessionRowList(QVBoxLayout* layout, QWidget* parent, const SessionRowActions& actions)
+    : layout_(layout), parent_(parent), actions_(std::make_unique<SessionRowActions>(actions)) {}
+
+SessionRowList::~SessionRowList() = default;
 
 void SessionRowList::apply(const std::vector<AgentSession>& sessions, std::size_t limit, Date now) {
     const std::size_t count = std::min(sessions.size(), limit);
@@ -30,7 +33,7 @@ void SessionRowList::apply(const std::vector<AgentSession>& sessions, std::size_
             old.erase(found);
             row->setContent(content);
         } else {
-            row = new SessionRowView(content, parent_);
+            row = new SessionRowView(content, parent_, *actions_);
         }
         next.emplace_back(std::move(key), row);
     }

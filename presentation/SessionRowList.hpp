@@ -4,6 +4,7 @@
 #include "core/Date.hpp"
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -14,6 +15,7 @@ class QWidget;
 namespace brindleaf {
 
 class SessionRowView;
+struct SessionRowActions;
 
 // The session cards of a list (the dashboard's, the floating window's) kept
 // per session id between refreshes: a session still listed keeps its card,
@@ -22,7 +24,9 @@ class SessionRowView;
 class SessionRowList {
 public:
     // Cards go into `layout`, as children of `parent`.
-    SessionRowList(QVBoxLayout* layout, QWidget* parent);
+    // `actions` go to every card.
+    SessionRowList(QVBoxLayout* layout, QWidget* parent, const SessionRowActions& actions);
+    ~SessionRowList();
 
     // Shows the first `limit` sessions, in order.
     void apply(const std::vector<AgentSession>& sessions, std::size_t limit, Date now);
@@ -31,6 +35,7 @@ public:
 private:
     QVBoxLayout* layout_;
     QWidget* parent_;
+    std::unique_ptr<SessionRowActions> actions_;
     std::vector<std::pair<std::string, SessionRowView*>> rows_;
 };
 

@@ -4,6 +4,7 @@
 #include "presentation/PlainToolTip.hpp"
 #include "presentation/PlatformStyle.hpp"
 #include "presentation/ProviderBadge.hpp"
+#include "presentation/SessionGoToItem.hpp"
 #include "presentation/SymbolIcon.hpp"
 
 #include <QClipboard>
@@ -12,6 +13,7 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadialGradient>
@@ -85,7 +87,8 @@ private:
 
 QColor SessionRowView::attentionColor() { return QColor::fromRgbF(1.0f, 0.52f, 0.1f, 1.0f); }
 
-SessionRowView::SessionRowView(const SessionRowContent& content, QWidget* parent) : QWidget(parent) {
+SessionRowView::SessionRowView(const SessionRowContent& content, QWidget* parent, SessionRowActions actions)
+    : QWidget(parent), actions_(std::move(actions)) {
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     // Reached with Tab only: a click on the card leaves the focus where it is.
     setFocusPolicy(Qt::TabFocus);
@@ -190,6 +193,17 @@ QMenu* SessionRowView::showContextMenu(const QPoint& globalPosition) {
     // that replaces or retires the row cannot pull it from under the user.
     auto* menu = new QMenu;
     menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->setToolTipsVisible(true);
+    const auto pid = content_.processID;
+    const SessionGoToItem item = SessionGoToItem::make(pid, std::nullopt);
+    QAction* goTo = menu->addAction(qstr(SessionGoToItem::title));
+    goTo->setEnabled(item.enabled);
+    goTo->setToolTip(qstr(item.tooltip));
+    connect(goTo, &QAction::triggered, this, [this, pid] {
+        if (pid && actions_.goTo) actions_.goTo(*pid);
+    });
+    goToAction_ = goTo;
+    menu->addSeparator();
     for (const auto& entry : content_.menu) {
         if (entry.separatorBefore) menu->addSeparator();
         const QString copied = qstr(entry.copiedText);
@@ -205,7 +219,61 @@ QMenu* SessionRowView::showContextMenu(const QPoint& globalPosition) {
     });
     menu_ = menu;
     menu->popup(globalPosition);
+    checkGoTo();
     return menu;
+}
+
+void SessionRowView::goToSession() {
+    if (content_.processID && actions_.goTo) actions_.goTo(*content_.processID);
+}
+
+void SessionRowView::checkGoTo() {
+    const auto pid = content_.processID;
+    if (!pid) {
+        applyGoToCheck(0, {});
+        return;
+    }
+    if (!actions_.check) return;
+    QPointer<SessionRowView> self(this);
+    actions_.check(*pid, [self, pid](SessionJumpCheck check) {
+        if (self) self->applyGoToCheck(*pid, check);
+    });
+}
+
+void SessionRowView::applyGoToCheck(int64_t pid, const SessionJumpCheck& check) {
+    // An answer for a process the card no longer shows is dropped.
+    if (content_.processID && *content_.processID != pid) return;
+    const SessionGoToItem item = SessionGoToItem::make(content_.processID, check);
+    setToolTip(qstr(item.tooltip));
+    if (item.enabled)
+        setCursor(Qt::PointingHandCursor);
+    else
+        unsetCursor();
+    if (goToAction_) {
+        goToAction_->setEnabled(item.enabled);
+        goToAction_->setToolTip(qstr(item.tooltip));
+    }
+}
+
+void SessionRowView::mousePressEvent(QMouseEvent* event) {
+    pressed_ = event->button() == Qt::LeftButton;
+    QWidget::mousePressEvent(event);
+}
+
+void SessionRowView::mouseReleaseEvent(QMouseEvent* event) {
+    const bool click = pressed_ && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint());
+    pressed_ = false;
+    if (click) {
+        event->accept();
+        goToSession();
+        return;
+    }
+    QWidget::mouseReleaseEvent(event);
+}
+
+void SessionRowView::enterEvent(QEnterEvent* event) {
+    checkGoTo();
+    QWidget::enterEvent(event);
 }
 
 void SessionRowView::retire() {
@@ -229,8 +297,12 @@ QPoint SessionRowView::menuPlace() const { return mapToGlobal(QPoint(title_->x()
 void SessionRowView::keyPressEvent(QKeyEvent* event) {
     const auto modifiers = event->modifiers() & ~Qt::KeypadModifier;
     const int key = event->key();
-    const bool opens = (modifiers == Qt::NoModifier && (key == Qt::Key_Space || key == Qt::Key_Return ||
-                                                        key == Qt::Key_Enter || key == Qt::Key_Menu)) ||
+    if (modifiers == Qt::NoModifier && (key == Qt::Key_Return || key == Qt::Key_Enter)) {
+        event->accept();
+        goToSession();
+        return;
+    }
+    const bool opens = (modifiers == Qt::NoModifier && (key == Qt::Key_Space || key == Qt::Key_Menu)) ||
                        (modifiers == Qt::ShiftModifier && key == Qt::Key_F10);
     if (!opens) {
         QWidget::keyPressEvent(event);

@@ -2,9 +2,12 @@
 
 #include "presentation/SessionRowContent.hpp"
 
+#include "platform/SessionJumper.hpp"
+
 #include <QPointer>
 #include <QWidget>
 
+#include <functional>
 #include <vector>
 
 class QHBoxLayout;
@@ -13,18 +16,27 @@ class QVBoxLayout;
 
 namespace brindleaf {
 
+// What a card asks of the program to go to its session; both run off the UI
+// thread, the check's answer comes back on it. Either may be empty.
+struct SessionRowActions {
+    std::function<void(int64_t pid)> goTo;
+    std::function<void(int64_t pid, std::function<void(SessionJumpCheck)> answer)> check;
+};
+
 class ElidedLabel;
 class ProviderBadge;
 class SymbolIcon;
 
 // One session's card in the dashboard and the floating window: the status dot,
 // the title with the agent's badge, the activity line and the detail lines,
-// on a rounded background. Its context menu copies plain text to the
-// clipboard. Every text is plain text.
+// on a rounded background. A click on it goes to the session's terminal; its
+// context menu does that too ("Go to Session", enabled once the check says it
+// can, else disabled with the reason as its tooltip) and copies plain text to
+// the clipboard. Every text is plain text.
 //
 // Tab reaches the card; with the focus it shows the focus ring along its
-// outline, and Space, Return, Enter, the Menu key or Shift+F10 open its menu
-// under the title.
+// outline, Return and Enter go to the session, and Space, the Menu key or
+// Shift+F10 open its menu under the title.
 //
 // Rows are reused between refreshes (setContent) and, once their session is
 // gone, retired: a row whose menu is open stays alive, hidden, until the menu
@@ -32,7 +44,8 @@ class SymbolIcon;
 class SessionRowView final : public QWidget {
     Q_OBJECT
 public:
-    explicit SessionRowView(const SessionRowContent& content, QWidget* parent = nullptr);
+    explicit SessionRowView(const SessionRowContent& content, QWidget* parent = nullptr,
+                            SessionRowActions actions = {});
     ~SessionRowView() override;
 
     // Shows new content; only what changed is touched.
@@ -52,6 +65,9 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void enterEvent(QEnterEvent* event) override;
 
 private:
     struct DetailWidgets {
@@ -64,6 +80,12 @@ private:
     QPoint menuPlace() const;
     void applyDetails();
     void updateAccessibleText();
+    // Goes to the session; nothing happens where it cannot.
+    void goToSession();
+    // Asks whether the card can go to its session; the answer updates the
+    // card's tooltip and cursor (and the menu's item, when it is open).
+    void checkGoTo();
+    void applyGoToCheck(int64_t pid, const SessionJumpCheck& check);
 
     SessionRowContent content_;
     QWidget* dot_ = nullptr;
@@ -74,6 +96,9 @@ private:
     QVBoxLayout* lines_ = nullptr;
     std::vector<DetailWidgets> details_;
     QPointer<QMenu> menu_;
+    QPointer<QAction> goToAction_;
+    SessionRowActions actions_;
+    bool pressed_ = false;
     bool retired_ = false;
 };
 

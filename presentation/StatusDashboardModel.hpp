@@ -3,6 +3,7 @@
 #include "core/AgentStatusSnapshot.hpp"
 #include "core/ProviderDescriptor.hpp"
 #include "platform/MainQueue.hpp"
+#include "platform/SessionJumper.hpp"
 #include "presentation/FolderAccessQuery.hpp"
 #include "presentation/SettingsPane.hpp"
 #include "presentation/StatusWording.hpp"
@@ -50,6 +51,10 @@ public:
         std::function<void()> onSignalHealthClear;
         std::function<void()> onOpenGlanceWindow;
         std::function<void(const std::string& providerID)> onRequestAccess;
+        // Goes to the terminal of the session whose process this is (off the UI thread).
+        std::function<void(int64_t pid)> onGoToSession;
+        // Checks off the UI thread whether it can; the answer comes on the UI thread.
+        std::function<void(int64_t pid, std::function<void(SessionJumpCheck)> answer)> onCheckGoToSession;
     };
 
     // The spinner stays on this long after the refresh that owns it ends.

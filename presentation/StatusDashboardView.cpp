@@ -359,7 +359,7 @@ void StatusDashboardView::buildPanel(QVBoxLayout* layout) {
     sessionsLayout_ = new QVBoxLayout;
     sessionsLayout_->setSpacing(6);
     sessions->addLayout(sessionsLayout_);
-    rows_ = std::make_unique<SessionRowList>(sessionsLayout_, panel_);
+    rows_ = std::make_unique<SessionRowList>(sessionsLayout_, panel_, sessionRowActions());
     content->addLayout(sessions);
 
     // Agents.

@@ -143,19 +143,39 @@ TrayShell::TrayShell(Options options, QObject* parent)
     });
 }
 
-// The notifications' hooks. This is where the session jumper plugs in: its
-// `isInView(pid)` (run on the notifier's worker thread) and its `goTo(pid)`
-// (to be run off the main thread) take the place of the two stand-ins below.
+// The session jumper and the workers its calls run on (each blocks up to a
+// few seconds on tmux or the X server), shared by the cards and the
+// notifications.
+void TrayShell::makeJumper() {
+    if (jumper_) return;
+    jumper_ = std::make_shared<SessionJumper>();
+    jumpWorkers_ = std::make_unique<WorkerPool>(1, 2);
+}
+
+// The notifications' hooks: whether the user looks at a session asks the
+// jumper on the notifier's worker thread; a click on a session's
+// notification goes to it off the main thread, and opens the dashboard where
+// it cannot (the click is not lost).
 void TrayShell::makeNotifier() {
     QPointer<TrayShell> self(this);
+    makeJumper();
     auto openDashboard = [self] {
         if (!self) return;
         self->anchorWithoutActivation();
         self->showPopover();
     };
     SessionNotifier::Hooks hooks;
-    hooks.isInView = [](std::int64_t) { return false; };
-    hooks.goToSession = [openDashboard](const AgentSession&) { openDashboard(); };
+    hooks.isInView = [jumper = jumper_](std::int64_t pid) { return pid > 0 && jumper->isInView(pid); };
+    hooks.goToSession = [jumper = jumper_, workers = jumpWorkers_.get(),
+                         queue = std::weak_ptr<QtMainQueue>(options_.mainQueue),
+                         openDashboard](const AgentSession& session) {
+        const int64_t pid = session.resourceUsage ? session.resourceUsage->pid : 0;
+        if (pid <= 0) return openDashboard();
+        workers->submit([jumper, queue, pid, openDashboard] {
+            if (jumper->goTo(pid)) return;
+            if (auto strong = queue.lock()) strong->post(openDashboard);
+        });
+    };
     hooks.openDashboard = openDashboard;
     notifier_ = new SessionNotifier(
         QDBusConnection::sessionBus(), std::move(hooks),
@@ -202,6 +222,18 @@ void TrayShell::wireDashboardActions() {
         if (!self) return;
         self->afterClosingPopover(accessAfterPopover, [self, providerID] {
             if (self) self->requestAccess(providerID);
+        });
+    };
+    makeJumper();
+    std::weak_ptr<QtMainQueue> queue = options_.mainQueue;
+    model_->actions.onGoToSession = [jumper = jumper_, workers = jumpWorkers_.get()](int64_t pid) {
+        workers->submit([jumper, pid] { jumper->goTo(pid); });
+    };
+    model_->actions.onCheckGoToSession = [jumper = jumper_, workers = jumpWorkers_.get(),
+                                          queue](int64_t pid, std::function<void(SessionJumpCheck)> answer) {
+        workers->submit([jumper, queue, pid, answer = std::move(answer)] {
+            SessionJumpCheck check = jumper->check(pid);
+            if (auto strong = queue.lock()) strong->post([answer, check] { answer(check); });
         });
     };
     model_->actions.onOpenGlanceWindow = [self] {

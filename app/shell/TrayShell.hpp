@@ -8,7 +8,9 @@
 #include "app/TrayActivationAnchor.hpp"
 #include "app/shell/PopoverWindow.hpp"
 #include "app/shell/TrayStatusItem.hpp"
+#include "platform/SessionJumper.hpp"
 #include "platform/UserDefaults.hpp"
+#include "platform/WorkerPool.hpp"
 #include "presentation/QtMainQueue.hpp"
 #include "presentation/SettingsPane.hpp"
 
@@ -120,6 +122,7 @@ private:
     // last clicked, or at the pointer before any click.
     void anchorWithoutActivation();
     void shortcutsChanged();
+    void makeJumper();
     void makeNotifier();
 
     Options options_;
@@ -130,6 +133,9 @@ private:
     std::shared_ptr<StatusCloudSyncController> cloudSync_;
     std::shared_ptr<CloudSyncChangeFanOut> cloudSyncChanges_;
     std::shared_ptr<StatusDashboardModel> model_;
+    // Goes to sessions' terminals on threads of its own: the checks and jumps block up to a few seconds.
+    std::shared_ptr<SessionJumper> jumper_;
+    std::unique_ptr<WorkerPool> jumpWorkers_;
     TrayStatusItem statusItem_;
     std::shared_ptr<KeyGrabber> keyGrabber_;
     std::shared_ptr<GlobalHotkeyMonitor> popoverHotkey_;

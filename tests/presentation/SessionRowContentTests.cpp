@@ -63,6 +63,7 @@ TEST(SessionRowContent, LinesOfAFullSession) {
                                                              "Copy Process ID", "Copy Diagnostic Details"}));
     EXPECT_TRUE(content.menu.back().separatorBefore);
     EXPECT_EQ(content.menu[3].copiedText, "4242");
+    EXPECT_EQ(content.processID, 4242);
     EXPECT_EQ(content.menu.back().copiedText, "Title: Fix the parser\n"
                                               "Agent: Codex\n"
                                               "Session ID: s-1\n"
@@ -84,6 +85,7 @@ TEST(SessionRowContent, LinesOfABareSession) {
     EXPECT_EQ(menuTitles(content),
               (std::vector<std::string>{"Copy Title", "Copy Session ID", "Copy Diagnostic Details"}));
     EXPECT_EQ(content.menu.back().copiedText, "Title: bare\nAgent: Hermes\nSession ID: bare\nEvidence: ");
+    EXPECT_FALSE(content.processID);
     EXPECT_EQ(SessionRowContent::statusLabel(true), "Waiting for your choice");
     EXPECT_EQ(SessionRowContent::statusLabel(false), "Working");
 }

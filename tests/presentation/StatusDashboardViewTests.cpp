@@ -16,6 +16,7 @@
 #include <QDateTime>
 #include <QLocale>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPointer>
 #include <QScrollArea>
 
@@ -177,6 +178,47 @@ TEST(StatusDashboardView, AgentRowsStaleRowSpinnerAndUpdate) {
     EXPECT_EQ(f.child<QAbstractButton>("updateButton")->text(), "Update to 2.1");
 }
 
+// A card goes to its session when clicked and from its menu once the check
+// says it can; where it cannot, the menu's item is disabled and says why.
+TEST(StatusDashboardView, CardsGoToTheirSessionWhereTheyCan) {
+    Fixture f(snapshotOf({codexSession(1, false, "one")}));
+    std::vector<int64_t> went;
+    std::optional<SessionJumpCheck> answer;
+    f.model->actions.onGoToSession = [&went](int64_t pid) { went.push_back(pid); };
+    f.model->actions.onCheckGoToSession = [&answer](int64_t, std::function<void(SessionJumpCheck)> reply) {
+        if (answer) reply(*answer);
+    };
+    SessionRowView* row = f.view->sessionRows().at(0);
+
+    const auto click = [row](Qt::MouseButton button) {
+        const QPointF at(20, 10);
+        QMouseEvent press(QEvent::MouseButtonPress, at, row->mapToGlobal(at), button, button, {});
+        QMouseEvent release(QEvent::MouseButtonRelease, at, row->mapToGlobal(at), button, Qt::NoButton, {});
+        QApplication::sendEvent(row, &press);
+        QApplication::sendEvent(row, &release);
+    };
+    click(Qt::LeftButton);
+    click(Qt::RightButton);
+    EXPECT_EQ(went, std::vector<int64_t>{4001});
+
+    answer = SessionJumpCheck{false, SessionJumper::tmuxDetached};
+    QMenu* menu = row->showContextMenu(QPoint(10, 10));
+    QAction* goTo = menu->actions().front();
+    EXPECT_FALSE(goTo->isEnabled());
+    EXPECT_EQ(goTo->toolTip(), SessionJumper::tmuxDetached);
+    EXPECT_EQ(row->toolTip(), SessionJumper::tmuxDetached);
+    menu->close();
+
+    answer = SessionJumpCheck{true, ""};
+    menu = row->showContextMenu(QPoint(10, 10));
+    goTo = menu->actions().front();
+    ASSERT_TRUE(goTo->isEnabled());
+    EXPECT_TRUE(row->toolTip().isEmpty());
+    goTo->trigger();
+    EXPECT_EQ(went, (std::vector<int64_t>{4001, 4001}));
+    menu->close();
+}
+
 TEST(StatusDashboardView, AgentTextIsPlainTextAndMenusCopy) {
     Fixture f(snapshotOf({codexSession(1, false, "<b>x</b>")}));
     auto rows = f.view->sessionRows();
@@ -186,8 +228,12 @@ TEST(StatusDashboardView, AgentTextIsPlainTextAndMenusCopy) {
     QMenu* menu = rows[0]->showContextMenu(QPoint(10, 10));
     QPointer<QMenu> guard(menu);
     std::vector<std::pair<QString, QString>> copied;
+    // "Go to Session" first, disabled until the check answers (none here).
+    ASSERT_FALSE(menu->actions().isEmpty());
+    EXPECT_EQ(menu->actions().front()->text(), "Go to Session");
+    EXPECT_FALSE(menu->actions().front()->isEnabled());
     for (QAction* action : menu->actions()) {
-        if (action->isSeparator()) continue;
+        if (action->isSeparator() || action == menu->actions().front()) continue;
         action->trigger();
         copied.emplace_back(action->text(), QGuiApplication::clipboard()->text());
     }

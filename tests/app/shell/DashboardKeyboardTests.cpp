@@ -65,6 +65,7 @@ struct Dashboard {
                                                        ClearedStaleBaselines{}, ProviderCatalog::all());
         model->actions.onRefresh = [this] { calls.push_back("refresh"); };
         model->actions.onQuit = [this] { calls.push_back("quit"); };
+        model->actions.onGoToSession = [this](int64_t pid) { calls.push_back("go:" + std::to_string(pid)); };
         model->actions.onOpenGlanceWindow = [this] { calls.push_back("glance"); };
         model->actions.onSettings = [this](std::optional<SettingsPane> pane) {
             calls.push_back("settings:" + std::string(pane ? toString(*pane) : std::string_view("none")));
@@ -182,7 +183,9 @@ TEST(DashboardKeyboardTests, TabWalksTheControlsAsTheyAreSeenAndShiftTabWalksBac
 // Each control shows its focus (a grab differs from one without it) and takes
 // Space, Return and Enter.
 TEST(DashboardKeyboardTests, TheFocusedControlShowsItAndSpaceReturnAndEnterPressIt) {
-    Dashboard d({session("s1")}, {}, 1, {});
+    AgentSession withProcess = session("s1");
+    withProcess.resourceUsage = SessionResourceUsage(77, std::nullopt, std::nullopt, 1);
+    Dashboard d({withProcess}, {}, 1, {});
     struct Case {
         const char* control;
         Qt::Key key;
@@ -206,10 +209,19 @@ TEST(DashboardKeyboardTests, TheFocusedControlShowsItAndSpaceReturnAndEnterPress
         d.press(c.key, c.key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
         EXPECT_EQ(d.calls, std::vector<std::string>{c.call}) << c.control << " " << c.key;
     }
-    // A card opens its menu, under its title; Escape closes the menu and
-    // leaves the dashboard open.
+    // Return and Enter on a card go to its session.
     SessionRowView* card = d.view->sessionRows().at(0);
-    for (const Qt::Key key : {Qt::Key_Space, Qt::Key_Return, Qt::Key_Menu}) {
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
+        d.popover->setFocus();
+        d.focus(card);
+        d.calls.clear();
+        d.press(key, key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+        EXPECT_EQ(d.calls, std::vector<std::string>{"go:77"}) << key;
+        EXPECT_FALSE(card->isMenuOpen());
+    }
+    // Space and the Menu key open its menu, under its title; Escape closes the
+    // menu and leaves the dashboard open.
+    for (const Qt::Key key : {Qt::Key_Space, Qt::Key_Menu}) {
         d.popover->setFocus();
         const QImage unfocused = card->grab().toImage();
         d.focus(card);

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "platform/ProcessLineage.hpp"
+#include "platform/TmuxLocator.hpp"
+#include "platform/X11WindowActivator.hpp"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace brindleaf {
+
+// Whether the terminal of a session's process can be brought forward, and why not.
+struct SessionJumpCheck {
+    bool canGo = false;
+    std::string reason; // user-visible, empty when it can go
+    bool operator==(const SessionJumpCheck&) const = default;
+};
+
+// Takes the user to the terminal an agent's process runs in: its tmux pane
+// (the pane's window and the pane selected, the server's most recently active
+// client switched to it) and the terminal's window, found by walking up the
+// process's ancestors to the first one that owns a top-level X window, which
+// is then activated through the window manager. Under Wayland only terminals
+// on XWayland are found: a native Wayland window gets `noWindowAccess`.
+//
+// Every call blocks (tmux and the X server each answer within a second) and
+// is made off the UI thread.
+class SessionJumper {
+public:
+    // The X display `displayName`, or $DISPLAY when it is null.
+    explicit SessionJumper(const char* displayName = nullptr, std::string procRoot = "/proc");
+
+    SessionJumpCheck check(int64_t pid) const;
+    // True when the session's terminal window is the active window and, under
+    // tmux, its pane is the active pane of the client shown in that window.
+    bool isInView(int64_t pid) const;
+    // Brings the session's pane and terminal window forward; false (and
+    // nothing done) where check() says it cannot.
+    bool goTo(int64_t pid) const;
+
+    static constexpr const char* processEnded = "The session's process has ended.";
+    static constexpr const char* otherUser = "The session's process belongs to another user.";
+    static constexpr const char* noTerminal = "The session does not run in a terminal.";
+    static constexpr const char* tmuxDetached = "The session's tmux session is not open in any terminal.";
+    static constexpr const char* noWindow = "No window of the session's terminal was found.";
+    static constexpr const char* noWindowAccess = "Brindleaf cannot bring terminal windows forward on this desktop.";
+
+private:
+    struct Route {
+        std::string reason;
+        std::optional<TmuxLocator::Pane> pane;
+        std::optional<TmuxLocator::Client> client;
+        std::optional<uint32_t> window;
+    };
+    Route route(int64_t pid) const;
+
+    ProcessLineage lineage_;
+    TmuxLocator tmux_;
+    X11WindowActivator x11_;
+    bool hasDisplay_ = false;
+    bool onWayland_ = false;
+};
+
+} // namespace brindleaf
