@@ -43,19 +43,44 @@ touch "$rig/server-auth" "$XAUTHORITY"
 xauth -q -f "$rig/server-auth" add :0 MIT-MAGIC-COOKIE-1 "$cookie"
 
 # Xvfb picks a free display number itself and writes it to the descriptor.
-exec 3> "$rig/display"
-Xvfb -displayfd 3 -screen 0 1440x900x24 -nolisten tcp -auth "$rig/server-auth" +extension XKEYBOARD \
-  >"$rig/xvfb.log" 2>&1 &
-xvfb_pid=$!
-exec 3>&-
-for _ in $(seq 1 600); do
-  [ -s "$rig/display" ] && break
-  kill -0 "$xvfb_pid" 2>/dev/null || { echo "with-xvfb: Xvfb ended at its start:" >&2; cat "$rig/xvfb.log" >&2; exit 1; }
-  sleep 0.05
+# A client must then reach it with the rig's cookie: a display number whose
+# socket another server answers (seen now and then with many rigs starting at
+# once) is given up, said once with what held it, and a new server started.
+start_xvfb() {
+  : > "$rig/display"
+  exec 3> "$rig/display"
+  Xvfb -displayfd 3 -screen 0 1440x900x24 -nolisten tcp -auth "$rig/server-auth" +extension XKEYBOARD \
+    >"$rig/xvfb.log" 2>&1 &
+  xvfb_pid=$!
+  exec 3>&-
+  for _ in $(seq 1 600); do
+    [ -s "$rig/display" ] && break
+    kill -0 "$xvfb_pid" 2>/dev/null || { echo "with-xvfb: Xvfb ended at its start:" >&2; cat "$rig/xvfb.log" >&2; exit 1; }
+    sleep 0.05
+  done
+  [ -s "$rig/display" ] || { echo "with-xvfb: Xvfb did not start within 30 s" >&2; cat "$rig/xvfb.log" >&2; exit 1; }
+  export DISPLAY=":$(head -n1 "$rig/display")"
+  xauth -q add "$DISPLAY" MIT-MAGIC-COOKIE-1 "$cookie"
+}
+for attempt in 1 2 3; do
+  start_xvfb
+  answered=""
+  for _ in $(seq 1 40); do
+    if xprop -root -notype _NET_SUPPORTING_WM_CHECK >/dev/null 2>&1; then answered=yes; break; fi
+    sleep 0.05
+  done
+  [ -n "$answered" ] && break
+  number=${DISPLAY#:}
+  {
+    echo "with-xvfb: Xvfb (pid $xvfb_pid) took display $DISPLAY, but the rig's client cannot open it; starting another server."
+    echo "with-xvfb: its log: $(tr '\n' ' ' <"$rig/xvfb.log")"
+    echo "with-xvfb: lock: $(cat "/tmp/.X$number-lock" 2>&1 | tr -d ' ')"
+    echo "with-xvfb: sockets: $(grep -a "X11-unix/X$number\$" /proc/net/unix | awk '{print $7, $8}' | tr '\n' ' ')"
+  } >&2
+  kill "$xvfb_pid" 2>/dev/null || true
+  wait "$xvfb_pid" 2>/dev/null || true
+  [ "$attempt" -eq 3 ] && { echo "with-xvfb: no X server of the rig's could be opened" >&2; exit 1; }
 done
-[ -s "$rig/display" ] || { echo "with-xvfb: Xvfb did not start within 30 s" >&2; cat "$rig/xvfb.log" >&2; exit 1; }
-export DISPLAY=":$(head -n1 "$rig/display")"
-xauth -q add "$DISPLAY" MIT-MAGIC-COOKIE-1 "$cookie"
 unset WAYLAND_DISPLAY QT_QPA_PLATFORM
 
 # The pid of the openbox that manages the display: the window named by the
