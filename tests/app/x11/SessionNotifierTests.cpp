@@ -1,8 +1,10 @@
 // The desktop notifications of the running program, shown by the real dunst
 // on the test's own session bus and read back with dunstctl, while Claude
-// Code sessions of the rig's home start and stop waiting and working.
+// Code sessions of the rig's home start and stop waiting and working; some
+// of them in real xterms, whose windows the user looks at or is taken to.
 #include "platform/Base64.hpp"
 #include "platform/ProcFsProcessTable.hpp"
+#include "platform/X11WindowActivator.hpp"
 #include "tests/app/x11/TrayRig.hpp"
 #include "tests/providers/claude/ClaudeFixtures.hpp"
 #include "tests/support/ChildProcess.hpp"
@@ -12,6 +14,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -38,14 +41,71 @@ std::string projectKey(std::string path) {
     return path;
 }
 
+// An xterm whose shell becomes a process named "claude" (as a session's
+// engine shows in the process table) in the given folder.
+class Terminal {
+public:
+    explicit Terminal(const std::string& cwd) {
+        // The shell is in no tmux of the developer's.
+        ::unsetenv("TMUX");
+        ::unsetenv("TMUX_PANE");
+        const std::string pidFile = cwd + "/.engine.pid";
+        xterm_ = std::make_unique<ChildProcess>(
+            "/usr/bin/xterm",
+            std::vector<std::string>{"xterm", "-T", "agent", "-e", "/bin/bash", "-c",
+                                     "echo $$ > \"$0.part\" && mv \"$0.part\" \"$0\" && exec -a claude /bin/sleep 600",
+                                     pidFile},
+            cwd);
+        EXPECT_TRUE(waitUntil([&] {
+            std::ifstream in(pidFile);
+            return static_cast<bool>(in >> engine_);
+        })) << "the shell in the xterm did not start";
+        EXPECT_TRUE(engine_ > 0 && waitForExec(engine_, "claude")) << "the xterm's shell did not become \"claude\"";
+        std::optional<X11WindowActivator::OwnedWindow> found;
+        EXPECT_TRUE(waitUntil([&] { return (found = X11WindowActivator().windowOf({xterm_->pid()})).has_value(); }))
+            << "the xterm's window did not appear in _NET_CLIENT_LIST";
+        if (found) window_ = found->window;
+    }
+    ~Terminal() {
+        // In a session of the xterm's own: not in the xterm's process group.
+        if (engine_ > 0) ::kill(engine_, SIGKILL);
+    }
+    Terminal(const Terminal&) = delete;
+    Terminal& operator=(const Terminal&) = delete;
+
+    pid_t engine() const { return engine_; }
+    uint32_t window() const { return window_; }
+
+private:
+    std::unique_ptr<ChildProcess> xterm_;
+    pid_t engine_ = 0;
+    uint32_t window_ = 0;
+};
+
+// _NET_ACTIVE_WINDOW as xdotool reads it (0 when none).
+uint32_t activeWindow() {
+    return static_cast<uint32_t>(
+        std::strtoul(TrayRig::run("xdotool getactivewindow 2>/dev/null").c_str(), nullptr, 10));
+}
+
+// Makes the window the active one, through the window manager.
+::testing::AssertionResult focus(uint32_t window) {
+    X11WindowActivator().activate(window);
+    if (waitUntil([&] { return activeWindow() == window; })) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "openbox did not activate window " << window;
+}
+
 // One Claude Code session: a process that stands for its engine (its
 // arguments start with "claude") in a working folder of its own, its
-// transcript and its file in the engines' registry.
+// transcript and its file in the engines' registry. The engine runs on its
+// own, or in a terminal.
 struct Session {
     std::string id;
     std::string title;
     std::string cwd;
     std::unique_ptr<ChildProcess> engine;
+    std::unique_ptr<Terminal> terminal;
+    pid_t pid = 0;
     std::string status = "busy";
     std::optional<std::string> waitingFor;
 };
@@ -109,17 +169,25 @@ public:
     std::filesystem::path home() const { return rig_.root() / "home"; }
     TrayRig& rig() { return rig_; }
 
+    enum class Where { alone, inTerminal };
+
     // A session whose last prompt came `promptAge` seconds ago.
     Session& add(const std::string& id, const std::string& title, double promptAge, const std::string& status,
-                 std::optional<std::string> waitingFor = std::nullopt) {
+                 std::optional<std::string> waitingFor = std::nullopt, Where where = Where::alone) {
         auto& session = sessions_[id];
         session.id = id;
         session.title = title;
         session.cwd = (home() / "work" / (std::string("project-") + id.substr(0, 4))).string();
         std::filesystem::create_directories(session.cwd);
-        session.engine =
-            std::make_unique<ChildProcess>("/bin/sleep", std::vector<std::string>{"claude", "600"}, session.cwd);
-        EXPECT_TRUE(waitForExec(session.engine->pid(), "claude"));
+        if (where == Where::inTerminal) {
+            session.terminal = std::make_unique<Terminal>(session.cwd);
+            session.pid = session.terminal->engine();
+        } else {
+            session.engine =
+                std::make_unique<ChildProcess>("/bin/sleep", std::vector<std::string>{"claude", "600"}, session.cwd);
+            EXPECT_TRUE(waitForExec(session.engine->pid(), "claude"));
+            session.pid = session.engine->pid();
+        }
         session.status = status;
         session.waitingFor = std::move(waitingFor);
         writeTranscript(session, promptAge);
@@ -153,7 +221,7 @@ public:
         std::filesystem::create_directories(next);
         const double now = currentDate();
         for (const auto& [id, session] : sessions_) {
-            const pid_t pid = session.engine->pid();
+            const pid_t pid = session.pid;
             json file = {{"pid", pid},
                          {"sessionId", id},
                          {"cwd", session.cwd},
@@ -179,6 +247,8 @@ public:
         std::filesystem::rename(next, claude / (std::string("sessions.") + std::to_string(++generation_)));
     }
 
+    const Session& session(const std::string& id) const { return sessions_.at(id); }
+
     void start() {
         publish();
         rig_.startApp();
@@ -199,6 +269,14 @@ public:
         std::map<std::string, json> out;
         for (const auto& session : payload["sessions"]) out[session.value("id", std::string())] = session;
         return out;
+    }
+    // The process the program's saved status names as the session's engine.
+    int64_t savedEngine(const std::string& id) const {
+        const auto saved = savedSessions();
+        if (!saved || !saved->count(id)) return 0;
+        const auto& session = saved->at(id);
+        if (!session.contains("resourceUsage")) return 0;
+        return session["resourceUsage"].value("pid", int64_t{0});
     }
     // Waits until the program has committed (and saved) a status whose
     // sessions are these, by id: their titles, with " (waiting)" after the
@@ -343,4 +421,64 @@ TEST(SessionNotifierTests, OnlyARunOfHalfAMinuteOrMoreIsToldWhenItFinishes) {
     told = NotificationDesk::closed();
     EXPECT_EQ(NotificationDesk::field(told[0], "summary"), "Claude Code needs you");
     EXPECT_EQ(NotificationDesk::field(told[1], "summary"), "Claude Code finished");
+}
+
+TEST(SessionNotifierTests, NoneWhileTheUserLooksAtTheSessionsTerminal) {
+    NotificationDesk desk;
+    ASSERT_TRUE(desk.isReady()) << "dunst did not come up on the test's bus";
+    NotificationRig home;
+    home.start();
+    ASSERT_TRUE(home.showsExactly({}));
+    const auto& looked = home.add(idA, "sort the imports", 3, "busy", std::nullopt, NotificationRig::Where::inTerminal);
+    const auto& other = home.add(idB, "split the parser", 3, "busy", std::nullopt, NotificationRig::Where::inTerminal);
+    home.publish();
+    ASSERT_TRUE(home.showsExactly({{idA, "sort the imports"}, {idB, "split the parser"}}));
+    // The program takes the processes in the xterms for the sessions' engines.
+    ASSERT_TRUE(waitUntil([&] { return home.savedEngine(idA) == looked.pid && home.savedEngine(idB) == other.pid; }))
+        << "the saved status names engines " << home.savedEngine(idA) << " and " << home.savedEngine(idB)
+        << ", not the xterms' processes " << looked.pid << " and " << other.pid;
+
+    // Its terminal in front: the wait is seen, and not told.
+    ASSERT_TRUE(focus(looked.terminal->window()));
+    home.set(idA, "waiting", "permission prompt");
+    home.publish();
+    ASSERT_TRUE(home.showsExactly({{idA, "sort the imports (waiting)"}, {idB, "split the parser"}}));
+    EXPECT_EQ(NotificationDesk::displayed(), 0);
+
+    // The other session's terminal is not in front: its wait is told. The
+    // program decides on its refreshes in turn, so a notice of the first
+    // wait would have come before this one.
+    home.set(idB, "waiting", "input needed");
+    home.publish();
+    ASSERT_TRUE(waitUntil([] { return NotificationDesk::displayed() >= 1; }))
+        << "no notification for the wait of a session whose terminal is not in front";
+    ASSERT_TRUE(home.showsExactly({{idA, "sort the imports (waiting)"}, {idB, "split the parser (waiting)"}}));
+    TrayRig::run("dunstctl close-all");
+    ASSERT_TRUE(waitUntil([] { return NotificationDesk::displayed() == 0 && NotificationDesk::history() >= 1; }));
+    const auto told = NotificationDesk::closed();
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_EQ(NotificationDesk::field(told[0], "body"),
+              "split the parser\nproject-b000 · Claude Code waits for your answer");
+}
+
+TEST(SessionNotifierTests, TheDefaultActionBringsTheSessionsTerminalForward) {
+    NotificationDesk desk;
+    ASSERT_TRUE(desk.isReady()) << "dunst did not come up on the test's bus";
+    NotificationRig home;
+    home.start();
+    ASSERT_TRUE(home.showsExactly({}));
+    const auto& behind = home.add(idA, "tidy the tests", 3, "busy", std::nullopt, NotificationRig::Where::inTerminal);
+    const auto& front = home.add(idB, "read the logs", 3, "busy", std::nullopt, NotificationRig::Where::inTerminal);
+    home.publish();
+    ASSERT_TRUE(waitUntil([&] { return home.savedEngine(idA) == behind.pid; }))
+        << "the saved status names engine " << home.savedEngine(idA) << ", not the xterm's process " << behind.pid;
+    ASSERT_TRUE(focus(front.terminal->window()));
+
+    home.set(idA, "waiting", "permission prompt");
+    home.publish();
+    ASSERT_TRUE(waitUntil([] { return NotificationDesk::displayed() == 1; })) << "the wait was not told";
+    TrayRig::run("dunstctl action 0");
+    EXPECT_TRUE(waitUntil([&] { return activeWindow() == behind.terminal->window(); }))
+        << "the default action did not activate the session's xterm; the active window is " << activeWindow();
+    EXPECT_FALSE(home.rig().isWindowShown(popoverTitle)) << "the dashboard opened instead";
 }
