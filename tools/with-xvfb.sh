@@ -26,10 +26,11 @@ done
 
 rig=$(mktemp -d /tmp/brindleaf-xvfb.XXXXXX)
 xvfb_pid=""
+held_xvfb=""
 wm_pid=""
 cleanup() {
   [ -n "$wm_pid" ] && kill "$wm_pid" 2>/dev/null || true
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+  for pid in $xvfb_pid $held_xvfb; do kill "$pid" 2>/dev/null || true; done
   wait 2>/dev/null || true
   rm -rf "$rig"
 }
@@ -77,10 +78,12 @@ for attempt in 1 2 3; do
     echo "with-xvfb: lock: $(cat "/tmp/.X$number-lock" 2>&1 | tr -d ' ')"
     echo "with-xvfb: sockets: $(grep -a "X11-unix/X$number\$" /proc/net/unix | awk '{print $7, $8}' | tr '\n' ' ')"
   } >&2
-  kill "$xvfb_pid" 2>/dev/null || true
-  wait "$xvfb_pid" 2>/dev/null || true
+  # Kept until a server answers, so that its lock keeps the next one off
+  # that display number.
+  held_xvfb="$held_xvfb $xvfb_pid"
   [ "$attempt" -eq 3 ] && { echo "with-xvfb: no X server of the rig's could be opened" >&2; exit 1; }
 done
+for pid in $held_xvfb; do kill "$pid" 2>/dev/null || true; done
 unset WAYLAND_DISPLAY QT_QPA_PLATFORM
 
 # The pid of the openbox that manages the display: the window named by the

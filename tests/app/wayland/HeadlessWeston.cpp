@@ -74,6 +74,16 @@ HeadlessWeston::~HeadlessWeston() {
     // from /tmp; what still runs after the bound goes with its group.
     if (weston_ && ::kill(weston_->pid(), SIGTERM) == 0) weston_->waitForExit(5000);
     weston_.reset();
+    // Its XWayland may still hold the display's abstract socket a moment
+    // after: an X server started then would take the display number (the
+    // lock file is gone) and its clients would reach the dying XWayland.
+    if (!xDisplay_.empty()) {
+        const std::string name = "@/tmp/.X11-unix/X" + xDisplay_.substr(1);
+        waitUntil([&] {
+            const std::string sockets = readFile("/proc/net/unix");
+            return sockets.find(name + "\n") == std::string::npos;
+        });
+    }
 }
 
 } // namespace brindleaf::testing
