@@ -60,16 +60,6 @@ TEST(PortalShortcutTests, TheProgramTakesItsHotKeysFromThePortal) {
     EXPECT_TRUE(TrayRig::isRunning(pid)) << "the program ended when the portal left";
 }
 
-// One QApplication on the test's X server for the whole binary, whichever test makes it first.
-void xcbApplication() {
-    static int argc = 1;
-    static char name[] = "app_x11_tests";
-    static char* argv[] = {name, nullptr};
-    if (qApp) return;
-    qputenv("QT_QPA_PLATFORM", "xcb");
-    new QApplication(argc, argv);
-}
-
 // The portal's key grabber behind the two hot-key monitors, on a connection
 // to the test's bus; the settings store re-registers both on every change,
 // as the application does.

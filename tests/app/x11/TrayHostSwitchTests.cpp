@@ -16,6 +16,8 @@
 #include <QElapsedTimer>
 #include <QGuiApplication>
 
+#include "tests/app/x11/TrayRig.hpp"
+
 #include <gtest/gtest.h>
 #include <xcb/xcb.h>
 
@@ -35,15 +37,7 @@ using Tray = TrayHostChoice::Tray;
 // How long each wait runs the event loop for its condition at most.
 constexpr std::chrono::seconds timeLimit{20};
 
-// One QApplication on the test's X server for the whole binary.
-void xcbApplication() {
-    static int argc = 1;
-    static char name[] = "app_x11_tests";
-    static char* argv[] = {name, nullptr};
-    if (qApp) return;
-    qputenv("QT_QPA_PLATFORM", "xcb");
-    new QApplication(argc, argv);
-}
+using testing::xcbApplication;
 
 // Waits until the X server has handled every request of this connection.
 void sync(xcb_connection_t* connection) {

@@ -20,6 +20,8 @@
 #include <QDBusVariant>
 #include <QSystemTrayIcon>
 
+#include "tests/app/x11/TrayRig.hpp"
+
 #include <gtest/gtest.h>
 #include <xcb/xcb.h>
 
@@ -39,14 +41,7 @@ using Tray = TrayHostChoice::Tray;
 constexpr std::chrono::seconds timeLimit{20};
 constexpr QRgb darkPanel = 0x303030, lightPanel = 0xe8e8e8;
 
-void xcbApplication() {
-    static int argc = 1;
-    static char name[] = "app_x11_tests";
-    static char* argv[] = {name, nullptr};
-    if (qApp) return;
-    qputenv("QT_QPA_PLATFORM", "xcb");
-    new QApplication(argc, argv);
-}
+using testing::xcbApplication;
 
 // A panel's window as the window manager knows it: a mapped dock window of
 // this process (_NET_WM_PID), in one colour, on a connection of its own.

@@ -5,6 +5,7 @@
 #include "tests/support/BuildDirectory.hpp"
 #include "tests/support/WindowManagerProbe.hpp"
 
+#include <QApplication>
 #include <QRegularExpression>
 #include <QString>
 
@@ -278,5 +279,14 @@ std::string TrayRig::windowOwners(const std::string& title) {
 }
 
 Resume::~Resume() { ::kill(pid, SIGCONT); }
+
+void xcbApplication() {
+    static int argc = 1;
+    static char name[] = "app_x11_tests";
+    static char* argv[] = {name, nullptr};
+    if (qApp) return;
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    new QApplication(argc, argv);
+}
 
 } // namespace brindleaf::testing

@@ -119,4 +119,8 @@ struct Resume {
 // Waits for a condition, checking every 50 ms for up to `seconds`.
 bool waitUntil(const std::function<bool()>& condition, double seconds = 20);
 
+// One QApplication on the test's X server for the whole binary, whichever
+// test makes it first.
+void xcbApplication();
+
 } // namespace brindleaf::testing
