@@ -37,12 +37,17 @@ public:
         std::memcpy(address.sun_path, path.data(), path.size());
         fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
         if (fd_ < 0) return false;
-        if (::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0) return true;
-        if (errno != EINPROGRESS && errno != EAGAIN) return false;
-        if (!wait(POLLOUT, deadline)) return false;
-        int error = 0;
-        socklen_t length = sizeof(error);
-        return ::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
+        if (::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+            // A full backlog (EAGAIN) is a compositor that does not accept: given up at once.
+            if (errno != EINPROGRESS || !wait(POLLOUT, deadline)) return false;
+            int error = 0;
+            socklen_t length = sizeof(error);
+            if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) return false;
+        }
+        // The listener, not only the file, is this user's.
+        ucred peer{};
+        socklen_t length = sizeof(peer);
+        return ::getsockopt(fd_, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 && peer.uid == ::getuid();
     }
 
     bool write(std::string_view data, Clock::time_point deadline) {
