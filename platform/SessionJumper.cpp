@@ -29,7 +29,9 @@ SessionJumper::Route SessionJumper::route(int64_t pid) const {
         route.reason = noTerminal;
         return route;
     }
-    if (!hasDisplay_ || !x11_.isAvailable()) {
+    const bool onX = hasDisplay_ && x11_.isAvailable();
+    const bool onSway = sway_.isAvailable();
+    if (!onX && !onSway) {
         route.reason = noWindowAccess;
         return route;
     }
@@ -37,7 +39,7 @@ SessionJumper::Route SessionJumper::route(int64_t pid) const {
     const auto depth = [&chain](int64_t process) {
         return std::find(chain.begin(), chain.end(), process) - chain.begin();
     };
-    const auto direct = x11_.windowOf(chain);
+    const auto direct = onX ? x11_.windowOf(chain) : std::nullopt;
     // A tmux pane counts when it is nearer than the first window owner: an
     // xterm started from a pane is a terminal of its own.
     if (auto pane = tmux_.paneOf(pid); pane && (!direct || depth(pane->panePID) < depth(direct->owner))) {
@@ -47,9 +49,24 @@ SessionJumper::Route SessionJumper::route(int64_t pid) const {
             route.reason = tmuxDetached;
             return route;
         }
-        if (const auto shown = x11_.windowOf(lineage_.ancestry(route.client->pid))) route.window = shown->window;
+        if (onX)
+            if (const auto shown = x11_.windowOf(lineage_.ancestry(route.client->pid))) route.window = shown->window;
     } else if (direct) {
         route.window = direct->window;
+    }
+    if (!route.window && onSway) {
+        // A native Wayland terminal: the nearest ancestor sway has a window for.
+        const std::vector<int64_t> shownChain = route.client ? lineage_.ancestry(route.client->pid) : chain;
+        if (const auto windows = sway_.windows())
+            for (const int64_t process : shownChain) {
+                const auto window = std::find_if(windows->begin(), windows->end(),
+                                                 [process](const SwayIpc::Window& w) { return w.pid == process; });
+                if (window == windows->end()) continue;
+                route.swayWindow = *window;
+                break;
+            }
+        if (!route.swayWindow) route.reason = noWindow;
+        return route;
     }
     // Under Wayland a terminal that is not on XWayland has no X window to find.
     if (!route.window) route.reason = onWayland_ ? noWindowAccess : noWindow;
@@ -63,7 +80,8 @@ SessionJumpCheck SessionJumper::check(int64_t pid) const {
 
 bool SessionJumper::isInView(int64_t pid) const {
     const Route found = route(pid);
-    if (!found.reason.empty() || x11_.activeWindow() != found.window) return false;
+    if (!found.reason.empty()) return false;
+    if (found.swayWindow ? !found.swayWindow->focused : x11_.activeWindow() != found.window) return false;
     return !found.pane || tmux_.activePane(found.pane->socket, *found.client) == found.pane->paneID;
 }
 
@@ -71,6 +89,7 @@ bool SessionJumper::goTo(int64_t pid) const {
     const Route found = route(pid);
     if (!found.reason.empty()) return false;
     if (found.pane && !tmux_.show(*found.pane, *found.client)) return false;
+    if (found.swayWindow) return sway_.focus(found.swayWindow->pid);
     return x11_.activate(*found.window);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/ProcessLineage.hpp"
+#include "platform/SwayIpc.hpp"
 #include "platform/TmuxLocator.hpp"
 #include "platform/X11WindowActivator.hpp"
 
@@ -21,11 +22,13 @@ struct SessionJumpCheck {
 // (the pane's window and the pane selected, the server's most recently active
 // client switched to it) and the terminal's window, found by walking up the
 // process's ancestors to the first one that owns a top-level X window, which
-// is then activated through the window manager. Under Wayland only terminals
-// on XWayland are found: a native Wayland window gets `noWindowAccess`.
+// is then activated through the window manager. Under Wayland terminals on
+// XWayland are found the same way; a native Wayland window is found and
+// focused through sway's IPC (the first ancestor sway has a window for) when
+// $SWAYSOCK names sway's socket, and gets `noWindowAccess` on other desktops.
 //
-// Every call blocks (tmux and the X server each answer within a second) and
-// is made off the UI thread.
+// Every call blocks (tmux, the X server and sway each answer within a second)
+// and is made off the UI thread.
 class SessionJumper {
 public:
     // The X display `displayName`, or $DISPLAY when it is null.
@@ -52,12 +55,14 @@ private:
         std::optional<TmuxLocator::Pane> pane;
         std::optional<TmuxLocator::Client> client;
         std::optional<uint32_t> window;
+        std::optional<SwayIpc::Window> swayWindow;
     };
     Route route(int64_t pid) const;
 
     ProcessLineage lineage_;
     TmuxLocator tmux_;
     X11WindowActivator x11_;
+    SwayIpc sway_;
     bool hasDisplay_ = false;
     bool onWayland_ = false;
 };

@@ -197,6 +197,7 @@ TEST_F(SessionJumperX11Tests, RefusesWhatHasNoTerminalToShow) {
     const int64_t inPty = agent("pty.pid");
     EXPECT_EQ(jumper.check(inPty), (SessionJumpCheck{false, SessionJumper::noWindow}));
     setenv("WAYLAND_DISPLAY", "brindleaf-test-wayland", 1);
+    unsetenv("SWAYSOCK"); // a compositor other than sway
     EXPECT_EQ(SessionJumper().check(inPty), (SessionJumpCheck{false, SessionJumper::noWindowAccess}));
     unsetenv("WAYLAND_DISPLAY");
     kill(static_cast<pid_t>(inPty), SIGKILL); // `script` ends with it
