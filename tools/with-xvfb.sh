@@ -44,13 +44,16 @@ touch "$rig/server-auth" "$XAUTHORITY"
 xauth -q -f "$rig/server-auth" add :0 MIT-MAGIC-COOKIE-1 "$cookie"
 
 # Xvfb picks a free display number itself and writes it to the descriptor.
+# It never resets: by default an X server starts over when its last client
+# leaves, and a client connecting meanwhile (openbox, just after the rig's
+# own xprop left) is refused.
 # A client must then reach it with the rig's cookie: a display number whose
 # socket another server answers (seen now and then with many rigs starting at
 # once) is given up, said once with what held it, and a new server started.
 start_xvfb() {
   : > "$rig/display"
   exec 3> "$rig/display"
-  Xvfb -displayfd 3 -screen 0 1440x900x24 -nolisten tcp -auth "$rig/server-auth" +extension XKEYBOARD \
+  Xvfb -displayfd 3 -noreset -screen 0 1440x900x24 -nolisten tcp -auth "$rig/server-auth" +extension XKEYBOARD \
     >"$rig/xvfb.log" 2>&1 &
   xvfb_pid=$!
   exec 3>&-
