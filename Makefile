@@ -13,15 +13,15 @@ CMAKE_COMMON = -G Ninja -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
 # In the release build every test runs three times in a row (a flaky test
 # shows up here), under ASan and UBSan once. A test that needs a real X server
 # runs inside a private Xvfb of its own (tools/with-xvfb.sh, set as the test's
-# launcher), X_JOBS of them side by side. A test on a Wayland compositor
-# (label wayland) starts its own weston, whose XWayland takes an X display
-# number too: those run one at a time after the X tests, so that no X server
-# of a rig starts beside them. A test that repeats its own rounds many times
+# launcher), X_JOBS of them side by side (three in four of the cores). A test
+# on a Wayland compositor (label wayland) starts its own weston, whose XWayland
+# takes an X display number too: those run one at a time after the X tests,
+# so that no X server of a rig starts beside them. A test that repeats its own rounds many times
 # (ONCE_TESTS: the bar restarted 20 times) runs once, alone.
 CTEST_ARGS = --output-on-failure --repeat until-fail:3
 ASAN_CTEST_ARGS = --output-on-failure
 ONCE_TESTS = ^StatusNotifierPanelRestartTests\.
-X_JOBS ?= $(shell echo $$(( ($(JOBS) + 1) / 2 )))
+X_JOBS ?= $(shell echo $$(( ($(JOBS) * 3 + 3) / 4 )))
 CTEST_SPLIT = ctest $(2) -j $(JOBS) -LE 'xvfb|wayland' --timeout $(1) && \
 	ctest $(2) -j $(X_JOBS) -L xvfb -E "$(ONCE_TESTS)" --timeout $(1) --no-tests=ignore && \
 	ctest --output-on-failure -L xvfb -R "$(ONCE_TESTS)" --timeout $(1) --no-tests=ignore && \
