@@ -45,12 +45,19 @@ bool isLaunchFlag(const std::string& argument) {
     return argument.rfind("--show-settings", 0) == 0 || hasArgument(exact, argument);
 }
 
-DisplayChoice chooseDisplay(const std::map<std::string, std::string>& environment) {
+DisplayChoice chooseDisplay(const std::map<std::string, std::string>& environment,
+                            const std::function<bool()>& xAnswers) {
     const bool x11 = isSet(environment, "DISPLAY");
     const bool wayland = isSet(environment, "WAYLAND_DISPLAY");
     DisplayChoice choice;
-    choice.hasDisplay = x11 || wayland || isSet(environment, "QT_QPA_PLATFORM");
-    if (x11 && wayland && !isSet(environment, "QT_QPA_PLATFORM")) choice.forcedPlatform = "xcb";
+    if (isSet(environment, "QT_QPA_PLATFORM")) {
+        choice.hasDisplay = environment.at("QT_QPA_PLATFORM") != "xcb" || xAnswers();
+    } else if (x11 && wayland) {
+        choice.hasDisplay = true;
+        choice.forcedPlatform = xAnswers() ? "xcb" : "wayland";
+    } else {
+        choice.hasDisplay = wayland || (x11 && xAnswers());
+    }
     return choice;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -20,8 +21,11 @@ struct DisplayChoice {
 
 // With both a Wayland and an X display the application runs on X (the global
 // hot keys and the window placement need it), unless QT_QPA_PLATFORM names a
-// platform. Empty variables count as unset.
-DisplayChoice chooseDisplay(const std::map<std::string, std::string>& environment);
+// platform or the X display does not answer (then on Wayland). An X display
+// that does not answer is no display. Empty variables count as unset.
+// `xAnswers` is asked only where the application would run on X.
+DisplayChoice chooseDisplay(const std::map<std::string, std::string>& environment,
+                            const std::function<bool()>& xAnswers);
 
 // The delayed action a launch schedules, exactly one.
 struct LaunchAction {

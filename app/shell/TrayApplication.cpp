@@ -44,12 +44,9 @@ constexpr std::chrono::milliseconds handoffBound{5000};
 
 int run(int argc, char** argv) {
     const auto environment = CompositionRoot::processEnvironment();
-    const auto display = LaunchPlan::chooseDisplay(environment);
+    const auto display = LaunchPlan::chooseDisplay(environment, xDisplayAnswers);
     if (display.forcedPlatform) ::setenv("QT_QPA_PLATFORM", display.forcedPlatform->c_str(), 1);
-    const QString platform = qEnvironmentVariable("QT_QPA_PLATFORM");
-    const bool onX = platform == QLatin1String("xcb") ||
-                     (platform.isEmpty() && environment.count("DISPLAY") && !environment.count("WAYLAND_DISPLAY"));
-    if (!display.hasDisplay || (onX && !xDisplayAnswers())) {
+    if (!display.hasDisplay) {
         std::fputs("brindleaf: no display found; the tray application needs a graphical session "
                    "(brindleaf --dump-status prints the status without one)\n",
                    stderr);

@@ -48,23 +48,39 @@ TEST(LaunchPlanTests, WelcomeDecision) {
 }
 
 TEST(LaunchPlanTests, DisplayChoice) {
+    const std::map<std::string, std::string> x{{"DISPLAY", ":0"}}, both{{"DISPLAY", ":0"}, {"WAYLAND_DISPLAY", "w-0"}};
     struct Row {
         std::map<std::string, std::string> environment;
+        bool xAnswers;
         bool hasDisplay;
         std::optional<std::string> forced;
+        bool asksX;
     } rows[] = {
-        {{}, false, std::nullopt},
-        {{{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}}, false, std::nullopt},
-        {{{"DISPLAY", ":0"}}, true, std::nullopt},
-        {{{"WAYLAND_DISPLAY", "wayland-0"}}, true, std::nullopt},
-        {{{"DISPLAY", ":0"}, {"WAYLAND_DISPLAY", "wayland-0"}}, true, "xcb"},
-        {{{"DISPLAY", ":0"}, {"WAYLAND_DISPLAY", "wayland-0"}, {"QT_QPA_PLATFORM", "wayland"}}, true, std::nullopt},
-        {{{"QT_QPA_PLATFORM", "offscreen"}}, true, std::nullopt},
+        {{}, true, false, std::nullopt, false},
+        {{{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}}, true, false, std::nullopt, false},
+        {x, true, true, std::nullopt, true},
+        {x, false, false, std::nullopt, true},
+        {{{"WAYLAND_DISPLAY", "w-0"}}, false, true, std::nullopt, false},
+        {both, true, true, "xcb", true},
+        // An X display that does not answer beside a Wayland one: Wayland.
+        {both, false, true, "wayland", true},
+        {{{"DISPLAY", ":0"}, {"WAYLAND_DISPLAY", "w-0"}, {"QT_QPA_PLATFORM", "wayland"}},
+         false,
+         true,
+         std::nullopt,
+         false},
+        {{{"DISPLAY", ":0"}, {"QT_QPA_PLATFORM", "xcb"}}, false, false, std::nullopt, true},
+        {{{"QT_QPA_PLATFORM", "offscreen"}}, false, true, std::nullopt, false},
     };
     for (const auto& row : rows) {
-        auto choice = LaunchPlan::chooseDisplay(row.environment);
+        bool asked = false;
+        auto choice = LaunchPlan::chooseDisplay(row.environment, [&] {
+            asked = true;
+            return row.xAnswers;
+        });
         EXPECT_EQ(choice.hasDisplay, row.hasDisplay);
         EXPECT_EQ(choice.forcedPlatform, row.forced);
+        EXPECT_EQ(asked, row.asksX);
     }
 }
 
