@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/KonsoleTabs.hpp"
 #include "platform/ProcessLineage.hpp"
 #include "platform/SwayIpc.hpp"
 #include "platform/TmuxLocator.hpp"
@@ -22,12 +23,13 @@ struct SessionJumpCheck {
 // (the pane's window and the pane selected, the server's most recently active
 // client switched to it) and the terminal's window, found by walking up the
 // process's ancestors to the first one that owns a top-level X window, which
-// is then activated through the window manager. Under Wayland terminals on
+// is then activated through the window manager; when that is a konsole, its
+// tab (over konsole's D-Bus interface) and the window holding it. Under Wayland terminals on
 // XWayland are found the same way; a native Wayland window is found and
 // focused through sway's IPC (the first ancestor sway has a window for) when
 // $SWAYSOCK names sway's socket, and gets `noWindowAccess` on other desktops.
 //
-// Every call blocks (tmux, the X server and sway each answer within a second)
+// Every call blocks (tmux, the X server, sway and konsole each answer within a second)
 // and is made off the UI thread.
 class SessionJumper {
 public:
@@ -55,14 +57,20 @@ private:
         std::optional<TmuxLocator::Pane> pane;
         std::optional<TmuxLocator::Client> client;
         std::optional<uint32_t> window;
+        // The window with its owner, and the processes that led to it.
+        std::optional<X11WindowActivator::OwnedWindow> shown;
+        std::vector<int64_t> windowChain;
         std::optional<SwayIpc::Window> swayWindow;
     };
     Route route(int64_t pid) const;
+    // The konsole tab the route leads to, when its window is a konsole's.
+    std::optional<KonsoleTabs::Tab> konsoleTab(const Route& route) const;
 
     ProcessLineage lineage_;
     TmuxLocator tmux_;
     X11WindowActivator x11_;
     SwayIpc sway_;
+    KonsoleTabs konsole_;
     bool hasDisplay_ = false;
     bool onWayland_ = false;
 };
