@@ -165,6 +165,21 @@ TEST_F(SessionJumperKonsoleX11Tests, ChoosesTheAgentsTabAndRaisesTheWindowHoldin
     EXPECT_EQ(X11WindowActivator().activeWindow(), secondWindow);
     privateBus.makeSessionBus();
     EXPECT_EQ(currentSession(bus, "/Windows/1"), otherTab);
+
+    // The agent's tab moved to a window of its own: that window is found all the same.
+    activate(firstWindow);
+    bus.call(konsoleService, "/Windows/1", windowInterface, "setCurrentSession", {static_cast<int32_t>(*agentsTab)});
+    ASSERT_TRUE(eventually([&] { return currentSession(bus, "/Windows/1") == agentsTab; }));
+    bus.call(konsoleService, "/konsole/MainWindow_1", "org.kde.KMainWindow", "activateAction",
+             {std::string("detach-tab")});
+    ASSERT_TRUE(eventually([&] { return (windows = konsoleWindows(bus)).size() == 3; }))
+        << "konsole did not detach the agent's tab";
+    const uint32_t detached = *std::find_if(windows.begin(), windows.end(),
+                                            [&](uint32_t w) { return w != firstWindow && w != secondWindow; });
+    activate(secondWindow);
+    ASSERT_TRUE(jumper.goTo(firstAgent));
+    EXPECT_TRUE(eventually([&] { return X11WindowActivator().activeWindow() == detached; }));
+    EXPECT_TRUE(jumper.isInView(firstAgent));
 }
 
 } // namespace
