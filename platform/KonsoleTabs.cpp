@@ -109,6 +109,10 @@ std::optional<KonsoleTabs::Tab> KonsoleTabs::tabOf(int64_t konsole, const std::v
         xWindows.push_back(static_cast<uint32_t>(*id));
     }
     std::sort(xWindows.begin(), xWindows.end());
+    if (xWindows.size() == 1 && windows->size() == 1) {
+        tab.xWindow = xWindows.front();
+        return tab;
+    }
     for (const int64_t process : inWindow) {
         const auto environment = lineage_.environmentOf(process);
         if (!environment) continue;

@@ -55,6 +55,7 @@ protected:
         unsetenv("TMUX");
         unsetenv("TMUX_PANE");
         ASSERT_TRUE(privateBus.isReady()) << "the test's bus daemon did not start";
+        if (const char* bus = getenv("DBUS_SESSION_BUS_ADDRESS")) savedBus = bus;
         privateBus.makeSessionBus();
         // Every window in one process, as konsole's "Run all Konsole windows in a single process".
         std::filesystem::create_directories(folders.root() / "config");
@@ -66,6 +67,10 @@ protected:
 
     void TearDown() override {
         for (const int64_t agent : agents) ::kill(static_cast<pid_t>(agent), SIGKILL);
+        if (savedBus)
+            setenv("DBUS_SESSION_BUS_ADDRESS", savedBus->c_str(), 1);
+        else
+            unsetenv("DBUS_SESSION_BUS_ADDRESS");
     }
 
     // Starts `konsole` with a tab whose shell runs an agent; the pid of that agent.
@@ -106,6 +111,7 @@ protected:
     PrivateSessionBus privateBus;
     std::string agentScript;
     std::vector<int64_t> agents;
+    std::optional<std::string> savedBus;
 };
 
 TEST_F(SessionJumperKonsoleX11Tests, ChoosesTheAgentsTabAndRaisesTheWindowHoldingIt) {
