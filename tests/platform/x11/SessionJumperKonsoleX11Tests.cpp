@@ -74,11 +74,13 @@ protected:
     }
 
     // Starts `konsole` with a tab whose shell runs an agent; the pid of that agent.
-    int64_t startKonsole(const std::string& name, std::unique_ptr<ChildProcess>& process) {
+    int64_t startKonsole(const std::string& name, std::unique_ptr<ChildProcess>& process,
+                         const std::vector<std::string>& options = {}) {
         const std::string pidFile = (folders.root() / name).string();
-        process = std::make_unique<ChildProcess>(
-            "/bin/sh", std::vector<std::string>{"sh", "-c", "exec konsole \"$@\" 2>/dev/null", "konsole", "-e", "sh",
-                                                "-c", "sh \"$0\" \"$1\"; true", agentScript, pidFile});
+        std::vector<std::string> arguments{"sh", "-c", "exec konsole \"$@\" 2>/dev/null", "konsole"};
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        arguments.insert(arguments.end(), {"-e", "sh", "-c", "sh \"$0\" \"$1\"; true", agentScript, pidFile});
+        process = std::make_unique<ChildProcess>("/bin/sh", arguments);
         std::optional<int64_t> pid;
         EXPECT_TRUE(eventually([&] { return (pid = pidIn(pidFile)).has_value(); }))
             << "the agent in konsole's tab (" << name << ") did not start";
@@ -87,18 +89,19 @@ protected:
     }
 
     // The X windows of konsole's main windows.
-    static std::vector<uint32_t> konsoleWindows(SessionBus& bus) {
+    static std::vector<uint32_t> konsoleWindows(SessionBus& bus, const std::string& service = konsoleService) {
         std::vector<uint32_t> windows;
-        for (const std::string& node : bus.childNodes(konsoleService, "/konsole").value_or(std::vector<std::string>{}))
+        for (const std::string& node : bus.childNodes(service, "/konsole").value_or(std::vector<std::string>{}))
             if (node.rfind("MainWindow_", 0) == 0)
                 if (const auto id = SessionBus::first<int64_t>(
-                        bus.call(konsoleService, "/konsole/" + node, "org.kde.KMainWindow", "winId")))
+                        bus.call(service, "/konsole/" + node, "org.kde.KMainWindow", "winId")))
                     windows.push_back(static_cast<uint32_t>(*id));
         return windows;
     }
 
-    static std::optional<int64_t> currentSession(SessionBus& bus, const std::string& window) {
-        return SessionBus::first<int64_t>(bus.call(konsoleService, window, windowInterface, "currentSession"));
+    static std::optional<int64_t> currentSession(SessionBus& bus, const std::string& window,
+                                                 const std::string& service = konsoleService) {
+        return SessionBus::first<int64_t>(bus.call(service, window, windowInterface, "currentSession"));
     }
 
     static void activate(uint32_t window) {
@@ -186,6 +189,28 @@ TEST_F(SessionJumperKonsoleX11Tests, ChoosesTheAgentsTabAndRaisesTheWindowHoldin
     ASSERT_TRUE(jumper.goTo(firstAgent));
     EXPECT_TRUE(eventually([&] { return X11WindowActivator().activeWindow() == detached; }));
     EXPECT_TRUE(jumper.isInView(firstAgent));
+
+    // A konsole in a process of its own, as konsole runs by default: on the
+    // bus as org.kde.konsole-PID, while org.kde.konsole is the other one's.
+    std::unique_ptr<ChildProcess> separate;
+    const int64_t ownAgent = startKonsole("own.pid", separate, {"--separate"});
+    ASSERT_NE(ownAgent, 0);
+    const std::string ownService = "org.kde.konsole-" + std::to_string(separate->pid());
+    ASSERT_TRUE(eventually([&] { return (windows = konsoleWindows(bus, ownService)).size() == 1; }))
+        << "the separate konsole is not on the bus as " << ownService;
+    const uint32_t ownWindow = windows.front();
+    activate(ownWindow);
+    std::optional<int64_t> ownTab;
+    ASSERT_TRUE(eventually([&] { return (ownTab = currentSession(bus, "/Windows/1", ownService)).value_or(-1) > 0; }));
+    const auto ownOther = SessionBus::first<int64_t>(bus.call(ownService, "/Windows/1", windowInterface, "newSession"));
+    ASSERT_TRUE(ownOther && *ownOther != *ownTab);
+    bus.call(ownService, "/Windows/1", windowInterface, "setCurrentSession", {static_cast<int32_t>(*ownOther)});
+    ASSERT_TRUE(eventually([&] { return currentSession(bus, "/Windows/1", ownService) == ownOther; }));
+    activate(secondWindow);
+    ASSERT_TRUE(jumper.goTo(ownAgent));
+    EXPECT_TRUE(eventually([&] { return X11WindowActivator().activeWindow() == ownWindow; }));
+    EXPECT_TRUE(eventually([&] { return currentSession(bus, "/Windows/1", ownService) == ownTab; }));
+    EXPECT_TRUE(jumper.isInView(ownAgent));
 }
 
 } // namespace
