@@ -24,13 +24,14 @@ struct SessionJumpCheck {
 // client switched to it) and the terminal's window, found by walking up the
 // process's ancestors to the first one that owns a top-level X window, which
 // is then activated through the window manager; when that is a konsole, its
-// tab (over konsole's D-Bus interface) and the window holding it. Under Wayland terminals on
-// XWayland are found the same way; a native Wayland window is found and
-// focused through sway's IPC (the first ancestor sway has a window for) when
-// $SWAYSOCK names sway's socket, and gets `noWindowAccess` on other desktops.
+// tab is chosen (over konsole's D-Bus interface) and the window holding it
+// activated. Under Wayland terminals on XWayland are found the same way; a
+// native Wayland window is found and focused through sway's IPC (the first
+// ancestor sway has a window for) when $SWAYSOCK names sway's socket, and gets
+// `noWindowAccess` on other desktops.
 //
-// Every call blocks (tmux, the X server, sway and konsole each answer within a second)
-// and is made off the UI thread.
+// Every call blocks (tmux, the X server, sway and konsole each answer within a
+// second) and is made off the UI thread.
 class SessionJumper {
 public:
     // The X display `displayName`, or $DISPLAY when it is null.
@@ -38,7 +39,8 @@ public:
 
     SessionJumpCheck check(int64_t pid) const;
     // True when the session's terminal window is the active window and, under
-    // tmux, its pane is the active pane of the client shown in that window.
+    // tmux, its pane is the active pane of the client shown in that window; in
+    // konsole, the window holding its tab, with the tab the current one.
     bool isInView(int64_t pid) const;
     // Brings the session's pane and terminal window forward; false (and
     // nothing done) where check() says it cannot.
