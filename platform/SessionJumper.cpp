@@ -7,7 +7,7 @@
 namespace brindleaf {
 
 SessionJumper::SessionJumper(const char* displayName, std::string procRoot)
-    : lineage_(std::move(procRoot)), tmux_(lineage_), x11_(displayName) {
+    : lineage_(std::move(procRoot)), tmux_(lineage_), x11_(displayName), konsole_(lineage_) {
     const char* display = displayName ? displayName : std::getenv("DISPLAY");
     hasDisplay_ = display && *display;
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
@@ -49,10 +49,17 @@ SessionJumper::Route SessionJumper::route(int64_t pid) const {
             route.reason = tmuxDetached;
             return route;
         }
-        if (onX)
-            if (const auto shown = x11_.windowOf(lineage_.ancestry(route.client->pid))) route.window = shown->window;
+        if (onX) {
+            std::vector<int64_t> clientChain = lineage_.ancestry(route.client->pid);
+            if ((route.shown = x11_.windowOf(clientChain))) {
+                route.window = route.shown->window;
+                route.windowChain = std::move(clientChain);
+            }
+        }
     } else if (direct) {
         route.window = direct->window;
+        route.shown = direct;
+        route.windowChain = chain;
     }
     if (!route.window && onSway) {
         // A native Wayland terminal: the nearest ancestor sway has a window for.
@@ -73,6 +80,11 @@ SessionJumper::Route SessionJumper::route(int64_t pid) const {
     return route;
 }
 
+std::optional<KonsoleTabs::Tab> SessionJumper::konsoleTab(const Route& route) const {
+    if (!route.shown || lineage_.nameOf(route.shown->owner) != "konsole") return std::nullopt;
+    return konsole_.tabOf(route.shown->owner, route.windowChain);
+}
+
 SessionJumpCheck SessionJumper::check(int64_t pid) const {
     const Route found = route(pid);
     return {found.reason.empty(), found.reason};
@@ -81,7 +93,13 @@ SessionJumpCheck SessionJumper::check(int64_t pid) const {
 bool SessionJumper::isInView(int64_t pid) const {
     const Route found = route(pid);
     if (!found.reason.empty()) return false;
-    if (found.swayWindow ? !found.swayWindow->focused : x11_.activeWindow() != found.window) return false;
+    if (found.swayWindow && !found.swayWindow->focused) return false;
+    if (!found.swayWindow) {
+        // Of a konsole, the window holding the tab, and the tab current in it.
+        const auto tab = konsoleTab(found);
+        if (x11_.activeWindow() != (tab && tab->xWindow ? tab->xWindow : found.window)) return false;
+        if (tab && !konsole_.isCurrent(*tab)) return false;
+    }
     return !found.pane || tmux_.activePane(found.pane->socket, *found.client) == found.pane->paneID;
 }
 
@@ -90,7 +108,10 @@ bool SessionJumper::goTo(int64_t pid) const {
     if (!found.reason.empty()) return false;
     if (found.pane && !tmux_.show(*found.pane, *found.client)) return false;
     if (found.swayWindow) return sway_.focus(found.swayWindow->pid);
-    return x11_.activate(*found.window);
+    uint32_t window = *found.window;
+    // A konsole's tab is chosen first; it gets the focus with its window.
+    if (const auto tab = konsoleTab(found); tab && konsole_.select(*tab) && tab->xWindow) window = *tab->xWindow;
+    return x11_.activate(window);
 }
 
 } // namespace brindleaf

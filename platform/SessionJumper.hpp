@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/KonsoleTabs.hpp"
 #include "platform/ProcessLineage.hpp"
 #include "platform/SwayIpc.hpp"
 #include "platform/TmuxLocator.hpp"
@@ -22,13 +23,15 @@ struct SessionJumpCheck {
 // (the pane's window and the pane selected, the server's most recently active
 // client switched to it) and the terminal's window, found by walking up the
 // process's ancestors to the first one that owns a top-level X window, which
-// is then activated through the window manager. Under Wayland terminals on
-// XWayland are found the same way; a native Wayland window is found and
-// focused through sway's IPC (the first ancestor sway has a window for) when
-// $SWAYSOCK names sway's socket, and gets `noWindowAccess` on other desktops.
+// is then activated through the window manager; when that is a konsole, its
+// tab is chosen (over konsole's D-Bus interface) and the window holding it
+// activated. Under Wayland terminals on XWayland are found the same way; a
+// native Wayland window is found and focused through sway's IPC (the first
+// ancestor sway has a window for) when $SWAYSOCK names sway's socket, and gets
+// `noWindowAccess` on other desktops.
 //
-// Every call blocks (tmux, the X server and sway each answer within a second)
-// and is made off the UI thread.
+// Every call blocks (tmux, the X server, sway and konsole each answer within a
+// second) and is made off the UI thread.
 class SessionJumper {
 public:
     // The X display `displayName`, or $DISPLAY when it is null.
@@ -36,7 +39,8 @@ public:
 
     SessionJumpCheck check(int64_t pid) const;
     // True when the session's terminal window is the active window and, under
-    // tmux, its pane is the active pane of the client shown in that window.
+    // tmux, its pane is the active pane of the client shown in that window; in
+    // konsole, the window holding its tab, with the tab the current one.
     bool isInView(int64_t pid) const;
     // Brings the session's pane and terminal window forward; false (and
     // nothing done) where check() says it cannot.
@@ -55,14 +59,20 @@ private:
         std::optional<TmuxLocator::Pane> pane;
         std::optional<TmuxLocator::Client> client;
         std::optional<uint32_t> window;
+        // The window with its owner, and the processes that led to it.
+        std::optional<X11WindowActivator::OwnedWindow> shown;
+        std::vector<int64_t> windowChain;
         std::optional<SwayIpc::Window> swayWindow;
     };
     Route route(int64_t pid) const;
+    // The konsole tab the route leads to, when its window is a konsole's.
+    std::optional<KonsoleTabs::Tab> konsoleTab(const Route& route) const;
 
     ProcessLineage lineage_;
     TmuxLocator tmux_;
     X11WindowActivator x11_;
     SwayIpc sway_;
+    KonsoleTabs konsole_;
     bool hasDisplay_ = false;
     bool onWayland_ = false;
 };

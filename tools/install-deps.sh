@@ -24,7 +24,7 @@ else
     desktop-file-utils libglib2.0-bin
     xvfb xauth openbox trayer xdotool x11-xkb-utils x11-utils dbus-x11 dbus-daemon dbus-bin
     lxqt-panel haskell-gtk-sni-tray-utils systemd
-    dunst xterm tmux
+    dunst xterm tmux konsole
     weston xwayland sway grim qt6-wayland
     xdg-desktop-portal xdg-desktop-portal-kde libkf5globalaccel-bin
   )
