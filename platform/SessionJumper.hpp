@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/KWinScripting.hpp"
 #include "platform/ProcessLineage.hpp"
 #include "platform/SwayIpc.hpp"
 #include "platform/TmuxLocator.hpp"
@@ -25,9 +26,10 @@ struct SessionJumpCheck {
 // is then activated through the window manager. Under Wayland terminals on
 // XWayland are found the same way; a native Wayland window is found and
 // focused through sway's IPC (the first ancestor sway has a window for) when
-// $SWAYSOCK names sway's socket, and gets `noWindowAccess` on other desktops.
+// $SWAYSOCK names sway's socket, through KWin's scripting where KWin serves
+// the session bus, and gets `noWindowAccess` on other desktops.
 //
-// Every call blocks (tmux, the X server and sway each answer within a second)
+// Every call blocks (tmux, the X server, sway and KWin each answer within a second)
 // and is made off the UI thread.
 class SessionJumper {
 public:
@@ -56,6 +58,7 @@ private:
         std::optional<TmuxLocator::Client> client;
         std::optional<uint32_t> window;
         std::optional<SwayIpc::Window> swayWindow;
+        std::optional<KWinScripting::Window> kwinWindow;
     };
     Route route(int64_t pid) const;
 
@@ -63,6 +66,7 @@ private:
     TmuxLocator tmux_;
     X11WindowActivator x11_;
     SwayIpc sway_;
+    KWinScripting kwin_;
     bool hasDisplay_ = false;
     bool onWayland_ = false;
 };
