@@ -70,7 +70,7 @@ KWinScripting::KWinScripting(std::string busAddress, std::string runtimeFolder)
 bool KWinScripting::isAvailable() const {
     SessionBus bus(busAddress_);
     const auto owner = bus.ownerOf(service);
-    return owner && owner->user == ::getuid();
+    return owner && owner->user == ::getuid() && scriptFolder(runtimeFolder_);
 }
 
 std::optional<KWinScripting::Window> KWinScripting::windowOf(const std::vector<int64_t>& pids) const {

@@ -36,7 +36,8 @@ public:
     // for $DBUS_SESSION_BUS_ADDRESS and $XDG_RUNTIME_DIR.
     explicit KWinScripting(std::string busAddress = {}, std::string runtimeFolder = {});
 
-    // True when KWin's scripting is on the bus, served by this user.
+    // True when KWin's scripting is on the bus, served by this user, and
+    // there is a runtime folder of this user's for the script files.
     bool isAvailable() const;
     // The normal window of the first process of `pids` (nearest first) that
     // has one, the one highest in the stacking order when it has several;

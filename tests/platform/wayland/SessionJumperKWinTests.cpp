@@ -180,7 +180,7 @@ TEST_F(SessionJumperOnKWin, ActivatesTheNativeTerminalOfTheSessionAndKnowsWhenIt
     EXPECT_EQ(leftovers(), "");
 }
 
-TEST_F(SessionJumperOnKWin, RefusesASessionWithoutAWindowAndSaysWhenKWinIsNotThere) {
+TEST_F(SessionJumperOnKWin, RefusesWithoutAWindowWithoutKWinAndWithoutAPrivateScriptFolder) {
     // A process on a terminal of its own that no window shows.
     const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
     ASSERT_TRUE(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
@@ -214,4 +214,32 @@ TEST_F(SessionJumperOnKWin, RefusesASessionWithoutAWindowAndSaysWhenKWinIsNotThe
     ::close(master);
     ::waitpid(session, nullptr, 0);
     EXPECT_EQ(leftovers(), "");
+
+    // The script files go only to a folder of this user's closed to others.
+    TempDir runtimes;
+    const auto made = [&runtimes](const std::string& name, unsigned mode) {
+        const auto folder = runtimes / name;
+        std::filesystem::create_directories(folder);
+        std::filesystem::permissions(folder, std::filesystem::perms(mode));
+        return folder.string();
+    };
+    const std::string linked = made("linked", 0700);
+    std::filesystem::create_directory_symlink(made("elsewhere", 0700), linked + "/brindleaf-kwin");
+    const std::string open = made("open", 0700);
+    made("open/brindleaf-kwin", 0755);
+    const std::string fresh = made("fresh", 0700);
+    const std::vector<std::tuple<std::string, std::string, bool>> cases{
+        {"a runtime folder others may write to", made("shared", 0777), false},
+        {"a relative runtime folder", "run", false},
+        {"the scripts' folder a link", linked, false},
+        {"the scripts' folder open to others", open, false},
+        {"a runtime folder of this user's", fresh, true},
+    };
+    for (const auto& [name, runtime, usable] : cases) {
+        const KWinScripting kwin(bus_->address(), runtime);
+        EXPECT_EQ(kwin.isAvailable(), usable) << name;
+        EXPECT_EQ(kwin.windowOf({terminalA_}).has_value(), usable) << name;
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(fresh + "/brindleaf-kwin"));
+    EXPECT_EQ(std::filesystem::status(fresh + "/brindleaf-kwin").permissions(), std::filesystem::perms(0700));
 }
