@@ -14,8 +14,8 @@ CMAKE_COMMON = -G Ninja -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
 # shows up here), under ASan and UBSan once. A test that needs a real X server
 # runs inside a private Xvfb of its own (tools/with-xvfb.sh, set as the test's
 # launcher), X_JOBS of them side by side (three in four of the cores). A test
-# on a Wayland compositor (label wayland) starts its own weston, whose XWayland
-# takes an X display number too: those run one at a time after the X tests,
+# on a Wayland compositor (label wayland) starts its own (weston, whose XWayland
+# takes an X display number too, or KWin): those run one at a time after the X tests,
 # so that no X server of a rig starts beside them. A test that repeats its own rounds many times
 # (ONCE_TESTS: the bar restarted 20 times) runs once, alone.
 CTEST_ARGS = --output-on-failure --repeat until-fail:3

@@ -108,6 +108,21 @@ std::optional<SessionBus::Value> readValue(sd_bus_message* message, char type, c
     return std::visit([](auto&& value) { return SessionBus::Value(std::move(value)); }, std::move(*basic));
 }
 
+// Every value of the message in order; nullopt when one has a type not read.
+std::optional<std::vector<SessionBus::Value>> readValues(sd_bus_message* message) {
+    std::optional<std::vector<SessionBus::Value>> values(std::in_place);
+    char type = 0;
+    const char* contents = nullptr;
+    int more = 0;
+    while ((more = sd_bus_message_peek_type(message, &type, &contents)) > 0) {
+        auto value = readValue(message, type, contents);
+        if (!value) break;
+        values->push_back(std::move(*value));
+    }
+    if (more != 0) values.reset();
+    return values;
+}
+
 bool append(sd_bus_message* message, const SessionBus::Argument& argument) {
     return std::visit(
                [message](const auto& value) {
@@ -179,16 +194,7 @@ std::optional<std::vector<SessionBus::Value>> SessionBus::call(const std::string
     sd_bus_error_free(&error);
     sd_bus_message_unref(message);
     if (called < 0) return std::nullopt;
-    std::optional<std::vector<Value>> values(std::in_place);
-    char type = 0;
-    const char* contents = nullptr;
-    int more = 0;
-    while ((more = sd_bus_message_peek_type(reply, &type, &contents)) > 0) {
-        auto value = readValue(reply, type, contents);
-        if (!value) break;
-        values->push_back(std::move(*value));
-    }
-    if (more != 0) values.reset();
+    auto values = readValues(reply);
     sd_bus_message_unref(reply);
     return values;
 }
@@ -220,6 +226,58 @@ std::optional<SessionBus::Owner> SessionBus::ownerOf(const std::string& name) {
                                              "GetConnectionUnixProcessID", {name}));
     if (!process) return std::nullopt;
     return Owner{static_cast<uint32_t>(*user), *process};
+}
+
+std::optional<std::string> SessionBus::uniqueOwnerOf(const std::string& name) {
+    return first<std::string>(
+        call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "GetNameOwner", {name}));
+}
+
+std::optional<std::string> SessionBus::uniqueName() const {
+    const char* name = nullptr;
+    if (!bus_ || sd_bus_get_unique_name(bus_, &name) < 0 || !name) return std::nullopt;
+    return std::string(name);
+}
+
+namespace {
+
+struct AwaitedCall {
+    const std::string& sender;
+    const std::string& interface;
+    const std::string& member;
+    bool arrived = false;
+    std::optional<std::vector<SessionBus::Value>> arguments;
+};
+
+int takeAwaitedCall(sd_bus_message* message, void* data, sd_bus_error* error) {
+    auto& awaited = *static_cast<AwaitedCall*>(data);
+    const char* sender = sd_bus_message_get_sender(message);
+    if (awaited.arrived || !sender || awaited.sender != sender ||
+        !sd_bus_message_is_method_call(message, awaited.interface.c_str(), awaited.member.c_str()))
+        return sd_bus_error_set(error, SD_BUS_ERROR_ACCESS_DENIED, nullptr);
+    awaited.arrived = true;
+    awaited.arguments = readValues(message);
+    return sd_bus_reply_method_return(message, nullptr);
+}
+
+} // namespace
+
+std::optional<std::vector<SessionBus::Value>> SessionBus::awaitCall(const std::string& sender, const std::string& path,
+                                                                    const std::string& interface,
+                                                                    const std::string& member) {
+    if (!bus_) return std::nullopt;
+    AwaitedCall awaited{sender, interface, member, false, std::nullopt};
+    sd_bus_slot* slot = nullptr;
+    if (sd_bus_add_object(bus_, &slot, path.c_str(), takeAwaitedCall, &awaited) < 0) return std::nullopt;
+    const auto deadline = Clock::now() + std::chrono::microseconds(timeoutMicroseconds_);
+    while (!awaited.arrived) {
+        const int progressed = sd_bus_process(bus_, nullptr);
+        if (progressed > 0) continue;
+        const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now()).count();
+        if (progressed < 0 || left <= 0 || sd_bus_wait(bus_, static_cast<uint64_t>(left)) < 0) break;
+    }
+    sd_bus_slot_unref(slot);
+    return awaited.arguments;
 }
 
 std::optional<std::vector<std::string>> SessionBus::parseChildNodes(std::string_view xml) {

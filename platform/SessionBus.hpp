@@ -59,6 +59,18 @@ public:
     std::optional<std::vector<std::string>> names();
     // The user and process of the connection that owns `name`.
     std::optional<Owner> ownerOf(const std::string& name);
+    // The unique name of the connection that owns `name`.
+    std::optional<std::string> uniqueOwnerOf(const std::string& name);
+    // This connection's own unique name (":1.42").
+    std::optional<std::string> uniqueName() const;
+
+    // Waits, within the timeout, for one call of `interface`.`member` on
+    // `path` of this connection from the connection `sender` (a unique name),
+    // answers it with an empty reply and gives its arguments. Calls from
+    // anyone else are refused with an error. Nullopt when none came in time
+    // or its arguments hold a type not read.
+    std::optional<std::vector<Value>> awaitCall(const std::string& sender, const std::string& path,
+                                                const std::string& interface, const std::string& member);
 
     // The child node names in introspection XML; nullopt when it is not such a document.
     static std::optional<std::vector<std::string>> parseChildNodes(std::string_view xml);

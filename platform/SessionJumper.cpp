@@ -31,7 +31,13 @@ SessionJumper::Route SessionJumper::route(int64_t pid) const {
     }
     const bool onX = hasDisplay_ && x11_.isAvailable();
     const bool onSway = sway_.isAvailable();
-    if (!onX && !onSway) {
+    // KWin is asked over the bus only when a native Wayland window is looked for.
+    std::optional<bool> kwinServes;
+    const auto onKWin = [&] {
+        if (!kwinServes) kwinServes = onWayland_ && !onSway && kwin_.isAvailable();
+        return *kwinServes;
+    };
+    if (!onX && !onSway && !onKWin()) {
         route.reason = noWindowAccess;
         return route;
     }
@@ -61,9 +67,14 @@ SessionJumper::Route SessionJumper::route(int64_t pid) const {
         route.shown = direct;
         route.windowChain = chain;
     }
-    if (!route.window && onSway) {
-        // A native Wayland terminal: the nearest ancestor sway has a window for.
+    if (!route.window && (onSway || onKWin())) {
+        // A native Wayland terminal: the nearest ancestor the compositor has a window for.
         const std::vector<int64_t> shownChain = route.client ? lineage_.ancestry(route.client->pid) : chain;
+        if (!onSway) {
+            route.kwinWindow = kwin_.windowOf(shownChain);
+            if (!route.kwinWindow) route.reason = noWindow;
+            return route;
+        }
         if (const auto windows = sway_.windows())
             for (const int64_t process : shownChain) {
                 const auto window = std::find_if(windows->begin(), windows->end(),
@@ -93,8 +104,9 @@ SessionJumpCheck SessionJumper::check(int64_t pid) const {
 bool SessionJumper::isInView(int64_t pid) const {
     const Route found = route(pid);
     if (!found.reason.empty()) return false;
-    if (found.swayWindow && !found.swayWindow->focused) return false;
-    if (!found.swayWindow) {
+    if (found.swayWindow || found.kwinWindow) {
+        if (found.swayWindow ? !found.swayWindow->focused : !found.kwinWindow->active) return false;
+    } else {
         // Of a konsole, the window holding the tab, and the tab current in it.
         const auto tab = konsoleTab(found);
         if (x11_.activeWindow() != (tab && tab->xWindow ? tab->xWindow : found.window)) return false;
@@ -108,6 +120,7 @@ bool SessionJumper::goTo(int64_t pid) const {
     if (!found.reason.empty()) return false;
     if (found.pane && !tmux_.show(*found.pane, *found.client)) return false;
     if (found.swayWindow) return sway_.focus(found.swayWindow->pid);
+    if (found.kwinWindow) return kwin_.activate(found.kwinWindow->pid);
     uint32_t window = *found.window;
     // A konsole's tab is chosen first; it gets the focus with its window.
     if (const auto tab = konsoleTab(found); tab && konsole_.select(*tab) && tab->xWindow) window = *tab->xWindow;

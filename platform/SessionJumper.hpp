@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/KWinScripting.hpp"
 #include "platform/KonsoleTabs.hpp"
 #include "platform/ProcessLineage.hpp"
 #include "platform/SwayIpc.hpp"
@@ -27,11 +28,12 @@ struct SessionJumpCheck {
 // tab is chosen (over konsole's D-Bus interface) and the window holding it
 // activated. Under Wayland terminals on XWayland are found the same way; a
 // native Wayland window is found and focused through sway's IPC (the first
-// ancestor sway has a window for) when $SWAYSOCK names sway's socket, and gets
+// ancestor sway has a window for) when $SWAYSOCK names sway's socket, through
+// KWin's scripting where KWin serves the session bus, and gets
 // `noWindowAccess` on other desktops.
 //
-// Every call blocks (tmux, the X server, sway and konsole each answer within a
-// second) and is made off the UI thread.
+// Every call blocks (tmux, the X server, sway, konsole and KWin each answer
+// within a second) and is made off the UI thread.
 class SessionJumper {
 public:
     // The X display `displayName`, or $DISPLAY when it is null.
@@ -63,6 +65,7 @@ private:
         std::optional<X11WindowActivator::OwnedWindow> shown;
         std::vector<int64_t> windowChain;
         std::optional<SwayIpc::Window> swayWindow;
+        std::optional<KWinScripting::Window> kwinWindow;
     };
     Route route(int64_t pid) const;
     // The konsole tab the route leads to, when its window is a konsole's.
@@ -73,6 +76,7 @@ private:
     X11WindowActivator x11_;
     SwayIpc sway_;
     KonsoleTabs konsole_;
+    KWinScripting kwin_;
     bool hasDisplay_ = false;
     bool onWayland_ = false;
 };

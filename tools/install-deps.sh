@@ -26,7 +26,7 @@ else
     lxqt-panel haskell-gtk-sni-tray-utils systemd
     dunst xterm tmux konsole
     weston xwayland sway grim qt6-wayland
-    xdg-desktop-portal xdg-desktop-portal-kde libkf5globalaccel-bin
+    xdg-desktop-portal xdg-desktop-portal-kde libkf5globalaccel-bin kwin-wayland
   )
 fi
 

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace brindleaf;
@@ -59,6 +60,36 @@ TEST(SessionBusTests, CallsMethodsReadsAnswersAndTellsWhoOwnsAName) {
     EXPECT_EQ(bus.call(daemon, daemonPath, daemon, "GetConnectionCredentials", {std::string(daemon)}), std::nullopt);
     // The connection still works after them.
     EXPECT_TRUE(bus.names());
+}
+
+TEST(SessionBusTests, TakesOneAwaitedCallFromTheNamedSenderOnlyAndNothingAfterTheTimeout) {
+    PrivateSessionBus privateBus;
+    ASSERT_TRUE(privateBus.isReady()) << "the test's bus daemon did not start";
+    SessionBus waiter(privateBus.address(), 5000);
+    SessionBus peer(privateBus.address());
+    SessionBus stranger(privateBus.address());
+    const auto waiterName = waiter.uniqueName();
+    const auto peerName = peer.uniqueName();
+    ASSERT_TRUE(waiterName && peerName && stranger.isConnected());
+    EXPECT_EQ(peer.uniqueOwnerOf("org.freedesktop.DBus"), "org.freedesktop.DBus");
+    EXPECT_EQ(peer.uniqueOwnerOf(*waiterName), waiterName);
+
+    std::optional<std::vector<SessionBus::Value>> fromStranger, wrongMember, fromPeer;
+    std::thread callers([&] {
+        // Each call waits for its answer: the stranger is refused before the peer calls.
+        fromStranger = stranger.call(*waiterName, "/answer", "org.brindleaf.Test", "Window", {int32_t{7}, true});
+        wrongMember = peer.call(*waiterName, "/answer", "org.brindleaf.Test", "Other", {int32_t{7}});
+        fromPeer = peer.call(*waiterName, "/answer", "org.brindleaf.Test", "Window", {int32_t{42}, false});
+    });
+    const auto taken = waiter.awaitCall(*peerName, "/answer", "org.brindleaf.Test", "Window");
+    callers.join();
+    EXPECT_EQ(taken, (std::vector<SessionBus::Value>{int64_t{42}, false}));
+    EXPECT_EQ(fromStranger, std::nullopt);
+    EXPECT_EQ(wrongMember, std::nullopt);
+    EXPECT_EQ(fromPeer, std::vector<SessionBus::Value>{});
+
+    SessionBus impatient(privateBus.address(), 100);
+    EXPECT_EQ(impatient.awaitCall(*peerName, "/answer", "org.brindleaf.Test", "Window"), std::nullopt);
 }
 
 TEST(SessionBusTests, WithoutABusOrWithOneThatNeverAnswersThereIsNoConnection) {
