@@ -65,10 +65,13 @@ CodexFrontEndProcesses CodexFrontEndProcesses::fromSamples(const std::vector<Pro
             processes.push_back(std::move(process));
             continue;
         }
+        // The daemon's own copy of the program (checked with `--version` when
+        // a Codex starts) is never a terminal's.
+        if (program.find("/app-server-daemon/") != std::string_view::npos) continue;
         const std::vector<std::string_view> words = wordsOf(command.substr(end));
         bool updater = false;
         for (std::string_view word : words)
-            if (word.find("updater") != std::string_view::npos) updater = true;
+            if (word.find("updater") != std::string_view::npos || word == "--version") updater = true;
         if (updater) continue;
         if (hasWord(words, "app-server")) {
             // The daemon the interactive Codex starts, and its updater, serve

@@ -46,8 +46,9 @@ public:
     explicit CodexFrontEndProcesses(std::vector<Process> processes) : processes_(std::move(processes)) {}
 
     // The Codex processes of a sampling: a program named codex (argument 0),
-    // except its app-server daemon (--managed-daemon) and the daemon's
-    // updater; the npm launcher (node) is none. App servers of editors and of
+    // except its app-server daemon (--managed-daemon), the daemon's updater,
+    // the daemon's own copy of the program and a `codex --version`; the npm
+    // launcher (node) is none. App servers of editors and of
     // the Codex app are kept as ambiguous. Reads the start of each front end
     // only (a Codex process is rare in a sampling).
     static CodexFrontEndProcesses fromSamples(const std::vector<ProcessResourceSample>& samples,

@@ -131,13 +131,22 @@ TEST(CodexFrontEndProcesses, RealProcessesTheTerminalsCodexNotItsLauncherOrDaemo
     const Date before = currentDate();
     ChildProcess launcher("/bin/sh", shell("node", {(root / "node_modules/.bin/codex").string()}), project);
     ChildProcess tui("/bin/sh", shell(codex, {}), project);
+    // The daemon runs from its copy under CODEX_HOME; here from the same
+    // program as the terminal's, so that its arguments alone exclude it.
     ChildProcess managed(
         "/bin/sh",
-        shell(daemon, {"app-server", "--listen", "unix://", "--analytics-default-enabled", "--managed-daemon"}),
+        shell(codex, {"app-server", "--listen", "unix://", "--analytics-default-enabled", "--managed-daemon"}),
         project);
     ChildProcess updater("/bin/sh", shell(daemon, {"app-server", "daemon", "pid-update-loop"}), project);
-    for (const auto& [child, arg0] :
-         {std::pair{&launcher, std::string("node")}, {&tui, codex}, {&managed, daemon}, {&updater, daemon}})
+    // A Codex checks the daemon's copy of the program when it starts.
+    ChildProcess check("/bin/sh", shell(daemon, {"--version"}), project);
+    ChildProcess version("/bin/sh", shell(codex, {"--version"}), project);
+    for (const auto& [child, arg0] : {std::pair{&launcher, std::string("node")},
+                                      {&tui, codex},
+                                      {&managed, codex},
+                                      {&updater, daemon},
+                                      {&check, daemon},
+                                      {&version, codex}})
         ASSERT_TRUE(brindleaf::testing::waitForExec(child->pid(), arg0)) << arg0 << " never ran";
 
     const std::string newThread = threadIDAt(currentDate() + 1);
