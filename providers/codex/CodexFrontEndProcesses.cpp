@@ -1,7 +1,6 @@
 #include "providers/codex/CodexFrontEndProcesses.hpp"
 
 #include "core/ProcessResourceSampler.hpp"
-#include "providers/codex/CodexStatusProvider.hpp"
 
 #include <ctime>
 #include <unistd.h>
@@ -59,20 +58,16 @@ CodexFrontEndProcesses CodexFrontEndProcesses::fromSamples(const std::vector<Pro
         Process process;
         process.pid = sample.pid;
         process.cwd = *sample.cwd;
-        if (name != "codex") {
-            if (!codex::isCodexAppProcess(command)) continue;
-            process.frontEnd = false;
-            processes.push_back(std::move(process));
-            continue;
-        }
+        // Helpers of the Codex app (its plugins, computer use) run no thread of their own.
+        if (name != "codex") continue;
         // The daemon's own copy of the program (checked with `--version` when
         // a Codex starts) is never a terminal's.
         if (program.find("/app-server-daemon/") != std::string_view::npos) continue;
         const std::vector<std::string_view> words = wordsOf(command.substr(end));
-        bool updater = false;
+        bool none = false;
         for (std::string_view word : words)
-            if (word.find("updater") != std::string_view::npos || word == "--version") updater = true;
-        if (updater) continue;
+            if (word.find("updater") != std::string_view::npos || word == "--version") none = true;
+        if (none) continue;
         if (hasWord(words, "app-server")) {
             // The daemon the interactive Codex starts, and its updater, serve
             // every terminal's threads: they belong to none.

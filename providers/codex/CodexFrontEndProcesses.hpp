@@ -27,9 +27,9 @@ public:
     struct Process {
         int64_t pid = 0;
         std::string cwd;
-        // A Codex in a terminal (true), or an app server of an editor or of
-        // the Codex app (false): the latter can run threads too, so it makes a
-        // folder ambiguous, but it is never named.
+        // A Codex in a terminal (true), or the app server of an editor
+        // (false): the latter runs threads too, so it makes its folder
+        // ambiguous, but it is never named.
         bool frontEnd = true;
         std::optional<Date> startedAt; // front ends only
         std::string resumeArguments;   // the words after "resume", space-separated
@@ -48,9 +48,9 @@ public:
     // The Codex processes of a sampling: a program named codex (argument 0),
     // except its app-server daemon (--managed-daemon), the daemon's updater,
     // the daemon's own copy of the program and a `codex --version`; the npm
-    // launcher (node) is none. App servers of editors and of
-    // the Codex app are kept as ambiguous. Reads the start of each front end
-    // only (a Codex process is rare in a sampling).
+    // launcher (node) and the Codex app's helpers are none. An editor's app
+    // server (`codex app-server` otherwise) is kept, as ambiguous. Reads the
+    // start of each front end only (a Codex process is rare in a sampling).
     static CodexFrontEndProcesses fromSamples(const std::vector<ProcessResourceSample>& samples,
                                               const StartDateReader& startDate = systemStartDate);
 

@@ -170,6 +170,21 @@ TEST(CodexFrontEndProcesses, RealProcessesTheTerminalsCodexNotItsLauncherOrDaemo
     EXPECT_EQ(CodexStatusProvider::sessionRootPIDs(candidate(oldThread, project.string()), samples, {}),
               (std::set<int64_t>{resumed.pid()}));
 
+    // An editor's app server in the project runs threads too; a helper of the
+    // Codex app there runs none.
+    ChildProcess plugin("/bin/sh", shell((root / "home/.codex/plugins/tool/bin/server").string(), {}), project);
+    ASSERT_TRUE(brindleaf::testing::waitForExec(plugin.pid(), (root / "home/.codex/plugins/tool/bin/server").string()));
+    samples = ProcessResourceSampler::sampleAll();
+    EXPECT_EQ(CodexStatusProvider::sessionRootPIDs(candidate(newThread, project.string()), samples, {}),
+              (std::set<int64_t>{tui.pid()}));
+    const std::string editorServer = (root / ".vscode/extensions/openai.chatgpt-1.0/bin/linux-x86_64/codex").string();
+    ChildProcess editor("/bin/sh", shell(editorServer, {"app-server", "--analytics-default-enabled"}), project);
+    ASSERT_TRUE(brindleaf::testing::waitForExec(editor.pid(), editorServer));
+    samples = ProcessResourceSampler::sampleAll();
+    EXPECT_TRUE(CodexStatusProvider::sessionRootPIDs(candidate(newThread, project.string()), samples, {}).empty());
+    editor.kill();
+    plugin.kill();
+
     // A second Codex in the project: a new thread could be either's.
     ChildProcess second("/bin/sh", shell(codex, {}), project);
     ASSERT_TRUE(brindleaf::testing::waitForExec(second.pid(), codex));
