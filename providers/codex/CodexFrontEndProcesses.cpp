@@ -55,9 +55,6 @@ CodexFrontEndProcesses CodexFrontEndProcesses::fromSamples(const std::vector<Pro
         const std::string_view program = command.substr(start, end - start);
         const std::size_t slash = program.rfind('/');
         const std::string_view name = slash == std::string_view::npos ? program : program.substr(slash + 1);
-        Process process;
-        process.pid = sample.pid;
-        process.cwd = *sample.cwd;
         // Helpers of the Codex app (its plugins, computer use) run no thread of their own.
         if (name != "codex") continue;
         // The daemon's own copy of the program (checked with `--version` when
@@ -68,6 +65,9 @@ CodexFrontEndProcesses CodexFrontEndProcesses::fromSamples(const std::vector<Pro
         for (std::string_view word : words)
             if (word.find("updater") != std::string_view::npos || word == "--version") none = true;
         if (none) continue;
+        Process process;
+        process.pid = sample.pid;
+        process.cwd = *sample.cwd;
         if (hasWord(words, "app-server")) {
             // The daemon the interactive Codex starts, and its updater, serve
             // every terminal's threads: they belong to none.
