@@ -199,6 +199,9 @@ std::set<int64_t> CodexStatusProvider::sessionRootPIDs(const CodexCandidate& can
             (hasRollout && contains(sample->command, *candidate.rolloutPath)))
             roots.insert(sample->pid);
     }
+    // A thread of the interactive Codex: the terminal's process, when it can be told.
+    if (roots.empty())
+        if (auto pid = processes.frontEnds().processOf(candidate.id, candidate.cwd)) roots.insert(*pid);
     return roots;
 }
 

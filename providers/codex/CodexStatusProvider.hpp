@@ -13,6 +13,7 @@
 #include "core/SessionResourceUsage.hpp"
 #include "core/WatchedFileStat.hpp"
 #include "providers/codex/CodexCandidate.hpp"
+#include "providers/codex/CodexFrontEndProcesses.hpp"
 #include "providers/codex/CodexManagedProcess.hpp"
 #include "providers/codex/CodexOfficialStatusProbe.hpp"
 #include "providers/codex/CodexProviderConfig.hpp"
@@ -88,6 +89,12 @@ public:
         const std::optional<SessionResourceUsage>& appUsage() const { return appUsage_; }
         // Whether a Codex that can show a prompt runs (codex::isCodexFrontEndProcess).
         bool codexFrontEndRunning() const { return codexFrontEndRunning_; }
+        // The Codex processes in terminals and the threads they run; read on
+        // the first call (their start times), then kept for this view.
+        const CodexFrontEndProcesses& frontEnds() const {
+            std::call_once(frontEndsOnce_, [this] { frontEnds_ = CodexFrontEndProcesses::fromSamples(samples_); });
+            return frontEnds_;
+        }
         // A candidate's usage, computed by `compute` once per candidate id and
         // rollout path for as long as this view lives (its inputs are fixed).
         template <typename Compute>
@@ -120,6 +127,8 @@ public:
         std::vector<const ProcessResourceSample*> appProcesses_;
         std::optional<SessionResourceUsage> appUsage_;
         bool codexFrontEndRunning_ = false;
+        mutable std::once_flag frontEndsOnce_;
+        mutable CodexFrontEndProcesses frontEnds_;
         mutable std::mutex usageLock_;
         mutable std::unordered_map<std::string, std::optional<SessionResourceUsage>> usage_;
     };

@@ -13,7 +13,8 @@
 //   Codex        an escalated command's approval and a question
 //                (request_user_input) show as waiting; a 15 s escalated
 //                command that a "don't ask again" rule allowed shows as working
-//                (not waiting) all along.
+//                (not waiting) all along; the session's process is the Codex in
+//                the terminal (not its npm launcher, daemon or updater).
 //
 // Everything lives in one temporary folder (HOME, XDG folders, CODEX_HOME, the
 // tmux socket, the projects); on any exit the agents, the Codex daemon and its
@@ -530,10 +531,11 @@ function look(provider) {
   const ours = id ? all.filter((s) => s.id === id) : all;
   const others = all.filter((s) => !ours.includes(s));
   const state = ours.some((s) => s.needsUserAttention) ? 'waiting' : ours.length ? 'working' : 'idle';
+  const pids = ours.map((s) => (s.resourceUsage ? s.resourceUsage.pid : null));
   const describe = (s) => `${s.shortID} ${s.needsUserAttention ? 'waiting' : 'working'}, evidence "${s.evidence}"`;
   let text = ours.length ? ours.map(describe).join('; ') : 'no active session';
   if (others.length) text += ` (and sessions not driven here: ${others.map(describe).join('; ')})`;
-  return {started, at, state, text};
+  return {started, at, state, text, pids};
 }
 
 // Polls brindleaf until `accept` holds for a look taken after `since`, or
@@ -626,9 +628,60 @@ async function claudeScenario(bin) {
 
 // ---- Codex ------------------------------------------------------------------------
 
+function parentOf(pid) {
+  try {
+    const stat = fs.readFileSync(`/proc/${pid}/stat`, 'utf8');
+    return Number(stat.slice(stat.lastIndexOf(')') + 2).split(' ')[1]);
+  } catch {
+    return null;
+  }
+}
+
+function commandOf(pid) {
+  try {
+    return fs.readFileSync(`/proc/${pid}/cmdline`, 'utf8').split('\0').join(' ').trim();
+  } catch {
+    return '';
+  }
+}
+
+// The terminal's Codex: the child of the pane's process (the npm launcher,
+// node) that runs the codex program.
+function codexTerminalPid(panePid) {
+  for (const entry of fs.readdirSync('/proc')) {
+    if (!/^\d+$/.test(entry) || parentOf(entry) !== panePid) continue;
+    if (path.basename(commandOf(entry).split(' ')[0]) === 'codex') return Number(entry);
+  }
+  return null;
+}
+
+// The session's process in brindleaf's status is the terminal's Codex, not
+// the launcher, nor the daemon or its updater (children of that Codex).
+async function checkCodexProcess(panePid) {
+  const name = 'Codex: the session\'s process is the Codex in the terminal';
+  const want = codexTerminalPid(panePid);
+  if (want === null) {
+    check(name, false, `no codex process under the pane's process ${panePid}`);
+    return;
+  }
+  const until = Date.now() + STATE_BOUND_MS;
+  let seen = null;
+  for (;;) {
+    seen = look('Codex');
+    if (seen.pids.length === 1 && seen.pids[0] === want) break;
+    if (Date.now() > until) break;
+    await sleep(POLL_MS);
+  }
+  const whose = (pid) => (pid === null ? 'none' : pid === panePid ? `${pid}, the launcher (node)`
+                                                                   : `${pid}: ${commandOf(pid) || 'gone'}`);
+  check(name, seen.pids.length === 1 && seen.pids[0] === want,
+        `the Codex in the terminal is ${want}; brindleaf says ${seen.pids.length ? seen.pids.map(whose).join('; ')
+                                                                                 : 'no session'}`);
+}
+
 async function codexScenario(bin) {
   say('--- Codex');
-  startAgent('codex', codexProject, [path.join(bin, 'codex')]);
+  const panePid = startAgent('codex', codexProject, [path.join(bin, 'codex')]);
   const codex = 'Codex';
   const readyAt = await waitScreen('codex', 'the prompt', /Ask Codex to do anything|\? for shortcuts/);
   if (readyAt === null) throw new Error('Codex never showed its prompt');
@@ -640,6 +693,7 @@ async function codexScenario(bin) {
   const approvalAt = await waitScreen('codex', 'the approval', /Would you like to run the following command\?/);
   await checkWaiting('Codex: the approval of an escalated command shows as waiting', codex, approvalAt,
                      WAIT_BOUND_MS);
+  await checkCodexProcess(panePid);
   keys('codex', 'p');
   const longAt = await waitStubLog('the model asking for the escalated `sleep 15`', /exec_command.*sleep 15/);
   if (longAt === null) {
