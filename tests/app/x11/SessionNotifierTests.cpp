@@ -443,6 +443,7 @@ TEST(SessionNotifierTests, NoneWhileTheUserLooksAtTheSessionsTerminal) {
     home.set(idA, "waiting", "permission prompt");
     home.publish();
     ASSERT_TRUE(home.showsExactly({{idA, "sort the imports (waiting)"}, {idB, "split the parser"}}));
+    ASSERT_EQ(activeWindow(), looked.terminal->window()) << "the session's xterm lost the focus to another window";
     EXPECT_EQ(NotificationDesk::displayed(), 0);
 
     // The other session's terminal is not in front: its wait is told. The
