@@ -1,5 +1,6 @@
 #include "platform/SessionJumper.hpp"
 #include "platform/SwayIpc.hpp"
+#include "tests/support/Eventually.hpp"
 #include "tests/support/TempDir.hpp"
 
 #include <gtest/gtest.h>
@@ -19,6 +20,7 @@
 #include <unistd.h>
 
 using namespace brindleaf;
+using brindleaf::testing::eventually;
 using brindleaf::testing::TempDir;
 
 namespace {
@@ -77,16 +79,6 @@ void stop(pid_t pid) {
     if (pid <= 0) return;
     ::kill(pid, SIGTERM);
     ::waitpid(pid, nullptr, 0);
-}
-
-// Waits (bounded) until `condition` holds.
-bool eventually(const std::function<bool()>& condition) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
 }
 
 std::string spaced(int64_t pid) {

@@ -5,6 +5,7 @@
 #include "platform/ProcessLineage.hpp"
 #include "platform/SessionBus.hpp"
 #include "platform/SessionJumper.hpp"
+#include "tests/support/Eventually.hpp"
 #include "tests/support/PrivateSessionBus.hpp"
 #include "tests/support/TempDir.hpp"
 
@@ -25,6 +26,7 @@
 #include <unistd.h>
 
 using namespace brindleaf;
+using brindleaf::testing::eventually;
 using brindleaf::testing::PrivateSessionBus;
 using brindleaf::testing::TempDir;
 
@@ -58,16 +60,6 @@ void stop(pid_t pid) {
     if (pid <= 0) return;
     ::kill(-pid, SIGTERM);
     ::waitpid(pid, nullptr, 0);
-}
-
-// Waits (bounded) until `condition` holds.
-bool eventually(const std::function<bool()>& condition) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
 }
 
 std::optional<int64_t> firstChild(pid_t pid) {

@@ -5,6 +5,7 @@
 #include "platform/SessionJumper.hpp"
 #include "platform/X11WindowActivator.hpp"
 #include "tests/support/ChildProcess.hpp"
+#include "tests/support/Eventually.hpp"
 #include "tests/support/IsolatedUserFolders.hpp"
 #include "tests/support/PrivateSessionBus.hpp"
 
@@ -20,6 +21,7 @@
 
 using namespace brindleaf;
 using brindleaf::testing::ChildProcess;
+using brindleaf::testing::eventually;
 using brindleaf::testing::IsolatedUserFolders;
 using brindleaf::testing::PrivateSessionBus;
 
@@ -27,16 +29,6 @@ namespace {
 
 const std::string konsoleService = "org.kde.konsole";
 const std::string windowInterface = "org.kde.konsole.Window";
-
-// Checks the condition every 10 ms for up to 20 s.
-bool eventually(const std::function<bool()>& condition) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-        poll(nullptr, 0, 10);
-    }
-    return true;
-}
 
 std::optional<int64_t> pidIn(const std::filesystem::path& file) {
     std::ifstream in(file);

@@ -5,6 +5,7 @@
 #include "platform/SessionJumper.hpp"
 #include "platform/X11WindowActivator.hpp"
 #include "tests/support/ChildProcess.hpp"
+#include "tests/support/Eventually.hpp"
 #include "tests/support/TempDir.hpp"
 
 #include <gtest/gtest.h>
@@ -18,19 +19,10 @@
 
 using namespace brindleaf;
 using brindleaf::testing::ChildProcess;
+using brindleaf::testing::eventually;
 using brindleaf::testing::TempDir;
 
 namespace {
-
-// Checks the condition every 10 ms for up to 20 s.
-bool eventually(const std::function<bool()>& condition) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-        poll(nullptr, 0, 10);
-    }
-    return true;
-}
 
 // The pid an agent script wrote to its file once it runs.
 std::optional<int64_t> pidIn(const std::filesystem::path& file) {
