@@ -5,6 +5,7 @@
 #include "platform/Base64.hpp"
 #include "platform/ProcFsProcessTable.hpp"
 #include "platform/X11WindowActivator.hpp"
+#include "sync/StatusCloudSyncController.hpp"
 #include "tests/app/x11/TrayRig.hpp"
 #include "tests/providers/claude/ClaudeFixtures.hpp"
 #include "tests/support/ChildProcess.hpp"
@@ -271,6 +272,10 @@ public:
         return out;
     }
     // The process the program's saved status names as the session's engine.
+    // A status whose sessions are unchanged but for their processes' usage
+    // is saved again only after StatusCloudSyncController::minimumSaveInterval:
+    // an engine the first sampling missed shows in the saved status that late.
+    static constexpr double savedUsageBound = StatusCloudSyncController::minimumSaveInterval + 25;
     int64_t savedEngine(const std::string& id) const {
         const auto saved = savedSessions();
         if (!saved || !saved->count(id)) return 0;
@@ -434,7 +439,8 @@ TEST(SessionNotifierTests, NoneWhileTheUserLooksAtTheSessionsTerminal) {
     home.publish();
     ASSERT_TRUE(home.showsExactly({{idA, "sort the imports"}, {idB, "split the parser"}}));
     // The program takes the processes in the xterms for the sessions' engines.
-    ASSERT_TRUE(waitUntil([&] { return home.savedEngine(idA) == looked.pid && home.savedEngine(idB) == other.pid; }))
+    ASSERT_TRUE(waitUntil([&] { return home.savedEngine(idA) == looked.pid && home.savedEngine(idB) == other.pid; },
+                          NotificationRig::savedUsageBound))
         << "the saved status names engines " << home.savedEngine(idA) << " and " << home.savedEngine(idB)
         << ", not the xterms' processes " << looked.pid << " and " << other.pid;
 
@@ -471,7 +477,7 @@ TEST(SessionNotifierTests, TheDefaultActionBringsTheSessionsTerminalForward) {
     const auto& behind = home.add(idA, "tidy the tests", 3, "busy", std::nullopt, NotificationRig::Where::inTerminal);
     const auto& front = home.add(idB, "read the logs", 3, "busy", std::nullopt, NotificationRig::Where::inTerminal);
     home.publish();
-    ASSERT_TRUE(waitUntil([&] { return home.savedEngine(idA) == behind.pid; }))
+    ASSERT_TRUE(waitUntil([&] { return home.savedEngine(idA) == behind.pid; }, NotificationRig::savedUsageBound))
         << "the saved status names engine " << home.savedEngine(idA) << ", not the xterm's process " << behind.pid;
     ASSERT_TRUE(focus(front.terminal->window()));
 
