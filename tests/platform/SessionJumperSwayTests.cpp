@@ -1,6 +1,7 @@
 #include "platform/SessionJumper.hpp"
 #include "platform/SwayIpc.hpp"
 #include "tests/support/Eventually.hpp"
+#include "tests/support/SpawnedProgram.hpp"
 #include "tests/support/TempDir.hpp"
 
 #include <gtest/gtest.h>
@@ -21,6 +22,8 @@
 
 using namespace brindleaf;
 using brindleaf::testing::eventually;
+using brindleaf::testing::startProgram;
+using brindleaf::testing::stopProgram;
 using brindleaf::testing::TempDir;
 
 namespace {
@@ -53,32 +56,10 @@ std::string asUser(const std::function<std::string()>& work) {
     return answer;
 }
 
-// Starts a program as the plain user with `environment`; ended by the parent's death too.
+// Starts a program as the plain user with `environment`.
 pid_t start(const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
             const std::filesystem::path& log) {
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-        const int output = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-        ::dup2(output, 1);
-        ::dup2(output, 2);
-        ::setsid();
-        if (!becomeUser()) ::_exit(126);
-        std::vector<char*> argv, envp;
-        for (const auto& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
-        for (const auto& e : environment) envp.push_back(const_cast<char*>(e.c_str()));
-        argv.push_back(nullptr);
-        envp.push_back(nullptr);
-        ::execve(argv[0], argv.data(), envp.data());
-        ::_exit(127);
-    }
-    return child;
-}
-
-void stop(pid_t pid) {
-    if (pid <= 0) return;
-    ::kill(pid, SIGTERM);
-    ::waitpid(pid, nullptr, 0);
+    return startProgram(arguments, environment, log, becomeUser);
 }
 
 std::string spaced(int64_t pid) {
@@ -152,7 +133,7 @@ protected:
     }
 
     static void TearDownTestSuite() {
-        for (pid_t pid : {terminalA_, terminalB_, sway_}) stop(pid);
+        for (pid_t pid : {terminalA_, terminalB_, sway_}) stopProgram(pid);
         delete folder_;
         folder_ = nullptr;
     }

@@ -7,6 +7,7 @@
 #include "platform/SessionJumper.hpp"
 #include "tests/support/Eventually.hpp"
 #include "tests/support/PrivateSessionBus.hpp"
+#include "tests/support/SpawnedProgram.hpp"
 #include "tests/support/TempDir.hpp"
 
 #include <gtest/gtest.h>
@@ -28,39 +29,13 @@
 using namespace brindleaf;
 using brindleaf::testing::eventually;
 using brindleaf::testing::PrivateSessionBus;
+using brindleaf::testing::startProgram;
+using brindleaf::testing::stopProgram;
 using brindleaf::testing::TempDir;
 
 namespace {
 
 constexpr const char* socketName = "brindleaf-kwin-test";
-
-// Starts a program in a process group of its own with only `environment`;
-// ended by the test process's death too.
-pid_t start(const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
-            const std::filesystem::path& log) {
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-        ::setpgid(0, 0);
-        const int output = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-        ::dup2(output, 1);
-        ::dup2(output, 2);
-        std::vector<char*> argv, envp;
-        for (const auto& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
-        for (const auto& e : environment) envp.push_back(const_cast<char*>(e.c_str()));
-        argv.push_back(nullptr);
-        envp.push_back(nullptr);
-        ::execve(argv[0], argv.data(), envp.data());
-        ::_exit(127);
-    }
-    return child;
-}
-
-void stop(pid_t pid) {
-    if (pid <= 0) return;
-    ::kill(-pid, SIGTERM);
-    ::waitpid(pid, nullptr, 0);
-}
 
 std::optional<int64_t> firstChild(pid_t pid) {
     std::ifstream children("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
@@ -93,8 +68,8 @@ protected:
         auto kwinEnvironment = base;
         for (const char* setting : {"KWIN_COMPOSE=Q", "QT_QUICK_BACKEND=software", "LIBGL_ALWAYS_SOFTWARE=1"})
             kwinEnvironment.emplace_back(setting);
-        kwin_ = start({(root / "kwin_wayland").string(), "--virtual", "--no-lockscreen", "--socket", socketName},
-                      kwinEnvironment, root / "kwin.log");
+        kwin_ = startProgram({(root / "kwin_wayland").string(), "--virtual", "--no-lockscreen", "--socket", socketName},
+                             kwinEnvironment, root / "kwin.log");
         const KWinScripting kwin(bus_->address(), (root / "run").string());
         if (!eventually([&] { return std::filesystem::exists(root / "run" / socketName) && kwin.isAvailable(); }))
             return;
@@ -102,7 +77,7 @@ protected:
         clientEnvironment.push_back(std::string("WAYLAND_DISPLAY=") + socketName);
         clientEnvironment.emplace_back("SHELL=/bin/sh");
         for (pid_t* terminal : {&terminalA_, &terminalB_})
-            *terminal = start({"/usr/bin/weston-terminal"}, clientEnvironment, root / "terminal.log");
+            *terminal = startProgram({"/usr/bin/weston-terminal"}, clientEnvironment, root / "terminal.log");
         if (!eventually([&] {
                 return kwin.windowOf({terminalA_}) && kwin.windowOf({terminalB_}) &&
                        (shellA_ = firstChild(terminalA_).value_or(0)) && (shellB_ = firstChild(terminalB_).value_or(0));
@@ -112,7 +87,7 @@ protected:
     }
 
     static void TearDownTestSuite() {
-        for (pid_t pid : {terminalA_, terminalB_, kwin_}) stop(pid);
+        for (pid_t pid : {terminalA_, terminalB_, kwin_}) stopProgram(pid);
         delete bus_;
         bus_ = nullptr;
         delete folder_;
