@@ -3,6 +3,7 @@
 #include "tests/support/Eventually.hpp"
 #include "tests/support/SpawnedProgram.hpp"
 #include "tests/support/TempDir.hpp"
+#include "tests/support/WindowlessTerminalProcess.hpp"
 
 #include <gtest/gtest.h>
 
@@ -25,6 +26,7 @@ using brindleaf::testing::eventually;
 using brindleaf::testing::startProgram;
 using brindleaf::testing::stopProgram;
 using brindleaf::testing::TempDir;
+using brindleaf::testing::WindowlessTerminalProcess;
 
 namespace {
 
@@ -196,29 +198,12 @@ TEST_F(SessionJumperOnSway, FocusesTheNativeTerminalOfTheSessionAndKnowsWhenItIs
 TEST_F(SessionJumperOnSway, RefusesASessionWithoutAWindowOnSway) {
     // A shell of the plain user on a terminal of its own that no sway window shows.
     const std::string result = withJumper([](const SessionJumper& j) -> std::string {
-        const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
-        if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) return "no terminal";
-        const std::string slave = ::ptsname(master);
-        int ready[2];
-        if (::pipe(ready) != 0) return "no pipe";
-        const pid_t session = ::fork();
-        if (session == 0) {
-            ::setsid();
-            ::close(::open(slave.c_str(), O_RDWR)); // the controlling terminal
-            ::close(ready[1]);
-            char byte;
-            (void)!::read(ready[0], &byte, 1);
-            ::_exit(0);
-        }
-        ::close(ready[0]);
-        std::string verdicts;
-        for (int tries = 0; tries < 750 && !ProcessLineage().hasTerminal(session); ++tries)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        verdicts = verdict(j.check(session));
+        const WindowlessTerminalProcess windowless;
+        if (!windowless.hasTerminal()) return std::string("the windowless process never got its terminal");
+        const pid_t session = windowless.pid();
+        std::string verdicts = verdict(j.check(session));
         verdicts += j.goTo(session) ? "|went" : "|did not go";
         verdicts += j.isInView(session) ? "|1" : "|0";
-        ::close(ready[1]);
-        ::waitpid(session, nullptr, 0);
         return verdicts;
     });
     EXPECT_EQ(result, std::string(SessionJumper::noWindow) + "|did not go|0");

@@ -9,6 +9,7 @@
 #include "tests/support/PrivateSessionBus.hpp"
 #include "tests/support/SpawnedProgram.hpp"
 #include "tests/support/TempDir.hpp"
+#include "tests/support/WindowlessTerminalProcess.hpp"
 
 #include <gtest/gtest.h>
 
@@ -32,6 +33,7 @@ using brindleaf::testing::PrivateSessionBus;
 using brindleaf::testing::startProgram;
 using brindleaf::testing::stopProgram;
 using brindleaf::testing::TempDir;
+using brindleaf::testing::WindowlessTerminalProcess;
 
 namespace {
 
@@ -149,23 +151,9 @@ TEST_F(SessionJumperOnKWin, ActivatesTheNativeTerminalOfTheSessionAndKnowsWhenIt
 
 TEST_F(SessionJumperOnKWin, RefusesWithoutAWindowWithoutKWinAndWithoutAPrivateScriptFolder) {
     // A process on a terminal of its own that no window shows.
-    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_TRUE(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
-    const std::string slave = ::ptsname(master);
-    int ready[2];
-    ASSERT_EQ(::pipe(ready), 0);
-    const pid_t session = ::fork();
-    if (session == 0) {
-        ::setsid();
-        ::close(::open(slave.c_str(), O_RDWR)); // the controlling terminal
-        ::close(ready[1]);
-        char byte;
-        (void)!::read(ready[0], &byte, 1);
-        ::_exit(0);
-    }
-    ::close(ready[0]);
-    ASSERT_TRUE(eventually([session] { return ProcessLineage().hasTerminal(session); }))
-        << "the windowless process never got its terminal";
+    WindowlessTerminalProcess windowless;
+    ASSERT_TRUE(windowless.hasTerminal()) << "the windowless process never got its terminal";
+    const pid_t session = windowless.pid();
     {
         const SessionJumper jumper;
         EXPECT_EQ(verdict(jumper.check(session)), SessionJumper::noWindow);
@@ -177,9 +165,6 @@ TEST_F(SessionJumperOnKWin, RefusesWithoutAWindowWithoutKWinAndWithoutAPrivateSc
         ::setenv("DBUS_SESSION_BUS_ADDRESS", otherBus.address().c_str(), 1);
         EXPECT_EQ(verdict(SessionJumper().check(shellA_)), SessionJumper::noWindowAccess);
     }
-    ::close(ready[1]);
-    ::close(master);
-    ::waitpid(session, nullptr, 0);
     EXPECT_EQ(leftovers(), "");
 
     // The script files go only to a folder of this user's closed to others.
