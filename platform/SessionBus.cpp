@@ -199,23 +199,11 @@ std::optional<std::vector<SessionBus::Value>> SessionBus::call(const std::string
     return values;
 }
 
-std::optional<SessionBus::Value> SessionBus::property(const std::string& destination, const std::string& path,
-                                                      const std::string& interface, const std::string& name) {
-    auto values = call(destination, path, "org.freedesktop.DBus.Properties", "Get", {interface, name});
-    if (!values || values->size() != 1) return std::nullopt;
-    return std::move(values->front());
-}
-
 std::optional<std::vector<std::string>> SessionBus::childNodes(const std::string& destination,
                                                                const std::string& path) {
     const auto xml = first<std::string>(call(destination, path, "org.freedesktop.DBus.Introspectable", "Introspect"));
     if (!xml) return std::nullopt;
     return parseChildNodes(*xml);
-}
-
-std::optional<std::vector<std::string>> SessionBus::names() {
-    return first<std::vector<std::string>>(
-        call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "ListNames"));
 }
 
 std::optional<SessionBus::Owner> SessionBus::ownerOf(const std::string& name) {

@@ -12,9 +12,8 @@ struct sd_bus;
 namespace brindleaf {
 
 // A small client of the user's D-Bus session bus (sd-bus): method calls with
-// a few simple argument types, their simple answers, the names on the bus and
-// who owns one. One object is one connection, opened when it is made and
-// closed with it; it is not shared between threads (make one per task).
+// a few simple argument types, their simple answers, and who owns a name. One object is one connection, opened when it
+// is made and closed with it; it is not shared between threads (make one per task).
 //
 // Every wait is bounded: connecting (authentication and the bus's Hello) and
 // each call's answer take at most `timeout` each. A call that fails or is not
@@ -50,13 +49,8 @@ public:
     std::optional<std::vector<Value>> call(const std::string& destination, const std::string& path,
                                            const std::string& interface, const std::string& member,
                                            const std::vector<Argument>& arguments = {});
-    // A property (org.freedesktop.DBus.Properties.Get).
-    std::optional<Value> property(const std::string& destination, const std::string& path, const std::string& interface,
-                                  const std::string& name);
     // The names of the object's child nodes, from its introspection.
     std::optional<std::vector<std::string>> childNodes(const std::string& destination, const std::string& path);
-    // Every name on the bus (unique names too).
-    std::optional<std::vector<std::string>> names();
     // The user and process of the connection that owns `name`.
     std::optional<Owner> ownerOf(const std::string& name);
     // The unique name of the connection that owns `name`.
