@@ -130,6 +130,8 @@ TEST_F(CodexDaemonProbe, FindsTheDaemonAgainWhenItDiesAndComesBack) {
     home.daemon->stop();
     ASSERT_TRUE(eventually([&] { return !probe.isConnected(); })) << "the daemon's end went unnoticed";
     EXPECT_TRUE(probe.fetchSnapshot(0).empty()) << "a gone daemon's statuses are no longer current";
+    // The probe says so just after it stopped counting as connected.
+    EXPECT_TRUE(eventually([&] { return logged("codex.daemon.lost") >= 1u; })) << "the loss was never logged";
     EXPECT_EQ(logged("codex.daemon.lost"), 1u);
 
     home.daemon->setThreads({thread("a", "idle")});
@@ -138,6 +140,8 @@ TEST_F(CodexDaemonProbe, FindsTheDaemonAgainWhenItDiesAndComesBack) {
     auto statuses = probe.fetchSnapshot(0);
     ASSERT_EQ(statuses.size(), 1u);
     EXPECT_EQ(statuses.front().state, CodexOfficialThreadRunState::idle);
+    EXPECT_TRUE(eventually([&] { return logged("codex.daemon.connected") >= 2u; }))
+        << "the second connection was never logged";
     EXPECT_EQ(logged("codex.daemon.connected"), 2u);
     EXPECT_EQ(logged("codex.daemon.lost"), 1u);
     expectOnlyReads(*home.daemon);
